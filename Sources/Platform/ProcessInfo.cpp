@@ -1,0 +1,34 @@
+#include "Platform/ProcessInfo.h"
+
+#include <climits>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace brindle::platform {
+
+namespace {
+std::string firstArgument;
+}
+
+void setProgramArguments(int argc, char** argv) {
+    firstArgument = argc > 0 && argv[0] != nullptr ? argv[0] : "";
+}
+
+std::string executablePath() {
+    if (!firstArgument.empty() && firstArgument.front() == '/')
+        return firstArgument;
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0)
+        return firstArgument;
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
+std::optional<std::string> environmentValue(const char* name) {
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string(value);
+}
+
+} // namespace brindle::platform

@@ -1,0 +1,41 @@
+#include "Platform/StandardDirectories.h"
+
+#include "Platform/Path.h"
+#include "Platform/ProcessInfo.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+namespace brindle::platform {
+
+namespace {
+bool isAbsolute(const std::optional<std::string>& path) {
+    return path && !path->empty() && path->front() == '/';
+}
+} // namespace
+
+std::optional<std::string> homeDirectory() {
+    if (auto home = environmentValue("HOME"); isAbsolute(home))
+        return home;
+    const passwd* entry = getpwuid(geteuid());
+    if (entry == nullptr || entry->pw_dir == nullptr || entry->pw_dir[0] != '/')
+        return std::nullopt;
+    return std::string(entry->pw_dir);
+}
+
+std::optional<std::string> applicationSupportDirectory() {
+    if (auto dataHome = environmentValue("XDG_DATA_HOME"); isAbsolute(dataHome))
+        return dataHome;
+    auto home = homeDirectory();
+    if (!home)
+        return std::nullopt;
+    return appendingPathComponent(appendingPathComponent(*home, ".local"), "share");
+}
+
+std::string temporaryDirectory() {
+    if (auto tmp = environmentValue("TMPDIR"); isAbsolute(tmp))
+        return *tmp;
+    return "/tmp";
+}
+
+} // namespace brindle::platform

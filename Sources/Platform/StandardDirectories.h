@@ -1,0 +1,18 @@
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace brindle::platform {
+
+/// The user's home folder: $HOME, else the password database.
+std::optional<std::string> homeDirectory();
+
+/// Where the user's application data lives (the per-user Application Support folder):
+/// $XDG_DATA_HOME when it is absolute, else ~/.local/share.
+std::optional<std::string> applicationSupportDirectory();
+
+/// The user's temporary folder: $TMPDIR when it is absolute, else /tmp.
+std::string temporaryDirectory();
+
+} // namespace brindle::platform

@@ -1,0 +1,14 @@
+#include "Platform/SystemError.h"
+
+#include <cstring>
+
+namespace brindle::platform {
+
+std::string errnoDescription(int errorNumber) {
+    char buffer[256];
+    // GNU strerror_r may return a static string instead of filling the buffer.
+    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+    return text;
+}
+
+} // namespace brindle::platform

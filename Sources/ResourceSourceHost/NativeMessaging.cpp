@@ -1,0 +1,98 @@
+#include "ResourceSourceHost/NativeMessaging.h"
+
+#include "ResourceSourceHost/ProtocolError.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace {
+
+// Requests are flat; anything nested deeper than this is refused with the parser's own message
+// instead of being allowed to exhaust the stack when the value is later destroyed.
+constexpr unsigned maximumNestingDepth = 64;
+
+} // namespace
+
+std::optional<std::string> readExactly(int fd, size_t count,
+                                       const ProtocolError& truncatedError) {
+    std::string buffer(count, '\0');
+    size_t received = 0;
+    while (received < count) {
+        const ssize_t result = read(fd, buffer.data() + received, count - received);
+        if (result < 0 && errno == EINTR)
+            continue;
+        if (result < 0)
+            throw std::system_error(errno, std::generic_category());
+        if (result == 0)
+            break;
+        received += static_cast<size_t>(result);
+    }
+    if (received == count)
+        return buffer;
+    if (received == 0)
+        return std::nullopt;
+    throw truncatedError;
+}
+
+std::optional<boost::json::object> readMessage(int fd) {
+    auto header = readExactly(fd, 4, ProtocolError::truncatedHeader());
+    if (!header)
+        return std::nullopt;
+
+    const auto* bytes = reinterpret_cast<const unsigned char*>(header->data());
+    const uint32_t length = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 |
+                            uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+    if (length == 0 || length > maximumMessageSize)
+        throw ProtocolError::invalidMessageSize();
+
+    auto body = readExactly(fd, length, ProtocolError::truncatedMessage());
+    if (!body)
+        throw ProtocolError::truncatedMessage();
+
+    boost::json::parse_options options;
+    options.max_depth = maximumNestingDepth;
+    boost::system::error_code error;
+    boost::json::value value = boost::json::parse(*body, error, {}, options);
+    if (error)
+        throw std::runtime_error(error.message());
+    if (!value.is_object())
+        throw ProtocolError::invalidJSON();
+    return std::move(value.get_object());
+}
+
+void writeMessage(const boost::json::object& message, int fd) {
+    const std::string body = boost::json::serialize(message);
+    if (body.size() > static_cast<size_t>(maximumMessageSize))
+        throw ProtocolError::invalidMessageSize();
+
+    const auto length = static_cast<uint32_t>(body.size());
+    const char header[4] = {static_cast<char>(length & 0xff),
+                            static_cast<char>((length >> 8) & 0xff),
+                            static_cast<char>((length >> 16) & 0xff),
+                            static_cast<char>((length >> 24) & 0xff)};
+    writeAll(std::string_view(header, sizeof header), fd);
+    writeAll(body, fd);
+}
+
+void writeAll(std::string_view bytes, int fd) {
+    size_t offset = 0;
+    while (offset < bytes.size()) {
+        const ssize_t written = write(fd, bytes.data() + offset, bytes.size() - offset);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            throw ProtocolError::outputWriteFailed(errno);
+        if (written == 0)
+            throw ProtocolError::outputWriteFailed(EPIPE);
+        offset += static_cast<size_t>(written);
+    }
+}
+
+} // namespace brindle

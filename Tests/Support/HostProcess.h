@@ -1,0 +1,45 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace brindle::testing {
+
+/// One framed message: 4-byte little-endian length, then the body.
+std::string frame(const std::string& body);
+std::string frameLength(uint32_t length);
+std::string frameJSON(const boost::json::object& message);
+
+/// Splits a stream of framed replies; a trailing partial frame fails the current test.
+std::vector<boost::json::object> parseFrames(const std::string& stream);
+
+struct ProcessResult {
+    int exitStatus = -1; // -1 when the process did not exit normally
+    int terminatingSignal = 0;
+    std::string standardOutput;
+    std::string standardError;
+};
+
+struct ProcessOptions {
+    std::vector<std::string> arguments;           // argv[1...]
+    std::map<std::string, std::string> environment; // added to (or replacing) the test's own
+    std::string argumentZero;                       // defaults to the program path
+    bool closeStandardOutput = false; // stdout is a pipe whose reading end is already closed
+};
+
+/// Runs `program` with `input` on its standard input and waits for it.
+ProcessResult runProcess(const std::string& program, const std::string& input,
+                         const ProcessOptions& options = {});
+
+/// Runs the built brindle-host.
+ProcessResult runHost(const std::string& input, const ProcessOptions& options = {});
+
+/// Runs the host with the given requests and returns its replies, checking that it exited 0
+/// and wrote nothing to standard error.
+std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
+                                          const ProcessOptions& options = {});
+
+} // namespace brindle::testing

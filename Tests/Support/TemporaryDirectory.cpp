@@ -1,0 +1,52 @@
+#include "Support/TemporaryDirectory.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/stat.h>
+
+namespace brindle::testing {
+
+TemporaryDirectory::TemporaryDirectory(const std::string& parent) {
+    std::string base = parent;
+    if (base.empty()) {
+        const char* tmp = std::getenv("TMPDIR");
+        base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    }
+    std::string pattern = base + "/brindle-test-XXXXXX";
+    if (mkdtemp(pattern.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed under " + base);
+    path_ = pattern;
+}
+
+TemporaryDirectory::~TemporaryDirectory() {
+    std::error_code ignored;
+    // Tests may leave read-only folders behind; make them removable first.
+    for (auto it = std::filesystem::recursive_directory_iterator(path_, ignored);
+         it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+        if (it->is_directory(ignored) && !it->is_symlink(ignored))
+            chmod(it->path().c_str(), 0700);
+    }
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void writeFile(const std::string& path, const std::string& contents, unsigned mode) {
+    {
+        std::ofstream stream(path, std::ios::binary | std::ios::trunc);
+        if (!stream)
+            throw std::runtime_error("cannot write " + path);
+        stream << contents;
+    }
+    chmod(path.c_str(), mode);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream stream(path, std::ios::binary);
+    std::ostringstream contents;
+    contents << stream.rdbuf();
+    return contents.str();
+}
+
+} // namespace brindle::testing

@@ -1,0 +1,13 @@
+# Assembles "Kavo Helper.app" in the build tree with the layout the companion installs:
+# Contents/Info.plist, Contents/MacOS/<programs>, Contents/Resources/Tools/.
+set(BRINDLE_BUNDLE_DIR "${CMAKE_BINARY_DIR}/Kavo Helper.app")
+configure_file(${CMAKE_CURRENT_LIST_DIR}/Info.plist.in "${BRINDLE_BUNDLE_DIR}/Contents/Info.plist" @ONLY)
+
+add_custom_command(
+    OUTPUT "${BRINDLE_BUNDLE_DIR}/Contents/MacOS/brindle-host"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${BRINDLE_BUNDLE_DIR}/Contents/MacOS"
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:brindle-host> "${BRINDLE_BUNDLE_DIR}/Contents/MacOS/brindle-host"
+    DEPENDS brindle-host
+    COMMENT "Assembling Kavo Helper.app"
+    VERBATIM)
+add_custom_target(bundle ALL DEPENDS "${BRINDLE_BUNDLE_DIR}/Contents/MacOS/brindle-host")
