@@ -1,0 +1,82 @@
+// A real Chromium, with a small extension whose id is fixed by the key in its manifest, starts
+// the built host through native messaging and reports the replies to a loopback server.
+
+#include "Support/BackgroundProcess.h"
+#include "Support/LoopbackHTTPServer.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <boost/json/parse.hpp>
+#include <boost/json/serialize.hpp>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+
+constexpr const char* chromium = "/usr/bin/chromium";
+// Follows from the public key in ChromiumExtension/manifest.json.
+constexpr const char* extensionOrigin = "chrome-extension://jjpieeohabdfmmngaljcdpecgckkbnma/";
+
+void installHostManifest(const std::string& profile) {
+    const std::string folder = profile + "/NativeMessagingHosts";
+    std::filesystem::create_directories(folder);
+    const object manifest{
+        {"name", "com.vantle.brindle"},
+        {"description", "Brindle"},
+        {"path", std::string(BRINDLE_BUNDLE_DIR) + "/Contents/MacOS/brindle-host"},
+        {"type", "stdio"},
+        {"allowed_origins", {extensionOrigin}},
+    };
+    writeFile(folder + "/com.vantle.brindle.json", boost::json::serialize(manifest));
+}
+
+TEST(Chromium, ExtensionTalksToTheBundledHost) {
+    if (access(chromium, X_OK) != 0)
+        GTEST_SKIP() << "Chromium is not installed";
+
+    TemporaryDirectory root;
+    const std::string extension = root.file("extension");
+    std::filesystem::copy(BRINDLE_TEST_EXTENSION_DIR, extension);
+    LoopbackHTTPServer server;
+    writeFile(extension + "/report.js",
+              "const reportURL = '" + server.url("/report") + "';\n");
+    const std::string profile = root.file("profile");
+    installHostManifest(profile);
+
+    const std::string log = root.file("chromium.log");
+    BackgroundProcess browser(chromium,
+                              {
+                                  "--headless=new",
+                                  "--no-sandbox",
+                                  "--disable-gpu",
+                                  "--no-first-run",
+                                  "--disable-background-networking",
+                                  "--disable-component-update",
+                                  "--disable-sync",
+                                  "--disable-features=DisableLoadExtensionCommandLineSwitch",
+                                  "--user-data-dir=" + profile,
+                                  "--load-extension=" + extension,
+                                  "about:blank",
+                              },
+                              log);
+
+    const auto body = server.nextRequestBody(std::chrono::seconds(90));
+    ASSERT_TRUE(body) << "no report from the extension; Chromium said:\n" << readFile(log);
+    const object report = boost::json::parse(*body).as_object();
+
+    const object ping = report.at("ping").as_object();
+    EXPECT_EQ(ping.at("ok"), true) << *body;
+    EXPECT_EQ(ping.at("version"), "0.8.13");
+    EXPECT_EQ(ping.at("component"), "base");
+    EXPECT_EQ(ping.at("baseCapabilities").as_array().size(), 9u);
+    EXPECT_EQ(report.at("unknown"), (object{{"ok", false},
+                                            {"error", "不支持的 Native Messaging 操作"},
+                                            {"requestId", "chromium-1"}}))
+        << *body;
+}
+
+} // namespace
+} // namespace brindle::testing
