@@ -35,8 +35,7 @@ std::optional<std::string> BundledToolLocation::executable(std::string_view name
     if (name.empty())
         return std::nullopt;
     const std::string standardDirectory = standardizedPath(directory);
-    const std::string candidate =
-        standardizedPath(appendingPathComponent(standardDirectory, name));
+    const std::string candidate = standardizedPath(appendingPathComponent(standardDirectory, name));
     if (deletingLastPathComponent(candidate) != standardDirectory)
         return std::nullopt;
     if (!isExecutableFile(candidate))

@@ -16,8 +16,7 @@ struct BundledToolLocation {
 
     /// The tool `name` directly inside `directory`, if it is executable. A name that would leave
     /// the directory ("../x", "a/b", "..") finds nothing.
-    static std::optional<std::string> executable(std::string_view name,
-                                                 std::string_view directory);
+    static std::optional<std::string> executable(std::string_view name, std::string_view directory);
 };
 
 } // namespace brindle

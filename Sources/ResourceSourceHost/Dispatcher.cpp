@@ -25,8 +25,7 @@ constexpr std::array actions = {
 
 } // namespace
 
-boost::json::object handle(const boost::json::object& request,
-                           DirectSaveUploadStore& uploadStore) {
+boost::json::object handle(const boost::json::object& request, DirectSaveUploadStore& uploadStore) {
     const std::string name = requiredString("action", request);
     for (const Action& action : actions) {
         if (action.name == name)

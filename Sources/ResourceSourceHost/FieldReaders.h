@@ -13,8 +13,7 @@ namespace brindle {
 std::string requiredString(std::string_view key, const boost::json::object& request);
 
 /// Like `requiredString`, but a missing, empty or non-string value is simply absent.
-std::optional<std::string> optionalString(std::string_view key,
-                                          const boost::json::object& request);
+std::optional<std::string> optionalString(std::string_view key, const boost::json::object& request);
 
 /// A finite, non-negative, integral JSON number that fits a signed 64-bit integer (3 and 3.0
 /// alike); anything else throws `ProtocolError::missingField(key)`.

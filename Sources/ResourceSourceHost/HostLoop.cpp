@@ -1,7 +1,7 @@
 #include "ResourceSourceHost/HostLoop.h"
 
-#include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/DirectSaveUploadStore.h"
+#include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"
 #include "ResourceSourceHost/HostActionError.h"
 #include "ResourceSourceHost/NativeMessaging.h"
@@ -52,7 +52,9 @@ boost::json::object errorReply(std::exception_ptr error, const boost::json::obje
     return reply;
 }
 
-int runHost(int inputFd, int outputFd) { return runHost(inputFd, outputFd, handle); }
+int runHost(int inputFd, int outputFd) {
+    return runHost(inputFd, outputFd, handle);
+}
 
 int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
     std::signal(SIGPIPE, SIG_IGN);

@@ -20,8 +20,7 @@ constexpr unsigned maximumNestingDepth = 64;
 
 } // namespace
 
-std::optional<std::string> readExactly(int fd, size_t count,
-                                       const ProtocolError& truncatedError) {
+std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError& truncatedError) {
     std::string buffer(count, '\0');
     size_t received = 0;
     while (received < count) {
@@ -73,10 +72,9 @@ void writeMessage(const boost::json::object& message, int fd) {
         throw ProtocolError::invalidMessageSize();
 
     const auto length = static_cast<uint32_t>(body.size());
-    const char header[4] = {static_cast<char>(length & 0xff),
-                            static_cast<char>((length >> 8) & 0xff),
-                            static_cast<char>((length >> 16) & 0xff),
-                            static_cast<char>((length >> 24) & 0xff)};
+    const char header[4] = {
+        static_cast<char>(length & 0xff), static_cast<char>((length >> 8) & 0xff),
+        static_cast<char>((length >> 16) & 0xff), static_cast<char>((length >> 24) & 0xff)};
     writeAll(std::string_view(header, sizeof header), fd);
     writeAll(body, fd);
 }

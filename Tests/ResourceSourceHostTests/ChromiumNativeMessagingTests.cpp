@@ -41,8 +41,7 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
     const std::string extension = root.file("extension");
     std::filesystem::copy(BRINDLE_TEST_EXTENSION_DIR, extension);
     LoopbackHTTPServer server;
-    writeFile(extension + "/report.js",
-              "const reportURL = '" + server.url("/report") + "';\n");
+    writeFile(extension + "/report.js", "const reportURL = '" + server.url("/report") + "';\n");
     const std::string profile = root.file("profile");
     installHostManifest(profile);
 

@@ -51,7 +51,7 @@ TEST(Dispatch, RequestIdIsEchoedOnlyWhenANonEmptyString) {
     EXPECT_EQ(reply({{"requestId", "abc"}}),
               (object{{"ok", false}, {"error", "缺少字段：action"}, {"requestId", "abc"}}));
     for (const boost::json::value& id : {boost::json::value(""), boost::json::value(12),
-                                        boost::json::value(true), boost::json::value(nullptr)}) {
+                                         boost::json::value(true), boost::json::value(nullptr)}) {
         EXPECT_FALSE(reply({{"action", "x"}, {"requestId", id}}).contains("requestId"));
     }
 }

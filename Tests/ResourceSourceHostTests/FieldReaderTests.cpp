@@ -7,7 +7,9 @@
 namespace brindle {
 namespace {
 
-boost::json::object parse(const char* text) { return boost::json::parse(text).as_object(); }
+boost::json::object parse(const char* text) {
+    return boost::json::parse(text).as_object();
+}
 
 void expectMissing(const char* json) {
     try {
@@ -21,13 +23,12 @@ void expectMissing(const char* json) {
 TEST(FieldReaders, NonNegativeIntegersAreIntegralFiniteAndFitInt64) {
     EXPECT_EQ(requiredNonNegativeInteger("n", parse(R"({"n":0})")), 0);
     EXPECT_EQ(requiredNonNegativeInteger("n", parse(R"({"n":2.0})")), 2);
-    EXPECT_EQ(requiredNonNegativeInteger("n", parse(R"({"n":9223372036854775807})")),
-              INT64_MAX);
+    EXPECT_EQ(requiredNonNegativeInteger("n", parse(R"({"n":9223372036854775807})")), INT64_MAX);
     EXPECT_EQ(requiredNonNegativeInteger("n", parse(R"({"n":1e18})")), 1000000000000000000);
     for (const char* json :
-         {R"({"n":-1})", R"({"n":1.5})", R"({"n":"12"})", R"({})", R"({"n":null})",
-          R"({"n":true})", R"({"n":9223372036854775808})", R"({"n":18446744073709551615})",
-          R"({"n":1e19})", R"({"n":-0.5})", R"({"n":1e999999})"}) {
+         {R"({"n":-1})", R"({"n":1.5})", R"({"n":"12"})", R"({})", R"({"n":null})", R"({"n":true})",
+          R"({"n":9223372036854775808})", R"({"n":18446744073709551615})", R"({"n":1e19})",
+          R"({"n":-0.5})", R"({"n":1e999999})"}) {
         expectMissing(json);
     }
 }

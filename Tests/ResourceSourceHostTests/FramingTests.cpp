@@ -19,7 +19,9 @@ object onlyReply(const std::string& input) {
     return replies.empty() ? object{} : replies.front();
 }
 
-object failure(const std::string& message) { return {{"ok", false}, {"error", message}}; }
+object failure(const std::string& message) {
+    return {{"ok", false}, {"error", message}};
+}
 
 TEST(Framing, EmptyInputEndsSilently) {
     const ProcessResult result = runHost("");
@@ -85,7 +87,8 @@ TEST(Framing, MalformedJSONCarriesTheParserMessageAndEndsTheHost) {
 
 TEST(Framing, HostileJSONGetsAClearErrorNotACrash) {
     const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-    const std::string deepObject = "{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
+    const std::string deepObject =
+        "{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
     const std::string invalidUTF8 = "{\"action\":\"p\xff\xfeng\"}";
     for (const std::string& body : {deep, deepObject, invalidUTF8}) {
         const ProcessResult result = runHost(frame(body));
@@ -113,8 +116,8 @@ TEST(Framing, OversizedErrorReplyEndsTheHostWithAShortOne) {
     // An unknown action's error reply echoes the request id; one just under the input limit
     // pushes that reply over the output limit, and there is no smaller way to answer it.
     const std::string requestId(1048576 - 64, 'r');
-    const auto replies = exchange({{{"action", "nothing"}, {"requestId", requestId}},
-                                   {{"action", "ping"}}});
+    const auto replies =
+        exchange({{{"action", "nothing"}, {"requestId", requestId}}, {{"action", "ping"}}});
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0], failure("Native Messaging 消息长度无效"));
 }

@@ -36,17 +36,16 @@ TEST(HostLoop, OversizedReplyIsReplacedAndTheLoopContinues) {
     const auto replies = runLoop(
         frame(R"({"size":"big","requestId":"r1"})") + frame(R"({"size":"small"})"), handler);
     ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0], (object{{"ok", false},
-                                  {"error", "Native Messaging 消息长度无效"},
-                                  {"requestId", "r1"}}));
+    EXPECT_EQ(
+        replies[0],
+        (object{{"ok", false}, {"error", "Native Messaging 消息长度无效"}, {"requestId", "r1"}}));
     EXPECT_EQ(replies[1], (object{{"ok", true}}));
 }
 
 TEST(HostLoop, WrappedErrorsCarryStageAndRetryFlag) {
     const auto handler = [](const object&, DirectSaveUploadStore&) -> object {
-        return runInStage(FailureStage::destination, []() -> object {
-            throw ProtocolError::missingField("path");
-        });
+        return runInStage(FailureStage::destination,
+                          []() -> object { throw ProtocolError::missingField("path"); });
     };
     const auto replies = runLoop(frame(R"({"requestId":"r2"})"), handler);
     ASSERT_EQ(replies.size(), 1u);

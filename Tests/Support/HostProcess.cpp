@@ -100,8 +100,8 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
-    posix_spawn_file_actions_adddup2(&actions, options.closeStandardOutput ? closedPipe[1] : outputFd,
-                                     1);
+    posix_spawn_file_actions_adddup2(&actions,
+                                     options.closeStandardOutput ? closedPipe[1] : outputFd, 1);
     posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
 
     std::vector<std::string> arguments{options.argumentZero.empty() ? program
