@@ -5,9 +5,18 @@
 namespace brindle {
 
 class DirectSaveUploadStore;
+struct DownloadDestinationMover;
 
 // One handler per action; each lives beside the others of its feature.
 
 boost::json::object ping(const boost::json::object& request);
+
+boost::json::object tagDownload(const boost::json::object& request);
+
+/// The process's one mover, ready before the first request is read; also used by the commit
+/// of direct saves.
+const DownloadDestinationMover& destinationMover();
+boost::json::object moveDownload(const boost::json::object& request);
+boost::json::object discardDownload(const boost::json::object& request);
 
 } // namespace brindle

@@ -21,6 +21,12 @@ struct Action {
 constexpr std::array actions = {
     Action{"ping", [](const boost::json::object& request,
                       DirectSaveUploadStore&) { return ping(request); }},
+    Action{"tagDownload", [](const boost::json::object& request,
+                             DirectSaveUploadStore&) { return tagDownload(request); }},
+    Action{"moveDownload", [](const boost::json::object& request,
+                              DirectSaveUploadStore&) { return moveDownload(request); }},
+    Action{"discardDownload", [](const boost::json::object& request,
+                                 DirectSaveUploadStore&) { return discardDownload(request); }},
 };
 
 } // namespace

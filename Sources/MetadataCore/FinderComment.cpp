@@ -1,0 +1,125 @@
+#include "MetadataCore/FinderComment.h"
+
+#include "MetadataCore/WebURL.h"
+#include "Platform/Text.h"
+
+#include <array>
+#include <utility>
+#include <vector>
+
+namespace brindle {
+
+namespace {
+
+using MarkerPair = std::pair<std::string_view, std::string_view>;
+
+// The current pair is looked at first.
+constexpr std::array markerPairs = {
+    MarkerPair{FinderCommentBlock::startMarker, FinderCommentBlock::endMarker},
+    MarkerPair{FinderCommentBlock::legacyStartMarker, FinderCommentBlock::legacyEndMarker},
+};
+
+constexpr std::string_view ellipsis = "…";
+
+// Line feed, vertical tab, form feed, carriage return, NEL, line and paragraph separators.
+constexpr std::array<std::string_view, 7> lineSeparators = {
+    "\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029",
+};
+
+void removeBlocks(std::string& text, const MarkerPair& markers) {
+    const auto& [start, end] = markers;
+    while (true) {
+        const size_t blockStart = text.find(start);
+        if (blockStart == std::string::npos)
+            return;
+        const size_t endMarker = text.find(end, blockStart + start.size());
+        if (endMarker == std::string::npos)
+            return;
+        text.erase(blockStart, endMarker + end.size() - blockStart);
+    }
+}
+
+std::optional<std::string_view> blockContents(std::string_view comment, const MarkerPair& markers) {
+    const auto& [start, end] = markers;
+    const size_t blockStart = comment.find(start);
+    if (blockStart == std::string_view::npos)
+        return std::nullopt;
+    const size_t contentStart = blockStart + start.size();
+    const size_t endMarker = comment.find(end, contentStart);
+    if (endMarker == std::string_view::npos)
+        return std::nullopt;
+    return comment.substr(contentStart, endMarker - contentStart);
+}
+
+// The next line break at or after `offset`: its position and length.
+std::pair<size_t, size_t> nextLineSeparator(std::string_view text, size_t offset) {
+    std::pair<size_t, size_t> nearest{std::string_view::npos, 0};
+    for (std::string_view separator : lineSeparators) {
+        const size_t position = text.find(separator, offset);
+        if (position < nearest.first)
+            nearest = {position, separator.size()};
+    }
+    return nearest;
+}
+
+std::vector<std::string_view> nonEmptyLines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    size_t offset = 0;
+    while (offset <= text.size()) {
+        const auto [position, length] = nextLineSeparator(text, offset);
+        const std::string_view line = text.substr(offset, position - offset);
+        if (!line.empty())
+            lines.push_back(line);
+        if (position == std::string_view::npos)
+            break;
+        offset = position + length;
+    }
+    return lines;
+}
+
+} // namespace
+
+std::string truncatedSourceText(std::string_view text) {
+    if (platform::characterCount(text) <= sourceTextCharacterLimit)
+        return std::string(text);
+    return platform::characterPrefix(text, sourceTextCharacterLimit - 1) + std::string(ellipsis);
+}
+
+std::string mergedFinderComment(const std::optional<std::string>& existing,
+                                const std::optional<std::string>& resourceURL,
+                                const std::optional<std::string>& pageURL) {
+    std::string userText = existing.value_or("");
+    for (const MarkerPair& markers : markerPairs)
+        removeBlocks(userText, markers);
+    userText = platform::trimmingWhitespaceAndNewlines(userText);
+
+    std::string block(FinderCommentBlock::startMarker);
+    if (pageURL)
+        block += "\n" + std::string(FinderCommentBlock::pageLabel) + *pageURL;
+    if (resourceURL && (!pageURL || *resourceURL != *pageURL))
+        block += "\n" + std::string(FinderCommentBlock::resourceLabel) + *resourceURL;
+    block += "\n" + std::string(FinderCommentBlock::endMarker);
+
+    if (userText.empty())
+        return block;
+    return userText + "\n\n" + block;
+}
+
+std::optional<std::string> managedPageURL(std::string_view comment) {
+    for (const MarkerPair& markers : markerPairs) {
+        const std::optional<std::string_view> contents = blockContents(comment, markers);
+        if (!contents)
+            continue;
+        for (std::string_view line : nonEmptyLines(*contents)) {
+            if (!line.starts_with(FinderCommentBlock::pageLabel))
+                continue;
+            if (auto url =
+                    sanitizedWebURL(std::string(line.substr(FinderCommentBlock::pageLabel.size()))))
+                return url;
+            break;
+        }
+    }
+    return std::nullopt;
+}
+
+} // namespace brindle

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle::platform {
+
+// Linux file managers show the freedesktop.org attributes, not the macOS ones, so what the user
+// should see is mirrored there. All of these work on an open descriptor.
+
+/// An attribute read: `error` is 0 or the errno of the failed read; `value` is absent when the
+/// file has no such attribute.
+template <class Value> struct AttributeRead {
+    int error = 0;
+    std::optional<Value> value;
+};
+
+/// The origin URL a file manager shows as where the file came from ("user.xdg.origin.url").
+int setFileManagerOriginURL(int descriptor, std::string_view url);
+
+/// The comment the user sees and edits in the file manager ("user.xdg.comment"), plain UTF-8.
+AttributeRead<std::string> fileManagerComment(int descriptor);
+int setFileManagerComment(int descriptor, std::string_view comment);
+
+/// The file's tags ("user.xdg.tags": comma-separated, a comma inside a name written as "%2C").
+AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor);
+int setFileManagerTags(int descriptor, const std::vector<std::string>& names);
+
+} // namespace brindle::platform

@@ -1,0 +1,73 @@
+#include "Platform/URLComponents.h"
+
+#include "Platform/Text.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace brindle::platform {
+
+void URLComponents::HandleRelease::operator()(Curl_URL* handle) const {
+    curl_url_cleanup(handle);
+}
+
+namespace {
+
+std::optional<std::string> part(CURLU* url, CURLUPart which) {
+    char* value = nullptr;
+    if (curl_url_get(url, which, &value, 0) != CURLUE_OK || value == nullptr)
+        return std::nullopt;
+    std::string result(value);
+    curl_free(value);
+    return result;
+}
+
+// The URL parser reads "http:/x" and "http:///x" as naming the host "x"; by RFC 3986 they have
+// no authority or an empty one, so the host must follow "scheme://" directly.
+bool authorityFollowsScheme(std::string_view text) {
+    const size_t colon = text.find(':');
+    if (colon == std::string_view::npos)
+        return false;
+    const std::string_view rest = text.substr(colon + 1);
+    return rest.size() > 2 && rest.substr(0, 2) == "//" && rest[2] != '/';
+}
+
+} // namespace
+
+std::optional<URLComponents> URLComponents::parse(std::string_view text) {
+    if (!isValidUTF8(text) || text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    Handle handle(curl_url());
+    if (!handle)
+        return std::nullopt;
+    CURLU* url = handle.get();
+    // Paths are kept as the page wrote them: a URL is recorded, not resolved.
+    const std::string terminated(text);
+    if (curl_url_set(url, CURLUPART_URL, terminated.c_str(),
+                     CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) != CURLUE_OK)
+        return std::nullopt;
+    const std::optional<std::string> host = part(url, CURLUPART_HOST);
+    const bool hasHost = host && !host->empty() && authorityFollowsScheme(text);
+    return URLComponents(std::move(handle), hasHost);
+}
+
+std::string URLComponents::scheme() const {
+    std::string scheme = part(handle_.get(), CURLUPART_SCHEME).value_or("");
+    std::transform(scheme.begin(), scheme.end(), scheme.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return scheme;
+}
+
+void URLComponents::removeUserAndPassword() {
+    CURLU* url = handle_.get();
+    curl_url_set(url, CURLUPART_USER, nullptr, 0);
+    curl_url_set(url, CURLUPART_PASSWORD, nullptr, 0);
+}
+
+std::optional<std::string> URLComponents::string() const {
+    return part(handle_.get(), CURLUPART_URL);
+}
+
+} // namespace brindle::platform

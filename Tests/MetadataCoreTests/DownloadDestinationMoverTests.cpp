@@ -1,0 +1,274 @@
+// Moves into the user's folder on real files, including a move to another file system.
+
+#include "MetadataCore/DownloadDestinationMover.h"
+#include "MetadataCore/DownloadDestinationMoverError.h"
+#include "Platform/FileMove.h"
+#include "Support/AttributeReadout.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <filesystem>
+#include <optional>
+#include <sys/stat.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+namespace brindle {
+namespace {
+
+using testing::readFile;
+using testing::TemporaryDirectory;
+using testing::writeFile;
+using Result = DownloadDestinationMoveResult;
+
+const std::string invalidSource = "待移动的下载文件无效";
+const std::string invalidDirectory = "上一次保存目录已不存在或不可写";
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class DestinationMoverTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::create_directory(incoming);
+        std::filesystem::create_directory(folder);
+        writeFile(source, "new download");
+    }
+
+    std::string failure(const std::string& path, const std::string& directory,
+                        std::optional<std::string> filename = {}, bool overwrite = false) const {
+        try {
+            mover.move(path, directory, filename, overwrite);
+        } catch (const DownloadDestinationMoverError& error) {
+            return error.what();
+        }
+        return "";
+    }
+
+    void expectSourceUntouched() const { EXPECT_EQ(readFile(source), "new download"); }
+
+    TemporaryDirectory root;
+    std::string incoming = root.file("incoming");
+    std::string folder = root.file("Downloads");
+    std::string source = incoming + "/photo.png";
+    DownloadDestinationMover mover;
+};
+
+TEST_F(DestinationMoverTest, UnusableSourcesAreRefused) {
+    const std::string link = incoming + "/link.png";
+    ASSERT_EQ(symlink(source.c_str(), link.c_str()), 0);
+    EXPECT_EQ(failure(link, folder), invalidSource);
+    EXPECT_EQ(failure("", folder), invalidSource);
+    EXPECT_EQ(failure("incoming/photo.png", folder), invalidSource);
+    EXPECT_EQ(failure("~/photo.png", folder), invalidSource);
+    EXPECT_EQ(failure("/" + std::string(8192, 'a'), folder), invalidSource);
+    EXPECT_EQ(failure(incoming + "/missing.png", folder), invalidSource);
+    EXPECT_EQ(failure(incoming, folder), invalidSource);
+    EXPECT_EQ(entries(folder), std::vector<std::string>{});
+    expectSourceUntouched();
+}
+
+TEST_F(DestinationMoverTest, SourceOfAnotherOwnerIsRefused) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(failure(source, folder), invalidSource);
+    EXPECT_THROW(mover.discard(source), DownloadDestinationMoverError);
+    expectSourceUntouched();
+}
+
+TEST_F(DestinationMoverTest, UnusableFoldersAreRefused) {
+    const std::string link = root.file("link-to-folder");
+    ASSERT_EQ(symlink(folder.c_str(), link.c_str()), 0);
+    EXPECT_EQ(failure(source, link), invalidDirectory);
+    EXPECT_EQ(failure(source, root.file("missing")), invalidDirectory);
+    EXPECT_EQ(failure(source, source), invalidDirectory);
+    EXPECT_EQ(failure(source, "Downloads"), invalidDirectory);
+    EXPECT_EQ(failure(source, ""), invalidDirectory);
+    if (geteuid() != 0) {
+        chmod(folder.c_str(), 0500);
+        EXPECT_EQ(failure(source, folder), invalidDirectory);
+        chmod(folder.c_str(), 0700);
+    }
+    expectSourceUntouched();
+}
+
+TEST_F(DestinationMoverTest, UnusableFilenamesAreRefusedLikeAFolder) {
+    for (const std::string& name :
+         {std::string(".."), std::string("."), std::string("a/b"), std::string("/x"),
+          std::string(256, 'n'), std::string("a\0b", 3)}) {
+        EXPECT_EQ(failure(source, folder, name), invalidDirectory) << name;
+    }
+    EXPECT_EQ(failure(source, folder, ""), invalidDirectory);
+    expectSourceUntouched();
+
+    const std::string longest(255, 'n');
+    EXPECT_EQ(mover.move(source, folder, longest, false),
+              (Result{folder + "/" + longest, true, false}));
+}
+
+TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceName) {
+    EXPECT_EQ(mover.move(source, folder + "/./", std::nullopt, false),
+              (Result{folder + "/photo.png", true, false}));
+    EXPECT_EQ(readFile(folder + "/photo.png"), "new download");
+    EXPECT_FALSE(exists(source));
+
+    writeFile(source, "second");
+    EXPECT_EQ(mover.move(incoming + "/../incoming/photo.png", folder, "照片 (2).png", false),
+              (Result{folder + "/照片 (2).png", true, false}));
+    EXPECT_EQ(readFile(folder + "/照片 (2).png"), "second");
+}
+
+TEST_F(DestinationMoverTest, MovingOntoItselfTouchesNothing) {
+    struct stat before {};
+    ASSERT_EQ(lstat(source.c_str(), &before), 0);
+    EXPECT_EQ(mover.move(incoming + "/./photo.png", incoming, "photo.png", false),
+              (Result{source, true, false}));
+    EXPECT_EQ(mover.move(source, incoming, std::nullopt, true), (Result{source, true, false}));
+    struct stat after {};
+    ASSERT_EQ(lstat(source.c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    expectSourceUntouched();
+}
+
+TEST_F(DestinationMoverTest, ExistingFileIsAConflictUnlessReplacingIsAsked) {
+    const std::string existing = folder + "/photo.png";
+    writeFile(existing, "older file");
+    EXPECT_EQ(mover.move(source, folder, std::nullopt, false), (Result{existing, false, true}));
+    expectSourceUntouched();
+    EXPECT_EQ(readFile(existing), "older file");
+
+    EXPECT_EQ(mover.move(source, folder, std::nullopt, true), (Result{existing, true, false}));
+    EXPECT_EQ(readFile(existing), "new download");
+    EXPECT_FALSE(exists(source));
+}
+
+TEST_F(DestinationMoverTest, OnlyARegularFileOfTheUserIsReplaced) {
+    std::filesystem::create_directory(folder + "/folder.png");
+    EXPECT_EQ(failure(source, folder, "folder.png", true), invalidDirectory);
+    const std::string target = root.file("target.png");
+    writeFile(target, "target");
+    ASSERT_EQ(symlink(target.c_str(), (folder + "/link.png").c_str()), 0);
+    EXPECT_EQ(failure(source, folder, "link.png", true), invalidDirectory);
+    EXPECT_EQ(readFile(target), "target");
+    // Without replacing, a link at the destination is just a conflict.
+    EXPECT_EQ(mover.move(source, folder, "link.png", false),
+              (Result{folder + "/link.png", false, true}));
+    if (geteuid() == 0) {
+        writeFile(folder + "/theirs.png", "theirs");
+        ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
+        EXPECT_EQ(failure(source, folder, "theirs.png", true), invalidDirectory);
+        EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
+    }
+    expectSourceUntouched();
+}
+
+// The mover looks for an existing file first; one that appears after that look reaches the
+// move itself, which must refuse to replace it.
+TEST_F(DestinationMoverTest, FileAppearingDuringTheMoveIsNotReplaced) {
+    const std::string appeared = folder + "/photo.png";
+    writeFile(appeared, "appeared meanwhile");
+    EXPECT_EQ(platform::moveItemWithoutReplacing(source, appeared), EEXIST);
+    EXPECT_EQ(readFile(appeared), "appeared meanwhile");
+    expectSourceUntouched();
+}
+
+TEST_F(DestinationMoverTest, DiscardDeletesOnlyAValidSource) {
+    const std::string target = root.file("target.png");
+    writeFile(target, "target");
+    const std::string link = incoming + "/link.png";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_THROW(mover.discard(link), DownloadDestinationMoverError);
+    EXPECT_EQ(readFile(target), "target");
+
+    mover.discard(source);
+    EXPECT_FALSE(exists(source));
+    try {
+        mover.discard(source);
+        ADD_FAILURE() << "a missing file was discarded";
+    } catch (const DownloadDestinationMoverError& error) {
+        EXPECT_EQ(error.what(), invalidSource);
+    }
+}
+
+// /dev/shm (tmpfs) and the build folder are two file systems here; a rename between them fails
+// with EXDEV and the file is copied instead.
+class CrossFileSystemMoveTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        struct stat memory {};
+        struct stat build {};
+        if (stat("/dev/shm", &memory) != 0 || stat(here.path().c_str(), &build) != 0 ||
+            memory.st_dev == build.st_dev)
+            GTEST_SKIP() << "/dev/shm and the build folder are not two file systems here";
+        shm.emplace("/dev/shm");
+        source = shm->file("clip.mp4");
+        writeFile(source, "bytes on tmpfs", 0640);
+        const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
+        ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
+        testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
+        testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
+                                 std::string("bplist00\0\x01", 10));
+    }
+
+    void expectCopied(const std::string& destination) const {
+        EXPECT_EQ(readFile(destination), "bytes on tmpfs");
+        struct stat status {};
+        ASSERT_EQ(lstat(destination.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+        EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
+        EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
+        char value[64] = {};
+        EXPECT_EQ(getxattr(destination.c_str(), "user.xdg.origin.url", value, sizeof value), 20);
+        EXPECT_STREQ(value, "https://example.com/");
+        EXPECT_EQ(getxattr(destination.c_str(), "user.com.apple.metadata:kMDItemWhereFroms", value,
+                           sizeof value),
+                  10);
+        EXPECT_FALSE(exists(source));
+    }
+
+    TemporaryDirectory here{std::filesystem::current_path().string()};
+    std::optional<TemporaryDirectory> shm;
+    std::string source;
+    DownloadDestinationMover mover;
+};
+
+TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
+    EXPECT_EQ(mover.move(source, here.path(), "clip.mp4", false),
+              (Result{here.file("clip.mp4"), true, false}));
+    expectCopied(here.file("clip.mp4"));
+    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
+}
+
+TEST_F(CrossFileSystemMoveTest, ReplacesAnExistingFileWhenAsked) {
+    writeFile(here.file("clip.mp4"), "older");
+    EXPECT_EQ(mover.move(source, here.path(), std::nullopt, true),
+              (Result{here.file("clip.mp4"), true, false}));
+    expectCopied(here.file("clip.mp4"));
+    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
+}
+
+TEST_F(CrossFileSystemMoveTest, FileAppearingBeforeTheCopyIsInPlaceWins) {
+    writeFile(here.file("clip.mp4"), "appeared");
+    EXPECT_EQ(platform::moveItemWithoutReplacing(source, here.file("clip.mp4")), EEXIST);
+    EXPECT_EQ(readFile(here.file("clip.mp4")), "appeared");
+    EXPECT_EQ(readFile(source), "bytes on tmpfs");
+    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"}); // no copy left over
+}
+
+} // namespace
+} // namespace brindle

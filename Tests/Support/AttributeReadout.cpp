@@ -1,0 +1,58 @@
+#include "Support/AttributeReadout.h"
+
+#include "Support/HostProcess.h"
+
+#include <boost/json/parse.hpp>
+#include <gtest/gtest.h>
+
+#include <sys/xattr.h>
+
+namespace brindle::testing {
+
+namespace {
+
+constexpr const char* readerScript = R"(
+import datetime, json, os, plistlib, sys
+path = sys.argv[1]
+def attribute(name):
+    try:
+        return os.getxattr(path, name, follow_symlinks=False)
+    except OSError:
+        return None
+out = {"binary": True}
+for key, name in (("whereFroms", "WhereFroms"), ("downloadedDate", "DownloadedDate"),
+                  ("comment", "FinderComment")):
+    data = attribute("user.com.apple.metadata:kMDItem" + name)
+    if data is None:
+        continue
+    out["binary"] = out["binary"] and data.startswith(b"bplist00")
+    value = plistlib.loads(data, fmt=plistlib.FMT_BINARY)
+    if key == "downloadedDate":
+        utc = datetime.timezone.utc
+        value = [d.replace(tzinfo=utc).timestamp() for d in value]
+    out[key] = value
+for key, name in (("origin", "user.xdg.origin.url"), ("xdgComment", "user.xdg.comment"),
+                  ("tags", "user.xdg.tags")):
+    data = attribute(name)
+    if data is not None:
+        out[key] = data.decode("utf-8")
+print(json.dumps(out))
+)";
+
+} // namespace
+
+boost::json::object readAttributesIndependently(const std::string& path) {
+    ProcessOptions options;
+    options.arguments = {"-c", readerScript, path};
+    const ProcessResult result = runProcess("/usr/bin/python3", "", options);
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    if (result.exitStatus != 0)
+        return {};
+    return boost::json::parse(result.standardOutput).as_object();
+}
+
+void setRawAttribute(const std::string& path, const std::string& name, const std::string& value) {
+    ASSERT_EQ(lsetxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0), 0) << name;
+}
+
+} // namespace brindle::testing

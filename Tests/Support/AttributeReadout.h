@@ -1,0 +1,19 @@
+#pragma once
+
+#include <boost/json/object.hpp>
+
+#include <string>
+
+namespace brindle::testing {
+
+/// A file's download attributes as an independent reader sees them (Python's os.getxattr and
+/// plistlib): "whereFroms" (array of strings), "downloadedDate" (array of seconds since 1970),
+/// "comment" (string), each present only when the attribute is, plus "binary" (false when one
+/// of them is not a binary property list); and the file manager's "origin", "xdgComment" and
+/// "tags" as raw text.
+boost::json::object readAttributesIndependently(const std::string& path);
+
+/// Sets a raw extended attribute (full Linux name) on a path, without following a link.
+void setRawAttribute(const std::string& path, const std::string& name, const std::string& value);
+
+} // namespace brindle::testing
