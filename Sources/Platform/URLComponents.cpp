@@ -2,7 +2,7 @@
 
 #include "Platform/Text.h"
 
-#include <curl/curl.h>
+#include "Platform/CurlLibrary.h"
 
 #include <algorithm>
 #include <cctype>
@@ -10,17 +10,18 @@
 namespace brindle::platform {
 
 void URLComponents::HandleRelease::operator()(Curl_URL* handle) const {
-    curl_url_cleanup(handle);
+    curlLibrary()->urlCleanup(handle);
 }
 
 namespace {
 
 std::optional<std::string> part(CURLU* url, CURLUPart which) {
+    const CurlLibrary& curl = *curlLibrary();
     char* value = nullptr;
-    if (curl_url_get(url, which, &value, 0) != CURLUE_OK || value == nullptr)
+    if (curl.urlGet(url, which, &value, 0) != CURLUE_OK || value == nullptr)
         return std::nullopt;
     std::string result(value);
-    curl_free(value);
+    curl.free(value);
     return result;
 }
 
@@ -39,13 +40,16 @@ bool authorityFollowsScheme(std::string_view text) {
 std::optional<URLComponents> URLComponents::parse(std::string_view text) {
     if (!isValidUTF8(text) || text.find('\0') != std::string_view::npos)
         return std::nullopt;
-    Handle handle(curl_url());
+    const CurlLibrary* curl = curlLibrary();
+    if (curl == nullptr)
+        return std::nullopt;
+    Handle handle(curl->url());
     if (!handle)
         return std::nullopt;
     CURLU* url = handle.get();
     // Paths are kept as the page wrote them: a URL is recorded, not resolved.
     const std::string terminated(text);
-    if (curl_url_set(url, CURLUPART_URL, terminated.c_str(),
+    if (curl->urlSet(url, CURLUPART_URL, terminated.c_str(),
                      CURLU_NON_SUPPORT_SCHEME | CURLU_PATH_AS_IS) != CURLUE_OK)
         return std::nullopt;
     const std::optional<std::string> host = part(url, CURLUPART_HOST);
@@ -62,8 +66,9 @@ std::string URLComponents::scheme() const {
 
 void URLComponents::removeUserAndPassword() {
     CURLU* url = handle_.get();
-    curl_url_set(url, CURLUPART_USER, nullptr, 0);
-    curl_url_set(url, CURLUPART_PASSWORD, nullptr, 0);
+    const CurlLibrary& curl = *curlLibrary();
+    curl.urlSet(url, CURLUPART_USER, nullptr, 0);
+    curl.urlSet(url, CURLUPART_PASSWORD, nullptr, 0);
 }
 
 std::optional<std::string> URLComponents::string() const {
