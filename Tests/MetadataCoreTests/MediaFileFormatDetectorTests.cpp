@@ -4,8 +4,8 @@
 #include "Support/TemporaryDirectory.h"
 
 #include <filesystem>
-#include <unistd.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace brindle {
 namespace {
