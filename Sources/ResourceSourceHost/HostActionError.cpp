@@ -1,5 +1,7 @@
 #include "ResourceSourceHost/HostActionError.h"
 
+#include "MetadataCore/ImageOptimizerError.h"
+
 namespace brindle {
 
 std::string_view rawValue(FailureStage stage) {
@@ -18,11 +20,14 @@ std::string_view rawValue(FailureStage stage) {
     return "upload";
 }
 
-bool isRetryable(const std::exception& /*error*/, FailureStage stage) {
+bool isRetryable(const std::exception& error, FailureStage stage) {
     switch (stage) {
+    case FailureStage::optimize: {
+        const auto* imageError = dynamic_cast<const ImageOptimizerError*>(&error);
+        return imageError != nullptr && imageError->isRetryable();
+    }
     case FailureStage::materialize:
-    case FailureStage::optimize:
-        // The media and image errors that know their own retry flag join here as they arrive.
+        // The media errors that know their own retry flag join here as they arrive.
         return false;
     case FailureStage::upload:
     case FailureStage::metadata:

@@ -1,0 +1,117 @@
+#include "MetadataCore/ImageOptimizer.h"
+
+#include <algorithm>
+#include <unistd.h>
+#include <vector>
+
+namespace brindle {
+namespace {
+
+using Bytes = std::span<const std::uint8_t>;
+
+constexpr std::size_t minimumImageBytes = 26;
+
+std::uint32_t bigEndian32(Bytes bytes, std::size_t offset) {
+    return std::uint32_t{bytes[offset]} << 24 | std::uint32_t{bytes[offset + 1]} << 16 |
+           std::uint32_t{bytes[offset + 2]} << 8 | std::uint32_t{bytes[offset + 3]};
+}
+
+bool isStartOfFrame(std::uint8_t marker) {
+    // C4 (Huffman tables), C8 (reserved) and CC (arithmetic conditioning) share the range.
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
+}
+
+bool hasNoLength(std::uint8_t marker) {
+    return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
+}
+
+std::vector<std::uint8_t> readHead(int descriptor, std::size_t length) {
+    std::vector<std::uint8_t> bytes(length);
+    std::size_t filled = 0;
+    while (filled < length) {
+        const ssize_t count =
+            pread(descriptor, bytes.data() + filled, length - filled, static_cast<off_t>(filled));
+        if (count <= 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+} // namespace
+
+ImageOptimizer::InputKind ImageOptimizer::inputKind(int descriptor, std::int64_t fileSize) {
+    if (fileSize < static_cast<std::int64_t>(minimumImageBytes))
+        return InputKind::unsupported;
+    const auto length =
+        std::min<std::size_t>(static_cast<std::size_t>(fileSize), classificationLimit);
+    const std::vector<std::uint8_t> bytes = readHead(descriptor, length);
+    if (bytes.size() < minimumImageBytes)
+        return InputKind::unsupported;
+    if (isSupportedStaticPNG(bytes))
+        return InputKind::convertible;
+    if (isEightBitJPEG(bytes))
+        return InputKind::lossySource;
+    return InputKind::unsupported;
+}
+
+bool ImageOptimizer::isSupportedStaticPNG(Bytes bytes) {
+    static constexpr std::uint8_t signature[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
+    if (bytes.size() < 33 || !std::equal(std::begin(signature), std::end(signature), bytes.begin()))
+        return false;
+    const std::uint8_t bitDepth = bytes[24];
+    if (bitDepth < 1 || bitDepth > 8)
+        return false;
+
+    // An animation control chunk before the first image data makes it an animated PNG.
+    for (std::size_t offset = 8; bytes.size() - offset >= 12;) {
+        const std::uint64_t chunkEnd = std::uint64_t{offset} + bigEndian32(bytes, offset) + 12;
+        if (chunkEnd > bytes.size())
+            return false;
+        const std::string_view type(reinterpret_cast<const char*>(bytes.data() + offset + 4), 4);
+        if (type == "acTL")
+            return false;
+        if (type == "IDAT")
+            return true;
+        offset = static_cast<std::size_t>(chunkEnd);
+    }
+    return false;
+}
+
+bool ImageOptimizer::isEightBitJPEG(Bytes bytes) {
+    if (bytes.size() < 8 || bytes[0] != 0xFF || bytes[1] != 0xD8)
+        return false;
+    std::size_t offset = 2;
+    while (offset < bytes.size()) {
+        if (bytes[offset] != 0xFF) {
+            ++offset;
+            continue;
+        }
+        while (offset < bytes.size() && bytes[offset] == 0xFF)
+            ++offset;
+        if (offset >= bytes.size())
+            return false;
+        const std::uint8_t marker = bytes[offset];
+        std::size_t next = offset + 1;
+        if (!hasNoLength(marker)) {
+            // End of image or start of scan before any frame header: nothing to judge by.
+            if (marker == 0xD9 || marker == 0xDA)
+                return false;
+            if (next + 2 > bytes.size())
+                return false;
+            const std::size_t length = std::size_t{bytes[next]} << 8 | bytes[next + 1];
+            if (length < 3 || next + length > bytes.size())
+                return false;
+            if (isStartOfFrame(marker))
+                return bytes[next + 2] == 8;
+            next += length;
+        }
+        if (bytes.size() - next < 4)
+            return false;
+        offset = next;
+    }
+    return false;
+}
+
+} // namespace brindle

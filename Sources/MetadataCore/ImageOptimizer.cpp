@@ -1,0 +1,185 @@
+#include "MetadataCore/ImageOptimizer.h"
+#include "MetadataCore/ImageOptimizerError.h"
+
+#include "MetadataCore/BundledToolLocation.h"
+#include "Platform/AttributeCopy.h"
+#include "Platform/ChildProcess.h"
+#include "Platform/Path.h"
+#include "Platform/PathExtension.h"
+#include "Platform/RandomUUID.h"
+#include "Platform/UnicodeCharacters.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <optional>
+#include <unistd.h>
+
+namespace brindle {
+namespace {
+
+using platform::ChildProcess;
+
+constexpr std::size_t maximumNameBytes = 255;
+
+ImageOptimizationResult unchanged(const std::string& path, std::int64_t bytes, std::string reason) {
+    return {path, false, bytes, bytes, std::move(reason)};
+}
+
+bool isUsablePath(const std::string& path) {
+    return !path.empty() && path.size() <= ImageOptimizer::maximumPathBytes &&
+           path.find('\0') == std::string::npos && path.front() == '/';
+}
+
+// The name part is cut (on a character boundary) so that even a long image name leaves room for
+// the dot, the UUID and the extension within one file name.
+std::string temporaryOutputPath(const std::string& path) {
+    const std::string uuid = platform::randomUUIDString();
+    const std::size_t room = maximumNameBytes - (1 + 1 + uuid.size() + 5);
+    std::string name = platform::lastPathComponent(path);
+    if (name.size() > room) {
+        std::size_t cut = 0;
+        for (std::size_t offset = 0; offset < name.size();) {
+            const std::size_t next = offset + platform::decodeScalar(name, offset).length;
+            if (next > room)
+                break;
+            cut = offset = next;
+        }
+        name.resize(cut);
+    }
+    return platform::appendingPathComponent(platform::deletingLastPathComponent(path),
+                                            "." + name + "." + uuid + ".webp");
+}
+
+std::vector<std::string> encoderArguments(const std::string& input, const std::string& output) {
+    return {"-quiet", "-lossless", "-z",        "6",   "-q",  "100", "-alpha_q",
+            "100",    "-exact",    "-metadata", "all", input, "-o",  output};
+}
+
+bool cancellationRequested(const std::function<bool()>& isCancelled) {
+    return isCancelled && isCancelled();
+}
+
+// Removes the temporary file when the conversion ends. Once an exchange has been attempted the
+// path may hold someone else's file (a rollback that failed), so then only the WebP output itself
+// or, after success, the displaced original is removed.
+class TemporaryOutput {
+public:
+    explicit TemporaryOutput(std::string path) : path_(std::move(path)) {}
+    TemporaryOutput(const TemporaryOutput&) = delete;
+    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
+    ~TemporaryOutput() {
+        if (!exchangeAttempted_ || succeeded_ || holdsOutput())
+            std::remove(path_.c_str()); // an encoder gone wrong may have left a folder
+    }
+
+    const std::string& path() const { return path_; }
+    void recordOutput() {
+        struct stat status {};
+        if (lstat(path_.c_str(), &status) == 0)
+            output_ = status;
+    }
+    void exchangeAttempted() { exchangeAttempted_ = true; }
+    void succeeded() { succeeded_ = true; }
+
+private:
+    bool holdsOutput() const {
+        struct stat status {};
+        return output_ && lstat(path_.c_str(), &status) == 0 && status.st_dev == output_->st_dev &&
+               status.st_ino == output_->st_ino;
+    }
+
+    std::string path_;
+    std::optional<struct stat> output_;
+    bool exchangeAttempted_ = false;
+    bool succeeded_ = false;
+};
+
+// Runs cwebp; nothing when it could not be started, otherwise whether it succeeded.
+std::optional<bool> runEncoder(const std::string& encoder, const std::string& input,
+                               const std::string& output,
+                               const std::function<bool()>& isCancelled) {
+    platform::ChildProcessLaunch launch;
+    launch.program = encoder;
+    launch.arguments = encoderArguments(input, output);
+    launch.standardOutput = platform::ChildStream::nullDevice;
+    launch.standardError = platform::ChildStream::nullDevice;
+    auto child = ChildProcess::spawn(launch);
+    if (!child)
+        return std::nullopt;
+    for (;;) {
+        if (cancellationRequested(isCancelled)) {
+            child->terminate();
+            throw ImageOptimizerError::cancelled();
+        }
+        if (const auto exit = child->waitForExit(ImageOptimizer::cancellationInterval))
+            return exit->succeeded();
+    }
+}
+
+} // namespace
+
+platform::UniqueFileDescriptor ImageOptimizer::openValidatedTarget(const std::string& path) {
+    if (!isUsablePath(path))
+        throw ImageOptimizerError::invalidPath();
+    platform::UniqueFileDescriptor file(
+        open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!file)
+        throw ImageOptimizerError::targetUnavailable(errno);
+    struct stat status {};
+    if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid())
+        throw ImageOptimizerError::invalidPath();
+    return file;
+}
+
+ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
+                                                 const std::function<bool()>& isCancelled) const {
+    if (cancellationRequested(isCancelled))
+        throw ImageOptimizerError::cancelled();
+    const platform::UniqueFileDescriptor input = openValidatedTarget(path);
+    struct stat openedStatus {};
+    if (fstat(input.get(), &openedStatus) != 0)
+        throw ImageOptimizerError::invalidPath();
+    const std::int64_t originalBytes = openedStatus.st_size;
+
+    switch (inputKind(input.get(), originalBytes)) {
+    case InputKind::lossySource:
+        return unchanged(path, originalBytes, "lossy-source");
+    case InputKind::unsupported:
+        return unchanged(path, originalBytes, "unsupported-image");
+    case InputKind::convertible:
+        break;
+    }
+    const auto encoder = BundledToolLocation::executable("cwebp");
+    if (!encoder)
+        return unchanged(path, originalBytes, "encoder-missing");
+
+    TemporaryOutput temporary(temporaryOutputPath(path));
+    const auto encoded = runEncoder(*encoder, path, temporary.path(), isCancelled);
+    if (!encoded)
+        return unchanged(path, originalBytes, "conversion-unavailable");
+    if (!*encoded)
+        return unchanged(path, originalBytes, "unsupported-image");
+
+    const std::int64_t outputBytes = validateWebPOutput(temporary.path());
+    temporary.recordOutput();
+    if (outputBytes >= originalBytes)
+        return {path, false, originalBytes, outputBytes, "not-smaller"};
+
+    clearHiddenFlag(temporary.path());
+    for (const std::string& name : platform::carriedAttributeNames(preservedAttributes))
+        copyAttributeIfPresent(name, input.get(), temporary.path());
+    validateTargetIdentity(path, openedStatus);
+
+    temporary.exchangeAttempted();
+    const bool keepsName = platform::lowercased(platform::pathExtension(path)) == "webp";
+    std::string resultPath = path;
+    if (keepsName)
+        exchangeInPlace(temporary.path(), path, openedStatus);
+    else
+        resultPath = exchangeAndRename(temporary.path(), path, openedStatus);
+    temporary.succeeded();
+    return {resultPath, true, originalBytes, outputBytes, "smaller"};
+}
+
+} // namespace brindle

@@ -1,0 +1,62 @@
+#include "MetadataCore/ImageOptimizerError.h"
+
+#include "Platform/SystemError.h"
+
+#include <cerrno>
+
+namespace brindle {
+
+ImageOptimizerError ImageOptimizerError::targetUnavailable(int errorNumber) {
+    return {Case::targetUnavailable,
+            "下载图片文件尚未就绪：" + platform::errnoDescription(errorNumber), errorNumber};
+}
+
+ImageOptimizerError ImageOptimizerError::replacementFailed(int errorNumber) {
+    return {Case::replacementFailed,
+            "无法安全保存 WebP：" + platform::errnoDescription(errorNumber), errorNumber};
+}
+
+ImageOptimizerError ImageOptimizerError::invalidPath() {
+    return {Case::invalidPath, "下载图片文件无效"};
+}
+
+ImageOptimizerError ImageOptimizerError::cancelled() {
+    return {Case::cancelled, "已取消无损 WebP 转换"};
+}
+
+ImageOptimizerError ImageOptimizerError::targetChanged() {
+    return {Case::targetChanged, "图片在转换期间发生变化，已停止替换"};
+}
+
+bool ImageOptimizerError::isRetryable() const noexcept {
+    switch (case_) {
+    case Case::targetChanged:
+        return true;
+    case Case::targetUnavailable:
+    case Case::replacementFailed:
+        return isTransientErrorNumber(errorNumber_);
+    case Case::invalidPath:
+    case Case::cancelled:
+        return false;
+    }
+    return false;
+}
+
+bool isTransientErrorNumber(int errorNumber) {
+    switch (errorNumber) {
+    case EPERM:
+    case ENOENT:
+    case EINTR:
+    case EACCES:
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN:
+    case ETIMEDOUT:
+    case ESTALE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace brindle

@@ -1,0 +1,95 @@
+#include "MetadataCore/MediaFileFormatDetector.h"
+
+#include "Platform/UnicodeCharacters.h"
+
+#include <algorithm>
+
+namespace brindle {
+namespace {
+
+using platform::decodeScalar;
+using platform::isWhitespaceOrNewline;
+
+bool startsWithIgnoringASCIICase(std::string_view text, std::string_view lowerCasePrefix) {
+    return text.size() >= lowerCasePrefix.size() &&
+           std::equal(lowerCasePrefix.begin(), lowerCasePrefix.end(), text.begin(),
+                      [](char prefix, char c) {
+                          return prefix == (c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c);
+                      });
+}
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty()) {
+        const auto scalar = decodeScalar(text, 0);
+        if (!isWhitespaceOrNewline(scalar.value))
+            break;
+        text.remove_prefix(scalar.length);
+    }
+    // Walk back to the start of the last scalar: continuation bytes are 10xxxxxx.
+    while (!text.empty()) {
+        std::size_t start = text.size() - 1;
+        while (start > 0 && text.size() - start < 4 && (text[start] & 0xC0) == 0x80)
+            --start;
+        auto scalar = decodeScalar(text, start);
+        if (start + scalar.length != text.size()) {
+            start = text.size() - 1; // not one well-formed sequence: the last byte stands alone
+            scalar = decodeScalar(text, start);
+        }
+        if (!isWhitespaceOrNewline(scalar.value))
+            break;
+        text.remove_suffix(text.size() - start);
+    }
+    return text;
+}
+
+// Skips the XML declarations, comments and doctypes in front of the root element; nothing when
+// one of them does not end within the text.
+std::optional<std::string_view> withoutPreamble(std::string_view text) {
+    for (;;) {
+        const auto preamble =
+            std::find_if(MediaFileFormatDetector::svgPreambles.begin(),
+                         MediaFileFormatDetector::svgPreambles.end(), [&](const auto& entry) {
+                             return startsWithIgnoringASCIICase(text, entry.first);
+                         });
+        if (preamble == MediaFileFormatDetector::svgPreambles.end())
+            return text;
+        const std::size_t terminator = text.find(preamble->second);
+        if (terminator == std::string_view::npos)
+            return std::nullopt;
+        text = trimmed(text.substr(terminator + preamble->second.size()));
+    }
+}
+
+bool isSVGNameEnd(std::string_view character) {
+    if (character == ">" || character == ":")
+        return true;
+    for (std::size_t offset = 0; offset < character.size();) {
+        const auto scalar = decodeScalar(character, offset);
+        if (!isWhitespaceOrNewline(scalar.value))
+            return false;
+        offset += scalar.length;
+    }
+    return true;
+}
+
+} // namespace
+
+bool MediaFileFormatDetector::looksLikeSVG(Head head) {
+    std::string_view text(reinterpret_cast<const char*>(head.data()), head.size());
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    const auto rest = withoutPreamble(trimmed(text));
+    if (!rest)
+        return false;
+
+    // "<svg" must be four whole characters, followed by the end of the text, ">", ":" (a
+    // namespace prefix) or whitespace: "<svgfoo" is some other element.
+    const auto ends = platform::characterEnds(rest->substr(0, 64));
+    if (ends.size() < 4 || ends[3] != 4 || !startsWithIgnoringASCIICase(*rest, "<svg"))
+        return false;
+    if (rest->size() == 4)
+        return true;
+    return isSVGNameEnd(rest->substr(4, ends[4] - 4));
+}
+
+} // namespace brindle

@@ -1,0 +1,175 @@
+#include "Platform/ChildProcess.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace brindle::platform {
+namespace {
+
+using Milliseconds = std::chrono::milliseconds;
+
+class SpawnSettings {
+public:
+    SpawnSettings() {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~SpawnSettings() {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    SpawnSettings(const SpawnSettings&) = delete;
+    SpawnSettings& operator=(const SpawnSettings&) = delete;
+
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+};
+
+int redirect(posix_spawn_file_actions_t& actions, ChildStream stream, int descriptor) {
+    if (stream == ChildStream::inherited)
+        return 0;
+    const int flags = descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY;
+    return posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null", flags, 0);
+}
+
+// The host ignores SIGPIPE and may block signals; a tool must start with the defaults.
+int resetSignals(posix_spawnattr_t& attributes) {
+    sigset_t all;
+    sigset_t none;
+    sigfillset(&all);
+    sigemptyset(&none);
+    if (int error = posix_spawnattr_setsigdefault(&attributes, &all))
+        return error;
+    if (int error = posix_spawnattr_setsigmask(&attributes, &none))
+        return error;
+    return posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+}
+
+std::vector<char*> pointers(std::vector<std::string>& strings) {
+    std::vector<char*> result;
+    for (auto& string : strings)
+        result.push_back(string.data());
+    result.push_back(nullptr);
+    return result;
+}
+
+ChildExit exitFromStatus(int status) {
+    if (WIFEXITED(status))
+        return {WEXITSTATUS(status), 0};
+    return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+}
+
+int openProcessDescriptor(pid_t pid) {
+    const long descriptor = syscall(SYS_pidfd_open, pid, 0);
+    if (descriptor < 0)
+        return -1;
+    // A pidfd is close-on-exec from birth, so later children never inherit it.
+    return static_cast<int>(descriptor);
+}
+
+} // namespace
+
+std::optional<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
+    SpawnSettings settings;
+    for (const auto& [stream, descriptor] : {std::pair{launch.standardInput, STDIN_FILENO},
+                                             std::pair{launch.standardOutput, STDOUT_FILENO},
+                                             std::pair{launch.standardError, STDERR_FILENO}}) {
+        if (int error = redirect(settings.actions, stream, descriptor)) {
+            errno = error;
+            return std::nullopt;
+        }
+    }
+    if (int error = resetSignals(settings.attributes)) {
+        errno = error;
+        return std::nullopt;
+    }
+
+    std::vector<std::string> argumentStrings = {launch.program};
+    argumentStrings.insert(argumentStrings.end(), launch.arguments.begin(), launch.arguments.end());
+    auto argv = pointers(argumentStrings);
+    std::vector<std::string> environmentStrings =
+        launch.environment.value_or(std::vector<std::string>{});
+    auto envp = pointers(environmentStrings);
+
+    pid_t pid = 0;
+    const int error =
+        posix_spawn(&pid, launch.program.c_str(), &settings.actions, &settings.attributes,
+                    argv.data(), launch.environment ? envp.data() : environ);
+    if (error != 0) {
+        errno = error;
+        return std::nullopt;
+    }
+    return ChildProcess(pid, openProcessDescriptor(pid));
+}
+
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : pid_(other.pid_), processDescriptor_(other.processDescriptor_), exit_(other.exit_) {
+    other.pid_ = -1;
+    other.processDescriptor_ = -1;
+}
+
+ChildProcess::~ChildProcess() {
+    if (pid_ > 0 && !exit_) {
+        kill(pid_, SIGKILL);
+        reap(true);
+    }
+    if (processDescriptor_ >= 0)
+        close(processDescriptor_);
+}
+
+std::optional<ChildExit> ChildProcess::reap(bool block) {
+    if (exit_)
+        return exit_;
+    int status = 0;
+    pid_t result = 0;
+    do {
+        result = waitpid(pid_, &status, block ? 0 : WNOHANG);
+    } while (result < 0 && errno == EINTR);
+    if (result == pid_)
+        exit_ = exitFromStatus(status);
+    else if (result < 0)
+        exit_ = ChildExit{}; // reaped elsewhere: nothing more can be learned about it
+    return exit_;
+}
+
+std::optional<ChildExit> ChildProcess::waitForExit(Milliseconds timeout) {
+    if (exit_)
+        return exit_;
+    if (processDescriptor_ < 0) {
+        // Without a process descriptor, look in short steps so an exit is still seen quickly.
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        while (!reap(false) && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(Milliseconds(2));
+        return exit_;
+    }
+    pollfd watch{processDescriptor_, POLLIN, 0};
+    const int ready = poll(&watch, 1, static_cast<int>(timeout.count()));
+    if (ready <= 0)
+        return reap(false); // a signal cut the wait short: the caller simply asks again
+    return reap(true);
+}
+
+ChildExit ChildProcess::waitForExit() {
+    return *reap(true);
+}
+
+ChildExit ChildProcess::terminate(Milliseconds grace) {
+    if (exit_)
+        return *exit_;
+    kill(pid_, SIGTERM);
+    if (auto ended = waitForExit(grace))
+        return *ended;
+    kill(pid_, SIGKILL);
+    return waitForExit();
+}
+
+} // namespace brindle::platform

@@ -1,0 +1,36 @@
+#include "ResourceSourceHost/HostActionError.h"
+
+#include "MetadataCore/ImageOptimizerError.h"
+#include "ResourceSourceHost/ProtocolError.h"
+
+#include <cerrno>
+#include <gtest/gtest.h>
+
+namespace brindle {
+namespace {
+
+TEST(StageRetry, ImageErrorsCarryTheirOwnFlagInTheOptimizeStage) {
+    EXPECT_TRUE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::optimize));
+    EXPECT_TRUE(isRetryable(ImageOptimizerError::targetUnavailable(EBUSY), FailureStage::optimize));
+    EXPECT_FALSE(
+        isRetryable(ImageOptimizerError::targetUnavailable(ELOOP), FailureStage::optimize));
+    EXPECT_FALSE(isRetryable(ImageOptimizerError::cancelled(), FailureStage::optimize));
+    EXPECT_FALSE(isRetryable(ProtocolError::missingField("path"), FailureStage::optimize));
+    // Outside the image stage an image error is not retried.
+    EXPECT_FALSE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::metadata));
+}
+
+TEST(StageRetry, WrappedConversionFailureKeepsMessageAndFlag) {
+    try {
+        runInStage(FailureStage::optimize,
+                   []() -> int { throw ImageOptimizerError::targetChanged(); });
+        FAIL() << "nothing thrown";
+    } catch (const HostActionError& wrapped) {
+        EXPECT_EQ(wrapped.stage(), FailureStage::optimize);
+        EXPECT_TRUE(wrapped.retryable());
+        EXPECT_STREQ(wrapped.what(), "图片在转换期间发生变化，已停止替换");
+    }
+}
+
+} // namespace
+} // namespace brindle
