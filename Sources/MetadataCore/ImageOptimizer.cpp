@@ -7,7 +7,7 @@
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
 #include "Platform/RandomUUID.h"
-#include "Platform/UnicodeCharacters.h"
+#include "Platform/Text.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -119,12 +119,12 @@ std::optional<bool> runEncoder(const std::string& encoder, const std::string& in
 
 } // namespace
 
-platform::UniqueFileDescriptor ImageOptimizer::openValidatedTarget(const std::string& path) {
+platform::FileDescriptor ImageOptimizer::openValidatedTarget(const std::string& path) {
     if (!isUsablePath(path))
         throw ImageOptimizerError::invalidPath();
-    platform::UniqueFileDescriptor file(
+    platform::FileDescriptor file(
         open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file)
+    if (!file.isOpen())
         throw ImageOptimizerError::targetUnavailable(errno);
     struct stat status {};
     if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid())
@@ -136,7 +136,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
                                                  const std::function<bool()>& isCancelled) const {
     if (cancellationRequested(isCancelled))
         throw ImageOptimizerError::cancelled();
-    const platform::UniqueFileDescriptor input = openValidatedTarget(path);
+    const platform::FileDescriptor input = openValidatedTarget(path);
     struct stat openedStatus {};
     if (fstat(input.get(), &openedStatus) != 0)
         throw ImageOptimizerError::invalidPath();

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/UniqueFileDescriptor.h"
+#include "Platform/FileDescriptor.h"
 
 #include <array>
 #include <chrono>
@@ -45,7 +45,7 @@ struct ImageOptimizer {
                                      const std::function<bool()>& isCancelled) const;
 
     /// Opens an absolute path to a regular file of the current user, never through a link.
-    static platform::UniqueFileDescriptor openValidatedTarget(const std::string& path);
+    static platform::FileDescriptor openValidatedTarget(const std::string& path);
     static InputKind inputKind(int descriptor, std::int64_t fileSize);
     static bool isSupportedStaticPNG(std::span<const std::uint8_t> bytes);
     static bool isEightBitJPEG(std::span<const std::uint8_t> bytes);

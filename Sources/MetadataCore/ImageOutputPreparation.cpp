@@ -2,8 +2,8 @@
 #include "MetadataCore/ImageOptimizerError.h"
 
 #include "Platform/AttributeCopy.h"
+#include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
-#include "Platform/UniqueFileDescriptor.h"
 
 #include <cstring>
 #include <fcntl.h>
@@ -25,9 +25,9 @@ std::int64_t ImageOptimizer::validateWebPOutput(const std::string& path) {
     if (lstat(path.c_str(), &status) != 0 || !isUsersRegularFile(status) ||
         status.st_size < minimumWebPBytes)
         throw ImageOptimizerError::invalidPath();
-    const platform::UniqueFileDescriptor file(
+    const platform::FileDescriptor file(
         open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!file)
+    if (!file.isOpen())
         throw ImageOptimizerError::invalidPath();
     char header[12];
     if (pread(file.get(), header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))

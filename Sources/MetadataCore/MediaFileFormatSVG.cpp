@@ -1,6 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "Platform/UnicodeCharacters.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 

@@ -1,7 +1,7 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
 #include "Platform/PathExtension.h"
-#include "Platform/UnicodeCharacters.h"
+#include "Platform/Text.h"
 
 #include <algorithm>
 #include <initializer_list>

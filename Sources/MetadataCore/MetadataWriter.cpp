@@ -24,9 +24,6 @@ namespace {
 
 using platform::FileDescriptor;
 
-// The attribute may grow between asking for its size and reading it.
-constexpr int attributeReadAttempts = 3;
-
 constexpr std::string_view sourceTagPrefix = "来源：";
 
 FileDescriptor openValidatedFile(const std::string& path) {
@@ -46,24 +43,10 @@ FileDescriptor openValidatedFile(const std::string& path) {
 }
 
 std::optional<std::string> readAttributeData(int descriptor, const char* attributeName) {
-    for (int attempt = 1;; ++attempt) {
-        const ssize_t size = platform::getAttribute(descriptor, attributeName, nullptr, 0);
-        if (size < 0 && errno == platform::noSuchAttribute)
-            return std::nullopt;
-        if (size < 0)
-            throw MetadataWriterError::readAttributeFailed(errno);
-        if (size == 0)
-            return std::string();
-        std::string data(static_cast<size_t>(size), '\0');
-        const ssize_t read =
-            platform::getAttribute(descriptor, attributeName, data.data(), data.size());
-        if (read >= 0) {
-            data.resize(static_cast<size_t>(read));
-            return data;
-        }
-        if (errno != ERANGE || attempt == attributeReadAttempts)
-            throw MetadataWriterError::readAttributeFailed(errno);
-    }
+    platform::AttributeRead<std::string> read = platform::readAttribute(descriptor, attributeName);
+    if (read.error != 0)
+        throw MetadataWriterError::readAttributeFailed(read.error);
+    return std::move(read.value);
 }
 
 void writePropertyList(const std::string& propertyList, const char* attributeName, int descriptor) {

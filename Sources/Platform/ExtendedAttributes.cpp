@@ -1,19 +1,68 @@
 #include "Platform/ExtendedAttributes.h"
 
+#include <cerrno>
 #include <sys/xattr.h>
+#include <utility>
 
 namespace brindle::platform {
+
+namespace {
+
+// `call` follows the getxattr convention: with no buffer it answers the size. A read that does
+// not match that size saw a value that changed meanwhile: it grew (ERANGE), shrank, or went.
+template <class Call> AttributeRead<std::string> readWhole(Call&& call, int attempts) {
+    for (int attempt = 1;; ++attempt) {
+        const ssize_t size = call(nullptr, 0);
+        if (size < 0 && errno == ENODATA)
+            return {};
+        if (size < 0)
+            return {errno, std::nullopt};
+        std::string bytes(static_cast<size_t>(size), '\0');
+        if (size == 0)
+            return {0, std::move(bytes)};
+        const ssize_t read = call(bytes.data(), bytes.size());
+        if (read == size)
+            return {0, std::move(bytes)};
+        if (read < 0 && errno != ERANGE && errno != ENODATA)
+            return {errno, std::nullopt};
+        if (attempt >= attempts)
+            return {ERANGE, std::nullopt};
+    }
+}
+
+} // namespace
 
 std::string storedAttributeName(std::string_view name) {
     return "user." + std::string(name);
 }
 
-ssize_t getAttribute(int descriptor, std::string_view name, void* buffer, size_t size) {
-    return fgetxattr(descriptor, storedAttributeName(name).c_str(), buffer, size);
+AttributeRead<std::string> readStoredAttribute(int descriptor, const std::string& storedName,
+                                               int attempts) {
+    return readWhole(
+        [&](void* buffer, size_t size) {
+            return fgetxattr(descriptor, storedName.c_str(), buffer, size);
+        },
+        attempts);
+}
+
+AttributeRead<std::string> readAttribute(int descriptor, std::string_view name) {
+    return readStoredAttribute(descriptor, storedAttributeName(name));
+}
+
+AttributeRead<std::string> readStoredAttributeNames(int descriptor) {
+    return readWhole(
+        [&](void* buffer, size_t size) {
+            return flistxattr(descriptor, static_cast<char*>(buffer), size);
+        },
+        attributeReadAttempts);
+}
+
+int setStoredAttribute(int descriptor, const std::string& storedName, std::string_view value) {
+    return fsetxattr(descriptor, storedName.c_str(), value.data(), value.size(), 0);
 }
 
 int setAttribute(int descriptor, std::string_view name, std::string_view value) {
-    return fsetxattr(descriptor, storedAttributeName(name).c_str(), value.data(), value.size(), 0);
+    return setStoredAttribute(descriptor, storedAttributeName(name), value);
 }
 
 } // namespace brindle::platform

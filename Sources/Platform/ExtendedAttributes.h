@@ -1,26 +1,42 @@
 #pragma once
 
-#include <sys/types.h>
-
-#include <cerrno>
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace brindle::platform {
 
-/// The error an attribute read reports when the file has no attribute of that name (ENOATTR on
-/// the system the attribute names come from).
-inline constexpr int noSuchAttribute = ENODATA;
+/// How many times a value that keeps changing while it is read is read again.
+inline constexpr int attributeReadAttempts = 3;
 
 /// Linux accepts only namespaced attribute names, so a macOS attribute keeps its bytes under
 /// "user." followed by its own name; the data stays intact if the file travels to a Mac.
 std::string storedAttributeName(std::string_view name);
 
-/// `fgetxattr` of the macOS attribute `name` through an open descriptor: with a null buffer the
-/// size, else the bytes read. -1 with errno on failure (`noSuchAttribute` when there is none).
-ssize_t getAttribute(int descriptor, std::string_view name, void* buffer, size_t size);
+/// An attribute read: `error` is 0 or the errno of the failed read; `value` is absent when the
+/// file has no such attribute.
+template <class Value> struct AttributeRead {
+    int error = 0;
+    std::optional<Value> value;
+};
 
-/// `fsetxattr` of the macOS attribute `name` (created or replaced): 0, or -1 with errno.
+/// Reads the attribute stored under the namespaced name `storedName` through an open descriptor:
+/// its size first, then its bytes. A value that changes in between (grows, shrinks or goes) is
+/// read again, up to `attempts` reads in all, after which the error is ERANGE.
+AttributeRead<std::string> readStoredAttribute(int descriptor, const std::string& storedName,
+                                               int attempts = attributeReadAttempts);
+
+/// `readStoredAttribute` of the macOS attribute `name`.
+AttributeRead<std::string> readAttribute(int descriptor, std::string_view name);
+
+/// The namespaced names of the attributes stored on the open file, each ended by a NUL byte.
+AttributeRead<std::string> readStoredAttributeNames(int descriptor);
+
+/// `fsetxattr` of the attribute stored under `storedName` (created or replaced): 0, or -1 with
+/// errno.
+int setStoredAttribute(int descriptor, const std::string& storedName, std::string_view value);
+
+/// `setStoredAttribute` of the macOS attribute `name`.
 int setAttribute(int descriptor, std::string_view name, std::string_view value);
 
 } // namespace brindle::platform

@@ -1,8 +1,5 @@
 #include "Platform/FileManagerAttributes.h"
 
-#include <cerrno>
-#include <sys/xattr.h>
-
 namespace brindle::platform {
 
 namespace {
@@ -11,33 +8,6 @@ constexpr const char* originURLAttribute = "user.xdg.origin.url";
 constexpr const char* commentAttribute = "user.xdg.comment";
 constexpr const char* tagsAttribute = "user.xdg.tags";
 constexpr std::string_view escapedComma = "%2C";
-
-// Another process may grow the attribute between asking its size and reading it.
-constexpr int readAttempts = 3;
-
-AttributeRead<std::string> readAttribute(int descriptor, const char* name) {
-    for (int attempt = 1;; ++attempt) {
-        const ssize_t size = fgetxattr(descriptor, name, nullptr, 0);
-        if (size < 0)
-            return {errno == ENODATA ? 0 : errno, std::nullopt};
-        std::string value(static_cast<size_t>(size), '\0');
-        if (size == 0)
-            return {0, value};
-        const ssize_t read = fgetxattr(descriptor, name, value.data(), value.size());
-        if (read >= 0) {
-            value.resize(static_cast<size_t>(read));
-            return {0, value};
-        }
-        if (errno == ENODATA)
-            return {0, std::nullopt};
-        if (errno != ERANGE || attempt == readAttempts)
-            return {errno, std::nullopt};
-    }
-}
-
-int writeAttribute(int descriptor, const char* name, std::string_view value) {
-    return fsetxattr(descriptor, name, value.data(), value.size(), 0);
-}
 
 std::string escapedTagName(std::string_view name) {
     std::string escaped;
@@ -66,19 +36,19 @@ std::string unescapedTagName(std::string_view name) {
 } // namespace
 
 int setFileManagerOriginURL(int descriptor, std::string_view url) {
-    return writeAttribute(descriptor, originURLAttribute, url);
+    return setStoredAttribute(descriptor, originURLAttribute, url);
 }
 
 AttributeRead<std::string> fileManagerComment(int descriptor) {
-    return readAttribute(descriptor, commentAttribute);
+    return readStoredAttribute(descriptor, commentAttribute);
 }
 
 int setFileManagerComment(int descriptor, std::string_view comment) {
-    return writeAttribute(descriptor, commentAttribute, comment);
+    return setStoredAttribute(descriptor, commentAttribute, comment);
 }
 
 AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor) {
-    const AttributeRead<std::string> stored = readAttribute(descriptor, tagsAttribute);
+    const AttributeRead<std::string> stored = readStoredAttribute(descriptor, tagsAttribute);
     if (stored.error != 0 || !stored.value)
         return {stored.error, std::nullopt};
     std::vector<std::string> names;
@@ -102,7 +72,7 @@ int setFileManagerTags(int descriptor, const std::vector<std::string>& names) {
             list += ',';
         list += escapedTagName(name);
     }
-    return writeAttribute(descriptor, tagsAttribute, list);
+    return setStoredAttribute(descriptor, tagsAttribute, list);
 }
 
 } // namespace brindle::platform

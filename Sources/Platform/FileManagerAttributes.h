@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/ExtendedAttributes.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -9,13 +11,6 @@ namespace brindle::platform {
 
 // Linux file managers show the freedesktop.org attributes, not the macOS ones, so what the user
 // should see is mirrored there. All of these work on an open descriptor.
-
-/// An attribute read: `error` is 0 or the errno of the failed read; `value` is absent when the
-/// file has no such attribute.
-template <class Value> struct AttributeRead {
-    int error = 0;
-    std::optional<Value> value;
-};
 
 /// The origin URL a file manager shows as where the file came from ("user.xdg.origin.url").
 int setFileManagerOriginURL(int descriptor, std::string_view url);

@@ -1,5 +1,6 @@
 #include "Platform/FileMove.h"
 
+#include "Platform/ExtendedAttributes.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/Path.h"
 
@@ -7,7 +8,6 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -19,7 +19,6 @@ enum class Placement { keepExisting, replaceExisting };
 
 constexpr size_t copyBufferSize = 1 << 20;
 constexpr int temporaryNameAttempts = 16;
-constexpr int attributeReadAttempts = 3;
 
 int lastError(int fallback = EIO) {
     return errno != 0 ? errno : fallback;
@@ -74,26 +73,6 @@ int copyContents(int from, int to) {
     }
 }
 
-// Reads a list or a value that another process may grow meanwhile; `call` follows the
-// getxattr convention (size with no buffer).
-template <class Call> int readGrowing(Call&& call, std::string& value) {
-    for (int attempt = 1;; ++attempt) {
-        const ssize_t size = call(nullptr, 0);
-        if (size < 0)
-            return errno;
-        value.assign(static_cast<size_t>(size), '\0');
-        if (size == 0)
-            return 0;
-        const ssize_t read = call(value.data(), value.size());
-        if (read >= 0) {
-            value.resize(static_cast<size_t>(read));
-            return 0;
-        }
-        if (errno != ERANGE || attempt == attributeReadAttempts)
-            return errno;
-    }
-}
-
 bool isUserAttribute(std::string_view name) {
     return name.starts_with("user.");
 }
@@ -102,25 +81,21 @@ bool isUserAttribute(std::string_view name) {
 // sticks) cannot keep them, and that must not stop the move; attributes of the system's own
 // namespaces follow the destination's policy and are copied only where it allows.
 int copyAttributes(int from, int to) {
-    std::string names;
-    int error = readGrowing(
-        [&](char* buffer, size_t size) { return flistxattr(from, buffer, size); }, names);
-    if (error == ENOTSUP)
+    const AttributeRead<std::string> names = readStoredAttributeNames(from);
+    if (names.error == ENOTSUP)
         return 0;
-    if (error != 0)
-        return error;
-    for (size_t start = 0; start < names.size();) {
-        const std::string name = names.c_str() + start;
+    if (names.error != 0)
+        return names.error;
+    const std::string list = names.value.value_or("");
+    for (size_t start = 0; start < list.size();) {
+        const std::string name = list.c_str() + start;
         start += name.size() + 1;
-        std::string value;
-        error = readGrowing(
-            [&](void* buffer, size_t size) { return fgetxattr(from, name.c_str(), buffer, size); },
-            value);
-        if (error == ENODATA)
+        const AttributeRead<std::string> value = readStoredAttribute(from, name);
+        if (value.error != 0)
+            return value.error;
+        if (!value.value)
             continue;
-        if (error != 0)
-            return error;
-        if (fsetxattr(to, name.c_str(), value.data(), value.size(), 0) == 0)
+        if (setStoredAttribute(to, name, *value.value) == 0)
             continue;
         if (errno == ENOTSUP && isUserAttribute(name))
             return 0;

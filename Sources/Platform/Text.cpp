@@ -4,96 +4,76 @@
 
 namespace brindle::platform {
 
-namespace {
-
-// One decoded scalar; a byte that does not start valid UTF-8 stands for itself.
-struct Scalar {
-    utf8proc_int32_t codepoint;
-    size_t length;
-};
-
-Scalar scalarAt(std::string_view text, size_t offset) {
-    utf8proc_int32_t codepoint = 0;
+DecodedScalar decodeScalar(std::string_view text, std::size_t offset) {
+    utf8proc_int32_t scalar = 0;
     const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + offset);
-    const utf8proc_ssize_t length =
-        utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - offset), &codepoint);
+    const auto length =
+        utf8proc_iterate(bytes, static_cast<utf8proc_ssize_t>(text.size() - offset), &scalar);
     if (length <= 0)
-        return {static_cast<unsigned char>(text[offset]), 1};
-    return {codepoint, static_cast<size_t>(length)};
+        return {U'\uFFFD', 1};
+    return {static_cast<char32_t>(scalar), static_cast<std::size_t>(length)};
 }
-
-// Calls `atBoundary(offset)` at the start of every character after the first; stops when it
-// returns false.
-template <class Visitor> void forEachCharacterStart(std::string_view text, Visitor&& atBoundary) {
-    utf8proc_int32_t state = 0;
-    utf8proc_int32_t previous = -1;
-    for (size_t offset = 0; offset < text.size();) {
-        const Scalar scalar = scalarAt(text, offset);
-        if (previous >= 0 && utf8proc_grapheme_break_stateful(previous, scalar.codepoint, &state)) {
-            if (!atBoundary(offset))
-                return;
-        }
-        previous = scalar.codepoint;
-        offset += scalar.length;
-    }
-}
-
-bool isWhitespaceOrNewline(utf8proc_int32_t codepoint) {
-    if (codepoint == '\t' || (codepoint >= '\n' && codepoint <= '\r') || codepoint == 0x85)
-        return true;
-    const utf8proc_category_t category = utf8proc_category(codepoint);
-    return category == UTF8PROC_CATEGORY_ZS || category == UTF8PROC_CATEGORY_ZL ||
-           category == UTF8PROC_CATEGORY_ZP;
-}
-
-} // namespace
 
 bool isValidUTF8(std::string_view text) {
-    for (size_t offset = 0; offset < text.size();) {
-        utf8proc_int32_t codepoint = 0;
-        const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(text.data() + offset);
-        const utf8proc_ssize_t length = utf8proc_iterate(
-            bytes, static_cast<utf8proc_ssize_t>(text.size() - offset), &codepoint);
-        if (length <= 0)
+    for (std::size_t offset = 0; offset < text.size();) {
+        const DecodedScalar scalar = decodeScalar(text, offset);
+        if (scalar.isUndecodable())
             return false;
-        offset += static_cast<size_t>(length);
+        offset += scalar.length;
     }
     return true;
 }
 
-size_t characterCount(std::string_view text) {
-    if (text.empty())
-        return 0;
-    size_t count = 1;
-    forEachCharacterStart(text, [&](size_t) {
-        ++count;
+bool isWhitespaceOrNewline(char32_t scalar) {
+    if ((scalar >= 0x09 && scalar <= 0x0D) || scalar == 0x85)
         return true;
-    });
-    return count;
+    switch (utf8proc_category(static_cast<utf8proc_int32_t>(scalar))) {
+    case UTF8PROC_CATEGORY_ZS:
+    case UTF8PROC_CATEGORY_ZL:
+    case UTF8PROC_CATEGORY_ZP:
+        return true;
+    default:
+        return false;
+    }
 }
 
-std::string characterPrefix(std::string_view text, size_t count) {
+std::vector<std::size_t> characterEnds(std::string_view text) {
+    std::vector<std::size_t> ends;
+    utf8proc_int32_t state = 0;
+    char32_t previous = 0;
+    for (std::size_t offset = 0; offset < text.size();) {
+        const DecodedScalar scalar = decodeScalar(text, offset);
+        if (offset > 0 &&
+            utf8proc_grapheme_break_stateful(static_cast<utf8proc_int32_t>(previous),
+                                             static_cast<utf8proc_int32_t>(scalar.value), &state))
+            ends.push_back(offset);
+        previous = scalar.value;
+        offset += scalar.length;
+    }
+    if (!text.empty())
+        ends.push_back(text.size());
+    return ends;
+}
+
+std::size_t characterCount(std::string_view text) {
+    return characterEnds(text).size();
+}
+
+std::string characterPrefix(std::string_view text, std::size_t count) {
     if (count == 0)
         return {};
-    size_t end = text.size();
-    size_t characters = 1;
-    forEachCharacterStart(text, [&](size_t offset) {
-        if (characters == count) {
-            end = offset;
-            return false;
-        }
-        ++characters;
-        return true;
-    });
-    return std::string(text.substr(0, end));
+    const std::vector<std::size_t> ends = characterEnds(text);
+    if (count >= ends.size())
+        return std::string(text);
+    return std::string(text.substr(0, ends[count - 1]));
 }
 
 std::string trimmingWhitespaceAndNewlines(std::string_view text) {
-    size_t start = text.size();
-    size_t end = 0;
-    for (size_t offset = 0; offset < text.size();) {
-        const Scalar scalar = scalarAt(text, offset);
-        if (!isWhitespaceOrNewline(scalar.codepoint)) {
+    std::size_t start = text.size();
+    std::size_t end = 0;
+    for (std::size_t offset = 0; offset < text.size();) {
+        const DecodedScalar scalar = decodeScalar(text, offset);
+        if (!isWhitespaceOrNewline(scalar.value)) {
             if (start == text.size())
                 start = offset;
             end = offset + scalar.length;
@@ -103,6 +83,24 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text) {
     if (start >= end)
         return {};
     return std::string(text.substr(start, end - start));
+}
+
+std::string lowercased(std::string_view text) {
+    std::string result;
+    result.reserve(text.size());
+    for (std::size_t offset = 0; offset < text.size();) {
+        const DecodedScalar scalar = decodeScalar(text, offset);
+        if (scalar.isUndecodable()) {
+            result += text[offset];
+        } else {
+            utf8proc_uint8_t encoded[4];
+            const auto length = utf8proc_encode_char(
+                utf8proc_tolower(static_cast<utf8proc_int32_t>(scalar.value)), encoded);
+            result.append(reinterpret_cast<const char*>(encoded), static_cast<std::size_t>(length));
+        }
+        offset += scalar.length;
+    }
+    return result;
 }
 
 } // namespace brindle::platform
