@@ -10,4 +10,7 @@ class DirectSaveUploadStore;
 
 boost::json::object ping(const boost::json::object& request);
 
+boost::json::object revealFile(const boost::json::object& request);
+boost::json::object cancelImageOptimization(const boost::json::object& request);
+
 } // namespace brindle

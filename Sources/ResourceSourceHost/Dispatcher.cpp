@@ -21,6 +21,12 @@ struct Action {
 constexpr std::array actions = {
     Action{"ping", [](const boost::json::object& request,
                       DirectSaveUploadStore&) { return ping(request); }},
+    Action{"revealFile", [](const boost::json::object& request,
+                            DirectSaveUploadStore&) { return revealFile(request); }},
+    Action{"cancelImageOptimization",
+           [](const boost::json::object& request, DirectSaveUploadStore&) {
+               return cancelImageOptimization(request);
+           }},
 };
 
 } // namespace
