@@ -19,4 +19,7 @@ const DownloadDestinationMover& destinationMover();
 boost::json::object moveDownload(const boost::json::object& request);
 boost::json::object discardDownload(const boost::json::object& request);
 
+boost::json::object revealFile(const boost::json::object& request);
+boost::json::object cancelImageOptimization(const boost::json::object& request);
+
 } // namespace brindle

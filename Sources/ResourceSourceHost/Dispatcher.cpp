@@ -27,6 +27,12 @@ constexpr std::array actions = {
                               DirectSaveUploadStore&) { return moveDownload(request); }},
     Action{"discardDownload", [](const boost::json::object& request,
                                  DirectSaveUploadStore&) { return discardDownload(request); }},
+    Action{"revealFile", [](const boost::json::object& request,
+                            DirectSaveUploadStore&) { return revealFile(request); }},
+    Action{"cancelImageOptimization",
+           [](const boost::json::object& request, DirectSaveUploadStore&) {
+               return cancelImageOptimization(request);
+           }},
 };
 
 } // namespace

@@ -1,0 +1,35 @@
+#include "ResourceSourceHost/FinderRevealer.h"
+
+#include "Platform/FileManagerService.h"
+#include "Platform/Path.h"
+
+#include <sys/stat.h>
+
+namespace brindle {
+
+namespace {
+
+constexpr size_t maximumPathBytes = 8192;
+
+bool isUsableRequestPath(const std::string& path) {
+    return !path.empty() && path.size() <= maximumPathBytes &&
+           path.find('\0') == std::string::npos && path.front() == '/';
+}
+
+} // namespace
+
+FinderRevealResult FinderRevealer::revealFile(const std::string& path) const {
+    if (!isUsableRequestPath(path))
+        throw FinderRevealError::invalidPath();
+
+    // Lexical only: ".." steps back over the name as written, links are not resolved.
+    const std::string standardized = platform::standardizedPath(path);
+    struct stat status {};
+    if (lstat(standardized.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+        return FinderRevealResult::missing();
+
+    platform::showItemsInFileManager(standardized);
+    return FinderRevealResult::revealed(standardized);
+}
+
+} // namespace brindle

@@ -1,0 +1,147 @@
+#include "ResourceSourceHost/ImageOptimizationCancellation.h"
+
+#include "Platform/DirectoryCreation.h"
+#include "Platform/Path.h"
+#include "Platform/ProcessInfo.h"
+#include "Platform/StandardDirectories.h"
+#include "ResourceSourceHost/ProtocolError.h"
+
+#include <utf8proc.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle {
+
+namespace {
+
+constexpr size_t maximumMarkerNameBytes = 128;
+constexpr mode_t markerDirectoryPermissions = 0700;
+constexpr mode_t markerPermissions = 0600;
+
+bool isLetterMarkOrDigit(utf8proc_int32_t scalar) {
+    switch (utf8proc_category(scalar)) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isMarkerNameScalar(utf8proc_int32_t scalar) {
+    return scalar == '-' || scalar == '_' || scalar == '.' || isLetterMarkOrDigit(scalar);
+}
+
+// Writes the empty marker under a temporary name and renames it into place, so an existing
+// marker (or whatever else holds the name) is replaced in one step and never written through.
+void replaceWithEmptyMarker(const std::string& directory, const std::string& requestId,
+                            const std::string& markerPath) {
+    std::string temporaryPath =
+        platform::appendingPathComponent(directory, "." + requestId + ".XXXXXX");
+    const int fd = mkostemp(temporaryPath.data(), O_CLOEXEC);
+    if (fd < 0)
+        throw ProtocolError::outputWriteFailed(errno);
+    const int modeResult = fchmod(fd, markerPermissions);
+    const int modeErrno = errno;
+    close(fd);
+    if (modeResult != 0) {
+        unlink(temporaryPath.c_str());
+        throw ProtocolError::outputWriteFailed(modeErrno);
+    }
+    if (rename(temporaryPath.c_str(), markerPath.c_str()) != 0) {
+        const int renameErrno = errno;
+        unlink(temporaryPath.c_str());
+        throw ProtocolError::outputWriteFailed(renameErrno);
+    }
+}
+
+} // namespace
+
+std::optional<std::string> imageOptimizationCancellationDirectory() {
+    if (auto configured = platform::environmentValue("BRINDLE_IMAGE_CANCEL_DIR");
+        configured && !configured->empty())
+        return configured;
+    const auto applicationSupport = platform::applicationSupportDirectory();
+    if (!applicationSupport)
+        return std::nullopt;
+    return platform::appendingPathComponent(
+        platform::appendingPathComponent(*applicationSupport, "Brindle"),
+        "ImageOptimizationCancellations");
+}
+
+bool isValidCancellationMarkerName(std::string_view requestId) {
+    if (requestId.empty() || requestId.size() > maximumMarkerNameBytes)
+        return false;
+    // Both pass the character rule but name the marker folder itself or its parent.
+    if (requestId == "." || requestId == "..")
+        return false;
+    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(requestId.data());
+    auto remaining = static_cast<utf8proc_ssize_t>(requestId.size());
+    while (remaining > 0) {
+        utf8proc_int32_t scalar = 0;
+        const utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &scalar);
+        if (length <= 0 || !isMarkerNameScalar(scalar))
+            return false;
+        bytes += length;
+        remaining -= length;
+    }
+    return true;
+}
+
+std::optional<std::string> imageOptimizationCancellationURL(std::string_view requestId) {
+    if (!isValidCancellationMarkerName(requestId))
+        return std::nullopt;
+    const auto directory = imageOptimizationCancellationDirectory();
+    if (!directory)
+        return std::nullopt;
+    return platform::appendingPathComponent(*directory, requestId);
+}
+
+void markImageOptimizationCancelled(const std::string& requestId) {
+    if (!isValidCancellationMarkerName(requestId))
+        throw ProtocolError::missingField("requestId");
+    const auto directory = imageOptimizationCancellationDirectory();
+    if (!directory)
+        throw platform::DirectoryCreationError("ImageOptimizationCancellations", ENOENT);
+    platform::createDirectoryWithIntermediates(*directory, markerDirectoryPermissions);
+    replaceWithEmptyMarker(*directory, requestId,
+                           platform::appendingPathComponent(*directory, requestId));
+}
+
+std::function<bool()> imageOptimizationCancellationCheck(const std::string& requestId) {
+    return [requestId] {
+        // An id that can never be marked must not let a conversion run uncancellable.
+        if (!isValidCancellationMarkerName(requestId))
+            return true;
+        const auto markerPath = imageOptimizationCancellationURL(requestId);
+        if (!markerPath)
+            return false;
+        struct stat status {};
+        return lstat(markerPath->c_str(), &status) == 0;
+    };
+}
+
+void removeImageOptimizationCancellationMarker(const std::string& requestId) noexcept {
+    try {
+        if (const auto markerPath = imageOptimizationCancellationURL(requestId))
+            std::remove(markerPath->c_str());
+    } catch (...) {
+        // Removal is a courtesy at the end of a conversion; nothing may fail because of it.
+    }
+}
+
+} // namespace brindle
