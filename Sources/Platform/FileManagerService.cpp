@@ -1,15 +1,65 @@
 #include "Platform/FileManagerService.h"
 
+#include "Platform/DynamicLibrary.h"
+
 #include <systemd/sd-bus.h>
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <time.h>
 
 namespace brindle::platform {
 
 namespace {
+
+// sd-bus comes with libsystemd, which brings compression and crypto libraries along; only a
+// reveal needs it, so it is loaded then (see DynamicLibrary.h).
+struct SdBusLibrary {
+    decltype(&::sd_bus_call_async) call_async;
+    decltype(&::sd_bus_close_unref) close_unref;
+    decltype(&::sd_bus_message_append_strv) message_append_strv;
+    decltype(&::sd_bus_message_append) message_append;
+    decltype(&::sd_bus_message_new_method_call) message_new_method_call;
+    decltype(&::sd_bus_message_unref) message_unref;
+    decltype(&::sd_bus_open_user) open_user;
+    decltype(&::sd_bus_process) process;
+    decltype(&::sd_bus_slot_unref) slot_unref;
+    decltype(&::sd_bus_wait) wait;
+};
+
+std::optional<SdBusLibrary> loadSdBus() {
+    void* library = loadLibrary("libsystemd.so.0");
+    if (library == nullptr)
+        return std::nullopt;
+    SdBusLibrary functions{};
+    const bool complete =
+        resolveSymbol(library, "sd_bus_call_async", functions.call_async) &&
+        resolveSymbol(library, "sd_bus_close_unref", functions.close_unref) &&
+        resolveSymbol(library, "sd_bus_message_append_strv", functions.message_append_strv) &&
+        resolveSymbol(library, "sd_bus_message_append", functions.message_append) &&
+        resolveSymbol(library, "sd_bus_message_new_method_call",
+                      functions.message_new_method_call) &&
+        resolveSymbol(library, "sd_bus_message_unref", functions.message_unref) &&
+        resolveSymbol(library, "sd_bus_open_user", functions.open_user) &&
+        resolveSymbol(library, "sd_bus_process", functions.process) &&
+        resolveSymbol(library, "sd_bus_slot_unref", functions.slot_unref) &&
+        resolveSymbol(library, "sd_bus_wait", functions.wait);
+    if (!complete)
+        return std::nullopt;
+    return functions;
+}
+
+const SdBusLibrary* sdBusLibrary() {
+    static const std::optional<SdBusLibrary> library = loadSdBus();
+    return library ? &*library : nullptr;
+}
+
+// Only called once the library is known to be loaded.
+const SdBusLibrary& sdBus() {
+    return *sdBusLibrary();
+}
 
 // The file manager may be started on demand by the bus; a request still unanswered after this
 // long is left to it, so the caller is never held up for long.
@@ -17,13 +67,13 @@ constexpr uint64_t showItemsTimeoutMicroseconds = 2'000'000;
 
 // Closed without flushing: flushing waits for a bus that may never answer.
 struct BusRelease {
-    void operator()(sd_bus* bus) const noexcept { sd_bus_close_unref(bus); }
+    void operator()(sd_bus* bus) const noexcept { sdBus().close_unref(bus); }
 };
 struct SlotRelease {
-    void operator()(sd_bus_slot* slot) const noexcept { sd_bus_slot_unref(slot); }
+    void operator()(sd_bus_slot* slot) const noexcept { sdBus().slot_unref(slot); }
 };
 struct MessageRelease {
-    void operator()(sd_bus_message* message) const noexcept { sd_bus_message_unref(message); }
+    void operator()(sd_bus_message* message) const noexcept { sdBus().message_unref(message); }
 };
 
 bool isUnreservedInURI(unsigned char byte) {
@@ -65,13 +115,13 @@ int recordAnswer(sd_bus_message* /*reply*/, void* answered, sd_bus_error* /*erro
 // socket accepts but never answers; the deadline here covers connecting and the call alike.
 void waitForAnswer(sd_bus* bus, const bool& answered, uint64_t deadline) {
     while (!answered) {
-        const int processed = sd_bus_process(bus, nullptr);
+        const int processed = sdBus().process(bus, nullptr);
         if (processed < 0)
             return;
         if (processed > 0)
             continue;
         const uint64_t now = monotonicMicroseconds();
-        if (now >= deadline || sd_bus_wait(bus, deadline - now) < 0)
+        if (now >= deadline || sdBus().wait(bus, deadline - now) < 0)
             return;
     }
 }
@@ -79,30 +129,32 @@ void waitForAnswer(sd_bus* bus, const bool& answered, uint64_t deadline) {
 } // namespace
 
 void showItemsInFileManager(const std::string& path) {
+    if (sdBusLibrary() == nullptr)
+        return;
     sd_bus* rawBus = nullptr;
-    if (sd_bus_open_user(&rawBus) < 0)
+    if (sdBus().open_user(&rawBus) < 0)
         return;
     const std::unique_ptr<sd_bus, BusRelease> bus(rawBus);
 
     sd_bus_message* rawMessage = nullptr;
-    if (sd_bus_message_new_method_call(bus.get(), &rawMessage, "org.freedesktop.FileManager1",
-                                       "/org/freedesktop/FileManager1",
-                                       "org.freedesktop.FileManager1", "ShowItems") < 0)
+    if (sdBus().message_new_method_call(bus.get(), &rawMessage, "org.freedesktop.FileManager1",
+                                        "/org/freedesktop/FileManager1",
+                                        "org.freedesktop.FileManager1", "ShowItems") < 0)
         return;
     const std::unique_ptr<sd_bus_message, MessageRelease> message(rawMessage);
 
     std::string uri = fileURI(path);
     std::array<char*, 2> uris{uri.data(), nullptr};
-    if (sd_bus_message_append_strv(message.get(), uris.data()) < 0)
+    if (sdBus().message_append_strv(message.get(), uris.data()) < 0)
         return;
     // No startup notification id: the host is not a graphical application.
-    if (sd_bus_message_append(message.get(), "s", "") < 0)
+    if (sdBus().message_append(message.get(), "s", "") < 0)
         return;
 
     bool answered = false;
     sd_bus_slot* rawSlot = nullptr;
-    if (sd_bus_call_async(bus.get(), &rawSlot, message.get(), recordAnswer, &answered,
-                          showItemsTimeoutMicroseconds) < 0)
+    if (sdBus().call_async(bus.get(), &rawSlot, message.get(), recordAnswer, &answered,
+                           showItemsTimeoutMicroseconds) < 0)
         return;
     const std::unique_ptr<sd_bus_slot, SlotRelease> slot(rawSlot);
     waitForAnswer(bus.get(), answered, monotonicMicroseconds() + showItemsTimeoutMicroseconds);

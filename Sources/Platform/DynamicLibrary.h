@@ -1,0 +1,22 @@
+#pragma once
+
+#include <dlfcn.h>
+
+namespace brindle::platform {
+
+// Chrome starts a fresh host for every message, so the host's start-up is what the user waits
+// for. Libraries that pull in many others, and that most requests never use, are loaded on
+// first use through these instead of being linked.
+
+/// The library, loaded for the rest of the process's life, or null when it is not installed.
+inline void* loadLibrary(const char* soname) {
+    return dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+}
+
+/// Points `function` at the library's symbol `name`; false when there is none.
+template <class Function> bool resolveSymbol(void* library, const char* name, Function& function) {
+    function = reinterpret_cast<Function>(dlsym(library, name));
+    return function != nullptr;
+}
+
+} // namespace brindle::platform
