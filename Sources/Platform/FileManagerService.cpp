@@ -17,15 +17,15 @@ namespace {
 // sd-bus comes with libsystemd, which brings compression and crypto libraries along; only a
 // reveal needs it, so it is loaded then (see DynamicLibrary.h).
 struct SdBusLibrary {
-    decltype(&::sd_bus_call_async) call_async;
-    decltype(&::sd_bus_close_unref) close_unref;
-    decltype(&::sd_bus_message_append_strv) message_append_strv;
-    decltype(&::sd_bus_message_append) message_append;
-    decltype(&::sd_bus_message_new_method_call) message_new_method_call;
-    decltype(&::sd_bus_message_unref) message_unref;
-    decltype(&::sd_bus_open_user) open_user;
+    decltype(&::sd_bus_call_async) callAsync;
+    decltype(&::sd_bus_close_unref) closeUnref;
+    decltype(&::sd_bus_message_append_strv) messageAppendStrv;
+    decltype(&::sd_bus_message_append) messageAppend;
+    decltype(&::sd_bus_message_new_method_call) messageNewMethodCall;
+    decltype(&::sd_bus_message_unref) messageUnref;
+    decltype(&::sd_bus_open_user) openUser;
     decltype(&::sd_bus_process) process;
-    decltype(&::sd_bus_slot_unref) slot_unref;
+    decltype(&::sd_bus_slot_unref) slotUnref;
     decltype(&::sd_bus_wait) wait;
 };
 
@@ -35,16 +35,15 @@ std::optional<SdBusLibrary> loadSdBus() {
         return std::nullopt;
     SdBusLibrary functions{};
     const bool complete =
-        resolveSymbol(library, "sd_bus_call_async", functions.call_async) &&
-        resolveSymbol(library, "sd_bus_close_unref", functions.close_unref) &&
-        resolveSymbol(library, "sd_bus_message_append_strv", functions.message_append_strv) &&
-        resolveSymbol(library, "sd_bus_message_append", functions.message_append) &&
-        resolveSymbol(library, "sd_bus_message_new_method_call",
-                      functions.message_new_method_call) &&
-        resolveSymbol(library, "sd_bus_message_unref", functions.message_unref) &&
-        resolveSymbol(library, "sd_bus_open_user", functions.open_user) &&
+        resolveSymbol(library, "sd_bus_call_async", functions.callAsync) &&
+        resolveSymbol(library, "sd_bus_close_unref", functions.closeUnref) &&
+        resolveSymbol(library, "sd_bus_message_append_strv", functions.messageAppendStrv) &&
+        resolveSymbol(library, "sd_bus_message_append", functions.messageAppend) &&
+        resolveSymbol(library, "sd_bus_message_new_method_call", functions.messageNewMethodCall) &&
+        resolveSymbol(library, "sd_bus_message_unref", functions.messageUnref) &&
+        resolveSymbol(library, "sd_bus_open_user", functions.openUser) &&
         resolveSymbol(library, "sd_bus_process", functions.process) &&
-        resolveSymbol(library, "sd_bus_slot_unref", functions.slot_unref) &&
+        resolveSymbol(library, "sd_bus_slot_unref", functions.slotUnref) &&
         resolveSymbol(library, "sd_bus_wait", functions.wait);
     if (!complete)
         return std::nullopt;
@@ -67,13 +66,13 @@ constexpr uint64_t showItemsTimeoutMicroseconds = 2'000'000;
 
 // Closed without flushing: flushing waits for a bus that may never answer.
 struct BusRelease {
-    void operator()(sd_bus* bus) const noexcept { sdBus().close_unref(bus); }
+    void operator()(sd_bus* bus) const noexcept { sdBus().closeUnref(bus); }
 };
 struct SlotRelease {
-    void operator()(sd_bus_slot* slot) const noexcept { sdBus().slot_unref(slot); }
+    void operator()(sd_bus_slot* slot) const noexcept { sdBus().slotUnref(slot); }
 };
 struct MessageRelease {
-    void operator()(sd_bus_message* message) const noexcept { sdBus().message_unref(message); }
+    void operator()(sd_bus_message* message) const noexcept { sdBus().messageUnref(message); }
 };
 
 bool isUnreservedInURI(unsigned char byte) {
@@ -132,29 +131,29 @@ void showItemsInFileManager(const std::string& path) {
     if (sdBusLibrary() == nullptr)
         return;
     sd_bus* rawBus = nullptr;
-    if (sdBus().open_user(&rawBus) < 0)
+    if (sdBus().openUser(&rawBus) < 0)
         return;
     const std::unique_ptr<sd_bus, BusRelease> bus(rawBus);
 
     sd_bus_message* rawMessage = nullptr;
-    if (sdBus().message_new_method_call(bus.get(), &rawMessage, "org.freedesktop.FileManager1",
-                                        "/org/freedesktop/FileManager1",
-                                        "org.freedesktop.FileManager1", "ShowItems") < 0)
+    if (sdBus().messageNewMethodCall(bus.get(), &rawMessage, "org.freedesktop.FileManager1",
+                                     "/org/freedesktop/FileManager1",
+                                     "org.freedesktop.FileManager1", "ShowItems") < 0)
         return;
     const std::unique_ptr<sd_bus_message, MessageRelease> message(rawMessage);
 
     std::string uri = fileURI(path);
     std::array<char*, 2> uris{uri.data(), nullptr};
-    if (sdBus().message_append_strv(message.get(), uris.data()) < 0)
+    if (sdBus().messageAppendStrv(message.get(), uris.data()) < 0)
         return;
     // No startup notification id: the host is not a graphical application.
-    if (sdBus().message_append(message.get(), "s", "") < 0)
+    if (sdBus().messageAppend(message.get(), "s", "") < 0)
         return;
 
     bool answered = false;
     sd_bus_slot* rawSlot = nullptr;
-    if (sdBus().call_async(bus.get(), &rawSlot, message.get(), recordAnswer, &answered,
-                           showItemsTimeoutMicroseconds) < 0)
+    if (sdBus().callAsync(bus.get(), &rawSlot, message.get(), recordAnswer, &answered,
+                          showItemsTimeoutMicroseconds) < 0)
         return;
     const std::unique_ptr<sd_bus_slot, SlotRelease> slot(rawSlot);
     waitForAnswer(bus.get(), answered, monotonicMicroseconds() + showItemsTimeoutMicroseconds);
