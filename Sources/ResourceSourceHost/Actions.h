@@ -22,4 +22,6 @@ boost::json::object discardDownload(const boost::json::object& request);
 boost::json::object revealFile(const boost::json::object& request);
 boost::json::object cancelImageOptimization(const boost::json::object& request);
 
+boost::json::object optimizeImage(const boost::json::object& request);
+
 } // namespace brindle

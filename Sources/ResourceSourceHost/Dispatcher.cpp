@@ -18,21 +18,20 @@ struct Action {
     Handler handler;
 };
 
+// Most actions need only the request; the upload store is for the direct-save commands.
+template <boost::json::object (*handler)(const boost::json::object&)>
+boost::json::object withoutStore(const boost::json::object& request, DirectSaveUploadStore&) {
+    return handler(request);
+}
+
 constexpr std::array actions = {
-    Action{"ping", [](const boost::json::object& request,
-                      DirectSaveUploadStore&) { return ping(request); }},
-    Action{"tagDownload", [](const boost::json::object& request,
-                             DirectSaveUploadStore&) { return tagDownload(request); }},
-    Action{"moveDownload", [](const boost::json::object& request,
-                              DirectSaveUploadStore&) { return moveDownload(request); }},
-    Action{"discardDownload", [](const boost::json::object& request,
-                                 DirectSaveUploadStore&) { return discardDownload(request); }},
-    Action{"revealFile", [](const boost::json::object& request,
-                            DirectSaveUploadStore&) { return revealFile(request); }},
-    Action{"cancelImageOptimization",
-           [](const boost::json::object& request, DirectSaveUploadStore&) {
-               return cancelImageOptimization(request);
-           }},
+    Action{"ping", withoutStore<ping>},
+    Action{"tagDownload", withoutStore<tagDownload>},
+    Action{"moveDownload", withoutStore<moveDownload>},
+    Action{"discardDownload", withoutStore<discardDownload>},
+    Action{"revealFile", withoutStore<revealFile>},
+    Action{"cancelImageOptimization", withoutStore<cancelImageOptimization>},
+    Action{"optimizeImage", withoutStore<optimizeImage>},
 };
 
 } // namespace

@@ -1,7 +1,7 @@
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "MediaTools.h"
+#include "Support/MediaTools.h"
 #include "MetadataCore/BundledToolLocation.h"
 #include "Support/TemporaryDirectory.h"
 

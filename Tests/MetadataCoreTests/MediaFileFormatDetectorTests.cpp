@@ -1,6 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "MediaTools.h"
+#include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <filesystem>

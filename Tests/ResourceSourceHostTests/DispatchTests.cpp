@@ -10,12 +10,6 @@ namespace {
 
 using boost::json::object;
 
-object reply(const object& request) {
-    const auto replies = exchange({request});
-    EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? object{} : replies.front();
-}
-
 TEST(Dispatch, PingReportsVersionComponentAndCapabilities) {
     const object expected{
         {"ok", true},
@@ -25,14 +19,14 @@ TEST(Dispatch, PingReportsVersionComponentAndCapabilities) {
          {"metadata", "finder", "webp", "hls", "dash", "separate-tracks", "last-directory",
           "direct-save-upload", "save-panel"}},
     };
-    EXPECT_EQ(reply({{"action", "ping"}}), expected);
+    EXPECT_EQ(singleReply({{"action", "ping"}}), expected);
     // Nothing else in the request changes the reply, not even a request id.
-    EXPECT_EQ(reply({{"action", "ping"}, {"requestId", "r1"}, {"path", "/x"}}), expected);
+    EXPECT_EQ(singleReply({{"action", "ping"}, {"requestId", "r1"}, {"path", "/x"}}), expected);
 }
 
 TEST(Dispatch, UnknownAndWronglyCasedActionsAreRefused) {
     for (const char* action : {"Ping", "PING", "ping ", "tagdownload", "nothing"}) {
-        EXPECT_EQ(reply({{"action", action}}),
+        EXPECT_EQ(singleReply({{"action", action}}),
                   (object{{"ok", false}, {"error", "不支持的 Native Messaging 操作"}}))
             << action;
     }
@@ -40,19 +34,19 @@ TEST(Dispatch, UnknownAndWronglyCasedActionsAreRefused) {
 
 TEST(Dispatch, MissingOrNonStringActionIsAMissingField) {
     const object missing{{"ok", false}, {"error", "缺少字段：action"}};
-    EXPECT_EQ(reply({}), missing);
-    EXPECT_EQ(reply({{"action", ""}}), missing);
-    EXPECT_EQ(reply({{"action", 7}}), missing);
-    EXPECT_EQ(reply({{"action", nullptr}}), missing);
-    EXPECT_EQ(reply({{"action", {"ping"}}}), missing);
+    EXPECT_EQ(singleReply({}), missing);
+    EXPECT_EQ(singleReply({{"action", ""}}), missing);
+    EXPECT_EQ(singleReply({{"action", 7}}), missing);
+    EXPECT_EQ(singleReply({{"action", nullptr}}), missing);
+    EXPECT_EQ(singleReply({{"action", {"ping"}}}), missing);
 }
 
 TEST(Dispatch, RequestIdIsEchoedOnlyWhenANonEmptyString) {
-    EXPECT_EQ(reply({{"requestId", "abc"}}),
+    EXPECT_EQ(singleReply({{"requestId", "abc"}}),
               (object{{"ok", false}, {"error", "缺少字段：action"}, {"requestId", "abc"}}));
     for (const boost::json::value& id : {boost::json::value(""), boost::json::value(12),
                                          boost::json::value(true), boost::json::value(nullptr)}) {
-        EXPECT_FALSE(reply({{"action", "x"}, {"requestId", id}}).contains("requestId"));
+        EXPECT_FALSE(singleReply({{"action", "x"}, {"requestId", id}}).contains("requestId"));
     }
 }
 

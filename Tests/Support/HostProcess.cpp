@@ -151,4 +151,10 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
     return parseFrames(result.standardOutput);
 }
 
+boost::json::object singleReply(const boost::json::object& request, const ProcessOptions& options) {
+    const auto replies = exchange({request}, options);
+    EXPECT_EQ(replies.size(), 1u);
+    return replies.empty() ? boost::json::object{} : replies.front();
+}
+
 } // namespace brindle::testing

@@ -42,4 +42,8 @@ ProcessResult runHost(const std::string& input, const ProcessOptions& options = 
 std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
                                           const ProcessOptions& options = {});
 
+/// Runs the host with one request and returns its one reply.
+boost::json::object singleReply(const boost::json::object& request,
+                                const ProcessOptions& options = {});
+
 } // namespace brindle::testing

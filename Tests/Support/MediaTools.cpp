@@ -1,4 +1,4 @@
-#include "MediaTools.h"
+#include "Support/MediaTools.h"
 
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
