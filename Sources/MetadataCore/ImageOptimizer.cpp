@@ -102,6 +102,8 @@ std::optional<bool> runEncoder(const std::string& encoder, const std::string& in
     platform::ChildProcessLaunch launch;
     launch.program = encoder;
     launch.arguments = encoderArguments(input, output);
+    // The host's own standard streams are Chrome's message channel: the encoder gets none of them.
+    launch.standardInput = platform::ChildStream::nullDevice;
     launch.standardOutput = platform::ChildStream::nullDevice;
     launch.standardError = platform::ChildStream::nullDevice;
     auto child = ChildProcess::spawn(launch);

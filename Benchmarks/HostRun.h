@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace brindle::benchmarks {
+
+struct HostRun {
+    std::string output;         // everything the host wrote, frames included
+    long peakResidentKiB = 0;   // the host process's peak resident memory
+    bool exitedCleanly = false; // exit status 0
+};
+
+/// Starts the built host, feeds it `input`, closes its input and waits for it to end.
+HostRun runHostOnce(std::string_view input);
+
+/// A native messaging frame holding `body`.
+std::string frame(std::string_view body);
+
+} // namespace brindle::benchmarks
