@@ -1,8 +1,8 @@
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "Support/MediaTools.h"
 #include "MetadataCore/BundledToolLocation.h"
+#include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <cerrno>
