@@ -11,3 +11,13 @@ add_custom_command(
     COMMENT "Assembling Kavo Helper.app"
     VERBATIM)
 add_custom_target(bundle ALL DEPENDS "${BRINDLE_BUNDLE_DIR}/Contents/MacOS/brindle-host")
+
+# The encoders come from the system's packages; the bundle's tools folder points at them, so the
+# bundled host finds them where it looks first.
+foreach(tool cwebp ffmpeg ffprobe)
+    find_program(BRINDLE_TOOL_${tool} ${tool} PATHS /usr/bin NO_DEFAULT_PATH)
+    if(BRINDLE_TOOL_${tool})
+        file(MAKE_DIRECTORY "${BRINDLE_BUNDLE_DIR}/Contents/Resources/Tools")
+        file(CREATE_LINK "${BRINDLE_TOOL_${tool}}" "${BRINDLE_BUNDLE_DIR}/Contents/Resources/Tools/${tool}" SYMBOLIC)
+    endif()
+endforeach()
