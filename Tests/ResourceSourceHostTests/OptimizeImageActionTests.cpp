@@ -169,5 +169,27 @@ TEST_F(OptimizeImageAction, SecondHostCancelsARunningConversion) {
     EXPECT_EQ(left, std::vector<std::string>{"slow.png"});
 }
 
+TEST_F(OptimizeImageAction, HostFindsTheEncoderOnlyInItsOwnBundle) {
+    // No override (an empty one is ignored) and an empty data folder: only the bundle's own
+    // tools folder can supply the encoder.
+    options.environment["BRINDLE_TOOLS_DIR"] = "";
+    options.environment["XDG_DATA_HOME"] = root.file("data");
+    const object request{{"action", "optimizeImage"},
+                         {"path", makePNG("bundled.png")},
+                         {"pageUrl", "https://example.com/"}};
+
+    const object loose = singleReply(request, options);
+    EXPECT_EQ(loose.at("optimized"), false);
+    EXPECT_EQ(loose.at("reason"), "encoder-missing");
+
+    const ProcessResult bundled =
+        runProcess(std::string(BRINDLE_BUNDLE_DIR) + "/Contents/MacOS/brindle-host",
+                   frameJSON(request), options);
+    const auto replies = parseFrames(bundled.standardOutput);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].at("optimized"), true) << replies[0];
+    EXPECT_EQ(replies[0].at("path"), (images() + "/bundled.webp").c_str());
+}
+
 } // namespace
 } // namespace brindle::testing
