@@ -13,7 +13,6 @@
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace brindle {
@@ -58,39 +57,21 @@ TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
     std::filesystem::create_directory(folder + "/folder.png");
     writeFile(root.file("target.png"), "target");
     ASSERT_EQ(symlink(root.file("target.png").c_str(), (folder + "/link.png").c_str()), 0);
-    struct Case {
-        std::string path, directory;
-        std::optional<std::string> filename;
-        bool overwrite;
-        const std::string& message;
-    };
-    const Case cases[] = {
-        {incoming + "/link.png", folder, {}, false, invalidSource},
-        {"", folder, {}, false, invalidSource},
-        {"incoming/photo.png", folder, {}, false, invalidSource},
-        {"~/photo.png", folder, {}, false, invalidSource},
-        {"/" + std::string(8192, 'a'), folder, {}, false, invalidSource},
-        {incoming + "/missing.png", folder, {}, false, invalidSource},
-        {incoming, folder, {}, false, invalidSource},
-        {source, root.file("link-to-folder"), {}, false, invalidDirectory},
-        {source, root.file("missing"), {}, false, invalidDirectory},
-        {source, source, {}, false, invalidDirectory},
-        {source, "Downloads", {}, false, invalidDirectory},
-        {source, "", {}, false, invalidDirectory},
-        {source, folder, "..", false, invalidDirectory},
-        {source, folder, ".", false, invalidDirectory},
-        {source, folder, "a/b", false, invalidDirectory},
-        {source, folder, "/x", false, invalidDirectory},
-        {source, folder, std::string(256, 'n'), false, invalidDirectory},
-        {source, folder, std::string("a\0b", 3), false, invalidDirectory},
-        {source, folder, "", false, invalidDirectory},
-        // Only a regular file is replaced, never a folder or a link.
-        {source, folder, "folder.png", true, invalidDirectory},
-        {source, folder, "link.png", true, invalidDirectory},
-    };
-    for (const auto& [path, directory, filename, overwrite, message] : cases)
-        EXPECT_EQ(failure(path, directory, filename, overwrite), message)
-            << path << " | " << directory << " | " << filename.value_or("(none)");
+    for (const std::string& path :
+         {incoming + "/link.png", std::string(), std::string("incoming/photo.png"),
+          std::string("~/photo.png"), "/" + std::string(8192, 'a'), incoming + "/missing.png",
+          incoming})
+        EXPECT_EQ(failure(path, folder), invalidSource) << path;
+    for (const std::string& directory : {root.file("link-to-folder"), root.file("missing"), source,
+                                         std::string("Downloads"), std::string()})
+        EXPECT_EQ(failure(source, directory), invalidDirectory) << directory;
+    for (const std::string& name :
+         {std::string(".."), std::string("."), std::string("a/b"), std::string("/x"),
+          std::string(256, 'n'), std::string("a\0b", 3), std::string()})
+        EXPECT_EQ(failure(source, folder, name), invalidDirectory) << name;
+    // Only a regular file is replaced, never a folder or a link.
+    for (const char* name : {"folder.png", "link.png"})
+        EXPECT_EQ(failure(source, folder, name, true), invalidDirectory) << name;
     if (geteuid() != 0) {
         chmod(folder.c_str(), 0500);
         EXPECT_EQ(failure(source, folder), invalidDirectory);
@@ -214,12 +195,10 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
-        char value[64] = {};
-        EXPECT_EQ(getxattr(destination.c_str(), "user.xdg.origin.url", value, sizeof value), 20);
-        EXPECT_STREQ(value, "https://example.com/");
-        EXPECT_EQ(getxattr(destination.c_str(), "user.com.apple.metadata:kMDItemWhereFroms", value,
-                           sizeof value),
-                  10);
+        EXPECT_EQ(testing::rawAttribute(destination, "user.xdg.origin.url"),
+                  "https://example.com/");
+        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
+                  std::string("bplist00\0\x01", 10));
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }

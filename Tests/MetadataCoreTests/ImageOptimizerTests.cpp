@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 
 namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
 using testing::entries;
+using testing::rawAttribute;
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
@@ -36,14 +36,6 @@ ino_t inodeOf(const std::string& path) {
     struct stat status {};
     EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
     return status.st_ino;
-}
-
-std::optional<std::string> attribute(const std::string& path, const char* name) {
-    char value[256];
-    const ssize_t size = lgetxattr(path.c_str(), name, value, sizeof value);
-    if (size < 0)
-        return std::nullopt;
-    return std::string(value, static_cast<std::size_t>(size));
 }
 
 Case failureOf(const std::function<void()>& call) {
@@ -98,22 +90,6 @@ protected:
     std::string tools = root.file("tools");
 };
 
-TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithTheSamePixels) {
-    const std::string png = makePNG("image.png");
-    const std::string pixels = testing::decodedRGBA(png);
-    const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
-
-    const auto result = optimize(png);
-
-    const std::string webp = image("image.webp");
-    ASSERT_EQ(result,
-              (ImageOptimizationResult{webp, true, originalBytes,
-                                       static_cast<std::int64_t>(fs::file_size(webp)), "smaller"}));
-    EXPECT_LT(result.outputBytes, result.originalBytes);
-    EXPECT_EQ(entries(images), Names{"image.webp"});
-    EXPECT_EQ(testing::decodedWebPRGBA(webp), pixels);
-}
-
 TEST_F(ImageConversion, PNGThatDoesNotShrinkIsLeftAlone) {
     const std::string png = makePNG("noise.png", noise);
     const std::string before = readFile(png);
@@ -151,8 +127,7 @@ TEST_F(ImageConversion, ImagesThatAreNotStaticEightBitPNGs) {
     const std::pair<std::string, std::string> cases[] = {
         {"wide.png", "unsupported-image"}, {"animated.png", "unsupported-image"},
         {"photo.jpg", "lossy-source"},     {"deep.jpg", "unsupported-image"},
-        {"tiny.png", "unsupported-image"}, {"anim.gif", "unsupported-image"},
-    };
+        {"tiny.png", "unsupported-image"}, {"anim.gif", "unsupported-image"}};
     for (const auto& [name, reason] : cases) {
         const std::string before = readFile(image(name));
         EXPECT_EQ(optimize(image(name)), unchanged(image(name), reason)) << name;
@@ -162,11 +137,20 @@ TEST_F(ImageConversion, ImagesThatAreNotStaticEightBitPNGs) {
     EXPECT_EQ(entries(images).size(), std::size(cases));
 }
 
-TEST_F(ImageConversion, NameClashTakesTheNextNumber) {
+TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithTheSamePixelsUnderAFreeName) {
     const std::string png = makePNG("image.png");
+    const std::string pixels = testing::decodedRGBA(png);
+    const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
     writeFile(image("image.webp"), "someone else's");
 
-    EXPECT_EQ(optimize(png).path, image("image (1).webp"));
+    const auto result = optimize(png);
+
+    const std::string webp = image("image (1).webp");
+    ASSERT_EQ(result,
+              (ImageOptimizationResult{webp, true, originalBytes,
+                                       static_cast<std::int64_t>(fs::file_size(webp)), "smaller"}));
+    EXPECT_LT(result.outputBytes, result.originalBytes);
+    EXPECT_EQ(testing::decodedWebPRGBA(webp), pixels);
     EXPECT_EQ(readFile(image("image.webp")), "someone else's");
     EXPECT_EQ(entries(images), (Names{"image (1).webp", "image.webp"}));
 }
@@ -238,11 +222,11 @@ TEST_F(ImageConversion, QuarantineAndOriginTravelWithTheImage) {
     const std::string webp = optimize(marked).path;
     const std::string plain = optimize(makePNG("plain.png")).path;
 
-    EXPECT_EQ(attribute(webp, "user.com.apple.quarantine"), quarantine);
-    EXPECT_EQ(attribute(webp, "user.xdg.origin.url"), "https://a.example/x.png");
-    EXPECT_EQ(attribute(webp, "user.com.apple.provenance"), std::nullopt);
-    EXPECT_EQ(attribute(webp, "user.unrelated"), std::nullopt);
-    EXPECT_EQ(attribute(plain, "user.com.apple.quarantine"), std::nullopt);
+    EXPECT_EQ(rawAttribute(webp, "user.com.apple.quarantine"), quarantine);
+    EXPECT_EQ(rawAttribute(webp, "user.xdg.origin.url"), "https://a.example/x.png");
+    EXPECT_EQ(rawAttribute(webp, "user.com.apple.provenance"), std::nullopt);
+    EXPECT_EQ(rawAttribute(webp, "user.unrelated"), std::nullopt);
+    EXPECT_EQ(rawAttribute(plain, "user.com.apple.quarantine"), std::nullopt);
 }
 
 TEST_F(ImageConversion, CancellationStopsASlowEncoder) {
@@ -272,8 +256,7 @@ TEST_F(ImageConversion, EncoderMissingFailingOrUnusable) {
         {"", "encoder-missing"},
         {"#!/nonexistent/interpreter", "conversion-unavailable"},
         {"#!/bin/sh\n: > \"${14}\"; exit 3", "unsupported-image"},
-        {"#!/bin/sh\nkill -9 $$", "unsupported-image"},
-    };
+        {"#!/bin/sh\nkill -9 $$", "unsupported-image"}};
     for (const auto& [script, reason] : cases) {
         fs::remove(tools + "/cwebp");
         if (!script.empty())
@@ -295,13 +278,6 @@ TEST_F(ImageConversion, OutputThatIsNotWebPIsRefused) {
         EXPECT_EQ(entries(images), Names{"image.png"}) << script;
         EXPECT_EQ(readFile(png), before);
     }
-}
-
-TEST(ImageOptimizerErrors, RetryableOnlyForPassingConditions) {
-    for (int error : {EPERM, ENOENT, EINTR, EACCES, EBUSY, ETXTBSY, EAGAIN, ETIMEDOUT, ESTALE})
-        EXPECT_TRUE(ImageOptimizerError::replacementFailed(error).isRetryable()) << error;
-    for (int error : {ELOOP, EEXIST, ENOSPC, EROFS, EXDEV, ENAMETOOLONG})
-        EXPECT_FALSE(ImageOptimizerError::replacementFailed(error).isRetryable()) << error;
 }
 
 } // namespace

@@ -75,8 +75,7 @@ TEST_F(MediaFiles, RealImagesAndVideosAreRecognised) {
         {makeVideo("webm", "libvpx", "webm"), "webm"},
         {makeVideo("ts", "mpeg2video", "mpegts"), "ts"},
         // Audio alone is not a format the detector names.
-        {make("ogg", "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"}), std::nullopt},
-    };
+        {make("ogg", "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"}), std::nullopt}};
     for (const auto& [path, expected] : cases)
         EXPECT_EQ(Detector::detectedFilenameExtension(path), expected) << path;
 }
@@ -99,8 +98,7 @@ TEST_F(MediaFiles, ExtensionsAreCorrectedFromContent) {
         {".hidden", webp, ".hidden.webp"}, {"a.tar.gz", webp, "a.tar.webp"},
         {"clip.m4v", mp4, "clip.m4v"},     {"clip.mp4", mov, "clip.mov"},
         {"图片.gif", png, "图片.png"},     {"icon.xml", svg, "icon.svg"},
-        {"icon.SVG", svg, "icon.SVG"},
-    };
+        {"icon.SVG", svg, "icon.SVG"}};
     for (const auto& [filename, path, expected] : cases)
         EXPECT_EQ(correcting(filename, path), expected) << filename;
 }
@@ -146,24 +144,27 @@ TEST_F(MediaFiles, LongNamesAreCutOnCharacterBoundaries) {
     EXPECT_EQ(correcting(base + ".jpg", png), "resource.png");
 }
 
+// Heads grouped by what the detector must make of them.
+using Groups = std::vector<std::pair<Expected, std::vector<std::string>>>;
+
+void expectDetected(const Groups& groups) {
+    for (const auto& [expected, heads] : groups)
+        for (const auto& head : heads)
+            EXPECT_EQ(detectedIn(head), expected) << ::testing::PrintToString(head);
+}
+
 TEST(MediaFileFormatSVG, RootElementRules) {
-    const std::pair<std::string, Expected> cases[] = {
-        {"<svg>", "svg"},
-        {"<SVG\tviewBox='0 0 1 1'>", "svg"},
-        {"<svg:svg xmlns:svg='x'>", "svg"},
-        {"  <svg  ", "svg"},                       // trimmed to "<svg": nothing follows
-        {"\xE2\x80\x83<svg\xE2\x80\xA8/>", "svg"}, // Unicode spaces and breaks
-        {"<!---->\n<svg>", "svg"},
-        {"<svg>\xFF\xFE", "svg"}, // invalid bytes later do not matter
-        {"<svgx>", std::nullopt},
-        {"<svg\xCC\x81>", std::nullopt}, // "g" with an accent is another letter
-        {"<!-- never closed <svg>", std::nullopt},
-        {"<?xml version='1.0'><svg>", std::nullopt}, // no "?>"
-        {"<html><svg></svg></html>", std::nullopt},
-        {"\xEF\xBB\xBF\xEF\xBB\xBF<svg>", std::nullopt}, // only one mark dropped
-    };
-    for (const auto& [head, expected] : cases)
-        EXPECT_EQ(detectedIn(head), expected) << head;
+    // Spaces, Unicode spaces and breaks, comments and invalid bytes after the root do not matter;
+    // "g" with a combining accent is another letter, a comment or declaration must be closed, and
+    // only one byte order mark is dropped.
+    expectDetected({
+        {"svg",
+         {"<svg>", "<SVG\tviewBox='0 0 1 1'>", "<svg:svg xmlns:svg='x'>", "  <svg  ",
+          "\xE2\x80\x83<svg\xE2\x80\xA8/>", "<!---->\n<svg>", "<svg>\xFF\xFE"}},
+        {std::nullopt,
+         {"<svgx>", "<svg\xCC\x81>", "<!-- never closed <svg>", "<?xml version='1.0'><svg>",
+          "<html><svg></svg></html>", "\xEF\xBB\xBF\xEF\xBB\xBF<svg>"}},
+    });
 }
 
 TEST(MediaFileFormatSignatures, CraftedHeads) {
@@ -172,82 +173,62 @@ TEST(MediaFileFormatSignatures, CraftedHeads) {
     std::string timestamped(400, '\0');
     timestamped[4] = timestamped[196] = timestamped[388] = 'G';
     const std::string asf("\x30\x26\xB2\x75\x8E\x66\xCF\x11\xA6\xD9\x00\xAA\x00\x62\xCE\x6C", 16);
-    const std::pair<std::string, Expected> cases[] = {
-        {"\xFF\xD8\xFF\xE0", "jpg"},
-        {"GIF87a", "gif"},
-        {"GIF89a..", "gif"},
-        {"GIF90a", std::nullopt},
-        {std::string("II*\0", 4), "tiff"},
-        {std::string("MM\0*", 4), "tiff"},
-        {"BM", "bmp"},
-        {std::string("\0\0\1\0", 4), "ico"},
-        {"8BPS", "psd"},
-        {"qoif", "qoi"},
-        {"\xFF\x0A", "jxl"},
-        {std::string("\0\0\0\x0CJXL \r\n\x87\n", 12), "jxl"},
-        {std::string("\0\0\0\x0CjP  \r\n\x87\n", 12), "jp2"},
-        {"RIFF\0\0\0\0WEBP", std::nullopt}, // shorter than 12 bytes once cut at the NUL
-        {std::string("RIFF\0\0\0\0WEBP", 12), "webp"},
-        {std::string("RIFF\0\0\0\0AVI ", 12), "avi"},
-        {std::string("RIFF\0\0\0\0WAVE", 12), std::nullopt},
-        {"FLV\x01", "flv"},
-        {"\x1A\x45\xDF\xA3....webm", "webm"},
-        {"\x1A\x45\xDF\xA3....matroska", "mkv"},
-        {"\x1A\x45\xDF\xA3....", std::nullopt},
-        {"\x1A\x45\xDF\xA3....OggS", std::nullopt},
-        {transport, "ts"},
-        {timestamped, "m2ts"},
-        {transport.substr(0, 376), std::nullopt},
-        {std::string("\0\0\1\xBA", 4), "mpg"},
-        {std::string("\0\0\1\xB3", 4), "mpg"},
-        {asf, "wmv"},
-        {asf.substr(0, 15), std::nullopt},
-        {".RMF", "rm"},
-        {"OggS....theora", "ogv"},
-        {"OggS....vorbis", std::nullopt},
-        {"ID3\x04", std::nullopt},
-        {"%PDF-1.7", std::nullopt},
-        {std::string(400, '\0'), std::nullopt},
-        // Earlier signatures win over what follows them.
-        {"\xFF\xD8\xFF" + fileTypeBox("qt  ", {}), "jpg"},
-        {"\x89PNG\r\n\x1A\n<svg>", "png"},
-    };
-    for (const auto& [head, expected] : cases)
-        EXPECT_EQ(detectedIn(head), expected) << head;
+    const std::string ebml = "\x1A\x45\xDF\xA3....";
+    const auto riff = [](const char* type) { return std::string("RIFF\0\0\0\0", 8) + type; };
+    // Earlier signatures win over what follows them.
+    expectDetected({
+        {"jpg", {"\xFF\xD8\xFF\xE0", "\xFF\xD8\xFF" + fileTypeBox("qt  ", {})}},
+        {"png", {"\x89PNG\r\n\x1A\n<svg>"}},
+        {"gif", {"GIF87a", "GIF89a.."}},
+        {"tiff", {std::string("II*\0", 4), std::string("MM\0*", 4)}},
+        {"bmp", {"BM"}},
+        {"ico", {std::string("\0\0\1\0", 4)}},
+        {"psd", {"8BPS"}},
+        {"qoi", {"qoif"}},
+        {"jxl", {"\xFF\x0A", std::string("\0\0\0\x0CJXL \r\n\x87\n", 12)}},
+        {"jp2", {std::string("\0\0\0\x0CjP  \r\n\x87\n", 12)}},
+        {"webp", {riff("WEBP")}},
+        {"avi", {riff("AVI ")}},
+        {"flv", {"FLV\x01"}},
+        {"webm", {ebml + "webm"}},
+        {"mkv", {ebml + "matroska"}},
+        {"ts", {transport}},
+        {"m2ts", {timestamped}},
+        {"mpg", {std::string("\0\0\1\xBA", 4), std::string("\0\0\1\xB3", 4)}},
+        {"wmv", {asf}},
+        {"rm", {".RMF"}},
+        {"ogv", {"OggS....theora"}},
+        // "RIFF\0..." as a C string is cut at the first NUL.
+        {std::nullopt,
+         {"GIF90a", "RIFF\0\0\0\0WEBP", riff("WAVE"), ebml, ebml + "OggS", transport.substr(0, 376),
+          asf.substr(0, 15), "OggS....vorbis", "ID3\x04", "%PDF-1.7", std::string(400, '\0')}},
+    });
 }
 
 TEST(MediaFileFormatISOBaseMedia, BrandGroupsInOrderWithinTheBox) {
     const std::string heic = fileTypeBox("mif1", {"heic"}, 100000);
-    const std::pair<std::string, Expected> cases[] = {
-        {fileTypeBox("mif1", {"heic"}), "heic"},
-        {fileTypeBox("mif1", {"msf1"}), "heif"},
-        {fileTypeBox("mif1", {"avif", "heic"}), "avif"},
-        {fileTypeBox("avis", {}), "avif"},
-        {fileTypeBox("qt  ", {}), "mov"},
-        {fileTypeBox("isom", {"qt  "}), "mov"},
-        {fileTypeBox("3GP4", {}), "3gp"},
-        {fileTypeBox("3g2a", {}), "3g2"},
-        {fileTypeBox("F4V ", {}), "f4v"},
-        {fileTypeBox("mp42", {"M4VP"}), "m4v"},
-        {fileTypeBox("isom", {"iso2", "avc1", "mp41"}), "mp4"},
-        {fileTypeBox("MSNV", {}), "mp4"},
-        {fileTypeBox("dash", {}), "mp4"},
-        {fileTypeBox("M4A ", {"mp42"}), "mp4"},
-        {fileTypeBox("M4A ", {"isoM"}), std::nullopt}, // brands are case-sensitive
-        {fileTypeBox("crx ", {}), std::nullopt},
-        {fileTypeBox("\xC3\xA9\xC3\xA9", {"heic"}), "heic"}, // a non-ASCII brand is skipped
-        // A brand past the box's own size is not part of it; sizes below 16 are refused.
-        {fileTypeBox("mif1", {"heif"}) + "heic", "heif"},
-        {fileTypeBox("isom", {}, 0), std::nullopt},
-        {fileTypeBox("isom", {}, 1), std::nullopt},
-        {fileTypeBox("isom", {}, 15), std::nullopt},
-        {fileTypeBox("isom", {}).substr(0, 15), std::nullopt},
-        // A box larger than the head is read up to the head's end; a partial brand is ignored.
-        {heic, "heic"},
-        {heic.substr(0, heic.size() - 1), "heif"},
-    };
-    for (const auto& [head, expected] : cases)
-        EXPECT_EQ(detectedIn(head), expected) << head.substr(8);
+    // A non-ASCII brand is skipped; brands are case-sensitive. A brand past the box's own size
+    // is not part of it, and sizes below 16 are refused. A box larger than the head is read up
+    // to the head's end, where a partial brand is ignored.
+    expectDetected({
+        {"heic", {fileTypeBox("mif1", {"heic"}), fileTypeBox("\xC3\xA9\xC3\xA9", {"heic"}), heic}},
+        {"heif",
+         {fileTypeBox("mif1", {"msf1"}), fileTypeBox("mif1", {"heif"}) + "heic",
+          heic.substr(0, heic.size() - 1)}},
+        {"avif", {fileTypeBox("mif1", {"avif", "heic"}), fileTypeBox("avis", {})}},
+        {"mov", {fileTypeBox("qt  ", {}), fileTypeBox("isom", {"qt  "})}},
+        {"3gp", {fileTypeBox("3GP4", {})}},
+        {"3g2", {fileTypeBox("3g2a", {})}},
+        {"f4v", {fileTypeBox("F4V ", {})}},
+        {"m4v", {fileTypeBox("mp42", {"M4VP"})}},
+        {"mp4",
+         {fileTypeBox("isom", {"iso2", "avc1", "mp41"}), fileTypeBox("MSNV", {}),
+          fileTypeBox("dash", {}), fileTypeBox("M4A ", {"mp42"})}},
+        {std::nullopt,
+         {fileTypeBox("M4A ", {"isoM"}), fileTypeBox("crx ", {}), fileTypeBox("isom", {}, 0),
+          fileTypeBox("isom", {}, 1), fileTypeBox("isom", {}, 15),
+          fileTypeBox("isom", {}).substr(0, 15)}},
+    });
 }
 
 } // namespace

@@ -76,19 +76,6 @@ TEST_F(MetadataWriterTest, UnusablePathsAreRefused) {
     }
 }
 
-TEST_F(MetadataWriterTest, WithoutAWebURLNothingIsWritten) {
-    const URL cases[][3] = {
-        {std::nullopt, std::nullopt, std::nullopt},
-        {"ftp://files.example/a.png", "file:///home/user/page.html", std::nullopt},
-        {"https:///a.png", "http:/page", "https://"},
-        {"not a url", "javascript:alert(1)", "data:text/plain,x"},
-    };
-    for (const auto& [resource, page, frame] : cases)
-        EXPECT_EQ(failure(file, resource, page, frame), "没有可写入的 HTTP/HTTPS 来源 URL")
-            << resource.value_or("-");
-    EXPECT_EQ(attributes(), (boost::json::object{{"binary", true}}));
-}
-
 TEST_F(MetadataWriterTest, RecordsSourcesWithoutCredentialsWhereBothSystemsShowThem) {
     const double start =
         std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
