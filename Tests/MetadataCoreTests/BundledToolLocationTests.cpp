@@ -48,42 +48,30 @@ protected:
     std::string programPath;
 };
 
-TEST_F(ToolLocation, BundleComesBeforeTheDataFolder) {
-    const std::string user = install(userTools());
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), user);
-    const std::string bundled = install(bundleTools());
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundled);
-}
-
-TEST_F(ToolLocation, OverrideIsExclusive) {
-    install(bundleTools());
-    install(userTools());
-    setenv(BundledToolLocation::toolsDirectoryVariable, overrideTools().c_str(), 1);
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
-    const std::string overridden = install(overrideTools());
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), overridden);
-}
-
-TEST_F(ToolLocation, EmptyOverrideIsIgnored) {
-    const std::string bundled = install(bundleTools());
-    setenv(BundledToolLocation::toolsDirectoryVariable, "", 1);
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundled);
-}
-
-TEST_F(ToolLocation, FileWithoutExecuteBitIsSkipped) {
+TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
+    const auto found = [] { return BundledToolLocation::executable("cwebp"); };
     install(bundleTools(), 0644);
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
+    EXPECT_EQ(found(), std::nullopt);
     const std::string user = install(userTools());
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), user);
+    EXPECT_EQ(found(), user);
+    const std::string bundled = install(bundleTools());
+    EXPECT_EQ(found(), bundled);
+    setenv(BundledToolLocation::toolsDirectoryVariable, "", 1); // an empty override is ignored
+    EXPECT_EQ(found(), bundled);
     // Under the override nothing else is tried.
-    install(overrideTools(), 0644);
     setenv(BundledToolLocation::toolsDirectoryVariable, overrideTools().c_str(), 1);
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
+    EXPECT_EQ(found(), std::nullopt);
+    install(overrideTools(), 0644);
+    EXPECT_EQ(found(), std::nullopt);
+    const std::string overridden = install(overrideTools());
+    EXPECT_EQ(found(), overridden);
 }
 
-TEST_F(ToolLocation, SymbolicLinksToExecutablesAreFollowed) {
-    const std::string target = install(overrideTools());
-    std::filesystem::create_symlink(target, bundleTools() + "/cwebp");
+TEST_F(ToolLocation, LinksToExecutablesAreFollowedButFoldersAreNotTools) {
+    std::filesystem::create_directories(bundleTools() + "/cwebp");
+    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
+    std::filesystem::remove(bundleTools() + "/cwebp");
+    std::filesystem::create_symlink(install(overrideTools()), bundleTools() + "/cwebp");
     EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundleTools() + "/cwebp");
 }
 
@@ -98,11 +86,6 @@ TEST_F(ToolLocation, NamesThatLeaveTheFolderFindNothing) {
         EXPECT_EQ(BundledToolLocation::executable(name, bundleTools()), bundleTools() + "/cwebp");
     setenv(BundledToolLocation::toolsDirectoryVariable, bundleTools().c_str(), 1);
     EXPECT_EQ(BundledToolLocation::executable("../cwebp"), std::nullopt);
-}
-
-TEST_F(ToolLocation, DirectoriesAreNotTools) {
-    std::filesystem::create_directories(bundleTools() + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
 }
 
 } // namespace

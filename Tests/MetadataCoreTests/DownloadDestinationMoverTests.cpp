@@ -8,18 +8,18 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
 #include <optional>
 #include <sys/stat.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace brindle {
 namespace {
 
+using testing::entries;
+using testing::exists;
 using testing::readFile;
 using testing::TemporaryDirectory;
 using testing::writeFile;
@@ -27,19 +27,6 @@ using Result = DownloadDestinationMoveResult;
 
 const std::string invalidSource = "待移动的下载文件无效";
 const std::string invalidDirectory = "上一次保存目录已不存在或不可写";
-
-bool exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
-std::vector<std::string> entries(const std::string& directory) {
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 class DestinationMoverTest : public ::testing::Test {
 protected:
@@ -51,12 +38,8 @@ protected:
 
     std::string failure(const std::string& path, const std::string& directory,
                         std::optional<std::string> filename = {}, bool overwrite = false) const {
-        try {
-            mover.move(path, directory, filename, overwrite);
-        } catch (const DownloadDestinationMoverError& error) {
-            return error.what();
-        }
-        return "";
+        return testing::messageOf<DownloadDestinationMoverError>(
+            [&] { mover.move(path, directory, filename, overwrite); });
     }
 
     void expectSourceUntouched() const { EXPECT_EQ(readFile(source), "new download"); }
@@ -68,57 +51,51 @@ protected:
     DownloadDestinationMover mover;
 };
 
-TEST_F(DestinationMoverTest, UnusableSourcesAreRefused) {
-    const std::string link = incoming + "/link.png";
-    ASSERT_EQ(symlink(source.c_str(), link.c_str()), 0);
-    EXPECT_EQ(failure(link, folder), invalidSource);
-    EXPECT_EQ(failure("", folder), invalidSource);
-    EXPECT_EQ(failure("incoming/photo.png", folder), invalidSource);
-    EXPECT_EQ(failure("~/photo.png", folder), invalidSource);
-    EXPECT_EQ(failure("/" + std::string(8192, 'a'), folder), invalidSource);
-    EXPECT_EQ(failure(incoming + "/missing.png", folder), invalidSource);
-    EXPECT_EQ(failure(incoming, folder), invalidSource);
-    EXPECT_EQ(entries(folder), std::vector<std::string>{});
-    expectSourceUntouched();
-}
-
-TEST_F(DestinationMoverTest, SourceOfAnotherOwnerIsRefused) {
-    if (geteuid() != 0)
-        GTEST_SKIP() << "giving a file to another user needs root";
-    ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(failure(source, folder), invalidSource);
-    EXPECT_THROW(mover.discard(source), DownloadDestinationMoverError);
-    expectSourceUntouched();
-}
-
-TEST_F(DestinationMoverTest, UnusableFoldersAreRefused) {
-    const std::string link = root.file("link-to-folder");
-    ASSERT_EQ(symlink(folder.c_str(), link.c_str()), 0);
-    EXPECT_EQ(failure(source, link), invalidDirectory);
-    EXPECT_EQ(failure(source, root.file("missing")), invalidDirectory);
-    EXPECT_EQ(failure(source, source), invalidDirectory);
-    EXPECT_EQ(failure(source, "Downloads"), invalidDirectory);
-    EXPECT_EQ(failure(source, ""), invalidDirectory);
+TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
+    ASSERT_EQ(symlink(source.c_str(), (incoming + "/link.png").c_str()), 0);
+    ASSERT_EQ(symlink(folder.c_str(), root.file("link-to-folder").c_str()), 0);
+    std::filesystem::create_directory(folder + "/folder.png");
+    writeFile(root.file("target.png"), "target");
+    ASSERT_EQ(symlink(root.file("target.png").c_str(), (folder + "/link.png").c_str()), 0);
+    for (const std::string& path :
+         {incoming + "/link.png", std::string(), std::string("incoming/photo.png"),
+          std::string("~/photo.png"), "/" + std::string(8192, 'a'), incoming + "/missing.png",
+          incoming})
+        EXPECT_EQ(failure(path, folder), invalidSource) << path;
+    for (const std::string& directory : {root.file("link-to-folder"), root.file("missing"), source,
+                                         std::string("Downloads"), std::string()})
+        EXPECT_EQ(failure(source, directory), invalidDirectory) << directory;
+    for (const std::string& name :
+         {std::string(".."), std::string("."), std::string("a/b"), std::string("/x"),
+          std::string(256, 'n'), std::string("a\0b", 3), std::string()})
+        EXPECT_EQ(failure(source, folder, name), invalidDirectory) << name;
+    // Only a regular file is replaced, never a folder or a link.
+    for (const char* name : {"folder.png", "link.png"})
+        EXPECT_EQ(failure(source, folder, name, true), invalidDirectory) << name;
     if (geteuid() != 0) {
         chmod(folder.c_str(), 0500);
         EXPECT_EQ(failure(source, folder), invalidDirectory);
         chmod(folder.c_str(), 0700);
     }
+    EXPECT_EQ(readFile(root.file("target.png")), "target");
+    EXPECT_EQ(entries(folder), (std::vector<std::string>{"folder.png", "link.png"}));
     expectSourceUntouched();
+    // Without replacing, a link at the destination is just a conflict.
+    EXPECT_EQ(mover.move(source, folder, "link.png", false),
+              (Result{folder + "/link.png", false, true}));
 }
 
-TEST_F(DestinationMoverTest, UnusableFilenamesAreRefusedLikeAFolder) {
-    for (const std::string& name :
-         {std::string(".."), std::string("."), std::string("a/b"), std::string("/x"),
-          std::string(256, 'n'), std::string("a\0b", 3)}) {
-        EXPECT_EQ(failure(source, folder, name), invalidDirectory) << name;
-    }
-    EXPECT_EQ(failure(source, folder, ""), invalidDirectory);
+TEST_F(DestinationMoverTest, FilesOfAnotherOwnerAreNeitherMovedNorReplaced) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "giving a file to another user needs root";
+    writeFile(folder + "/theirs.png", "theirs");
+    ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(failure(source, folder, "theirs.png", true), invalidDirectory);
+    EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
+    ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(failure(source, folder), invalidSource);
+    EXPECT_THROW(mover.discard(source), DownloadDestinationMoverError);
     expectSourceUntouched();
-
-    const std::string longest(255, 'n');
-    EXPECT_EQ(mover.move(source, folder, longest, false),
-              (Result{folder + "/" + longest, true, false}));
 }
 
 TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceName) {
@@ -131,6 +108,11 @@ TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceName) {
     EXPECT_EQ(mover.move(incoming + "/../incoming/photo.png", folder, "照片 (2).png", false),
               (Result{folder + "/照片 (2).png", true, false}));
     EXPECT_EQ(readFile(folder + "/照片 (2).png"), "second");
+
+    writeFile(source, "third");
+    const std::string longest(255, 'n');
+    EXPECT_EQ(mover.move(source, folder, longest, false),
+              (Result{folder + "/" + longest, true, false}));
 }
 
 TEST_F(DestinationMoverTest, MovingOntoItselfTouchesNothing) {
@@ -145,38 +127,6 @@ TEST_F(DestinationMoverTest, MovingOntoItselfTouchesNothing) {
     expectSourceUntouched();
 }
 
-TEST_F(DestinationMoverTest, ExistingFileIsAConflictUnlessReplacingIsAsked) {
-    const std::string existing = folder + "/photo.png";
-    writeFile(existing, "older file");
-    EXPECT_EQ(mover.move(source, folder, std::nullopt, false), (Result{existing, false, true}));
-    expectSourceUntouched();
-    EXPECT_EQ(readFile(existing), "older file");
-
-    EXPECT_EQ(mover.move(source, folder, std::nullopt, true), (Result{existing, true, false}));
-    EXPECT_EQ(readFile(existing), "new download");
-    EXPECT_FALSE(exists(source));
-}
-
-TEST_F(DestinationMoverTest, OnlyARegularFileOfTheUserIsReplaced) {
-    std::filesystem::create_directory(folder + "/folder.png");
-    EXPECT_EQ(failure(source, folder, "folder.png", true), invalidDirectory);
-    const std::string target = root.file("target.png");
-    writeFile(target, "target");
-    ASSERT_EQ(symlink(target.c_str(), (folder + "/link.png").c_str()), 0);
-    EXPECT_EQ(failure(source, folder, "link.png", true), invalidDirectory);
-    EXPECT_EQ(readFile(target), "target");
-    // Without replacing, a link at the destination is just a conflict.
-    EXPECT_EQ(mover.move(source, folder, "link.png", false),
-              (Result{folder + "/link.png", false, true}));
-    if (geteuid() == 0) {
-        writeFile(folder + "/theirs.png", "theirs");
-        ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(source, folder, "theirs.png", true), invalidDirectory);
-        EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
-    }
-    expectSourceUntouched();
-}
-
 // The mover looks for an existing file first; one that appears after that look reaches the
 // move itself, which must refuse to replace it.
 TEST_F(DestinationMoverTest, FileAppearingDuringTheMoveIsNotReplaced) {
@@ -188,21 +138,17 @@ TEST_F(DestinationMoverTest, FileAppearingDuringTheMoveIsNotReplaced) {
 }
 
 TEST_F(DestinationMoverTest, DiscardDeletesOnlyAValidSource) {
-    const std::string target = root.file("target.png");
-    writeFile(target, "target");
+    writeFile(root.file("target.png"), "target");
     const std::string link = incoming + "/link.png";
-    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    EXPECT_THROW(mover.discard(link), DownloadDestinationMoverError);
-    EXPECT_EQ(readFile(target), "target");
+    ASSERT_EQ(symlink(root.file("target.png").c_str(), link.c_str()), 0);
+    EXPECT_EQ(testing::messageOf<DownloadDestinationMoverError>([&] { mover.discard(link); }),
+              invalidSource);
+    EXPECT_EQ(readFile(root.file("target.png")), "target");
 
     mover.discard(source);
     EXPECT_FALSE(exists(source));
-    try {
-        mover.discard(source);
-        ADD_FAILURE() << "a missing file was discarded";
-    } catch (const DownloadDestinationMoverError& error) {
-        EXPECT_EQ(error.what(), invalidSource);
-    }
+    EXPECT_EQ(testing::messageOf<DownloadDestinationMoverError>([&] { mover.discard(source); }),
+              invalidSource);
 }
 
 // /dev/shm (tmpfs) and the build folder are two file systems here; a rename between them fails
@@ -217,28 +163,15 @@ protected:
             GTEST_SKIP() << "/dev/shm and the build folder are not two file systems here";
         shm.emplace("/dev/shm");
         source = shm->file("clip.mp4");
+    }
+
+    void makeSource() const {
         writeFile(source, "bytes on tmpfs", 0640);
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
         testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
         testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
                                  std::string("bplist00\0\x01", 10));
-    }
-
-    void expectCopied(const std::string& destination) const {
-        EXPECT_EQ(readFile(destination), "bytes on tmpfs");
-        struct stat status {};
-        ASSERT_EQ(lstat(destination.c_str(), &status), 0);
-        EXPECT_EQ(status.st_mode & 07777, 0640u);
-        EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
-        EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
-        char value[64] = {};
-        EXPECT_EQ(getxattr(destination.c_str(), "user.xdg.origin.url", value, sizeof value), 20);
-        EXPECT_STREQ(value, "https://example.com/");
-        EXPECT_EQ(getxattr(destination.c_str(), "user.com.apple.metadata:kMDItemWhereFroms", value,
-                           sizeof value),
-                  10);
-        EXPECT_FALSE(exists(source));
     }
 
     TemporaryDirectory here{std::filesystem::current_path().string()};
@@ -248,21 +181,31 @@ protected:
 };
 
 TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
-    EXPECT_EQ(mover.move(source, here.path(), "clip.mp4", false),
-              (Result{here.file("clip.mp4"), true, false}));
-    expectCopied(here.file("clip.mp4"));
-    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
-}
-
-TEST_F(CrossFileSystemMoveTest, ReplacesAnExistingFileWhenAsked) {
-    writeFile(here.file("clip.mp4"), "older");
-    EXPECT_EQ(mover.move(source, here.path(), std::nullopt, true),
-              (Result{here.file("clip.mp4"), true, false}));
-    expectCopied(here.file("clip.mp4"));
-    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
+    const std::string destination = here.file("clip.mp4");
+    // First into an empty folder, then over an older file.
+    for (const bool overwrite : {false, true}) {
+        makeSource();
+        if (overwrite)
+            writeFile(destination, "older");
+        EXPECT_EQ(mover.move(source, here.path(), std::nullopt, overwrite),
+                  (Result{destination, true, false}));
+        EXPECT_EQ(readFile(destination), "bytes on tmpfs");
+        struct stat status {};
+        ASSERT_EQ(lstat(destination.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 07777, 0640u);
+        EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
+        EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
+        EXPECT_EQ(testing::rawAttribute(destination, "user.xdg.origin.url"),
+                  "https://example.com/");
+        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
+                  std::string("bplist00\0\x01", 10));
+        EXPECT_FALSE(exists(source));
+        EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
+    }
 }
 
 TEST_F(CrossFileSystemMoveTest, FileAppearingBeforeTheCopyIsInPlaceWins) {
+    makeSource();
     writeFile(here.file("clip.mp4"), "appeared");
     EXPECT_EQ(platform::moveItemWithoutReplacing(source, here.file("clip.mp4")), EEXIST);
     EXPECT_EQ(readFile(here.file("clip.mp4")), "appeared");

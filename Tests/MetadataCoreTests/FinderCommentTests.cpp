@@ -12,15 +12,6 @@ namespace {
 const std::string start = "—— Kavo ——";
 const std::string end = "—— /Kavo ——";
 
-TEST(FinderComment, BlockHoldsPageThenDifferentResource) {
-    EXPECT_EQ(mergedFinderComment({}, "https://r/", "https://p/"),
-              start + "\n页面来源：https://p/\n资源地址：https://r/\n" + end);
-    EXPECT_EQ(mergedFinderComment({}, "https://p/", "https://p/"),
-              start + "\n页面来源：https://p/\n" + end);
-    EXPECT_EQ(mergedFinderComment({}, "https://r/", {}), start + "\n资源地址：https://r/\n" + end);
-    EXPECT_EQ(mergedFinderComment({}, {}, {}), start + "\n" + end);
-}
-
 TEST(FinderComment, EveryOldBlockGoesAndUserTextIsTrimmed) {
     const std::string existing = "\u3000 note A\n" + start + "\nx\n" + end + " middle " + start +
                                  "\ny\n" + end + "\n—— Brindle ——\nz\n—— /Brindle ——\n\t";

@@ -29,30 +29,28 @@ std::string png(std::uint8_t bitDepth, const std::string& rest) {
 }
 
 TEST(StaticPNGClassification, ChunkWalk) {
-    EXPECT_TRUE(ImageOptimizer::isSupportedStaticPNG(bytes(png(8, chunk("IDAT", 0)))));
-    EXPECT_TRUE(ImageOptimizer::isSupportedStaticPNG(bytes(png(1, chunk("IDAT", 0)))));
-    EXPECT_TRUE(ImageOptimizer::isSupportedStaticPNG(
-        bytes(png(8, chunk("tEXt", 40) + chunk("IDAT", 5) + chunk("acTL", 8)))));
-    EXPECT_FALSE(
-        ImageOptimizer::isSupportedStaticPNG(bytes(png(8, chunk("acTL", 8) + chunk("IDAT", 5)))));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(bytes(png(16, chunk("IDAT", 0)))));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(bytes(png(0, chunk("IDAT", 0)))));
-    // The image data chunk must lie wholly within the bytes read.
     const std::string cut = png(8, chunk("IDAT", 10));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(bytes(cut.substr(0, cut.size() - 1))));
-    // A length that would run past the end (or wrap around) is not followed.
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(
-        bytes(png(8, bigEndian32(0xFFFFFFF8) + "tEXt" + chunk("IDAT", 0)))));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(bytes(png(8, ""))));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(bytes("GIF89a" + std::string(40, '\0'))));
-}
-
-TEST(StaticPNGClassification, ImageDataMustStartWithinTheFirstMebibyte) {
-    const std::size_t filler = ImageOptimizer::classificationLimit;
-    const std::string late = png(8, chunk("zTXt", filler) + chunk("IDAT", 0));
-    EXPECT_TRUE(ImageOptimizer::isSupportedStaticPNG(bytes(late)));
-    EXPECT_FALSE(ImageOptimizer::isSupportedStaticPNG(
-        bytes(std::string_view(late).substr(0, ImageOptimizer::classificationLimit))));
+    const std::string late =
+        png(8, chunk("zTXt", ImageOptimizer::classificationLimit) + chunk("IDAT", 0));
+    const std::pair<std::string, bool> cases[] = {
+        {png(8, chunk("IDAT", 0)), true},
+        {png(1, chunk("IDAT", 0)), true},
+        {png(8, chunk("tEXt", 40) + chunk("IDAT", 5) + chunk("acTL", 8)), true},
+        {png(8, chunk("acTL", 8) + chunk("IDAT", 5)), false},
+        {png(16, chunk("IDAT", 0)), false},
+        {png(0, chunk("IDAT", 0)), false},
+        // The image data chunk must lie wholly within the bytes read.
+        {cut.substr(0, cut.size() - 1), false},
+        // A length that would run past the end (or wrap around) is not followed.
+        {png(8, bigEndian32(0xFFFFFFF8) + "tEXt" + chunk("IDAT", 0)), false},
+        {png(8, ""), false},
+        {"GIF89a" + std::string(40, '\0'), false},
+        // The image data must start within the first mebibyte.
+        {late, true},
+        {late.substr(0, ImageOptimizer::classificationLimit), false}};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(ImageOptimizer::isSupportedStaticPNG(bytes(cases[i].first)), cases[i].second)
+            << "case " << i;
 }
 
 // Start of image, then `segments`.
@@ -74,32 +72,30 @@ std::string frame(std::uint8_t marker, std::uint8_t precision) {
 
 TEST(JPEGClassification, FrameHeaderPrecision) {
     const std::string end = "\xFF\xD9\0\0\0\0";
-    EXPECT_TRUE(ImageOptimizer::isEightBitJPEG(jpeg(frame(0xC0, 8) + end)));
-    EXPECT_TRUE(ImageOptimizer::isEightBitJPEG(jpeg(frame(0xC2, 8) + end)));
-    EXPECT_TRUE(ImageOptimizer::isEightBitJPEG(jpeg(frame(0xCF, 8) + end)));
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(jpeg(frame(0xC1, 12) + end)));
-    // Application data, tables and fill bytes come first; restart markers carry no length.
-    EXPECT_TRUE(ImageOptimizer::isEightBitJPEG(
-        jpeg(segment(0xE0, "JFIF" + std::string(10, '\0')) + segment(0xDB, std::string(65, '\1')) +
-             "\xFF\xFF\xFF" + segment(0xC4, std::string(20, '\2')) + "\xFF\xD3" + frame(0xC0, 8))));
-    // Huffman (C4), arithmetic conditioning (CC) and C8 are not frame headers.
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(jpeg(segment(0xC4, "\x08xx") + end)));
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(jpeg(segment(0xCC, "\x08xx") + end)));
-}
-
-TEST(JPEGClassification, StopsWithoutAFrameHeader) {
-    EXPECT_FALSE(
-        ImageOptimizer::isEightBitJPEG(jpeg(segment(0xDA, "\x08xxxxxx") + frame(0xC0, 8))));
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(jpeg("\xFF\xD9" + frame(0xC0, 8))));
-    // A length below 3, or a segment running past the bytes read.
-    EXPECT_FALSE(
-        ImageOptimizer::isEightBitJPEG(jpeg(std::string("\xFF\xE0\0\2", 4) + frame(0xC0, 8))));
     const std::string frameHeader = frame(0xC0, 8);
-    EXPECT_FALSE(
-        ImageOptimizer::isEightBitJPEG(jpeg(frameHeader.substr(0, frameHeader.size() - 1))));
-    // Fewer than four bytes after a segment end the scan.
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(jpeg(segment(0xE1, "1234") + "\xFF\xC0\0")));
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(bytes("\xFF\xD8\xFF\xC0\0\x0B\x08")));
+    const std::pair<std::string, bool> cases[] = {
+        {frame(0xC0, 8) + end, true},
+        {frame(0xC2, 8) + end, true},
+        {frame(0xCF, 8) + end, true},
+        {frame(0xC1, 12) + end, false},
+        // Application data, tables and fill bytes come first; restart markers carry no length.
+        {segment(0xE0, "JFIF" + std::string(10, '\0')) + segment(0xDB, std::string(65, '\1')) +
+             "\xFF\xFF\xFF" + segment(0xC4, std::string(20, '\2')) + "\xFF\xD3" + frameHeader,
+         true},
+        // Huffman (C4), arithmetic conditioning (CC) and C8 are not frame headers.
+        {segment(0xC4, "\x08xx") + end, false},
+        {segment(0xCC, "\x08xx") + end, false},
+        // The scan stops at the start of scan, at the end of image, at a length below 3, at a
+        // segment running past the bytes read, and with fewer than four bytes after a segment.
+        {segment(0xDA, "\x08xxxxxx") + frameHeader, false},
+        {"\xFF\xD9" + frameHeader, false},
+        {std::string("\xFF\xE0\0\2", 4) + frameHeader, false},
+        {frameHeader.substr(0, frameHeader.size() - 1), false},
+        {segment(0xE1, "1234") + "\xFF\xC0\0", false},
+        {"\xFF\xC0\0\x0B\x08", false}};
+    for (std::size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(ImageOptimizer::isEightBitJPEG(jpeg(cases[i].first)), cases[i].second)
+            << "case " << i;
     EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(bytes("\x89PNG\r\n\x1A\n")));
 }
 

@@ -43,27 +43,24 @@ TEST(ChildProcess, ReportsHowTheChildEnded) {
     EXPECT_EQ(killed.terminatingSignal, SIGKILL);
 }
 
-TEST(ChildProcess, TimedWaitReturnsWhileTheChildRuns) {
+TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
     ChildProcess child = shell("exec sleep 600");
     EXPECT_EQ(child.waitForExit(10ms), std::nullopt);
-    const ChildExit ended = child.terminate();
-    EXPECT_EQ(ended.terminatingSignal, SIGTERM);
+    EXPECT_EQ(child.terminate().terminatingSignal, SIGTERM);
     EXPECT_FALSE(processExists(child.processIdentifier()));
     // Asking again after the end gives the same answer.
     EXPECT_EQ(child.waitForExit(10ms)->terminatingSignal, SIGTERM);
-}
 
-TEST(ChildProcess, ChildIgnoringTerminationIsKilledAfterTheGrace) {
-    ChildProcess child = shell("trap '' TERM; echo > /dev/null; while :; do sleep 1; done");
-    EXPECT_EQ(child.waitForExit(50ms), std::nullopt);
-    EXPECT_EQ(child.terminate(100ms).terminatingSignal, SIGKILL);
-}
+    // A child ignoring termination is killed after the grace.
+    ChildProcess stubborn = shell("trap '' TERM; echo > /dev/null; while :; do sleep 1; done");
+    EXPECT_EQ(stubborn.waitForExit(50ms), std::nullopt);
+    EXPECT_EQ(stubborn.terminate(100ms).terminatingSignal, SIGKILL);
 
-TEST(ChildProcess, AbandonedChildIsKilledAndReaped) {
+    // An abandoned child is killed and reaped.
     pid_t pid = 0;
     {
-        ChildProcess child = shell("exec sleep 600");
-        pid = child.processIdentifier();
+        ChildProcess abandoned = shell("exec sleep 600");
+        pid = abandoned.processIdentifier();
     }
     EXPECT_FALSE(processExists(pid));
 }
@@ -72,54 +69,44 @@ TEST(ChildProcess, MissingProgramIsAStartFailure) {
     ChildProcessLaunch launch;
     launch.program = "/nonexistent/tool";
     errno = 0;
-    EXPECT_EQ(ChildProcess::spawn(launch).has_value(), false);
+    EXPECT_FALSE(ChildProcess::spawn(launch));
     EXPECT_EQ(errno, ENOENT);
 }
 
-// Descriptors of this test process marked close-on-exec, by number, with what they refer to.
-std::map<int, std::string> closeOnExecDescriptors() {
-    std::map<int, std::string> descriptors;
+TEST(ChildProcess, OwnDescriptorsDoNotReachTheChild) {
+    testing::TemporaryDirectory directory;
+    // A running sibling holds a process descriptor, which the next child must not see either.
+    ChildProcess sibling = shell("exec sleep 600");
+    std::map<int, std::string> own; // close-on-exec descriptors of this process, with targets
     for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
         const int descriptor = std::stoi(entry.path().filename().string());
         const int flags = fcntl(descriptor, F_GETFD);
         std::error_code ignored;
         if (descriptor > 2 && flags >= 0 && (flags & FD_CLOEXEC) != 0)
-            descriptors[descriptor] = std::filesystem::read_symlink(entry.path(), ignored).string();
+            own[descriptor] = std::filesystem::read_symlink(entry.path(), ignored).string();
     }
-    return descriptors;
-}
-
-TEST(ChildProcess, OwnDescriptorsDoNotReachTheChild) {
-    testing::TemporaryDirectory directory;
-    const std::string listing = directory.file("fds");
-    // A running sibling holds a process descriptor, which the next child must not see.
-    ChildProcess sibling = shell("exec sleep 600");
-    const auto ownDescriptors = closeOnExecDescriptors();
-    EXPECT_TRUE(std::any_of(ownDescriptors.begin(), ownDescriptors.end(), [](const auto& entry) {
+    EXPECT_TRUE(std::any_of(own.begin(), own.end(), [](const auto& entry) {
         return entry.second.find("pidfd") != std::string::npos;
     }));
 
-    shell("ls /proc/$$/fd > '" + listing + "'").waitForExit();
+    shell("ls /proc/$$/fd > '" + directory.file("fds") + "'").waitForExit();
 
-    std::istringstream lines(testing::readFile(listing));
-    std::set<int> childDescriptors;
+    std::istringstream lines(testing::readFile(directory.file("fds")));
+    std::set<int> inherited;
     for (std::string line; std::getline(lines, line);)
-        childDescriptors.insert(std::stoi(line));
-    EXPECT_TRUE(childDescriptors.contains(0) && childDescriptors.contains(1) &&
-                childDescriptors.contains(2));
-    for (const auto& [descriptor, target] : ownDescriptors)
-        EXPECT_FALSE(childDescriptors.contains(descriptor)) << descriptor << " " << target;
-    sibling.terminate();
+        inherited.insert(std::stoi(line));
+    EXPECT_TRUE(inherited.contains(0) && inherited.contains(1) && inherited.contains(2));
+    for (const auto& [descriptor, target] : own)
+        EXPECT_FALSE(inherited.contains(descriptor)) << descriptor << " " << target;
 }
 
-TEST(ChildProcess, EnvironmentCanBeReplaced) {
-    EXPECT_EQ(
-        shell("test \"$ONLY\" = this && test -z \"$HOME\"", std::vector<std::string>{"ONLY=this"})
-            .waitForExit()
-            .exitCode,
-        0);
+TEST(ChildProcess, EnvironmentIsInheritedUnlessReplaced) {
     setenv("BRINDLE_INHERITED", "yes", 1);
-    EXPECT_EQ(shell("test \"$BRINDLE_INHERITED\" = yes").waitForExit().exitCode, 0);
+    EXPECT_TRUE(shell("test \"$BRINDLE_INHERITED\" = yes").waitForExit().succeeded());
+    EXPECT_TRUE(shell("test \"$ONLY\" = this && test -z \"$BRINDLE_INHERITED\"",
+                      std::vector<std::string>{"ONLY=this"})
+                    .waitForExit()
+                    .succeeded());
     unsetenv("BRINDLE_INHERITED");
 }
 

@@ -1,12 +1,13 @@
 // A real Chromium, with a small extension whose id is fixed by the key in its manifest, starts
 // the built host through native messaging and reports the replies to a loopback server.
 
-#include "Support/BackgroundProcess.h"
+#include "Platform/ChildProcess.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -46,23 +47,29 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
     installHostManifest(profile);
 
     const std::string log = root.file("chromium.log");
-    BackgroundProcess browser(chromium,
-                              {
-                                  "--headless=new",
-                                  "--no-sandbox",
-                                  "--disable-gpu",
-                                  "--no-first-run",
-                                  "--disable-background-networking",
-                                  "--disable-component-update",
-                                  "--disable-sync",
-                                  "--disable-features=DisableLoadExtensionCommandLineSwitch",
-                                  "--user-data-dir=" + profile,
-                                  "--load-extension=" + extension,
-                                  "about:blank",
-                              },
-                              log);
-
+    platform::ChildProcessLaunch launch;
+    // A session of its own, so that the browser's helper processes can be ended with it.
+    launch.program = "/usr/bin/setsid";
+    launch.arguments = {"/bin/sh",
+                        "-c",
+                        R"(exec "$@" > "$0" 2>&1)",
+                        log,
+                        chromium,
+                        "--headless=new",
+                        "--no-sandbox",
+                        "--disable-gpu",
+                        "--no-first-run",
+                        "--disable-background-networking",
+                        "--disable-component-update",
+                        "--disable-sync",
+                        "--disable-features=DisableLoadExtensionCommandLineSwitch",
+                        "--user-data-dir=" + profile,
+                        "--load-extension=" + extension,
+                        "about:blank"};
+    auto browser = platform::ChildProcess::spawn(launch);
+    ASSERT_TRUE(browser);
     const auto body = server.nextRequestBody(std::chrono::seconds(90));
+    kill(-browser->processIdentifier(), SIGKILL);
     ASSERT_TRUE(body) << "no report from the extension; Chromium said:\n" << readFile(log);
     const object report = boost::json::parse(*body).as_object();
 

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace brindle::testing {
 namespace {
@@ -19,11 +18,6 @@ object failure(const std::string& message, const char* stage) {
     return {{"ok", false}, {"error", message}, {"stage", stage}, {"retryable", false}};
 }
 
-bool exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
-
 class DownloadActionTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -31,9 +25,17 @@ protected:
         writeFile(download, "downloaded");
     }
 
+    object move(object request) const {
+        request["action"] = "moveDownload";
+        request["path"] = download;
+        request["destinationDirectory"] = folder;
+        return singleReply(request);
+    }
+
     TemporaryDirectory root;
     std::string download = root.file("image.png");
     std::string folder = root.file("Pictures");
+    std::string moved = folder + "/image.png";
 };
 
 TEST_F(DownloadActionTest, TagRecordsTheSourcesAndRepliesTheList) {
@@ -49,66 +51,45 @@ TEST_F(DownloadActionTest, TagRecordsTheSourcesAndRepliesTheList) {
 }
 
 TEST_F(DownloadActionTest, TagFailuresCarryTheMetadataStage) {
-    EXPECT_EQ(singleReply({{"action", "tagDownload"}, {"pageUrl", "https://example.com/"}}),
-              failure("缺少字段：path", "metadata"));
-    EXPECT_EQ(singleReply({{"action", "tagDownload"},
-                           {"path", download},
-                           {"resourceUrl", "ftp://files.example/image.png"}}),
-              failure("没有可写入的 HTTP/HTTPS 来源 URL", "metadata"));
-    EXPECT_EQ(singleReply({{"action", "tagDownload"},
-                           {"path", root.path()},
-                           {"pageUrl", "https://example.com/"}}),
-              failure("拒绝修改非普通文件", "metadata"));
+    const std::pair<object, std::string> cases[] = {
+        {{{"pageUrl", "https://example.com/"}}, "缺少字段：path"},
+        {{{"path", download}, {"resourceUrl", "ftp://files.example/image.png"}},
+         "没有可写入的 HTTP/HTTPS 来源 URL"},
+        {{{"path", root.path()}, {"pageUrl", "https://example.com/"}}, "拒绝修改非普通文件"},
+    };
+    for (auto [request, message] : cases) {
+        request["action"] = "tagDownload";
+        EXPECT_EQ(singleReply(request), failure(message, "metadata")) << message;
+    }
     EXPECT_EQ(readAttributesIndependently(download), (object{{"binary", true}}));
 }
 
 TEST_F(DownloadActionTest, MoveKeepsTheNameAndReportsConflictsUnlessOverwriteIsTrue) {
-    EXPECT_EQ(
-        singleReply({{"action", "moveDownload"},
-                     {"path", download},
-                     {"destinationDirectory", folder},
-                     {"destinationFilename", ""}}),
-        (object{
-            {"ok", true}, {"path", folder + "/image.png"}, {"moved", true}, {"conflict", false}}));
+    const object done{{"ok", true}, {"path", moved}, {"moved", true}, {"conflict", false}};
+    EXPECT_EQ(move({{"destinationFilename", ""}}), done);
     EXPECT_FALSE(exists(download));
 
     writeFile(download, "newer");
-    const object conflict{
-        {"ok", true}, {"path", folder + "/image.png"}, {"moved", false}, {"conflict", true}};
     // Only JSON true asks for replacement.
-    EXPECT_EQ(singleReply({{"action", "moveDownload"},
-                           {"path", download},
-                           {"destinationDirectory", folder},
-                           {"overwrite", "true"}}),
-              conflict);
+    EXPECT_EQ(move({{"overwrite", "true"}}),
+              (object{{"ok", true}, {"path", moved}, {"moved", false}, {"conflict", true}}));
     EXPECT_EQ(readFile(download), "newer");
-    EXPECT_EQ(readFile(folder + "/image.png"), "downloaded");
+    EXPECT_EQ(readFile(moved), "downloaded");
 
-    EXPECT_EQ(
-        singleReply({{"action", "moveDownload"},
-                     {"path", download},
-                     {"destinationDirectory", folder},
-                     {"overwrite", true}}),
-        (object{
-            {"ok", true}, {"path", folder + "/image.png"}, {"moved", true}, {"conflict", false}}));
-    EXPECT_EQ(readFile(folder + "/image.png"), "newer");
+    EXPECT_EQ(move({{"overwrite", true}}), done);
+    EXPECT_EQ(readFile(moved), "newer");
 }
 
-TEST_F(DownloadActionTest, MoveFailuresCarryTheDestinationStage) {
+TEST_F(DownloadActionTest, MoveAndDiscardFailuresCarryTheDestinationStage) {
     EXPECT_EQ(singleReply({{"action", "moveDownload"}, {"destinationDirectory", folder}}),
               failure("缺少字段：path", "destination"));
     EXPECT_EQ(singleReply({{"action", "moveDownload"}, {"path", download}}),
               failure("缺少字段：destinationDirectory", "destination"));
-    EXPECT_EQ(singleReply({{"action", "moveDownload"},
-                           {"path", download},
-                           {"destinationDirectory", root.file("gone")}}),
-              failure("上一次保存目录已不存在或不可写", "destination"));
-    EXPECT_EQ(singleReply({{"action", "moveDownload"},
-                           {"path", download},
-                           {"destinationDirectory", folder},
-                           {"destinationFilename", "../escape.png"}}),
+    EXPECT_EQ(move({{"destinationFilename", "../escape.png"}}),
               failure("上一次保存目录已不存在或不可写", "destination"));
     EXPECT_EQ(readFile(download), "downloaded");
+    EXPECT_EQ(singleReply({{"action", "discardDownload"}}),
+              failure("缺少字段：path", "destination"));
 }
 
 TEST_F(DownloadActionTest, DiscardDeletesOnceThenReportsAnInvalidSource) {
@@ -119,8 +100,6 @@ TEST_F(DownloadActionTest, DiscardDeletesOnceThenReportsAnInvalidSource) {
     missing["requestId"] = "r7";
     EXPECT_EQ(singleReply({{"action", "discardDownload"}, {"path", download}, {"requestId", "r7"}}),
               missing);
-    EXPECT_EQ(singleReply({{"action", "discardDownload"}}),
-              failure("缺少字段：path", "destination"));
 }
 
 } // namespace

@@ -33,18 +33,5 @@ TEST(FieldReaders, NonNegativeIntegersAreIntegralFiniteAndFitInt64) {
     }
 }
 
-TEST(FieldReaders, StringsTreatEmptyAndNonStringAsAbsent) {
-    EXPECT_EQ(requiredString("s", parse(R"({"s":"x"})")), "x");
-    EXPECT_EQ(optionalString("s", parse(R"({"s":""})")), std::nullopt);
-    EXPECT_EQ(optionalString("s", parse(R"({"s":5})")), std::nullopt);
-    EXPECT_THROW(requiredString("s", parse(R"({"s":""})")), ProtocolError);
-}
-
-TEST(FieldReaders, FlagsAreTrueOnlyForJSONTrue) {
-    EXPECT_TRUE(flag("f", parse(R"({"f":true})")));
-    for (const char* json : {R"({"f":"true"})", R"({"f":1})", R"({})", R"({"f":false})"})
-        EXPECT_FALSE(flag("f", parse(json))) << json;
-}
-
 } // namespace
 } // namespace brindle

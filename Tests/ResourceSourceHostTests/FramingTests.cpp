@@ -9,14 +9,15 @@ namespace {
 
 using boost::json::object;
 
-// Runs the host on raw input and returns its single reply, checking the exit and silence rules.
-object onlyReply(const std::string& input) {
+const std::string ping = frame(R"({"action":"ping"})");
+
+// Runs the host on raw input and returns its replies, checking the exit and silence rules.
+std::vector<object> replies(const std::string& input) {
     const ProcessResult result = runHost(input);
     EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.terminatingSignal, 0);
     EXPECT_EQ(result.standardError, "");
-    const auto replies = parseFrames(result.standardOutput);
-    EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? object{} : replies.front();
+    return parseFrames(result.standardOutput);
 }
 
 object failure(const std::string& message) {
@@ -24,127 +25,88 @@ object failure(const std::string& message) {
 }
 
 TEST(Framing, EmptyInputEndsSilently) {
-    const ProcessResult result = runHost("");
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardOutput, "");
-    EXPECT_EQ(result.standardError, "");
+    EXPECT_EQ(replies(""), std::vector<object>{});
 }
 
-TEST(Framing, ShortHeaderIsReported) {
-    EXPECT_EQ(onlyReply(std::string("\x02\x00", 2)), failure("Native Messaging 消息头不完整"));
+TEST(Framing, BrokenFramesGetOneErrorAndEndTheHost) {
+    const object badLength = failure("Native Messaging 消息长度无效");
+    const object badJSON = failure("Native Messaging JSON 无效");
+    const object shortBody = failure("Native Messaging 消息内容不完整");
+    const std::pair<std::string, object> cases[] = {
+        {std::string("\x02\x00", 2), failure("Native Messaging 消息头不完整")},
+        {frameLength(0) + "{}", badLength},
+        // The body after an oversized length would be a valid ping; it must not be read as one.
+        {frameLength(1048577) + ping, badLength},
+        {frameLength(0xffffffff), badLength},
+        {frameLength(10) + "{\"a\"", shortBody},
+        {frameLength(10), shortBody},
+        // Length 1: "7" is valid JSON but not an object.
+        {frame("7"), badJSON},
+        {frame(R"([{"action":"ping"}])"), badJSON},
+        {frame(R"("ping")"), badJSON},
+    };
+    for (const auto& [input, expected] : cases)
+        EXPECT_EQ(replies(input), std::vector<object>{expected})
+            << ::testing::PrintToString(input.substr(0, 16));
 }
 
-TEST(Framing, LengthZeroIsRefused) {
-    EXPECT_EQ(onlyReply(frameLength(0) + "{}"), failure("Native Messaging 消息长度无效"));
+TEST(Framing, MalformedOrHostileJSONGetsAClearErrorAndEndsTheHost) {
+    for (const std::string& body :
+         {std::string(R"({"action":)"), std::string(R"({"action":"ping"} x)"),
+          std::string("{'a':1}"), std::string(100000, '[') + std::string(100000, ']'),
+          "{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}",
+          std::string("{\"action\":\"p\xff\xfeng\"}")}) {
+        // A ping after the broken message is never answered.
+        const auto answered = replies(frame(body) + ping);
+        ASSERT_EQ(answered.size(), 1u) << body.substr(0, 40);
+        EXPECT_EQ(answered[0].size(), 2u);
+        EXPECT_EQ(answered[0].at("ok"), false);
+        EXPECT_FALSE(answered[0].at("error").as_string().empty());
+    }
 }
 
-TEST(Framing, LengthOfOneIsAcceptedAndParsed) {
-    // "7" is valid JSON but not an object.
-    EXPECT_EQ(onlyReply(frame("7")), failure("Native Messaging JSON 无效"));
-}
-
-TEST(Framing, LargestMessageIsAccepted) {
+TEST(Framing, LargestMessageAndHugeNumbersAreAccepted) {
     const std::string prefix = R"({"action":"ping","padding":")";
     const std::string body = prefix + std::string(1048576 - prefix.size() - 2, 'x') + "\"}";
     ASSERT_EQ(body.size(), 1048576u);
-    const ProcessResult result = runHost(frame(body) + frame(R"({"action":"ping"})"));
-    const auto pings = parseFrames(result.standardOutput);
-    ASSERT_EQ(pings.size(), 2u);
-    EXPECT_EQ(pings[0], pings[1]);
+    const auto pings = replies(frame(body) + frame(R"({"action":"ping","n":1e999999})") +
+                               frame(R"({"action":"ping","n":-123456789012345678901})") + ping);
+    ASSERT_EQ(pings.size(), 4u);
     EXPECT_EQ(pings[0].at("ok"), true);
-}
-
-TEST(Framing, OversizedLengthIsRefusedBeforeTheBody) {
-    // The body that follows would be a valid ping; it must not be read as one.
-    EXPECT_EQ(onlyReply(frameLength(1048577) + frame(R"({"action":"ping"})")),
-              failure("Native Messaging 消息长度无效"));
-    EXPECT_EQ(onlyReply(frameLength(0xffffffff)), failure("Native Messaging 消息长度无效"));
-}
-
-TEST(Framing, ShortBodyIsReported) {
-    EXPECT_EQ(onlyReply(frameLength(10) + "{\"a\""), failure("Native Messaging 消息内容不完整"));
-    EXPECT_EQ(onlyReply(frameLength(10)), failure("Native Messaging 消息内容不完整"));
-}
-
-TEST(Framing, NonObjectJSONIsRefused) {
-    EXPECT_EQ(onlyReply(frame(R"([{"action":"ping"}])")), failure("Native Messaging JSON 无效"));
-    EXPECT_EQ(onlyReply(frame(R"("ping")")), failure("Native Messaging JSON 无效"));
-}
-
-TEST(Framing, MalformedJSONCarriesTheParserMessageAndEndsTheHost) {
-    for (const std::string body : {R"({"action":)", R"({"action":"ping"} x)", "{'a':1}"}) {
-        // A ping after the broken message is never answered.
-        const ProcessResult result = runHost(frame(body) + frame(R"({"action":"ping"})"));
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(result.standardError, "");
-        const auto replies = parseFrames(result.standardOutput);
-        ASSERT_EQ(replies.size(), 1u) << body;
-        EXPECT_EQ(replies[0].size(), 2u);
-        EXPECT_EQ(replies[0].at("ok"), false);
-        EXPECT_FALSE(replies[0].at("error").as_string().empty());
-    }
-}
-
-TEST(Framing, HostileJSONGetsAClearErrorNotACrash) {
-    const std::string deep = std::string(100000, '[') + std::string(100000, ']');
-    const std::string deepObject =
-        "{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}";
-    const std::string invalidUTF8 = "{\"action\":\"p\xff\xfeng\"}";
-    for (const std::string& body : {deep, deepObject, invalidUTF8}) {
-        const ProcessResult result = runHost(frame(body));
-        EXPECT_EQ(result.exitStatus, 0);
-        EXPECT_EQ(result.terminatingSignal, 0);
-        EXPECT_EQ(result.standardError, "");
-        const auto replies = parseFrames(result.standardOutput);
-        ASSERT_EQ(replies.size(), 1u);
-        EXPECT_EQ(replies[0].at("ok"), false) << body.substr(0, 40);
-        EXPECT_FALSE(replies[0].at("error").as_string().empty());
-    }
-}
-
-TEST(Framing, HugeNumbersDoNotDisturbTheHost) {
-    const ProcessResult result = runHost(frame(R"({"action":"ping","n":1e999999})") +
-                                         frame(R"({"action":"ping","n":-123456789012345678901})"));
-    EXPECT_EQ(result.exitStatus, 0);
-    const auto replies = parseFrames(result.standardOutput);
-    ASSERT_EQ(replies.size(), 2u);
-    EXPECT_EQ(replies[0].at("ok"), true);
-    EXPECT_EQ(replies[1].at("ok"), true);
+    for (const auto& reply : pings)
+        EXPECT_EQ(reply, pings[0]);
 }
 
 TEST(Framing, OversizedErrorReplyEndsTheHostWithAShortOne) {
     // An unknown action's error reply echoes the request id; one just under the input limit
     // pushes that reply over the output limit, and there is no smaller way to answer it.
     const std::string requestId(1048576 - 64, 'r');
-    const auto replies =
-        exchange({{{"action", "nothing"}, {"requestId", requestId}}, {{"action", "ping"}}});
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], failure("Native Messaging 消息长度无效"));
+    EXPECT_EQ(exchange({{{"action", "nothing"}, {"requestId", requestId}}, {{"action", "ping"}}}),
+              std::vector<object>{failure("Native Messaging 消息长度无效")});
 }
 
 TEST(Framing, ClosedStandardOutputEndsQuietly) {
     ProcessOptions options;
     options.closeStandardOutput = true;
-    const ProcessResult result =
-        runHost(frame(R"({"action":"ping"})") + frame(R"({"action":"ping"})"), options);
+    const ProcessResult result = runHost(ping + ping, options);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.terminatingSignal, 0);
     EXPECT_EQ(result.standardError, "");
 }
 
 TEST(Framing, SeveralRequestsAreAnsweredInOrder) {
-    const auto replies = exchange({
+    const auto answered = exchange({
         {{"action", "ping"}},
         {{"action", "unknown"}, {"requestId", "second"}},
         {{"requestId", "third"}},
         {{"action", "ping"}, {"requestId", "fourth"}},
     });
-    ASSERT_EQ(replies.size(), 4u);
-    EXPECT_EQ(replies[0].at("ok"), true);
-    EXPECT_EQ(replies[1].at("requestId"), "second");
-    EXPECT_EQ(replies[2].at("requestId"), "third");
-    EXPECT_EQ(replies[2].at("error"), "缺少字段：action");
-    EXPECT_EQ(replies[3].at("version"), "0.8.13");
+    ASSERT_EQ(answered.size(), 4u);
+    EXPECT_EQ(answered[0].at("ok"), true);
+    EXPECT_EQ(answered[1].at("requestId"), "second");
+    EXPECT_EQ(answered[2].at("requestId"), "third");
+    EXPECT_EQ(answered[2].at("error"), "缺少字段：action");
+    EXPECT_EQ(answered[3].at("version"), "0.8.13");
 }
 
 } // namespace

@@ -2,8 +2,6 @@
 
 #include "ResourceSourceHost/HostLoop.h"
 
-#include "ResourceSourceHost/HostActionError.h"
-#include "ResourceSourceHost/ProtocolError.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -40,20 +38,6 @@ TEST(HostLoop, OversizedReplyIsReplacedAndTheLoopContinues) {
         replies[0],
         (object{{"ok", false}, {"error", "Native Messaging 消息长度无效"}, {"requestId", "r1"}}));
     EXPECT_EQ(replies[1], (object{{"ok", true}}));
-}
-
-TEST(HostLoop, WrappedErrorsCarryStageAndRetryFlag) {
-    const auto handler = [](const object&, DirectSaveUploadStore&) -> object {
-        return runInStage(FailureStage::destination,
-                          []() -> object { throw ProtocolError::missingField("path"); });
-    };
-    const auto replies = runLoop(frame(R"({"requestId":"r2"})"), handler);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0], (object{{"ok", false},
-                                  {"error", "缺少字段：path"},
-                                  {"stage", "destination"},
-                                  {"retryable", false},
-                                  {"requestId", "r2"}}));
 }
 
 TEST(HostLoop, ErrorsThatAreNotExceptionsStillGetAnAnswer) {

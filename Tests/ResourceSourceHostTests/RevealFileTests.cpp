@@ -1,7 +1,6 @@
 // "revealFile" through the built host, on a private session bus whose file manager records what
 // it was asked to show.
 
-#include "ResourceSourceHost/FinderRevealer.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -18,6 +17,7 @@ namespace brindle::testing {
 namespace {
 
 using boost::json::object;
+using Replies = std::vector<object>;
 
 constexpr const char* fileManagerName = "org.freedesktop.FileManager1";
 
@@ -37,7 +37,7 @@ public:
     }
 
     /// Runs the host on this bus; it must exit 0 and write nothing to standard error.
-    std::vector<object> exchange(const std::vector<object>& requests) const {
+    Replies exchange(const Replies& requests) const {
         std::string input;
         for (const auto& request : requests)
             input += frameJSON(request);
@@ -57,12 +57,15 @@ public:
         return parseFrames(result.standardOutput);
     }
 
-    /// Each ShowItems call the file manager received: {"uris": [...], "startupId": "..."}.
-    std::vector<object> recordedCalls() const {
-        std::vector<object> calls;
+    /// The URIs of each ShowItems call the file manager received.
+    std::vector<boost::json::array> shownURIs() const {
+        std::vector<boost::json::array> calls;
         std::istringstream lines(readFile(recordPath()));
-        for (std::string line; std::getline(lines, line);)
-            calls.push_back(boost::json::parse(line).as_object());
+        for (std::string line; std::getline(lines, line);) {
+            const object call = boost::json::parse(line).as_object();
+            EXPECT_EQ(call.at("startupId"), "");
+            calls.push_back(call.at("uris").as_array());
+        }
         return calls;
     }
 
@@ -91,117 +94,71 @@ private:
     TemporaryDirectory directory_;
 };
 
-object revealReply(const std::string& path) {
+object reveal(const std::string& path) {
+    return {{"action", "revealFile"}, {"path", path}};
+}
+
+object revealed(const std::string& path) {
     return {{"ok", true}, {"revealed", true}, {"path", path}};
 }
 
-const object missingReply{{"ok", true}, {"revealed", false}, {"missing", true}};
+const object missing{{"ok", true}, {"revealed", false}, {"missing", true}};
 
-// The expected URIs below spell the temporary folder literally.
-bool isPlainPath(const std::string& path) {
-    return path.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                  "0123456789/-_.") == std::string::npos;
-}
-
-TEST(RevealFile, FileManagerIsAskedToShowThePercentEncodedFileURI) {
+TEST(RevealFile, FileManagerIsShownTheStandardisedFileAsAPercentEncodedURI) {
     TemporaryDirectory files;
-    ASSERT_TRUE(isPlainPath(files.path())) << files.path();
+    // The expected URIs spell the temporary folder literally.
+    ASSERT_EQ(files.path().find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                             "0123456789/-_."),
+              std::string::npos);
     mkdir(files.file("Saved images").c_str(), 0700);
-    const std::string path = files.file("Saved images/图 1 ü%#?;~.png");
-    writeFile(path, "png");
-    PrivateSessionBus bus(true);
-
-    EXPECT_EQ(bus.exchange({{{"action", "revealFile"}, {"path", path}}}),
-              std::vector<object>{revealReply(path)});
-    const object expected{
-        {"uris",
-         {"file://" + files.path() + "/Saved%20images/%E5%9B%BE%201%20%C3%BC%25%23%3F%3B~.png"}},
-        {"startupId", ""},
-    };
-    EXPECT_EQ(bus.recordedCalls(), std::vector<object>{expected});
-}
-
-TEST(RevealFile, DotComponentsAreStandardisedBeforeShowingAndReporting) {
-    TemporaryDirectory files;
-    ASSERT_TRUE(isPlainPath(files.path())) << files.path();
-    mkdir(files.file("sub").c_str(), 0700);
+    const std::string odd = files.file("Saved images/图 1 ü%#?;~.png");
+    writeFile(odd, "png");
     writeFile(files.file("a.txt"), "a");
     PrivateSessionBus bus(true);
 
     const auto replies = bus.exchange({
-        {{"action", "revealFile"}, {"path", files.path() + "/./a.txt"}},
-        {{"action", "revealFile"}, {"path", files.path() + "/sub/../a.txt"}},
+        reveal(odd),
+        reveal(files.path() + "/./a.txt"),
+        reveal(files.path() + "/Saved images/../a.txt"),
+        reveal(files.file("never-there.png")),
+        reveal(files.path()),
+        reveal(files.path() + "/"),
+        // ".." is lexical: it steps back over "a.txt" even though that is a file.
+        reveal(files.file("a.txt/..")),
     });
-    EXPECT_EQ(replies, (std::vector<object>{revealReply(files.file("a.txt")),
-                                            revealReply(files.file("a.txt"))}));
-    const auto calls = bus.recordedCalls();
-    ASSERT_EQ(calls.size(), 2u);
-    for (const auto& call : calls)
-        EXPECT_EQ(call.at("uris"), boost::json::array{"file://" + files.file("a.txt")});
-}
-
-TEST(RevealFile, MissingFilesAndFoldersAreReportedMissingAndNotShown) {
-    TemporaryDirectory files;
-    writeFile(files.file("gone-soon"), "");
-    PrivateSessionBus bus(true);
-
-    const auto replies = bus.exchange({
-        {{"action", "revealFile"}, {"path", files.file("never-there.png")}},
-        {{"action", "revealFile"}, {"path", files.path()}},
-        {{"action", "revealFile"}, {"path", files.path() + "/"}},
-        // ".." is lexical: it steps back over "gone-soon" even though that is a file.
-        {{"action", "revealFile"}, {"path", files.file("gone-soon/..")}},
-    });
-    EXPECT_EQ(replies, std::vector<object>(4, missingReply));
-    EXPECT_TRUE(bus.recordedCalls().empty());
+    EXPECT_EQ(replies,
+              (Replies{revealed(odd), revealed(files.file("a.txt")), revealed(files.file("a.txt")),
+                       missing, missing, missing, missing}));
+    const std::string plain = "file://" + files.file("a.txt");
+    EXPECT_EQ(bus.shownURIs(), (std::vector<boost::json::array>{
+                                   {"file://" + files.path() +
+                                    "/Saved%20images/%E5%9B%BE%201%20%C3%BC%25%23%3F%3B~.png"},
+                                   {plain},
+                                   {plain},
+                               }));
 }
 
 TEST(RevealFile, UnusablePathsAreRefused) {
     const object invalid{{"ok", false}, {"error", "Finder 定位路径无效"}};
+    const object missingField{{"ok", false}, {"error", "缺少字段：path"}};
     const auto replies = exchange({
-        {{"action", "revealFile"}, {"path", "relative/file.png"}},
-        {{"action", "revealFile"}, {"path", "./file.png"}},
-        {{"action", "revealFile"}, {"path", std::string("/tmp/a\0b", 8)}},
-        {{"action", "revealFile"}, {"path", "/" + std::string(8192, 'a')}},
-        {{"action", "revealFile"}, {"path", ""}},
+        reveal("relative/file.png"),
+        reveal("./file.png"),
+        reveal(std::string("/tmp/a\0b", 8)),
+        reveal("/" + std::string(8192, 'a')),
+        reveal("/" + std::string(8191, 'a')), // the longest path: examined, and not there
+        reveal(""),
         {{"action", "revealFile"}, {"path", 7}},
     });
-    const object missingField{{"ok", false}, {"error", "缺少字段：path"}};
-    EXPECT_EQ(replies, (std::vector<object>{invalid, invalid, invalid, invalid, missingField,
-                                            missingField}));
-    // The reader turns an empty path into a missing field before the revealer sees it; the
-    // revealer refuses it on its own as well.
-    try {
-        FinderRevealer{}.revealFile("");
-        ADD_FAILURE() << "an empty path was accepted";
-    } catch (const FinderRevealError& error) {
-        EXPECT_STREQ(error.what(), "Finder 定位路径无效");
-    }
-}
-
-TEST(RevealFile, LongestUsablePathIsExamined) {
-    // 8192 bytes in all: accepted as a path, and simply not there.
-    const std::string path = "/" + std::string(8191, 'a');
-    EXPECT_EQ(exchange({{{"action", "revealFile"}, {"path", path}}}),
-              std::vector<object>{missingReply});
+    EXPECT_EQ(replies,
+              (Replies{invalid, invalid, invalid, invalid, missing, missingField, missingField}));
 }
 
 TEST(RevealFile, StillRevealedWithoutAFileManagerOnTheBus) {
     TemporaryDirectory files;
     writeFile(files.file("a.txt"), "a");
     PrivateSessionBus bus(false);
-    EXPECT_EQ(bus.exchange({{{"action", "revealFile"}, {"path", files.file("a.txt")}}}),
-              std::vector<object>{revealReply(files.file("a.txt"))});
-}
-
-TEST(RevealFile, StillRevealedWithoutASessionBus) {
-    TemporaryDirectory files;
-    writeFile(files.file("a.txt"), "a");
-    ProcessOptions options;
-    options.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + files.file("no-bus")}};
-    // exchange() also checks that the host said nothing on standard error.
-    EXPECT_EQ(exchange({{{"action", "revealFile"}, {"path", files.file("a.txt")}}}, options),
-              std::vector<object>{revealReply(files.file("a.txt"))});
+    EXPECT_EQ(bus.exchange({reveal(files.file("a.txt"))}), Replies{revealed(files.file("a.txt"))});
 }
 
 /// A socket that accepts connections and never says a word.
@@ -222,22 +179,22 @@ private:
     int fd_;
 };
 
-TEST(RevealFile, ABusThatNeverAnswersDoesNotHoldTheHost) {
+TEST(RevealFile, StillRevealedWithoutASessionBusOrWithOneThatNeverAnswers) {
     TemporaryDirectory files;
     writeFile(files.file("a.txt"), "a");
-    SilentBus silentBus(files.file("bus"));
-    ProcessOptions options;
-    options.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + files.file("bus")}};
-    // A hang guard, far above the host's own limit: left alone, the bus library would wait
-    // for minutes before giving up on authentication.
-    options.arguments = {"-k", "5", "60", BRINDLE_HOST_PATH};
-    const ProcessResult result =
-        runProcess("/usr/bin/timeout",
-                   frameJSON({{"action", "revealFile"}, {"path", files.file("a.txt")}}), options);
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardError, "");
-    EXPECT_EQ(parseFrames(result.standardOutput),
-              std::vector<object>{revealReply(files.file("a.txt"))});
+    SilentBus silentBus(files.file("silent-bus"));
+    for (const char* bus : {"no-bus", "silent-bus"}) {
+        ProcessOptions options;
+        options.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + files.file(bus)}};
+        // A hang guard, far above the host's own limit: left alone, the bus library would wait
+        // for minutes before giving up on authentication.
+        options.arguments = {"-k", "5", "60", BRINDLE_HOST_PATH};
+        const ProcessResult result =
+            runProcess("/usr/bin/timeout", frameJSON(reveal(files.file("a.txt"))), options);
+        EXPECT_EQ(result.exitStatus, 0) << bus;
+        EXPECT_EQ(result.standardError, "") << bus;
+        EXPECT_EQ(parseFrames(result.standardOutput), Replies{revealed(files.file("a.txt"))});
+    }
 }
 
 } // namespace

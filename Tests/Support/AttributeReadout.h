@@ -2,6 +2,7 @@
 
 #include <boost/json/object.hpp>
 
+#include <optional>
 #include <string>
 
 namespace brindle::testing {
@@ -15,5 +16,8 @@ boost::json::object readAttributesIndependently(const std::string& path);
 
 /// Sets a raw extended attribute (full Linux name) on a path, without following a link.
 void setRawAttribute(const std::string& path, const std::string& name, const std::string& value);
+
+/// A raw extended attribute of a path (not following a link), or nothing when it has none.
+std::optional<std::string> rawAttribute(const std::string& path, const std::string& name);
 
 } // namespace brindle::testing

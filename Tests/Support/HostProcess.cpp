@@ -53,34 +53,6 @@ std::vector<boost::json::object> parseFrames(const std::string& stream) {
     return messages;
 }
 
-namespace {
-
-std::vector<std::string> mergedEnvironment(const std::map<std::string, std::string>& additions) {
-    std::map<std::string, std::string> merged;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        std::string text = *entry;
-        const size_t equals = text.find('=');
-        if (equals != std::string::npos)
-            merged[text.substr(0, equals)] = text.substr(equals + 1);
-    }
-    for (const auto& [name, value] : additions)
-        merged[name] = value;
-    std::vector<std::string> result;
-    for (const auto& [name, value] : merged)
-        result.push_back(name + "=" + value);
-    return result;
-}
-
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-    std::vector<char*> result;
-    for (auto& text : strings)
-        result.push_back(text.data());
-    result.push_back(nullptr);
-    return result;
-}
-
-} // namespace
-
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options) {
     // Files rather than pipes for the ordinary streams: no deadlock however much either side
@@ -104,16 +76,19 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
                                      options.closeStandardOutput ? closedPipe[1] : outputFd, 1);
     posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
 
-    std::vector<std::string> arguments{options.argumentZero.empty() ? program
-                                                                    : options.argumentZero};
+    // env(1) adds the requested variables to the test's own environment, then runs the program.
+    std::vector<std::string> arguments{"/usr/bin/env"};
+    for (const auto& [name, value] : options.environment)
+        arguments.push_back(name + "=" + value);
+    arguments.push_back(program);
     arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<std::string> environment = mergedEnvironment(options.environment);
-    auto argv = pointers(arguments);
-    auto envp = pointers(environment);
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
 
     pid_t pid = 0;
-    const int spawnError =
-        posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+    const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(inputFd);
     close(outputFd);

@@ -26,7 +26,6 @@ struct ProcessResult {
 struct ProcessOptions {
     std::vector<std::string> arguments;             // argv[1...]
     std::map<std::string, std::string> environment; // added to (or replacing) the test's own
-    std::string argumentZero;                       // defaults to the program path
     bool closeStandardOutput = false; // stdout is a pipe whose reading end is already closed
 };
 

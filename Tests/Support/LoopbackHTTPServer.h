@@ -15,7 +15,6 @@ public:
     LoopbackHTTPServer(const LoopbackHTTPServer&) = delete;
     LoopbackHTTPServer& operator=(const LoopbackHTTPServer&) = delete;
 
-    int port() const { return port_; }
     std::string url(const std::string& path) const;
 
     /// Waits for the next request and returns its body, or nothing when none arrives in time.

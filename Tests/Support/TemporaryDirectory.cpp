@@ -1,5 +1,6 @@
 #include "Support/TemporaryDirectory.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -47,6 +48,19 @@ std::string readFile(const std::string& path) {
     std::ostringstream contents;
     contents << stream.rdbuf();
     return contents.str();
+}
+
+bool exists(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0;
+}
+
+std::vector<std::string> entries(const std::string& directory) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(directory))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 } // namespace brindle::testing

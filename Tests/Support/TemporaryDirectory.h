@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace brindle::testing {
 
@@ -21,5 +22,21 @@ private:
 
 void writeFile(const std::string& path, const std::string& contents, unsigned mode = 0644);
 std::string readFile(const std::string& path);
+
+/// Whether anything, a dangling link included, is at `path`.
+bool exists(const std::string& path);
+
+/// The names in `directory`, sorted.
+std::vector<std::string> entries(const std::string& directory);
+
+/// Runs `call` and returns the message of the `Error` it throws, or "" when it throws none.
+template <class Error, class Call> std::string messageOf(const Call& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.what();
+    }
+    return "";
+}
 
 } // namespace brindle::testing
