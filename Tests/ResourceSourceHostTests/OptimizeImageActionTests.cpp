@@ -11,7 +11,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <sys/stat.h>
 #include <thread>
 
 namespace brindle::testing {
@@ -19,11 +18,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using boost::json::object;
-
-bool exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
-}
 
 class OptimizeImageAction : public ::testing::Test {
 protected:
@@ -163,10 +157,7 @@ TEST_F(OptimizeImageAction, SecondHostCancelsARunningConversion) {
     EXPECT_EQ(firstReply.at("stage"), "optimize");
     EXPECT_EQ(readFile(png), before);
     EXPECT_FALSE(exists(markers() + "/running-1"));
-    std::vector<std::string> left;
-    for (const auto& entry : fs::directory_iterator(images()))
-        left.push_back(entry.path().filename());
-    EXPECT_EQ(left, std::vector<std::string>{"slow.png"});
+    EXPECT_EQ(entries(images()), std::vector<std::string>{"slow.png"});
 }
 
 TEST_F(OptimizeImageAction, HostFindsTheEncoderOnlyInItsOwnBundle) {
