@@ -18,7 +18,7 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
 
 AttributeCopyResult copyAttribute(const std::string& name, int sourceDescriptor,
                                   const std::string& destinationPath) {
-    // One read: a value that changes while it is read is not copied at all.
+    // One read: a value that grows or goes while it is read is not copied at all.
     const AttributeRead<std::string> read = readStoredAttribute(sourceDescriptor, name, 1);
     if (read.error == ENOTSUP || (read.error == 0 && !read.value))
         return AttributeCopyResult::absent;

@@ -8,8 +8,9 @@ namespace brindle::platform {
 
 namespace {
 
-// `call` follows the getxattr convention: with no buffer it answers the size. A read that does
-// not match that size saw a value that changed meanwhile: it grew (ERANGE), shrank, or went.
+// `call` follows the getxattr convention: with no buffer it answers the size, with a buffer the
+// whole value or ERANGE. A value that grew since its size was asked (ERANGE) or went meanwhile
+// is asked for again; one that shrank was still read whole.
 template <class Call> AttributeRead<std::string> readWhole(Call&& call, int attempts) {
     for (int attempt = 1;; ++attempt) {
         const ssize_t size = call(nullptr, 0);
@@ -21,9 +22,11 @@ template <class Call> AttributeRead<std::string> readWhole(Call&& call, int atte
         if (size == 0)
             return {0, std::move(bytes)};
         const ssize_t read = call(bytes.data(), bytes.size());
-        if (read == size)
+        if (read >= 0) {
+            bytes.resize(static_cast<size_t>(read));
             return {0, std::move(bytes)};
-        if (read < 0 && errno != ERANGE && errno != ENODATA)
+        }
+        if (errno != ERANGE && errno != ENODATA)
             return {errno, std::nullopt};
         if (attempt >= attempts)
             return {ERANGE, std::nullopt};

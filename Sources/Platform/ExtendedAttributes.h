@@ -21,8 +21,8 @@ template <class Value> struct AttributeRead {
 };
 
 /// Reads the attribute stored under the namespaced name `storedName` through an open descriptor:
-/// its size first, then its bytes. A value that changes in between (grows, shrinks or goes) is
-/// read again, up to `attempts` reads in all, after which the error is ERANGE.
+/// its size first, then its bytes. A value that grows or goes in between is read again, up to
+/// `attempts` reads in all, after which the error is ERANGE.
 AttributeRead<std::string> readStoredAttribute(int descriptor, const std::string& storedName,
                                                int attempts = attributeReadAttempts);
 
