@@ -18,6 +18,19 @@ bool startsWithIgnoringASCIICase(std::string_view text, std::string_view lowerCa
                       });
 }
 
+// "Starts with" compares whole characters: "-" or "g" carrying a combining accent is another
+// character, so it does not complete "<!--" or "<svg".
+bool startsWithCharactersIgnoringASCIICase(std::string_view text,
+                                           std::string_view lowerCasePrefix) {
+    if (!startsWithIgnoringASCIICase(text, lowerCasePrefix))
+        return false;
+    if (text.size() == lowerCasePrefix.size())
+        return true;
+    // Every prefix is ASCII, so the boundary after it depends only on the next few scalars.
+    const auto ends = platform::characterEnds(text.substr(0, lowerCasePrefix.size() + 60));
+    return std::binary_search(ends.begin(), ends.end(), lowerCasePrefix.size());
+}
+
 std::string_view trimmed(std::string_view text) {
     while (!text.empty()) {
         const auto scalar = decodeScalar(text, 0);
@@ -49,7 +62,7 @@ std::optional<std::string_view> withoutPreamble(std::string_view text) {
         const auto preamble =
             std::find_if(MediaFileFormatDetector::svgPreambles.begin(),
                          MediaFileFormatDetector::svgPreambles.end(), [&](const auto& entry) {
-                             return startsWithIgnoringASCIICase(text, entry.first);
+                             return startsWithCharactersIgnoringASCIICase(text, entry.first);
                          });
         if (preamble == MediaFileFormatDetector::svgPreambles.end())
             return text;
@@ -82,13 +95,13 @@ bool MediaFileFormatDetector::looksLikeSVG(Head head) {
     if (!rest)
         return false;
 
-    // "<svg" must be four whole characters, followed by the end of the text, ">", ":" (a
-    // namespace prefix) or whitespace: "<svgfoo" is some other element.
-    const auto ends = platform::characterEnds(rest->substr(0, 64));
-    if (ends.size() < 4 || ends[3] != 4 || !startsWithIgnoringASCIICase(*rest, "<svg"))
+    // "<svg" must be followed by the end of the text, ">", ":" (a namespace prefix) or
+    // whitespace: "<svgfoo" is some other element.
+    if (!startsWithCharactersIgnoringASCIICase(*rest, "<svg"))
         return false;
     if (rest->size() == 4)
         return true;
+    const auto ends = platform::characterEnds(rest->substr(0, 64));
     return isSVGNameEnd(rest->substr(4, ends[4] - 4));
 }
 

@@ -155,15 +155,16 @@ void expectDetected(const Groups& groups) {
 
 TEST(MediaFileFormatSVG, RootElementRules) {
     // Spaces, Unicode spaces and breaks, comments and invalid bytes after the root do not matter;
-    // "g" with a combining accent is another letter, a comment or declaration must be closed, and
-    // only one byte order mark is dropped.
+    // "g" or "-" with a combining accent is another letter, a comment or declaration must be
+    // closed, and only one byte order mark is dropped.
     expectDetected({
         {"svg",
          {"<svg>", "<SVG\tviewBox='0 0 1 1'>", "<svg:svg xmlns:svg='x'>", "  <svg  ",
           "\xE2\x80\x83<svg\xE2\x80\xA8/>", "<!---->\n<svg>", "<svg>\xFF\xFE"}},
         {std::nullopt,
-         {"<svgx>", "<svg\xCC\x81>", "<!-- never closed <svg>", "<?xml version='1.0'><svg>",
-          "<html><svg></svg></html>", "\xEF\xBB\xBF\xEF\xBB\xBF<svg>"}},
+         {"<svgx>", "<svg\xCC\x81>", "<!--\xCC\x81--><svg>", "<?xml\xCC\x81?><svg>",
+          "<!-- never closed <svg>", "<?xml version='1.0'><svg>", "<html><svg></svg></html>",
+          "\xEF\xBB\xBF\xEF\xBB\xBF<svg>"}},
     });
 }
 
