@@ -1,22 +1,12 @@
 #include "ResourceSourceHost/FinderRevealer.h"
 
+#include "MetadataCore/RequestPath.h"
 #include "Platform/FileManagerService.h"
 #include "Platform/Path.h"
 
 #include <sys/stat.h>
 
 namespace brindle {
-
-namespace {
-
-constexpr size_t maximumPathBytes = 8192;
-
-bool isUsableRequestPath(const std::string& path) {
-    return !path.empty() && path.size() <= maximumPathBytes &&
-           path.find('\0') == std::string::npos && path.front() == '/';
-}
-
-} // namespace
 
 FinderRevealResult FinderRevealer::revealFile(const std::string& path) const {
     if (!isUsableRequestPath(path))
