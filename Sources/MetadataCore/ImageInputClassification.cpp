@@ -1,10 +1,10 @@
-#include "MetadataCore/ImageOptimizer.h"
+#include "MetadataCore/ImageOptimizerSteps.h"
 
 #include <algorithm>
 #include <unistd.h>
 #include <vector>
 
-namespace brindle {
+namespace brindle::imageOptimization {
 namespace {
 
 using Bytes = std::span<const std::uint8_t>;
@@ -41,7 +41,7 @@ std::vector<std::uint8_t> readHead(int descriptor, std::size_t length) {
 
 } // namespace
 
-ImageOptimizer::InputKind ImageOptimizer::inputKind(int descriptor, std::int64_t fileSize) {
+InputKind inputKind(int descriptor, std::int64_t fileSize) {
     if (fileSize < static_cast<std::int64_t>(minimumImageBytes))
         return InputKind::unsupported;
     const auto length =
@@ -56,7 +56,7 @@ ImageOptimizer::InputKind ImageOptimizer::inputKind(int descriptor, std::int64_t
     return InputKind::unsupported;
 }
 
-bool ImageOptimizer::isSupportedStaticPNG(Bytes bytes) {
+bool isSupportedStaticPNG(Bytes bytes) {
     static constexpr std::uint8_t signature[] = {0x89, 0x50, 0x4E, 0x47, 0x0D, 0x0A, 0x1A, 0x0A};
     if (bytes.size() < 33 || !std::equal(std::begin(signature), std::end(signature), bytes.begin()))
         return false;
@@ -79,7 +79,7 @@ bool ImageOptimizer::isSupportedStaticPNG(Bytes bytes) {
     return false;
 }
 
-bool ImageOptimizer::isEightBitJPEG(Bytes bytes) {
+bool isEightBitJPEG(Bytes bytes) {
     if (bytes.size() < 8 || bytes[0] != 0xFF || bytes[1] != 0xD8)
         return false;
     std::size_t offset = 2;
@@ -114,4 +114,4 @@ bool ImageOptimizer::isEightBitJPEG(Bytes bytes) {
     return false;
 }
 
-} // namespace brindle
+} // namespace brindle::imageOptimization

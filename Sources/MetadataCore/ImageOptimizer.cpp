@@ -1,7 +1,9 @@
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
+#include "MetadataCore/ImageOptimizerSteps.h"
 
 #include "MetadataCore/BundledToolLocation.h"
+#include "MetadataCore/RequestPath.h"
 #include "Platform/AttributeCopy.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/Path.h"
@@ -10,32 +12,32 @@
 #include "Platform/Text.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <fcntl.h>
 #include <optional>
 #include <unistd.h>
+#include <vector>
 
 namespace brindle {
+
+using namespace imageOptimization;
+
 namespace {
 
 using platform::ChildProcess;
 
-constexpr std::size_t maximumNameBytes = 255;
+constexpr std::chrono::milliseconds cancellationInterval{100};
 
 ImageOptimizationResult unchanged(const std::string& path, std::int64_t bytes, std::string reason) {
     return {path, false, bytes, bytes, std::move(reason)};
-}
-
-bool isUsablePath(const std::string& path) {
-    return !path.empty() && path.size() <= ImageOptimizer::maximumPathBytes &&
-           path.find('\0') == std::string::npos && path.front() == '/';
 }
 
 // The name part is cut (on a character boundary) so that even a long image name leaves room for
 // the dot, the UUID and the extension within one file name.
 std::string temporaryOutputPath(const std::string& path) {
     const std::string uuid = platform::randomUUIDString();
-    const std::size_t room = maximumNameBytes - (1 + 1 + uuid.size() + 5);
+    const std::size_t room = maximumFilenameBytes - (1 + 1 + uuid.size() + 5);
     std::string name = platform::lastPathComponent(path);
     if (name.size() > room) {
         std::size_t cut = 0;
@@ -114,15 +116,15 @@ std::optional<bool> runEncoder(const std::string& encoder, const std::string& in
             child->terminate();
             throw ImageOptimizerError::cancelled();
         }
-        if (const auto exit = child->waitForExit(ImageOptimizer::cancellationInterval))
+        if (const auto exit = child->waitForExit(cancellationInterval))
             return exit->succeeded();
     }
 }
 
 } // namespace
 
-platform::FileDescriptor ImageOptimizer::openValidatedTarget(const std::string& path) {
-    if (!isUsablePath(path))
+platform::FileDescriptor imageOptimization::openValidatedTarget(const std::string& path) {
+    if (!isUsableRequestPath(path))
         throw ImageOptimizerError::invalidPath();
     platform::FileDescriptor file(
         open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));

@@ -1,5 +1,5 @@
-#include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
+#include "MetadataCore/ImageOptimizerSteps.h"
 
 #include "Platform/AttributeCopy.h"
 #include "Platform/FileDescriptor.h"
@@ -9,7 +9,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace brindle {
+namespace brindle::imageOptimization {
 namespace {
 
 constexpr off_t minimumWebPBytes = 13;
@@ -20,7 +20,7 @@ bool isUsersRegularFile(const struct stat& status) {
 
 } // namespace
 
-std::int64_t ImageOptimizer::validateWebPOutput(const std::string& path) {
+std::int64_t validateWebPOutput(const std::string& path) {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0 || !isUsersRegularFile(status) ||
         status.st_size < minimumWebPBytes)
@@ -38,7 +38,7 @@ std::int64_t ImageOptimizer::validateWebPOutput(const std::string& path) {
     return status.st_size;
 }
 
-void ImageOptimizer::clearHiddenFlag(const std::string& path) {
+void clearHiddenFlag(const std::string& path) {
     struct stat status {};
     if (lstat(path.c_str(), &status) != 0 || !isUsersRegularFile(status))
         throw ImageOptimizerError::invalidPath();
@@ -46,10 +46,9 @@ void ImageOptimizer::clearHiddenFlag(const std::string& path) {
         throw ImageOptimizerError::replacementFailed(error);
 }
 
-void ImageOptimizer::copyAttributeIfPresent(const std::string& name, int descriptor,
-                                            const std::string& path) {
+void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path) {
     if (platform::copyAttribute(name, descriptor, path) == platform::AttributeCopyResult::failed)
         throw ImageOptimizerError::invalidPath();
 }
 
-} // namespace brindle
+} // namespace brindle::imageOptimization

@@ -1,4 +1,4 @@
-#include "MetadataCore/ImageOptimizer.h"
+#include "MetadataCore/ImageOptimizerSteps.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,7 @@ std::string png(std::uint8_t bitDepth, const std::string& rest) {
 TEST(StaticPNGClassification, ChunkWalk) {
     const std::string cut = png(8, chunk("IDAT", 10));
     const std::string late =
-        png(8, chunk("zTXt", ImageOptimizer::classificationLimit) + chunk("IDAT", 0));
+        png(8, chunk("zTXt", imageOptimization::classificationLimit) + chunk("IDAT", 0));
     const std::pair<std::string, bool> cases[] = {
         {png(8, chunk("IDAT", 0)), true},
         {png(1, chunk("IDAT", 0)), true},
@@ -47,9 +47,9 @@ TEST(StaticPNGClassification, ChunkWalk) {
         {"GIF89a" + std::string(40, '\0'), false},
         // The image data must start within the first mebibyte.
         {late, true},
-        {late.substr(0, ImageOptimizer::classificationLimit), false}};
+        {late.substr(0, imageOptimization::classificationLimit), false}};
     for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(ImageOptimizer::isSupportedStaticPNG(bytes(cases[i].first)), cases[i].second)
+        EXPECT_EQ(imageOptimization::isSupportedStaticPNG(bytes(cases[i].first)), cases[i].second)
             << "case " << i;
 }
 
@@ -94,9 +94,9 @@ TEST(JPEGClassification, FrameHeaderPrecision) {
         {segment(0xE1, "1234") + "\xFF\xC0\0", false},
         {"\xFF\xC0\0\x0B\x08", false}};
     for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(ImageOptimizer::isEightBitJPEG(jpeg(cases[i].first)), cases[i].second)
+        EXPECT_EQ(imageOptimization::isEightBitJPEG(jpeg(cases[i].first)), cases[i].second)
             << "case " << i;
-    EXPECT_FALSE(ImageOptimizer::isEightBitJPEG(bytes("\x89PNG\r\n\x1A\n")));
+    EXPECT_FALSE(imageOptimization::isEightBitJPEG(bytes("\x89PNG\r\n\x1A\n")));
 }
 
 } // namespace

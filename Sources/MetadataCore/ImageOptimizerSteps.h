@@ -1,0 +1,45 @@
+#pragma once
+
+// The steps of one lossless WebP conversion, shared by the optimiser's own source files. Other
+// callers use `ImageOptimizer::optimize`.
+
+#include "Platform/FileDescriptor.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <sys/stat.h>
+
+namespace brindle::imageOptimization {
+
+/// How much of an image is read to decide whether it can be converted.
+inline constexpr std::size_t classificationLimit = 1 << 20;
+
+enum class InputKind { convertible, lossySource, unsupported };
+
+/// Opens an absolute path to a regular file of the current user, never through a link.
+platform::FileDescriptor openValidatedTarget(const std::string& path);
+
+InputKind inputKind(int descriptor, std::int64_t fileSize);
+bool isSupportedStaticPNG(std::span<const std::uint8_t> bytes);
+bool isEightBitJPEG(std::span<const std::uint8_t> bytes);
+
+/// The size of the WebP file cwebp wrote at `path`, after checking that it is one.
+std::int64_t validateWebPOutput(const std::string& path);
+void clearHiddenFlag(const std::string& path);
+void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path);
+
+void validateTargetIdentity(const std::string& path, const struct stat& openedStatus);
+bool displacedFileMatches(const std::string& path, const struct stat& openedStatus);
+
+void exchangeInPlace(const std::string& temporaryPath, const std::string& targetPath,
+                     const struct stat& openedStatus);
+/// Exchanges, then gives the WebP content its own name: "name.webp", else "name (1).webp" and so
+/// on. Returns that path.
+std::string exchangeAndRename(const std::string& temporaryPath, const std::string& targetPath,
+                              const struct stat& openedStatus);
+/// Swaps the two paths back, ignoring failure.
+void rollbackExchange(const std::string& temporaryPath, const std::string& targetPath);
+
+} // namespace brindle::imageOptimization
