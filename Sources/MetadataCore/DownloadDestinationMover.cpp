@@ -17,12 +17,8 @@ namespace {
 using Error = DownloadDestinationMoverError;
 
 // Only an absolute path counts: "~" means nothing to the file system.
-bool isValidAbsolutePath(std::string_view path) {
-    return isUsableRequestPath(path);
-}
-
 std::string validatedSource(const std::string& path) {
-    if (!isValidAbsolutePath(path))
+    if (!isUsableRequestPath(path))
         throw Error::invalidSource();
     std::string standardized = platform::standardizedPath(path);
     struct stat status {};
@@ -35,7 +31,7 @@ std::string validatedSource(const std::string& path) {
 }
 
 std::string validatedDirectory(const std::string& path) {
-    if (!isValidAbsolutePath(path))
+    if (!isUsableRequestPath(path))
         throw Error::invalidDestinationDirectory();
     std::string standardized = platform::standardizedPath(path);
     struct stat status {};

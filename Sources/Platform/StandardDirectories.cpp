@@ -32,10 +32,4 @@ std::optional<std::string> applicationSupportDirectory() {
     return appendingPathComponent(appendingPathComponent(*home, ".local"), "share");
 }
 
-std::string temporaryDirectory() {
-    if (auto tmp = environmentValue("TMPDIR"); isAbsolute(tmp))
-        return *tmp;
-    return "/tmp";
-}
-
 } // namespace brindle::platform

@@ -12,7 +12,4 @@ std::optional<std::string> homeDirectory();
 /// $XDG_DATA_HOME when it is absolute, else ~/.local/share.
 std::optional<std::string> applicationSupportDirectory();
 
-/// The user's temporary folder: $TMPDIR when it is absolute, else /tmp.
-std::string temporaryDirectory();
-
 } // namespace brindle::platform
