@@ -2,8 +2,65 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle::platform {
+
+namespace {
+
+FileStatus::Type typeOf(mode_t mode) {
+    if (S_ISREG(mode))
+        return FileStatus::Type::regular;
+    if (S_ISDIR(mode))
+        return FileStatus::Type::directory;
+    if (S_ISLNK(mode))
+        return FileStatus::Type::symbolicLink;
+    return FileStatus::Type::other;
+}
+
+FileStatus converted(const struct stat& status) {
+    FileStatus result;
+    result.identity = {status.st_dev, status.st_ino};
+    result.type = typeOf(status.st_mode);
+    result.permissions = status.st_mode & 07777;
+    result.owner = status.st_uid;
+    result.size = status.st_size;
+    result.modificationTime = status.st_mtim;
+    return result;
+}
+
+} // namespace
+
+bool FileStatus::isOwnedByCurrentUser() const {
+    return owner == geteuid();
+}
+
+bool FileStatus::isUnchangedFrom(const FileStatus& earlier) const {
+    return identity == earlier.identity && size == earlier.size &&
+           modificationTime.tv_sec == earlier.modificationTime.tv_sec &&
+           modificationTime.tv_nsec == earlier.modificationTime.tv_nsec;
+}
+
+Result<FileStatus> fileStatus(int descriptor) {
+    struct stat status {};
+    if (fstat(descriptor, &status) != 0)
+        return lastErrnoCode();
+    return converted(status);
+}
+
+Result<FileStatus> fileStatusAtPath(const std::string& path) {
+    struct stat status {};
+    if (lstat(path.c_str(), &status) != 0)
+        return lastErrnoCode();
+    return converted(status);
+}
+
+Result<FileStatus> fileStatusFollowingLinks(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        return lastErrnoCode();
+    return converted(status);
+}
 
 std::optional<timespec> birthTime(int descriptor) {
     struct statx status {};

@@ -1,0 +1,73 @@
+#include "Platform/FileContents.h"
+
+#include "Platform/FileDescriptor.h"
+#include "Platform/Path.h"
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle::platform {
+
+namespace {
+
+Result<> writeAll(int descriptor, std::string_view contents) {
+    while (!contents.empty()) {
+        const ssize_t written = write(descriptor, contents.data(), contents.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return written < 0 ? lastErrnoCode() : errnoCode(ENOSPC);
+        contents.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return success();
+}
+
+Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t permissions) {
+    if (Result<> written = writeAll(file.get(), contents); !written)
+        return written;
+    // The umask narrowed the mode mkostemp used; the file gets exactly what was asked for.
+    if (fchmod(file.get(), permissions) != 0 || fsync(file.get()) != 0)
+        return lastErrnoCode();
+    if (const int error = file.close())
+        return errnoCode(error);
+    return success();
+}
+
+} // namespace
+
+Result<std::string> readHead(int descriptor, std::size_t length) {
+    std::string bytes(length, '\0');
+    std::size_t filled = 0;
+    while (filled < length) {
+        const ssize_t count =
+            pread(descriptor, bytes.data() + filled, length - filled, static_cast<off_t>(filled));
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return lastErrnoCode();
+        if (count == 0)
+            break;
+        filled += static_cast<std::size_t>(count);
+    }
+    bytes.resize(filled);
+    return bytes;
+}
+
+Result<> writeFileAtomically(const std::string& path, std::string_view contents,
+                             mode_t permissions) {
+    std::string temporaryPath = appendingPathComponent(deletingLastPathComponent(path),
+                                                       "." + lastPathComponent(path) + ".XXXXXX");
+    FileDescriptor file(mkostemp(temporaryPath.data(), O_CLOEXEC));
+    if (!file.isOpen())
+        return lastErrnoCode();
+    Result<> result = fillAndFlush(file, contents, permissions);
+    if (result && rename(temporaryPath.c_str(), path.c_str()) != 0)
+        result = lastErrnoCode();
+    if (!result)
+        unlink(temporaryPath.c_str());
+    return result;
+}
+
+} // namespace brindle::platform

@@ -1,0 +1,31 @@
+#pragma once
+
+#include <boost/system/result.hpp>
+
+#include <cerrno>
+#include <system_error>
+
+namespace brindle::platform {
+
+/// What every call of this layer that can fail returns: the value, or the system's reason as an
+/// errno value in the generic category (or a refusal of `FileRefusal`). Boost is already a
+/// dependency for JSON and its `result` is the tested form of this; `std::expected` would need
+/// C++23. Exceptions belong to the layers above, where each component has its own error type.
+template <class Value = void> using Result = boost::system::result<Value, std::error_code>;
+
+/// The errno value `number` as an error code.
+inline std::error_code errnoCode(int number) {
+    return {number, std::generic_category()};
+}
+
+/// The current errno as an error code (EIO when a call failed without setting it).
+inline std::error_code lastErrnoCode() {
+    return errnoCode(errno != 0 ? errno : EIO);
+}
+
+/// Success, for `Result<void>`.
+inline Result<> success() {
+    return {};
+}
+
+} // namespace brindle::platform
