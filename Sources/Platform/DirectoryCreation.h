@@ -1,28 +1,15 @@
 #pragma once
 
-#include <sys/types.h>
+#include "Platform/Result.h"
 
-#include <exception>
 #include <string>
+#include <sys/types.h>
 
 namespace brindle::platform {
 
-/// A folder that could not be created; the message names the folder and the system's reason.
-class DirectoryCreationError : public std::exception {
-public:
-    DirectoryCreationError(std::string path, int errorNumber);
-
-    int errorNumber() const noexcept { return errorNumber_; }
-    const char* what() const noexcept override { return message_.c_str(); }
-
-private:
-    int errorNumber_;
-    std::string message_;
-};
-
-/// Creates the folder at `path` and any missing parent, each new one with exactly
-/// `permissions`. A folder that already exists (a link to a folder included) is left as it is.
-/// Throws `DirectoryCreationError`.
-void createDirectoryWithIntermediates(const std::string& path, mode_t permissions);
+/// Creates the folder at `path` with exactly `permissions` (the umask does not narrow them). A
+/// folder that already exists there (a link to a folder included) is left as it is and counts as
+/// success; anything else there is ENOTDIR.
+Result<> createDirectory(const std::string& path, mode_t permissions);
 
 } // namespace brindle::platform

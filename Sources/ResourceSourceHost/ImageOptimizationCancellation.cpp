@@ -1,6 +1,8 @@
 #include "ResourceSourceHost/ImageOptimizationCancellation.h"
 
-#include "Platform/DirectoryCreation.h"
+#include "MetadataCore/DirectoryCreation.h"
+#include "Platform/FileContents.h"
+#include "Platform/FileStatus.h"
 #include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/StandardDirectories.h"
@@ -10,10 +12,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -44,29 +42,6 @@ bool isLetterMarkOrDigit(utf8proc_int32_t scalar) {
 
 bool isMarkerNameScalar(utf8proc_int32_t scalar) {
     return scalar == '-' || scalar == '_' || scalar == '.' || isLetterMarkOrDigit(scalar);
-}
-
-// Writes the empty marker under a temporary name and renames it into place, so an existing
-// marker (or whatever else holds the name) is replaced in one step and never written through.
-void replaceWithEmptyMarker(const std::string& directory, const std::string& requestId,
-                            const std::string& markerPath) {
-    std::string temporaryPath =
-        platform::appendingPathComponent(directory, "." + requestId + ".XXXXXX");
-    const int fd = mkostemp(temporaryPath.data(), O_CLOEXEC);
-    if (fd < 0)
-        throw ProtocolError::outputWriteFailed(errno);
-    const int modeResult = fchmod(fd, markerPermissions);
-    const int modeErrno = errno;
-    close(fd);
-    if (modeResult != 0) {
-        unlink(temporaryPath.c_str());
-        throw ProtocolError::outputWriteFailed(modeErrno);
-    }
-    if (rename(temporaryPath.c_str(), markerPath.c_str()) != 0) {
-        const int renameErrno = errno;
-        unlink(temporaryPath.c_str());
-        throw ProtocolError::outputWriteFailed(renameErrno);
-    }
 }
 
 } // namespace
@@ -116,10 +91,14 @@ void markImageOptimizationCancelled(const std::string& requestId) {
         throw ProtocolError::missingField("requestId");
     const auto directory = imageOptimizationCancellationDirectory();
     if (!directory)
-        throw platform::DirectoryCreationError("ImageOptimizationCancellations", ENOENT);
-    platform::createDirectoryWithIntermediates(*directory, markerDirectoryPermissions);
-    replaceWithEmptyMarker(*directory, requestId,
-                           platform::appendingPathComponent(*directory, requestId));
+        throw DirectoryCreationError("ImageOptimizationCancellations", ENOENT);
+    createDirectoryWithIntermediates(*directory, markerDirectoryPermissions);
+    // Written under a temporary name and renamed into place, so an existing marker (or whatever
+    // else holds the name) is replaced in one step and never written through.
+    const std::string markerPath = platform::appendingPathComponent(*directory, requestId);
+    if (const auto written = platform::writeFileAtomically(markerPath, "", markerPermissions);
+        !written)
+        throw ProtocolError::outputWriteFailed(written.error().value());
 }
 
 std::function<bool()> imageOptimizationCancellationCheck(const std::string& requestId) {
@@ -130,8 +109,7 @@ std::function<bool()> imageOptimizationCancellationCheck(const std::string& requ
         const auto markerPath = imageOptimizationCancellationURL(requestId);
         if (!markerPath)
             return false;
-        struct stat status {};
-        return lstat(markerPath->c_str(), &status) == 0;
+        return platform::fileStatusAtPath(*markerPath).has_value();
     };
 }
 

@@ -25,7 +25,7 @@ std::optional<std::string> imageOptimizationCancellationURL(std::string_view req
 
 /// Records that the conversion of `requestId` should stop. An invalid id throws
 /// `ProtocolError::missingField("requestId")`; a marker folder that cannot be made throws
-/// `platform::DirectoryCreationError`; a marker that cannot be written throws
+/// `DirectoryCreationError`; a marker that cannot be written throws
 /// `ProtocolError::outputWriteFailed`.
 void markImageOptimizationCancelled(const std::string& requestId);
 
