@@ -1,6 +1,6 @@
-#include "Platform/CurlLibrary.h"
+#include "CurlLibrary.h"
 
-#include "Platform/DynamicLibrary.h"
+#include "DynamicLibrary.h"
 
 #include <optional>
 

@@ -1,6 +1,6 @@
 #include "Platform/FileManagerService.h"
 
-#include "Platform/DynamicLibrary.h"
+#include "DynamicLibrary.h"
 
 #include <systemd/sd-bus.h>
 

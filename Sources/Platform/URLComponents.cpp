@@ -2,7 +2,7 @@
 
 #include "Platform/Text.h"
 
-#include "Platform/CurlLibrary.h"
+#include "CurlLibrary.h"
 
 #include <algorithm>
 #include <cctype>
