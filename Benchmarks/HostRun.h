@@ -14,7 +14,4 @@ struct HostRun {
 /// Starts the built host, feeds it `input`, closes its input and waits for it to end.
 HostRun runHostOnce(std::string_view input);
 
-/// A native messaging frame holding `body`.
-std::string frame(std::string_view body);
-
 } // namespace brindle::benchmarks

@@ -6,6 +6,7 @@
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ImageOptimizer.h"
 #include "Platform/ChildProcess.h"
+#include "ResourceSourceHost/NativeMessaging.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/json/serialize.hpp>
@@ -24,7 +25,7 @@ void run(const std::string& program, const std::vector<std::string>& arguments) 
     ChildProcessLaunch launch;
     launch.program = program;
     launch.arguments = arguments;
-    launch.standardOutput = launch.standardError = ChildStream::nullDevice;
+    launch.standardOutput = launch.standardError = ChildStream::nullDevice();
     auto child = ChildProcess::spawn(launch);
     if (!child || !child->waitForExit().succeeded())
         throw std::runtime_error(program + " failed");
@@ -97,7 +98,7 @@ void OptimizeThroughHost(benchmark::State& state) {
 void OptimizeImageRequest(benchmark::State& state) {
     const std::string source = sample(state.range(0));
     const std::string input = samples().work("image.png");
-    const std::string request = brindle::benchmarks::frame(boost::json::serialize(
+    const std::string request = brindle::framedMessage(boost::json::serialize(
         boost::json::object{{"action", "optimizeImage"},
                             {"path", input},
                             {"requestId", "benchmark"},

@@ -20,11 +20,7 @@ std::string chunkLikeRequest(size_t size) {
     while (body.size() < size - 2)
         body += alphabet[body.size() % 64];
     body += "\"}";
-    const auto length = static_cast<uint32_t>(body.size());
-    std::string frame(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        frame[i] = static_cast<char>((length >> (8 * i)) & 0xff);
-    return frame + body;
+    return brindle::framedMessage(body);
 }
 
 void BM_ReadDispatchWrite(benchmark::State& state) {

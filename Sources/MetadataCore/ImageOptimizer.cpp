@@ -105,9 +105,9 @@ std::optional<bool> runEncoder(const std::string& encoder, const std::string& in
     launch.program = encoder;
     launch.arguments = encoderArguments(input, output);
     // The host's own standard streams are Chrome's message channel: the encoder gets none of them.
-    launch.standardInput = platform::ChildStream::nullDevice;
-    launch.standardOutput = platform::ChildStream::nullDevice;
-    launch.standardError = platform::ChildStream::nullDevice;
+    launch.standardInput = platform::ChildStream::nullDevice();
+    launch.standardOutput = platform::ChildStream::nullDevice();
+    launch.standardError = platform::ChildStream::nullDevice();
     auto child = ChildProcess::spawn(launch);
     if (!child)
         return std::nullopt;

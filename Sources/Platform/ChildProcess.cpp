@@ -1,10 +1,12 @@
 #include "Platform/ChildProcess.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <thread>
@@ -34,11 +36,58 @@ public:
     posix_spawnattr_t attributes;
 };
 
-int redirect(posix_spawn_file_actions_t& actions, ChildStream stream, int descriptor) {
-    if (stream == ChildStream::inherited)
-        return 0;
-    const int flags = descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY;
-    return posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null", flags, 0);
+struct Placement {
+    int source; // this program's descriptor
+    int target; // its number in the child
+};
+
+// Each descriptor is first copied above every number involved, then to its place, so that no
+// copy overwrites a descriptor that is still to be copied. dup2 clears close-on-exec on the
+// copies, so exactly these reach the child.
+int place(posix_spawn_file_actions_t& actions, const std::vector<Placement>& placements) {
+    int scratchBase = STDERR_FILENO + 1;
+    for (const Placement& placement : placements)
+        scratchBase = std::max({scratchBase, placement.source + 1, placement.target + 1});
+    for (size_t index = 0; index < placements.size(); ++index) {
+        const int scratch = scratchBase + static_cast<int>(index);
+        if (int error =
+                posix_spawn_file_actions_adddup2(&actions, placements[index].source, scratch))
+            return error;
+    }
+    for (size_t index = 0; index < placements.size(); ++index) {
+        const int scratch = scratchBase + static_cast<int>(index);
+        if (int error =
+                posix_spawn_file_actions_adddup2(&actions, scratch, placements[index].target))
+            return error;
+        if (int error = posix_spawn_file_actions_addclose(&actions, scratch))
+            return error;
+    }
+    return 0;
+}
+
+int arrangeDescriptors(posix_spawn_file_actions_t& actions, const ChildProcessLaunch& launch) {
+    std::vector<Placement> placements;
+    std::vector<int> nullDevices;
+    for (const auto& [stream, target] : {std::pair{launch.standardInput, STDIN_FILENO},
+                                         std::pair{launch.standardOutput, STDOUT_FILENO},
+                                         std::pair{launch.standardError, STDERR_FILENO}}) {
+        if (stream.isNullDevice())
+            nullDevices.push_back(target);
+        else if (!stream.isInherited())
+            placements.push_back({stream.openDescriptor(), target});
+    }
+    int target = STDERR_FILENO + 1;
+    for (int descriptor : launch.passedDescriptors)
+        placements.push_back({descriptor, target++});
+    if (int error = place(actions, placements))
+        return error;
+    for (int descriptor : nullDevices) {
+        const int flags = descriptor == STDIN_FILENO ? O_RDONLY : O_WRONLY;
+        if (int error =
+                posix_spawn_file_actions_addopen(&actions, descriptor, "/dev/null", flags, 0))
+            return error;
+    }
+    return 0;
 }
 
 // The host ignores SIGPIPE and may block signals; a tool must start with the defaults.
@@ -62,10 +111,10 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
     return result;
 }
 
-ChildExit exitFromStatus(int status) {
+ChildExit exitFromStatus(int status, const rusage& usage) {
     if (WIFEXITED(status))
-        return {WEXITSTATUS(status), 0};
-    return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0};
+        return {WEXITSTATUS(status), 0, usage.ru_maxrss};
+    return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0, usage.ru_maxrss};
 }
 
 int openProcessDescriptor(pid_t pid) {
@@ -78,20 +127,12 @@ int openProcessDescriptor(pid_t pid) {
 
 } // namespace
 
-std::optional<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
+Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
     SpawnSettings settings;
-    for (const auto& [stream, descriptor] : {std::pair{launch.standardInput, STDIN_FILENO},
-                                             std::pair{launch.standardOutput, STDOUT_FILENO},
-                                             std::pair{launch.standardError, STDERR_FILENO}}) {
-        if (int error = redirect(settings.actions, stream, descriptor)) {
-            errno = error;
-            return std::nullopt;
-        }
-    }
-    if (int error = resetSignals(settings.attributes)) {
-        errno = error;
-        return std::nullopt;
-    }
+    if (int error = arrangeDescriptors(settings.actions, launch))
+        return errnoCode(error);
+    if (int error = resetSignals(settings.attributes))
+        return errnoCode(error);
 
     std::vector<std::string> argumentStrings = {launch.program};
     argumentStrings.insert(argumentStrings.end(), launch.arguments.begin(), launch.arguments.end());
@@ -104,10 +145,8 @@ std::optional<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch
     const int error =
         posix_spawn(&pid, launch.program.c_str(), &settings.actions, &settings.attributes,
                     argv.data(), launch.environment ? envp.data() : environ);
-    if (error != 0) {
-        errno = error;
-        return std::nullopt;
-    }
+    if (error != 0)
+        return errnoCode(error);
     return ChildProcess(pid, openProcessDescriptor(pid));
 }
 
@@ -130,12 +169,13 @@ std::optional<ChildExit> ChildProcess::reap(bool block) {
     if (exit_)
         return exit_;
     int status = 0;
+    rusage usage{};
     pid_t result = 0;
     do {
-        result = waitpid(pid_, &status, block ? 0 : WNOHANG);
+        result = wait4(pid_, &status, block ? 0 : WNOHANG, &usage);
     } while (result < 0 && errno == EINTR);
     if (result == pid_)
-        exit_ = exitFromStatus(status);
+        exit_ = exitFromStatus(status, usage);
     else if (result < 0)
         exit_ = ChildExit{}; // reaped elsewhere: nothing more can be learned about it
     return exit_;

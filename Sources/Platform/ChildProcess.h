@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Result.h"
+
 #include <chrono>
 #include <optional>
 #include <string>
@@ -8,16 +10,36 @@
 
 namespace brindle::platform {
 
-/// Where one of a child's standard streams goes.
-enum class ChildStream { inherited, nullDevice };
+/// Where one of a child's standard streams goes: this program's own, the null device, or an open
+/// descriptor of this program (a file or one end of a pipe), which stays the caller's to close.
+class ChildStream {
+public:
+    static ChildStream inherited() { return ChildStream(-1, false); }
+    static ChildStream nullDevice() { return ChildStream(-1, true); }
+    static ChildStream descriptor(int descriptor) { return ChildStream(descriptor, false); }
+
+    bool isInherited() const { return descriptor_ < 0 && !nullDevice_; }
+    bool isNullDevice() const { return nullDevice_; }
+    int openDescriptor() const { return descriptor_; }
+
+private:
+    ChildStream(int descriptor, bool nullDevice)
+        : descriptor_(descriptor), nullDevice_(nullDevice) {}
+    int descriptor_;
+    bool nullDevice_;
+};
 
 /// What to start: the program (an absolute path; no search path is used) and argv[1...].
 struct ChildProcessLaunch {
     std::string program;
     std::vector<std::string> arguments;
-    ChildStream standardInput = ChildStream::inherited;
-    ChildStream standardOutput = ChildStream::inherited;
-    ChildStream standardError = ChildStream::inherited;
+    ChildStream standardInput = ChildStream::inherited();
+    ChildStream standardOutput = ChildStream::inherited();
+    ChildStream standardError = ChildStream::inherited();
+    /// Open descriptors of this program that the child receives as its descriptors 3, 4, ... in
+    /// this order, so that it can read a file that was opened and checked here as "/dev/fd/3"
+    /// instead of opening a path that may name another file by then.
+    std::vector<int> passedDescriptors;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
 };
@@ -26,18 +48,20 @@ struct ChildProcessLaunch {
 struct ChildExit {
     int exitCode = -1;         // -1 when it was ended by a signal
     int terminatingSignal = 0; // 0 when it exited by itself
+    long peakResidentKiB = 0;  // the child's own peak resident memory
     bool succeeded() const { return exitCode == 0; }
 };
 
-/// A running child process. It receives only descriptors 0 to 2 (every descriptor of this
-/// program is close-on-exec), with default signal handling and an empty signal mask. Its exit is
-/// watched through a process descriptor, so a wait ends the moment the child does. A child still
-/// running when its owner goes away is killed and reaped, never left as a zombie.
+/// A running child process. It receives only its standard streams and the passed descriptors
+/// (every descriptor of this program is close-on-exec), with default signal handling and an
+/// empty signal mask. Its exit is watched through a process descriptor, so a wait ends the
+/// moment the child does. A child still running when its owner goes away is killed and reaped,
+/// never left as a zombie.
 class ChildProcess {
 public:
-    /// Starts the child; on failure (no such program, not executable, no resources) returns
-    /// nothing and leaves the reason in errno.
-    static std::optional<ChildProcess> spawn(const ChildProcessLaunch& launch);
+    /// Starts the child; fails when the program is missing or not executable, or for want of
+    /// resources.
+    static Result<ChildProcess> spawn(const ChildProcessLaunch& launch);
 
     ChildProcess(ChildProcess&& other) noexcept;
     ChildProcess& operator=(ChildProcess&& other) = delete;

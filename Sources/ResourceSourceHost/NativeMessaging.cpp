@@ -93,4 +93,13 @@ void writeAll(std::string_view bytes, int fd) {
     }
 }
 
+std::string framedMessage(std::string_view body) {
+    const auto length = static_cast<uint32_t>(body.size());
+    std::string frame(4, '\0');
+    for (int index = 0; index < 4; ++index)
+        frame[index] = static_cast<char>((length >> (8 * index)) & 0xff);
+    frame += body;
+    return frame;
+}
+
 } // namespace brindle

@@ -15,6 +15,9 @@ class ProtocolError;
 /// Bodies of 1 to `maximumMessageSize` bytes are accepted and produced.
 inline constexpr int64_t maximumMessageSize = 1048576;
 
+/// `body` as one frame: its length as 4 little-endian bytes, then the body itself.
+std::string framedMessage(std::string_view body);
+
 /// Reads exactly `count` bytes from `fd`. Returns nothing when the input ends before the first
 /// byte and throws `truncatedError` when it ends later; read errors are thrown as system errors.
 std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError& truncatedError);

@@ -68,9 +68,9 @@ TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
 TEST(ChildProcess, MissingProgramIsAStartFailure) {
     ChildProcessLaunch launch;
     launch.program = "/nonexistent/tool";
-    errno = 0;
-    EXPECT_FALSE(ChildProcess::spawn(launch));
-    EXPECT_EQ(errno, ENOENT);
+    const auto child = ChildProcess::spawn(launch);
+    ASSERT_FALSE(child);
+    EXPECT_EQ(child.error(), std::errc::no_such_file_or_directory);
 }
 
 TEST(ChildProcess, OwnDescriptorsDoNotReachTheChild) {
@@ -118,14 +118,37 @@ TEST(ChildProcess, ChildStartsWithDefaultSignalHandling) {
     EXPECT_EQ(ended.terminatingSignal, SIGPIPE);
 }
 
-TEST(ChildProcess, OutputCanBeDiscarded) {
+TEST(ChildProcess, StreamsAndPassedDescriptorsGoWhereTheyAreSent) {
     ChildProcessLaunch launch;
     launch.program = "/bin/sh";
-    launch.arguments = {"-c", "test \"$(readlink /proc/$$/fd/1)\" = /dev/null && "
+    launch.arguments = {"-c", "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
                               "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
-                              "test \"$(readlink /proc/$$/fd/0)\" = /dev/null"};
-    launch.standardInput = launch.standardOutput = launch.standardError = ChildStream::nullDevice;
-    EXPECT_EQ(ChildProcess::spawn(launch)->waitForExit().exitCode, 0);
+                              "cat /dev/fd/3 /dev/fd/4 && test ! -e /proc/$$/fd/5"};
+    launch.standardInput = launch.standardError = ChildStream::nullDevice();
+    int first[2];
+    int second[2];
+    int output[2];
+    ASSERT_EQ(pipe2(first, O_CLOEXEC) | pipe2(second, O_CLOEXEC) | pipe2(output, O_CLOEXEC), 0);
+    ASSERT_EQ(write(first[1], "one ", 4) + write(second[1], "two", 3), 7);
+    close(first[1]);
+    close(second[1]);
+    // In the reverse order, so that the child's 3 may well be the first pipe's number here.
+    launch.passedDescriptors = {second[0], first[0]};
+    launch.standardOutput = ChildStream::descriptor(output[1]);
+    auto child = ChildProcess::spawn(launch);
+    ASSERT_TRUE(child);
+    close(output[1]);
+    std::string received;
+    char buffer[16];
+    for (ssize_t count; (count = read(output[0], buffer, sizeof buffer)) > 0;)
+        received.append(buffer, static_cast<size_t>(count));
+    const ChildExit exit = child->waitForExit();
+    EXPECT_EQ(exit.exitCode, 0);
+    EXPECT_GT(exit.peakResidentKiB, 0);
+    EXPECT_EQ(received, "twoone ");
+    close(first[0]);
+    close(second[0]);
+    close(output[0]);
 }
 
 } // namespace

@@ -6,11 +6,12 @@
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include "Platform/ChildProcess.h"
+#include "Platform/FileDescriptor.h"
+#include "ResourceSourceHost/NativeMessaging.h"
+
 #include <fcntl.h>
-#include <spawn.h>
 #include <stdexcept>
-#include <sys/wait.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -25,7 +26,7 @@ std::string frameLength(uint32_t length) {
 }
 
 std::string frame(const std::string& body) {
-    return frameLength(static_cast<uint32_t>(body.size())) + body;
+    return framedMessage(body);
 }
 
 std::string frameJSON(const boost::json::object& message) {
@@ -53,59 +54,62 @@ std::vector<boost::json::object> parseFrames(const std::string& stream) {
     return messages;
 }
 
+namespace {
+
+// The test's own environment with `overrides` added or replacing what is there.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string text = *entry;
+        if (!overrides.contains(text.substr(0, text.find('='))))
+            entries.push_back(text);
+    }
+    for (const auto& [name, value] : overrides)
+        entries.push_back(name + "=" + value);
+    return entries;
+}
+
+platform::FileDescriptor openOrFail(const std::string& path, int flags) {
+    platform::FileDescriptor file(open(path.c_str(), flags | O_CLOEXEC, 0600));
+    if (!file.isOpen())
+        throw std::runtime_error("cannot open " + path);
+    return file;
+}
+
+} // namespace
+
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options) {
     // Files rather than pipes for the ordinary streams: no deadlock however much either side
     // writes.
     TemporaryDirectory scratch;
     writeFile(scratch.file("stdin"), input);
-    const int inputFd = open(scratch.file("stdin").c_str(), O_RDONLY | O_CLOEXEC);
-    const int outputFd = open(scratch.file("stdout").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    const int errorFd = open(scratch.file("stderr").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-    int closedPipe[2] = {-1, -1};
+    const auto inputFile = openOrFail(scratch.file("stdin"), O_RDONLY);
+    auto outputFile = openOrFail(scratch.file("stdout"), O_WRONLY | O_CREAT);
+    const auto errorFile = openOrFail(scratch.file("stderr"), O_WRONLY | O_CREAT);
     if (options.closeStandardOutput) {
-        if (pipe2(closedPipe, O_CLOEXEC) != 0)
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe2 failed");
-        close(closedPipe[0]);
+        close(ends[0]);
+        outputFile = platform::FileDescriptor(ends[1]);
     }
 
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, inputFd, 0);
-    posix_spawn_file_actions_adddup2(&actions,
-                                     options.closeStandardOutput ? closedPipe[1] : outputFd, 1);
-    posix_spawn_file_actions_adddup2(&actions, errorFd, 2);
-
-    // env(1) adds the requested variables to the test's own environment, then runs the program.
-    std::vector<std::string> arguments{"/usr/bin/env"};
-    for (const auto& [name, value] : options.environment)
-        arguments.push_back(name + "=" + value);
-    arguments.push_back(program);
-    arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-
-    pid_t pid = 0;
-    const int spawnError = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    close(inputFd);
-    close(outputFd);
-    close(errorFd);
-    if (closedPipe[1] >= 0)
-        close(closedPipe[1]);
-    if (spawnError != 0)
+    platform::ChildProcessLaunch launch;
+    launch.program = program;
+    launch.arguments = options.arguments;
+    launch.standardInput = platform::ChildStream::descriptor(inputFile.get());
+    launch.standardOutput = platform::ChildStream::descriptor(outputFile.get());
+    launch.standardError = platform::ChildStream::descriptor(errorFile.get());
+    launch.environment = environmentWith(options.environment);
+    auto child = platform::ChildProcess::spawn(launch);
+    if (!child)
         throw std::runtime_error("cannot start " + program);
+    const platform::ChildExit exit = child->waitForExit();
 
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
     ProcessResult result;
-    if (WIFEXITED(status))
-        result.exitStatus = WEXITSTATUS(status);
-    if (WIFSIGNALED(status))
-        result.terminatingSignal = WTERMSIG(status);
+    result.exitStatus = exit.exitCode;
+    result.terminatingSignal = exit.terminatingSignal;
     result.standardOutput = readFile(scratch.file("stdout"));
     result.standardError = readFile(scratch.file("stderr"));
     return result;
