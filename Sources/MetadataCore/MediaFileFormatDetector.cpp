@@ -1,11 +1,10 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
+#include "Platform/FileContents.h"
+#include "Platform/OpenedFile.h"
+
 #include <algorithm>
-#include <fcntl.h>
 #include <initializer_list>
-#include <sys/stat.h>
-#include <unistd.h>
-#include <vector>
 
 namespace brindle {
 namespace {
@@ -99,37 +98,25 @@ std::optional<std::string> detectedVideoExtension(Head head) {
     return std::nullopt;
 }
 
-std::vector<std::uint8_t> readHead(const std::string& path) {
-    // Never follow a link, and never wait on a FIFO or device that happens to bear the name.
-    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
-    if (descriptor < 0)
+// The content decides, not the owner: anyone's regular file may be looked at, but never through
+// a link, and never a FIFO or device that happens to bear the name. Nothing when it can't be read.
+std::string readHead(const std::string& path) {
+    const auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
+    if (!file)
         return {};
-    std::vector<std::uint8_t> head(MediaFileFormatDetector::headLength);
-    std::size_t filled = 0;
-    struct stat status {};
-    if (fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode)) {
-        while (filled < head.size()) {
-            const ssize_t count = read(descriptor, head.data() + filled, head.size() - filled);
-            if (count < 0)
-                filled = 0;
-            if (count <= 0)
-                break;
-            filled += static_cast<std::size_t>(count);
-        }
-    }
-    close(descriptor);
-    head.resize(filled);
-    return head;
+    auto head = platform::readHead(file->descriptor.get(), MediaFileFormatDetector::headLength);
+    return head ? std::move(*head) : std::string();
 }
 
 } // namespace
 
 std::optional<std::string>
 MediaFileFormatDetector::detectedFilenameExtension(const std::string& path) {
-    const std::vector<std::uint8_t> head = readHead(path);
+    const std::string head = readHead(path);
     if (head.empty())
         return std::nullopt;
-    return detectedFilenameExtension(Head(head));
+    return detectedFilenameExtension(
+        Head(reinterpret_cast<const std::uint8_t*>(head.data()), head.size()));
 }
 
 std::optional<std::string> MediaFileFormatDetector::detectedFilenameExtension(Head head) {
