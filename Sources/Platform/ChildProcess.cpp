@@ -80,6 +80,16 @@ int openProcessDescriptor(pid_t pid) {
 
 std::optional<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
     SpawnSettings settings;
+    // Before the standard streams are redirected, in case the handed descriptor is one of them.
+    // glibc clears close-on-exec even when the descriptor already has the number 3.
+    if (launch.handedDescriptor) {
+        if (int error =
+                posix_spawn_file_actions_adddup2(&settings.actions, *launch.handedDescriptor,
+                                                 ChildProcessLaunch::handedDescriptorNumber)) {
+            errno = error;
+            return std::nullopt;
+        }
+    }
     for (const auto& [stream, descriptor] : {std::pair{launch.standardInput, STDIN_FILENO},
                                              std::pair{launch.standardOutput, STDOUT_FILENO},
                                              std::pair{launch.standardError, STDERR_FILENO}}) {

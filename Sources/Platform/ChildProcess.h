@@ -20,6 +20,11 @@ struct ChildProcessLaunch {
     ChildStream standardError = ChildStream::inherited;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
+    /// A descriptor of this process that the child gets as `handedDescriptorNumber`, so that a
+    /// tool can be made to read "/dev/fd/3": the very file this process opened, not whatever a
+    /// path names by the time the tool opens it.
+    std::optional<int> handedDescriptor;
+    static constexpr int handedDescriptorNumber = 3;
 };
 
 /// How a child ended.
@@ -29,10 +34,11 @@ struct ChildExit {
     bool succeeded() const { return exitCode == 0; }
 };
 
-/// A running child process. It receives only descriptors 0 to 2 (every descriptor of this
-/// program is close-on-exec), with default signal handling and an empty signal mask. Its exit is
-/// watched through a process descriptor, so a wait ends the moment the child does. A child still
-/// running when its owner goes away is killed and reaped, never left as a zombie.
+/// A running child process. It receives only descriptors 0 to 2 and the one handed to it (every
+/// descriptor of this program is close-on-exec), with default signal handling and an empty signal
+/// mask. Its exit is watched through a process descriptor, so a wait ends the moment the child
+/// does. A child still running when its owner goes away is killed and reaped, never left as a
+/// zombie.
 class ChildProcess {
 public:
     /// Starts the child; on failure (no such program, not executable, no resources) returns
