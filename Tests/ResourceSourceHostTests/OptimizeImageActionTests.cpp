@@ -113,7 +113,6 @@ TEST_F(OptimizeImageAction, FailuresNameTheirStage) {
                                 {"retryable", false}}));
     EXPECT_TRUE(exists(images() + "/untagged.webp"));
 
-    // A file put in the image's place while the encoder runs is not the image that was checked.
     const std::string swapped = makePNG("swapped.png");
     fs::remove(tools() + "/cwebp");
     writeFile(tools() + "/cwebp",
