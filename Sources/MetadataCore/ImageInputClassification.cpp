@@ -64,16 +64,18 @@ bool isSupportedStaticPNG(Bytes bytes) {
     if (bitDepth < 1 || bitDepth > 8)
         return false;
 
-    // An animation control chunk before the first image data makes it an animated PNG.
-    for (std::size_t offset = 8; bytes.size() - offset >= 12;) {
-        const std::uint64_t chunkEnd = std::uint64_t{offset} + bigEndian32(bytes, offset) + 12;
-        if (chunkEnd > bytes.size())
-            return false;
+    // An animation control chunk before the first image data makes it an animated PNG. A chunk
+    // is judged by its length and type alone; only one passed over must fit, since the image data
+    // of a large picture often comes as one chunk running far beyond the bytes read.
+    for (std::size_t offset = 8; bytes.size() - offset >= 8;) {
         const std::string_view type(reinterpret_cast<const char*>(bytes.data() + offset + 4), 4);
         if (type == "acTL")
             return false;
         if (type == "IDAT")
             return true;
+        const std::uint64_t chunkEnd = std::uint64_t{offset} + bigEndian32(bytes, offset) + 12;
+        if (chunkEnd > bytes.size())
+            return false;
         offset = static_cast<std::size_t>(chunkEnd);
     }
     return false;

@@ -29,10 +29,6 @@ using platform::ChildProcess;
 
 constexpr std::chrono::milliseconds cancellationInterval{100};
 
-ImageOptimizationResult unchanged(const std::string& path, std::int64_t bytes, std::string reason) {
-    return {path, false, bytes, bytes, std::move(reason)};
-}
-
 // The name part is cut (on a character boundary) so that even a long image name leaves room for
 // the dot, the UUID and the extension within one file name.
 std::string temporaryOutputPath(const std::string& path) {
@@ -53,7 +49,11 @@ std::string temporaryOutputPath(const std::string& path) {
                                             "." + name + "." + uuid + ".webp");
 }
 
-std::vector<std::string> encoderArguments(const std::string& input, const std::string& output) {
+// The encoder reads the input through the descriptor that was checked: a path could name
+// another file by the time the encoder opens it.
+std::vector<std::string> encoderArguments(const std::string& output) {
+    const std::string input =
+        "/dev/fd/" + std::to_string(platform::ChildProcessLaunch::firstPassedDescriptorNumber);
     return {"-quiet", "-lossless", "-z",        "6",   "-q",  "100", "-alpha_q",
             "100",    "-exact",    "-metadata", "all", input, "-o",  output};
 }
@@ -98,12 +98,12 @@ private:
 };
 
 // Runs cwebp; nothing when it could not be started, otherwise whether it succeeded.
-std::optional<bool> runEncoder(const std::string& encoder, const std::string& input,
-                               const std::string& output,
+std::optional<bool> runEncoder(const std::string& encoder, int input, const std::string& output,
                                const std::function<bool()>& isCancelled) {
     platform::ChildProcessLaunch launch;
     launch.program = encoder;
-    launch.arguments = encoderArguments(input, output);
+    launch.arguments = encoderArguments(output);
+    launch.passedDescriptors = {input};
     // The host's own standard streams are Chrome's message channel: the encoder gets none of them.
     launch.standardInput = platform::ChildStream::nullDevice();
     launch.standardOutput = platform::ChildStream::nullDevice();
@@ -145,34 +145,40 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
     if (fstat(input.get(), &openedStatus) != 0)
         throw ImageOptimizerError::invalidPath();
     const std::int64_t originalBytes = openedStatus.st_size;
+    // The caller goes on to tag the file at the path, which must then still be the one judged.
+    const auto leftAlone = [&](std::string reason, std::int64_t outputBytes) {
+        validateTargetIdentity(path, openedStatus);
+        return ImageOptimizationResult{path, false, originalBytes, outputBytes, std::move(reason)};
+    };
 
     switch (inputKind(input.get(), originalBytes)) {
     case InputKind::lossySource:
-        return unchanged(path, originalBytes, "lossy-source");
+        return leftAlone("lossy-source", originalBytes);
     case InputKind::unsupported:
-        return unchanged(path, originalBytes, "unsupported-image");
+        return leftAlone("unsupported-image", originalBytes);
     case InputKind::convertible:
         break;
     }
     const auto encoder = BundledToolLocation::executable("cwebp");
     if (!encoder)
-        return unchanged(path, originalBytes, "encoder-missing");
+        return leftAlone("encoder-missing", originalBytes);
 
     TemporaryOutput temporary(temporaryOutputPath(path));
-    const auto encoded = runEncoder(*encoder, path, temporary.path(), isCancelled);
+    const auto encoded = runEncoder(*encoder, input.get(), temporary.path(), isCancelled);
     if (!encoded)
-        return unchanged(path, originalBytes, "conversion-unavailable");
+        return leftAlone("conversion-unavailable", originalBytes);
     if (!*encoded)
-        return unchanged(path, originalBytes, "unsupported-image");
+        return leftAlone("unsupported-image", originalBytes);
 
     const std::int64_t outputBytes = validateWebPOutput(temporary.path());
     temporary.recordOutput();
     if (outputBytes >= originalBytes)
-        return {path, false, originalBytes, outputBytes, "not-smaller"};
+        return leftAlone("not-smaller", outputBytes);
 
     clearHiddenFlag(temporary.path());
     for (const std::string& name : platform::carriedAttributeNames(preservedAttributes))
         copyAttributeIfPresent(name, input.get(), temporary.path());
+    applyPermissions(temporary.path(), openedStatus);
     validateTargetIdentity(path, openedStatus);
 
     temporary.exchangeAttempted();

@@ -29,6 +29,9 @@ bool isEightBitJPEG(std::span<const std::uint8_t> bytes);
 std::int64_t validateWebPOutput(const std::string& path);
 void clearHiddenFlag(const std::string& path);
 void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path);
+/// Gives the output the input's permission bits, so converting never widens who may read it.
+/// Comes after the attribute copies, which a read-only mode would refuse.
+void applyPermissions(const std::string& path, const struct stat& openedStatus);
 
 void validateTargetIdentity(const std::string& path, const struct stat& openedStatus);
 bool displacedFileMatches(const std::string& path, const struct stat& openedStatus);

@@ -5,6 +5,7 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileReplacement.h"
 
+#include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
@@ -44,6 +45,16 @@ void clearHiddenFlag(const std::string& path) {
         throw ImageOptimizerError::invalidPath();
     if (const int error = platform::clearHiddenFileFlag(path))
         throw ImageOptimizerError::replacementFailed(error);
+}
+
+void applyPermissions(const std::string& path, const struct stat& openedStatus) {
+    const platform::FileDescriptor file(
+        open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
+    struct stat status {};
+    if (!file.isOpen() || fstat(file.get(), &status) != 0 || !isUsersRegularFile(status))
+        throw ImageOptimizerError::invalidPath();
+    if (fchmod(file.get(), openedStatus.st_mode & ACCESSPERMS) != 0)
+        throw ImageOptimizerError::replacementFailed(errno);
 }
 
 void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path) {

@@ -76,7 +76,7 @@ int arrangeDescriptors(posix_spawn_file_actions_t& actions, const ChildProcessLa
         else if (!stream.isInherited())
             placements.push_back({stream.openDescriptor(), target});
     }
-    int target = STDERR_FILENO + 1;
+    int target = ChildProcessLaunch::firstPassedDescriptorNumber;
     for (int descriptor : launch.passedDescriptors)
         placements.push_back({descriptor, target++});
     if (int error = place(actions, placements))

@@ -40,6 +40,7 @@ struct ChildProcessLaunch {
     /// this order, so that it can read a file that was opened and checked here as "/dev/fd/3"
     /// instead of opening a path that may name another file by then.
     std::vector<int> passedDescriptors;
+    static constexpr int firstPassedDescriptorNumber = 3;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
 };

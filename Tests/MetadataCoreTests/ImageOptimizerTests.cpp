@@ -29,6 +29,12 @@ using Case = ImageOptimizerError::Case;
 const std::string transparentPicture =
     "testsrc=size=96x64,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='if(lt(X,8),0,min(255,"
     "X*3))'";
+// Writes to argv[1] a gradient stored uncompressed in one image data chunk of 1.5 MiB.
+const std::string singleChunkPNG = R"(import struct as s, sys, zlib as z
+c = lambda t, d: s.pack('>I', len(d)) + t + d + s.pack('>I', z.crc32(t + d))
+head = b'\x89PNG\r\n\x1a\n' + c(b'IHDR', s.pack('>2I5B', 1024, 512, 8, 2, 0, 0, 0))
+body = c(b'IDAT', z.compress((b'\0' + bytes(range(256)) * 12) * 512, 0)) + c(b'IEND', b'')
+open(sys.argv[1], 'wb').write(head + body))";
 // Uniform noise: its lossless WebP is larger than the PNG.
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
@@ -138,7 +144,9 @@ TEST_F(ImageConversion, ImagesThatAreNotStaticEightBitPNGs) {
 }
 
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithTheSamePixelsUnderAFreeName) {
-    const std::string png = makePNG("image.png");
+    const std::string png = image("image.png");
+    testing::runTool("python3", {"-c", singleChunkPNG, png});
+    fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
     const std::string pixels = testing::decodedRGBA(png);
     const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
     writeFile(image("image.webp"), "someone else's");
@@ -151,6 +159,7 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithTheSamePixelsUnderAFreeName) 
                                        static_cast<std::int64_t>(fs::file_size(webp)), "smaller"}));
     EXPECT_LT(result.outputBytes, result.originalBytes);
     EXPECT_EQ(testing::decodedWebPRGBA(webp), pixels);
+    EXPECT_EQ(fs::status(webp).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(readFile(image("image.webp")), "someone else's");
     EXPECT_EQ(entries(images), (Names{"image (1).webp", "image.webp"}));
 }
@@ -201,15 +210,17 @@ TEST_F(ImageConversion, UnusablePathsAndLinksAreRefused) {
 }
 
 TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
-    // The stand-in swaps a copy in under the input's name, then encodes as usual.
-    installEncoder("cp \"${12}\" \"${12}.new\" && mv \"${12}.new\" \"${12}\"\n"
-                   "exec /usr/bin/cwebp \"$@\"");
     const std::string png = makePNG("image.png");
-    const std::string before = readFile(png);
-
+    const std::string pixels = testing::decodedRGBA(png);
+    // The stand-ins encode with a file of their own in the input's place; the second puts it back.
+    const std::string swap = "cd '" + images + "' && mv image.png aside && echo > image.png && ";
+    installEncoder(swap + "exec /usr/bin/cwebp \"$@\"");
     EXPECT_EQ(failureOf([&] { optimize(png); }), Case::targetChanged);
-    EXPECT_EQ(entries(images), Names{"image.png"});
-    EXPECT_EQ(readFile(png), before);
+    EXPECT_EQ(readFile(png), "\n");
+    installEncoder(swap + "/usr/bin/cwebp \"$@\"; mv aside image.png");
+    fs::rename(image("aside"), png);
+    EXPECT_EQ(optimize(png).reason, "smaller");
+    EXPECT_TRUE(testing::decodedWebPRGBA(image("image.webp")) == pixels);
 }
 
 TEST_F(ImageConversion, QuarantineAndOriginTravelWithTheImage) {

@@ -112,6 +112,15 @@ TEST_F(OptimizeImageAction, FailuresNameTheirStage) {
                                 {"stage", "metadata"},
                                 {"retryable", false}}));
     EXPECT_TRUE(exists(images() + "/untagged.webp"));
+
+    const std::string swapped = makePNG("swapped.png");
+    fs::remove(tools() + "/cwebp");
+    writeFile(tools() + "/cwebp",
+              "#!/bin/sh\ncd '" + images() +
+                  "' && mv swapped.png aside && : > swapped.png\nexit 1\n",
+              0755);
+    EXPECT_EQ(optimize(swapped).at("ok"), false);
+    EXPECT_EQ(rawAttribute(swapped, "user.xdg.origin.url"), std::nullopt);
 }
 
 TEST_F(OptimizeImageAction, EarlierCancellationStopsTheConversionOnceAndIsCleared) {
