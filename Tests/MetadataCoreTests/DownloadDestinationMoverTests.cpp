@@ -11,8 +11,12 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <grp.h>
 #include <optional>
+#include <span>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace brindle {
@@ -165,15 +169,39 @@ protected:
         source = shm->file("clip.mp4");
     }
 
+    // Room for attributes on ext4 is one 4 KiB block: the 10 KB attribute never fits, and the
+    // filler, which tmpfs lists first, leaves no room for the download's marks if copied first.
     void makeSource() const {
         writeFile(source, "bytes on tmpfs", 0640);
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-        testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
-        testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
-                                 std::string("bplist00\0\x01", 10));
+        for (const auto& [name, value] : attributes)
+            testing::setRawAttribute(source, name, value);
     }
 
+    // Root passes every permission check; a move that a read-only folder must stop runs as
+    // nobody in a child process then.
+    int asUnprivilegedUser(const std::function<int()>& call) const {
+        if (geteuid() != 0)
+            return call();
+        for (const std::string& path : {shm->path(), source, here.path()})
+            EXPECT_EQ(lchown(path.c_str(), 65534, 65534), 0) << path;
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 ? call()
+                                                                                         : 255);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    const std::vector<std::pair<std::string, std::string>> attributes = {
+        {"user.com.apple.quarantine", "0081;" + std::string(251, 'q')},
+        {"user.xdg.origin.url", "https://example.com/" + std::string(236, 'o')},
+        {"user.com.apple.metadata:kMDItemWhereFroms", std::string("bplist00\0\x01", 10)},
+        {"user.big", std::string(10240, 'b')},
+        {"user.zz-filler", std::string(3900, 'f')},
+    };
     TemporaryDirectory here{std::filesystem::current_path().string()};
     std::optional<TemporaryDirectory> shm;
     std::string source;
@@ -195,22 +223,42 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
-        EXPECT_EQ(testing::rawAttribute(destination, "user.xdg.origin.url"),
-                  "https://example.com/");
-        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
-                  std::string("bplist00\0\x01", 10));
+        for (const auto& [name, value] : std::span(attributes).first(3))
+            EXPECT_EQ(testing::rawAttribute(destination, name), value) << name;
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }
 }
 
-TEST_F(CrossFileSystemMoveTest, FileAppearingBeforeTheCopyIsInPlaceWins) {
-    makeSource();
-    writeFile(here.file("clip.mp4"), "appeared");
-    EXPECT_EQ(platform::moveItemWithoutReplacing(source, here.file("clip.mp4")), EEXIST);
-    EXPECT_EQ(readFile(here.file("clip.mp4")), "appeared");
-    EXPECT_EQ(readFile(source), "bytes on tmpfs");
-    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"}); // no copy left over
+// A file that appears before the copy is in place wins; a source that cannot be removed takes
+// its copy back out again, and an older file that the copy replaced comes back.
+TEST_F(CrossFileSystemMoveTest, FailedMovesLeaveBothFoldersAsTheyWere) {
+    const std::string destination = here.file("clip.mp4");
+    const struct {
+        bool existing, overwrite, readOnlySource;
+        int error;
+    } cases[] = {
+        {true, false, false, EEXIST}, {false, false, true, EACCES}, {true, true, true, EACCES}};
+    for (const auto& test : cases) {
+        makeSource();
+        std::filesystem::remove(destination);
+        if (test.existing)
+            writeFile(destination, "older");
+        chmod(shm->path().c_str(), test.readOnlySource ? 0555 : 0700);
+        EXPECT_EQ(asUnprivilegedUser([&] {
+                      return test.overwrite
+                                 ? platform::replaceItem(destination, source)
+                                 : platform::moveItemWithoutReplacing(source, destination);
+                  }),
+                  test.error);
+        chmod(shm->path().c_str(), 0700);
+        EXPECT_EQ(readFile(source), "bytes on tmpfs");
+        EXPECT_EQ(entries(here.path()), test.existing ? std::vector<std::string>{"clip.mp4"}
+                                                      : std::vector<std::string>{});
+        if (test.existing) {
+            EXPECT_EQ(readFile(destination), "older");
+        }
+    }
 }
 
 } // namespace
