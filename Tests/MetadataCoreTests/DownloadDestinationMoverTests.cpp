@@ -11,10 +11,8 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
-#include <functional>
 #include <grp.h>
 #include <optional>
-#include <span>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -170,18 +168,22 @@ protected:
     }
 
     // Room for attributes on ext4 is one 4 KiB block: the 10 KB attribute never fits, and the
-    // filler, which tmpfs lists first, leaves no room for the download's marks if copied first.
+    // filler, which tmpfs lists first, leaves no room for the quarantine if copied first.
     void makeSource() const {
         writeFile(source, "bytes on tmpfs", 0640);
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-        for (const auto& [name, value] : attributes)
-            testing::setRawAttribute(source, name, value);
+        testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
+        testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
+                                 std::string("bplist00\0\x01", 10));
+        testing::setRawAttribute(source, "user.com.apple.quarantine", quarantine);
+        testing::setRawAttribute(source, "user.big", std::string(10240, 'b'));
+        testing::setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
     }
 
     // Root passes every permission check; a move that a read-only folder must stop runs as
     // nobody in a child process then.
-    int asUnprivilegedUser(const std::function<int()>& call) const {
+    template <class Call> int asUnprivilegedUser(const Call& call) const {
         if (geteuid() != 0)
             return call();
         for (const std::string& path : {shm->path(), source, here.path()})
@@ -195,13 +197,7 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    const std::vector<std::pair<std::string, std::string>> attributes = {
-        {"user.com.apple.quarantine", "0081;" + std::string(251, 'q')},
-        {"user.xdg.origin.url", "https://example.com/" + std::string(236, 'o')},
-        {"user.com.apple.metadata:kMDItemWhereFroms", std::string("bplist00\0\x01", 10)},
-        {"user.big", std::string(10240, 'b')},
-        {"user.zz-filler", std::string(3900, 'f')},
-    };
+    const std::string quarantine = "0081;" + std::string(251, 'q');
     TemporaryDirectory here{std::filesystem::current_path().string()};
     std::optional<TemporaryDirectory> shm;
     std::string source;
@@ -223,8 +219,11 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
-        for (const auto& [name, value] : std::span(attributes).first(3))
-            EXPECT_EQ(testing::rawAttribute(destination, name), value) << name;
+        EXPECT_EQ(testing::rawAttribute(destination, "user.xdg.origin.url"),
+                  "https://example.com/");
+        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
+                  std::string("bplist00\0\x01", 10));
+        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.quarantine"), quarantine);
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }
@@ -235,10 +234,9 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
 TEST_F(CrossFileSystemMoveTest, FailedMovesLeaveBothFoldersAsTheyWere) {
     const std::string destination = here.file("clip.mp4");
     for (const auto& [overwrite, error] :
-         {std::pair{false, EEXIST}, {false, EACCES}, {true, EACCES}}) {
+         {std::pair{false, EACCES}, {false, EEXIST}, {true, EACCES}}) {
         const bool existing = overwrite || error == EEXIST;
         makeSource();
-        std::filesystem::remove(destination);
         if (existing)
             writeFile(destination, "older");
         chmod(shm->path().c_str(), error == EACCES ? 0555 : 0700);
