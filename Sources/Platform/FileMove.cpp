@@ -1,9 +1,12 @@
 #include "Platform/FileMove.h"
 
+#include "Platform/AttributeCopy.h"
 #include "Platform/ExtendedAttributes.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/Path.h"
 
+#include <algorithm>
+#include <array>
 #include <cerrno>
 #include <fcntl.h>
 #include <random>
@@ -77,30 +80,45 @@ bool isUserAttribute(std::string_view name) {
     return name.starts_with("user.");
 }
 
-// The user's attributes travel with the file. A destination without user attributes (FAT
-// sticks) cannot keep them, and that must not stop the move; attributes of the system's own
-// namespaces follow the destination's policy and are copied only where it allows.
+// Where a download came from matters most once the destination runs out of room for attributes
+// (ext4 gives all of a file's attributes one block): those attributes are copied first.
+std::vector<std::string> attributesInCopyOrder(const std::string& list) {
+    static constexpr std::array<std::string_view, 2> downloadMarks = {"com.apple.quarantine",
+                                                                      "com.apple.provenance"};
+    std::vector<std::string> stored;
+    for (size_t start = 0; start < list.size(); start += stored.back().size() + 1)
+        stored.emplace_back(list.c_str() + start);
+    std::vector<std::string> ordered;
+    for (std::string& name : carriedAttributeNames(downloadMarks)) {
+        if (std::ranges::find(stored, name) != stored.end())
+            ordered.push_back(std::move(name));
+    }
+    for (std::string& name : stored) {
+        if (std::ranges::find(ordered, name) == ordered.end())
+            ordered.push_back(std::move(name));
+    }
+    return ordered;
+}
+
+// The user's attributes travel with the file as far as the destination can hold them. One
+// without user attributes at all (FAT sticks), or without room for one more, must not stop the
+// move; attributes of the system's own namespaces follow the destination's policy and are
+// copied only where it allows.
 int copyAttributes(int from, int to) {
     const AttributeRead<std::string> names = readStoredAttributeNames(from);
     if (names.error == ENOTSUP)
         return 0;
     if (names.error != 0)
         return names.error;
-    const std::string list = names.value.value_or("");
-    for (size_t start = 0; start < list.size();) {
-        const std::string name = list.c_str() + start;
-        start += name.size() + 1;
+    for (const std::string& name : attributesInCopyOrder(names.value.value_or(""))) {
         const AttributeRead<std::string> value = readStoredAttribute(from, name);
         if (value.error != 0)
             return value.error;
-        if (!value.value)
+        if (!value.value || setStoredAttribute(to, name, *value.value) == 0)
             continue;
-        if (setStoredAttribute(to, name, *value.value) == 0)
+        if (!isUserAttribute(name) || errno == ENOSPC || errno == E2BIG)
             continue;
-        if (errno == ENOTSUP && isUserAttribute(name))
-            return 0;
-        if (isUserAttribute(name))
-            return errno;
+        return errno == ENOTSUP ? 0 : errno;
     }
     return 0;
 }
@@ -146,13 +164,59 @@ TemporaryFile createHiddenTemporaryFile(int directory) {
     return {{}, -1, EEXIST};
 }
 
-// Removes the source only while its path still names the file that was copied.
-void removeCopiedSource(const std::string& source, const struct stat& copied) {
+bool isFile(int directory, const char* name, const struct stat& file) {
     struct stat current {};
-    if (lstat(source.c_str(), &current) != 0)
+    return fstatat(directory, name, &current, AT_SYMLINK_NOFOLLOW) == 0 &&
+           current.st_dev == file.st_dev && current.st_ino == file.st_ino;
+}
+
+int exchange(int directory, const char* first, const char* second) {
+    return renameat2(directory, first, directory, second, RENAME_EXCHANGE) == 0 ? 0 : errno;
+}
+
+// Puts the finished copy under its name. A file that it replaces is swapped out to the copy's
+// hidden name instead of being deleted, so that it can come back while the move may still fail;
+// `displaced` tells whether that happened.
+int placeCopy(int directory, const char* hidden, const char* name, Placement placement,
+              bool& displaced) {
+    displaced = false;
+    if (placement == Placement::keepExisting)
+        return renameWithoutReplacing(directory, hidden, directory, name);
+    const int error = exchange(directory, hidden, name);
+    displaced = error == 0;
+    // ENOENT: nothing there to swap with any more. EINVAL: a file system that cannot swap,
+    // where the replaced file is gone for good.
+    if (error != ENOENT && error != EINVAL)
+        return error;
+    return renameat(directory, hidden, directory, name) == 0 ? 0 : errno;
+}
+
+// Takes a placed copy out of the destination folder again. By now the name may hold a file that
+// someone else saved there: only the copy itself is ever deleted, anything else goes back.
+void withdrawCopy(int directory, const char* hidden, const char* name, const struct stat& copy,
+                  bool displaced) {
+    const auto swapBack = [&] {
+        return displaced ? exchange(directory, hidden, name)
+                         : renameWithoutReplacing(directory, name, directory, hidden);
+    };
+    if (!isFile(directory, name, copy) || swapBack() != 0)
         return;
-    if (current.st_dev == copied.st_dev && current.st_ino == copied.st_ino)
-        unlink(source.c_str());
+    if (isFile(directory, hidden, copy))
+        unlinkat(directory, hidden, 0);
+    else if (displaced)
+        exchange(directory, hidden, name);
+    else
+        renameWithoutReplacing(directory, hidden, directory, name);
+}
+
+// Removes the source only while its path still names the file that was copied: one that went or
+// was replaced meanwhile is not this move's to remove. Returns 0 or the errno of the removal.
+int removeCopiedSource(const std::string& source, const struct stat& copied) {
+    struct stat current {};
+    if (lstat(source.c_str(), &current) != 0 || current.st_dev != copied.st_dev ||
+        current.st_ino != copied.st_ino)
+        return 0;
+    return unlink(source.c_str()) == 0 || errno == ENOENT ? 0 : errno;
 }
 
 int copyAcrossFileSystems(const std::string& source, const std::string& destination,
@@ -175,19 +239,30 @@ int copyAcrossFileSystems(const std::string& source, const std::string& destinat
     TemporaryFile temporary = createHiddenTemporaryFile(directory.get());
     if (temporary.error != 0)
         return temporary.error;
+    const char* hidden = temporary.name.c_str();
     FileDescriptor to(temporary.descriptor);
+    struct stat copy {};
     int error = copyFile(from.get(), status, to.get());
+    if (error == 0 && fstat(to.get(), &copy) != 0)
+        error = errno;
     if (error == 0)
         error = to.close();
+    bool displaced = false;
     if (error == 0)
-        error = place(directory.get(), temporary.name.c_str(), directory.get(), name.c_str(),
-                      placement);
+        error = placeCopy(directory.get(), hidden, name.c_str(), placement, displaced);
     if (error != 0) {
-        unlinkat(directory.get(), temporary.name.c_str(), 0);
+        unlinkat(directory.get(), hidden, 0);
         return error;
     }
     fsync(directory.get());
-    removeCopiedSource(source, status);
+    // A source that stays where it was (its folder is read-only, say) makes the move a copy the
+    // user did not ask for; the move fails instead and leaves both folders as they were.
+    if (const int removal = removeCopiedSource(source, status)) {
+        withdrawCopy(directory.get(), hidden, name.c_str(), copy, displaced);
+        return removal;
+    }
+    if (displaced)
+        unlinkat(directory.get(), hidden, 0);
     return 0;
 }
 

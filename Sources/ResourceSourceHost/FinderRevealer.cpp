@@ -12,10 +12,12 @@ FinderRevealResult FinderRevealer::revealFile(const std::string& path) const {
     if (!isUsableRequestPath(path))
         throw FinderRevealError::invalidPath();
 
-    // Lexical only: ".." steps back over the name as written, links are not resolved.
+    // Lexical only: ".." steps back over the name as written, links are not resolved. Whether
+    // there is a file to show is judged through a link, though: a dangling one shows nothing,
+    // and one to a folder would open the folder instead of selecting a file.
     const std::string standardized = platform::standardizedPath(path);
     struct stat status {};
-    if (lstat(standardized.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+    if (stat(standardized.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
         return FinderRevealResult::missing();
 
     platform::showItemsInFileManager(standardized);

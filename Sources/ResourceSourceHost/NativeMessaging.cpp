@@ -1,5 +1,6 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 
+#include "Platform/Text.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <boost/json/parse.hpp>
@@ -17,6 +18,26 @@ namespace {
 // Requests are flat; anything nested deeper than this is refused with the parser's own message
 // instead of being allowed to exhaust the stack when the value is later destroyed.
 constexpr unsigned maximumNestingDepth = 64;
+
+// Chrome drops a reply that is not UTF-8, and the serializer copies the bytes of a text as they
+// are (a path from the environment or the disk need not be UTF-8). JSON's own syntax is ASCII and
+// its escapes replace ASCII only, so mending the serialized reply byte for byte is the same as
+// mending each text in it: an undecodable byte becomes U+FFFD.
+std::string replacingInvalidUTF8(std::string serialized) {
+    if (platform::isValidUTF8(serialized))
+        return serialized;
+    std::string mended;
+    mended.reserve(serialized.size() + serialized.size() / 2);
+    for (size_t offset = 0; offset < serialized.size();) {
+        const platform::DecodedScalar scalar = platform::decodeScalar(serialized, offset);
+        if (scalar.isUndecodable())
+            mended += "\uFFFD";
+        else
+            mended.append(serialized, offset, scalar.length);
+        offset += scalar.length;
+    }
+    return mended;
+}
 
 } // namespace
 
@@ -67,7 +88,7 @@ std::optional<boost::json::object> readMessage(int fd) {
 }
 
 void writeMessage(const boost::json::object& message, int fd) {
-    const std::string body = boost::json::serialize(message);
+    const std::string body = replacingInvalidUTF8(boost::json::serialize(message));
     if (body.size() > static_cast<size_t>(maximumMessageSize))
         throw ProtocolError::invalidMessageSize();
 

@@ -11,8 +11,10 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <filesystem>
+#include <grp.h>
 #include <optional>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace brindle {
@@ -165,6 +167,8 @@ protected:
         source = shm->file("clip.mp4");
     }
 
+    // Room for attributes on ext4 is one 4 KiB block: the 10 KB attribute never fits, and the
+    // filler, which tmpfs lists first, leaves no room for the quarantine if copied first.
     void makeSource() const {
         writeFile(source, "bytes on tmpfs", 0640);
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
@@ -172,8 +176,28 @@ protected:
         testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
         testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
                                  std::string("bplist00\0\x01", 10));
+        testing::setRawAttribute(source, "user.com.apple.quarantine", quarantine);
+        testing::setRawAttribute(source, "user.big", std::string(10240, 'b'));
+        testing::setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
     }
 
+    // Root passes every permission check; a move that a read-only folder must stop runs as
+    // nobody in a child process then.
+    template <class Call> int asUnprivilegedUser(const Call& call) const {
+        if (geteuid() != 0)
+            return call();
+        for (const std::string& path : {shm->path(), source, here.path()})
+            EXPECT_EQ(lchown(path.c_str(), 65534, 65534), 0) << path;
+        const pid_t child = fork();
+        if (child == 0)
+            _exit(setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0 ? call()
+                                                                                         : 255);
+        int status = 0;
+        waitpid(child, &status, 0);
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    const std::string quarantine = "0081;" + std::string(251, 'q');
     TemporaryDirectory here{std::filesystem::current_path().string()};
     std::optional<TemporaryDirectory> shm;
     std::string source;
@@ -199,18 +223,34 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
                   "https://example.com/");
         EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
                   std::string("bplist00\0\x01", 10));
+        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.quarantine"), quarantine);
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }
 }
 
-TEST_F(CrossFileSystemMoveTest, FileAppearingBeforeTheCopyIsInPlaceWins) {
-    makeSource();
-    writeFile(here.file("clip.mp4"), "appeared");
-    EXPECT_EQ(platform::moveItemWithoutReplacing(source, here.file("clip.mp4")), EEXIST);
-    EXPECT_EQ(readFile(here.file("clip.mp4")), "appeared");
-    EXPECT_EQ(readFile(source), "bytes on tmpfs");
-    EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"}); // no copy left over
+// A file that appears before the copy is in place wins; a source that cannot be removed (its
+// folder is read-only) takes its copy back out, and an older file that the copy replaced returns.
+TEST_F(CrossFileSystemMoveTest, FailedMovesLeaveBothFoldersAsTheyWere) {
+    const std::string destination = here.file("clip.mp4");
+    for (const auto& [overwrite, error] :
+         {std::pair{false, EACCES}, {false, EEXIST}, {true, EACCES}}) {
+        const bool existing = overwrite || error == EEXIST;
+        makeSource();
+        if (existing)
+            writeFile(destination, "older");
+        chmod(shm->path().c_str(), error == EACCES ? 0555 : 0700);
+        EXPECT_EQ(asUnprivilegedUser([&] {
+                      return overwrite ? platform::replaceItem(destination, source)
+                                       : platform::moveItemWithoutReplacing(source, destination);
+                  }),
+                  error);
+        chmod(shm->path().c_str(), 0700);
+        EXPECT_EQ(readFile(source), "bytes on tmpfs");
+        EXPECT_EQ(entries(here.path()).size(), existing ? 1u : 0u); // no copy left over
+        EXPECT_EQ(exists(destination) ? readFile(destination) : "none",
+                  existing ? "older" : "none");
+    }
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // The host's channel, driven through real pipes and files against the built binary.
 
 #include "Support/HostProcess.h"
+#include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 namespace brindle::testing {
 namespace {
@@ -95,18 +98,26 @@ TEST(Framing, ClosedStandardOutputEndsQuietly) {
 }
 
 TEST(Framing, SeveralRequestsAreAnsweredInOrder) {
+    // The marker folder's path is not UTF-8, and the last request's error text carries it.
+    TemporaryDirectory root;
+    writeFile(root.file("file\xff"), "");
+    setenv("BRINDLE_IMAGE_CANCEL_DIR", root.file("file\xff/markers").c_str(), 1);
     const auto answered = exchange({
         {{"action", "ping"}},
         {{"action", "unknown"}, {"requestId", "second"}},
         {{"requestId", "third"}},
         {{"action", "ping"}, {"requestId", "fourth"}},
+        {{"action", "cancelImageOptimization"}, {"requestId", "fifth"}},
     });
-    ASSERT_EQ(answered.size(), 4u);
+    unsetenv("BRINDLE_IMAGE_CANCEL_DIR");
+    ASSERT_EQ(answered.size(), 5u);
     EXPECT_EQ(answered[0].at("ok"), true);
     EXPECT_EQ(answered[1].at("requestId"), "second");
     EXPECT_EQ(answered[2].at("requestId"), "third");
     EXPECT_EQ(answered[2].at("error"), "缺少字段：action");
     EXPECT_EQ(answered[3].at("version"), "0.8.13");
+    EXPECT_NE(answered[4].at("error").as_string().find(root.file("file\uFFFD”")),
+              std::string::npos);
 }
 
 } // namespace

@@ -114,6 +114,10 @@ TEST(RevealFile, FileManagerIsShownTheStandardisedFileAsAPercentEncodedURI) {
     const std::string odd = files.file("Saved images/图 1 ü%#?;~.png");
     writeFile(odd, "png");
     writeFile(files.file("a.txt"), "a");
+    // Existence and folder-ness are judged through links; a link is shown as itself.
+    ASSERT_EQ(symlink("a.txt", files.file("file-link").c_str()), 0);
+    ASSERT_EQ(symlink("gone", files.file("dangling-link").c_str()), 0);
+    ASSERT_EQ(symlink("Saved images", files.file("folder-link").c_str()), 0);
     PrivateSessionBus bus(true);
 
     const auto replies = bus.exchange({
@@ -125,16 +129,20 @@ TEST(RevealFile, FileManagerIsShownTheStandardisedFileAsAPercentEncodedURI) {
         reveal(files.path() + "/"),
         // ".." is lexical: it steps back over "a.txt" even though that is a file.
         reveal(files.file("a.txt/..")),
+        reveal(files.file("dangling-link")),
+        reveal(files.file("folder-link")),
+        reveal(files.file("file-link")),
     });
-    EXPECT_EQ(replies,
-              (Replies{revealed(odd), revealed(files.file("a.txt")), revealed(files.file("a.txt")),
-                       missing, missing, missing, missing}));
+    EXPECT_EQ(replies, (Replies{revealed(odd), revealed(files.file("a.txt")),
+                                revealed(files.file("a.txt")), missing, missing, missing, missing,
+                                missing, missing, revealed(files.file("file-link"))}));
     const std::string plain = "file://" + files.file("a.txt");
     EXPECT_EQ(bus.shownURIs(), (std::vector<boost::json::array>{
                                    {"file://" + files.path() +
                                     "/Saved%20images/%E5%9B%BE%201%20%C3%BC%25%23%3F%3B~.png"},
                                    {plain},
                                    {plain},
+                                   {"file://" + files.file("file-link")},
                                }));
 }
 
