@@ -3,12 +3,10 @@
 #include "MetadataCore/DownloadDestinationMoverError.h"
 #include "MetadataCore/RequestPath.h"
 #include "Platform/FileMove.h"
+#include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Path.h"
 #include "Platform/SystemError.h"
-
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brindle {
 
@@ -21,9 +19,8 @@ std::string validatedSource(const std::string& path) {
     if (!isUsableRequestPath(path))
         throw Error::invalidSource();
     std::string standardized = platform::standardizedPath(path);
-    struct stat status {};
-    if (lstat(standardized.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != geteuid())
+    const auto status = platform::fileStatusAtPath(standardized);
+    if (!status || !status->isOwnRegularFile())
         throw Error::invalidSource();
     if (platform::lastPathComponent(standardized).empty())
         throw Error::invalidSource();
@@ -34,10 +31,8 @@ std::string validatedDirectory(const std::string& path) {
     if (!isUsableRequestPath(path))
         throw Error::invalidDestinationDirectory();
     std::string standardized = platform::standardizedPath(path);
-    struct stat status {};
-    if (lstat(standardized.c_str(), &status) != 0 || !S_ISDIR(status.st_mode))
-        throw Error::invalidDestinationDirectory();
-    if (access(standardized.c_str(), W_OK) != 0)
+    const auto status = platform::fileStatusAtPath(standardized);
+    if (!status || !status->isDirectory() || !platform::isWritableDirectory(standardized))
         throw Error::invalidDestinationDirectory();
     return standardized;
 }
@@ -52,14 +47,17 @@ const std::string& validatedFilename(const std::string& name) {
     return name;
 }
 
+[[noreturn]] void throwMoveFailed(const std::error_code& error) {
+    throw Error::moveFailed(platform::errnoDescription(error.value()));
+}
+
 // Only a regular file of the user's own is ever replaced.
 void replaceExistingItem(const std::string& destination, const std::string& source) {
-    struct stat status {};
-    if (lstat(destination.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != geteuid())
+    const auto status = platform::fileStatusAtPath(destination);
+    if (!status || !status->isOwnRegularFile())
         throw Error::invalidDestinationDirectory();
-    if (const int error = platform::replaceItem(destination, source))
-        throw Error::moveFailed(platform::errnoDescription(error));
+    if (const platform::Result<> replaced = platform::replaceItem(source, destination); !replaced)
+        throwMoveFailed(replaced.error());
 }
 
 DownloadDestinationMoveResult
@@ -86,21 +84,20 @@ DownloadDestinationMover::move(const std::string& path, const std::string& toDir
 
     // Linux has no file coordinator; the no-replace rename is what keeps a file that appears
     // at the destination meanwhile from being lost.
-    struct stat existing {};
-    if (lstat(destination.c_str(), &existing) == 0)
+    if (platform::fileStatusAtPath(destination))
         return resolveExisting(source, destination, overwriteExisting);
-    const int error = platform::moveItemWithoutReplacing(source, destination);
-    if (error == 0)
+    const platform::Result<> moved = platform::moveItemWithoutReplacing(source, destination);
+    if (moved)
         return {destination, true, false};
-    if (error == EEXIST)
+    if (moved.error() == std::errc::file_exists)
         return resolveExisting(source, destination, overwriteExisting);
-    throw Error::moveFailed(platform::errnoDescription(error));
+    throwMoveFailed(moved.error());
 }
 
 void DownloadDestinationMover::discard(const std::string& path) const {
     const std::string source = validatedSource(path);
-    if (unlink(source.c_str()) != 0)
-        throw Error::moveFailed(platform::errnoDescription(errno));
+    if (const platform::Result<> removed = platform::removeFile(source); !removed)
+        throwMoveFailed(removed.error());
 }
 
 } // namespace brindle

@@ -1,8 +1,8 @@
 #include "MetadataCore/ImageOptimizerSteps.h"
 
+#include "Platform/FileContents.h"
+
 #include <algorithm>
-#include <unistd.h>
-#include <vector>
 
 namespace brindle::imageOptimization {
 namespace {
@@ -25,20 +25,6 @@ bool hasNoLength(std::uint8_t marker) {
     return marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7);
 }
 
-std::vector<std::uint8_t> readHead(int descriptor, std::size_t length) {
-    std::vector<std::uint8_t> bytes(length);
-    std::size_t filled = 0;
-    while (filled < length) {
-        const ssize_t count =
-            pread(descriptor, bytes.data() + filled, length - filled, static_cast<off_t>(filled));
-        if (count <= 0)
-            break;
-        filled += static_cast<std::size_t>(count);
-    }
-    bytes.resize(filled);
-    return bytes;
-}
-
 } // namespace
 
 InputKind inputKind(int descriptor, std::int64_t fileSize) {
@@ -46,7 +32,10 @@ InputKind inputKind(int descriptor, std::int64_t fileSize) {
         return InputKind::unsupported;
     const auto length =
         std::min<std::size_t>(static_cast<std::size_t>(fileSize), classificationLimit);
-    const std::vector<std::uint8_t> bytes = readHead(descriptor, length);
+    const platform::Result<std::string> head = platform::readHead(descriptor, length);
+    if (!head)
+        return InputKind::unsupported;
+    const Bytes bytes(reinterpret_cast<const std::uint8_t*>(head->data()), head->size());
     if (bytes.size() < minimumImageBytes)
         return InputKind::unsupported;
     if (isSupportedStaticPNG(bytes))

@@ -11,12 +11,9 @@
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 namespace brindle {
@@ -77,22 +74,20 @@ public:
 
     const std::string& path() const { return path_; }
     void recordOutput() {
-        struct stat status {};
-        if (lstat(path_.c_str(), &status) == 0)
-            output_ = status;
+        if (const auto status = platform::fileStatusAtPath(path_))
+            output_ = status->identity;
     }
     void exchangeAttempted() { exchangeAttempted_ = true; }
     void succeeded() { succeeded_ = true; }
 
 private:
     bool holdsOutput() const {
-        struct stat status {};
-        return output_ && lstat(path_.c_str(), &status) == 0 && status.st_dev == output_->st_dev &&
-               status.st_ino == output_->st_ino;
+        const auto status = platform::fileStatusAtPath(path_);
+        return output_ && status && status->identity == *output_;
     }
 
     std::string path_;
-    std::optional<struct stat> output_;
+    std::optional<platform::FileIdentity> output_;
     bool exchangeAttempted_ = false;
     bool succeeded_ = false;
 };
@@ -123,28 +118,25 @@ std::optional<bool> runEncoder(const std::string& encoder, int input, const std:
 
 } // namespace
 
-platform::FileDescriptor imageOptimization::openValidatedTarget(const std::string& path) {
+platform::OpenedFile imageOptimization::openValidatedTarget(const std::string& path) {
     if (!isUsableRequestPath(path))
         throw ImageOptimizerError::invalidPath();
-    platform::FileDescriptor file(
-        open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!file.isOpen())
-        throw ImageOptimizerError::targetUnavailable(errno);
-    struct stat status {};
-    if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid())
-        throw ImageOptimizerError::invalidPath();
-    return file;
+    auto file = platform::openRegularFile(path);
+    if (file)
+        return std::move(*file);
+    if (file.error().category() == std::generic_category())
+        throw ImageOptimizerError::targetUnavailable(file.error().value());
+    throw ImageOptimizerError::invalidPath();
 }
 
 ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
                                                  const std::function<bool()>& isCancelled) const {
     if (cancellationRequested(isCancelled))
         throw ImageOptimizerError::cancelled();
-    const platform::FileDescriptor input = openValidatedTarget(path);
-    struct stat openedStatus {};
-    if (fstat(input.get(), &openedStatus) != 0)
-        throw ImageOptimizerError::invalidPath();
-    const std::int64_t originalBytes = openedStatus.st_size;
+    const platform::OpenedFile opened = openValidatedTarget(path);
+    const platform::FileDescriptor& input = opened.descriptor;
+    const platform::FileStatus& openedStatus = opened.status;
+    const std::int64_t originalBytes = openedStatus.size;
     // The caller goes on to tag the file at the path, which must then still be the one judged.
     const auto leftAlone = [&](std::string reason, std::int64_t outputBytes) {
         validateTargetIdentity(path, openedStatus);

@@ -3,13 +3,13 @@
 // The steps of one lossless WebP conversion, shared by the optimiser's own source files. Other
 // callers use `ImageOptimizer::optimize`.
 
-#include "Platform/FileDescriptor.h"
+#include "Platform/FileStatus.h"
+#include "Platform/OpenedFile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
-#include <sys/stat.h>
 
 namespace brindle::imageOptimization {
 
@@ -19,7 +19,7 @@ inline constexpr std::size_t classificationLimit = 1 << 20;
 enum class InputKind { convertible, lossySource, unsupported };
 
 /// Opens an absolute path to a regular file of the current user, never through a link.
-platform::FileDescriptor openValidatedTarget(const std::string& path);
+platform::OpenedFile openValidatedTarget(const std::string& path);
 
 InputKind inputKind(int descriptor, std::int64_t fileSize);
 bool isSupportedStaticPNG(std::span<const std::uint8_t> bytes);
@@ -31,17 +31,17 @@ void clearHiddenFlag(const std::string& path);
 void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path);
 /// Gives the output the input's permission bits, so converting never widens who may read it.
 /// Comes after the attribute copies, which a read-only mode would refuse.
-void applyPermissions(const std::string& path, const struct stat& openedStatus);
+void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus);
 
-void validateTargetIdentity(const std::string& path, const struct stat& openedStatus);
-bool displacedFileMatches(const std::string& path, const struct stat& openedStatus);
+void validateTargetIdentity(const std::string& path, const platform::FileStatus& openedStatus);
+bool displacedFileMatches(const std::string& path, const platform::FileStatus& openedStatus);
 
 void exchangeInPlace(const std::string& temporaryPath, const std::string& targetPath,
-                     const struct stat& openedStatus);
+                     const platform::FileStatus& openedStatus);
 /// Exchanges, then gives the WebP content its own name: "name.webp", else "name (1).webp" and so
 /// on. Returns that path.
 std::string exchangeAndRename(const std::string& temporaryPath, const std::string& targetPath,
-                              const struct stat& openedStatus);
+                              const platform::FileStatus& openedStatus);
 /// Swaps the two paths back, ignoring failure.
 void rollbackExchange(const std::string& temporaryPath, const std::string& targetPath);
 

@@ -2,63 +2,57 @@
 #include "MetadataCore/ImageOptimizerSteps.h"
 
 #include "Platform/AttributeCopy.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/FileContents.h"
 #include "Platform/FileReplacement.h"
-
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
+#include "Platform/FileSystem.h"
 
 namespace brindle::imageOptimization {
 namespace {
 
-constexpr off_t minimumWebPBytes = 13;
+constexpr std::int64_t minimumWebPBytes = 13;
+constexpr std::size_t webPHeaderBytes = 12;
 
-bool isUsersRegularFile(const struct stat& status) {
-    return S_ISREG(status.st_mode) && status.st_uid == geteuid();
+// The output is ours alone until it is exchanged; anything else found at its name is refused.
+platform::OpenedFile openOutput(const std::string& path) {
+    auto output = platform::openRegularFile(path);
+    if (!output)
+        throw ImageOptimizerError::invalidPath();
+    return std::move(*output);
 }
 
 } // namespace
 
 std::int64_t validateWebPOutput(const std::string& path) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0 || !isUsersRegularFile(status) ||
-        status.st_size < minimumWebPBytes)
+    const platform::OpenedFile output = openOutput(path);
+    if (output.status.size < minimumWebPBytes)
         throw ImageOptimizerError::invalidPath();
-    const platform::FileDescriptor file(
-        open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    if (!file.isOpen())
-        throw ImageOptimizerError::invalidPath();
-    char header[12];
-    if (pread(file.get(), header, sizeof header, 0) != static_cast<ssize_t>(sizeof header))
+    const auto header = platform::readHead(output.descriptor.get(), webPHeaderBytes);
+    if (!header || header->size() != webPHeaderBytes)
         throw ImageOptimizerError::invalidPath();
     // The RIFF length field is left to the decoders; the container's magic is what counts.
-    if (std::memcmp(header, "RIFF", 4) != 0 || std::memcmp(header + 8, "WEBP", 4) != 0)
+    if (!header->starts_with("RIFF") || header->substr(8, 4) != "WEBP")
         throw ImageOptimizerError::invalidPath();
-    return status.st_size;
+    return output.status.size;
 }
 
 void clearHiddenFlag(const std::string& path) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0 || !isUsersRegularFile(status))
+    const auto status = platform::fileStatusAtPath(path);
+    if (!status || !status->isOwnRegularFile())
         throw ImageOptimizerError::invalidPath();
-    if (const int error = platform::clearHiddenFileFlag(path))
-        throw ImageOptimizerError::replacementFailed(error);
+    if (const platform::Result<> cleared = platform::clearHiddenFileFlag(path); !cleared)
+        throw ImageOptimizerError::replacementFailed(cleared.error().value());
 }
 
-void applyPermissions(const std::string& path, const struct stat& openedStatus) {
-    const platform::FileDescriptor file(
-        open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK));
-    struct stat status {};
-    if (!file.isOpen() || fstat(file.get(), &status) != 0 || !isUsersRegularFile(status))
-        throw ImageOptimizerError::invalidPath();
-    if (fchmod(file.get(), openedStatus.st_mode & ACCESSPERMS) != 0)
-        throw ImageOptimizerError::replacementFailed(errno);
+void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus) {
+    const platform::OpenedFile output = openOutput(path);
+    const platform::Result<> changed =
+        platform::setPermissions(output.descriptor.get(), openedStatus.permissions & 0777);
+    if (!changed)
+        throw ImageOptimizerError::replacementFailed(changed.error().value());
 }
 
 void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path) {
-    if (platform::copyAttribute(name, descriptor, path) == platform::AttributeCopyResult::failed)
+    if (!platform::copyAttribute(name, descriptor, path))
         throw ImageOptimizerError::invalidPath();
 }
 

@@ -5,7 +5,6 @@
 #include "Platform/PathExtension.h"
 
 #include <cerrno>
-#include <unistd.h>
 
 namespace brindle::imageOptimization {
 namespace {
@@ -18,18 +17,12 @@ std::string candidateName(const std::string& base, int attempt) {
     return base + " (" + std::to_string(attempt) + ").webp";
 }
 
-// Same device, inode, size and modification time (to the nanosecond): the same file, unchanged.
-bool hasSameIdentity(const struct stat& current, const struct stat& opened) {
-    return current.st_dev == opened.st_dev && current.st_ino == opened.st_ino &&
-           current.st_size == opened.st_size && current.st_mtim.tv_sec == opened.st_mtim.tv_sec &&
-           current.st_mtim.tv_nsec == opened.st_mtim.tv_nsec;
-}
-
 // Swaps, then makes sure the file that left the target path is the one that was converted.
 void exchangeVerified(const std::string& temporaryPath, const std::string& targetPath,
-                      const struct stat& openedStatus) {
-    if (const int error = platform::exchangePaths(temporaryPath, targetPath))
-        throw ImageOptimizerError::replacementFailed(error);
+                      const platform::FileStatus& openedStatus) {
+    if (const platform::Result<> exchanged = platform::exchangePaths(temporaryPath, targetPath);
+        !exchanged)
+        throw ImageOptimizerError::replacementFailed(exchanged.error().value());
     if (!displacedFileMatches(temporaryPath, openedStatus)) {
         rollbackExchange(temporaryPath, targetPath);
         throw ImageOptimizerError::targetChanged();
@@ -38,35 +31,34 @@ void exchangeVerified(const std::string& temporaryPath, const std::string& targe
 
 } // namespace
 
-void validateTargetIdentity(const std::string& path, const struct stat& openedStatus) {
-    struct stat status {};
-    if (lstat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode) ||
-        status.st_uid != geteuid() || !hasSameIdentity(status, openedStatus))
+void validateTargetIdentity(const std::string& path, const platform::FileStatus& openedStatus) {
+    const auto status = platform::fileStatusAtPath(path);
+    if (!status || !status->isOwnRegularFile() || !status->isUnchangedFrom(openedStatus))
         throw ImageOptimizerError::targetChanged();
 }
 
-bool displacedFileMatches(const std::string& path, const struct stat& openedStatus) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0 && hasSameIdentity(status, openedStatus);
+bool displacedFileMatches(const std::string& path, const platform::FileStatus& openedStatus) {
+    const auto status = platform::fileStatusAtPath(path);
+    return status && status->isUnchangedFrom(openedStatus);
 }
 
 void exchangeInPlace(const std::string& temporaryPath, const std::string& targetPath,
-                     const struct stat& openedStatus) {
+                     const platform::FileStatus& openedStatus) {
     exchangeVerified(temporaryPath, targetPath, openedStatus);
 }
 
 std::string exchangeAndRename(const std::string& temporaryPath, const std::string& targetPath,
-                              const struct stat& openedStatus) {
+                              const platform::FileStatus& openedStatus) {
     exchangeVerified(temporaryPath, targetPath, openedStatus);
     const std::string base = platform::deletingPathExtension(targetPath);
     for (int attempt = 0; attempt < renameAttempts; ++attempt) {
         const std::string candidate = candidateName(base, attempt);
-        const int error = platform::renameExclusively(targetPath, candidate);
-        if (error == 0)
+        const platform::Result<> renamed = platform::renameExclusively(targetPath, candidate);
+        if (renamed)
             return candidate;
-        if (error != EEXIST) {
+        if (renamed.error() != std::errc::file_exists) {
             rollbackExchange(temporaryPath, targetPath);
-            throw ImageOptimizerError::replacementFailed(error);
+            throw ImageOptimizerError::replacementFailed(renamed.error().value());
         }
     }
     rollbackExchange(temporaryPath, targetPath);
@@ -74,7 +66,8 @@ std::string exchangeAndRename(const std::string& temporaryPath, const std::strin
 }
 
 void rollbackExchange(const std::string& temporaryPath, const std::string& targetPath) {
-    platform::exchangePaths(temporaryPath, targetPath);
+    [[maybe_unused]] const platform::Result<> ignored =
+        platform::exchangePaths(temporaryPath, targetPath);
 }
 
 } // namespace brindle::imageOptimization

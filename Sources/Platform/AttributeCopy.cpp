@@ -16,18 +16,18 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
     return names;
 }
 
-AttributeCopyResult copyAttribute(const std::string& name, int sourceDescriptor,
-                                  const std::string& destinationPath) {
+Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+                           const std::string& destinationPath) {
     // One read: a value that grows or goes while it is read is not copied at all.
     const AttributeRead<std::string> read = readStoredAttribute(sourceDescriptor, name, 1);
     if (read.error == ENOTSUP || (read.error == 0 && !read.value))
-        return AttributeCopyResult::absent;
+        return false;
     if (read.error != 0)
-        return AttributeCopyResult::failed;
+        return failure<bool>(errnoCode(read.error));
     if (lsetxattr(destinationPath.c_str(), name.c_str(), read.value->data(), read.value->size(),
                   0) != 0)
-        return AttributeCopyResult::failed;
-    return AttributeCopyResult::copied;
+        return failure<bool>(lastErrnoCode());
+    return true;
 }
 
 } // namespace brindle::platform

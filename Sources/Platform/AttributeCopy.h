@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/Result.h"
+
 #include <span>
 #include <string>
 #include <string_view>
@@ -13,13 +15,11 @@ namespace brindle::platform {
 /// origin and referrer; those travel along with them.
 std::vector<std::string> carriedAttributeNames(std::span<const std::string_view> macOSNames);
 
-enum class AttributeCopyResult { copied, absent, failed };
-
 /// Copies the extended attribute `name` from the open file `sourceDescriptor` to the file at
-/// `destinationPath` (a link there is not followed). An attribute that the source lacks, or
-/// that its file system cannot hold at all, is `absent`; a value that changes between reading
-/// its size and its bytes, or that cannot be written, is `failed`.
-AttributeCopyResult copyAttribute(const std::string& name, int sourceDescriptor,
-                                  const std::string& destinationPath);
+/// `destinationPath` (a link there is not followed): true when it was copied, false when the
+/// source has no such attribute or its file system cannot hold any. A value that changes between
+/// reading its size and its bytes, or that cannot be written, is an error.
+Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+                           const std::string& destinationPath);
 
 } // namespace brindle::platform

@@ -275,12 +275,16 @@ int move(const std::string& source, const std::string& destination, Placement pl
 
 } // namespace
 
-int moveItemWithoutReplacing(const std::string& source, const std::string& destination) {
-    return move(source, destination, Placement::keepExisting);
+Result<> moveItemWithoutReplacing(const std::string& source, const std::string& destination) {
+    if (const int error = move(source, destination, Placement::keepExisting))
+        return errnoCode(error);
+    return success();
 }
 
-int replaceItem(const std::string& destination, const std::string& source) {
-    return move(source, destination, Placement::replaceExisting);
+Result<> replaceItem(const std::string& source, const std::string& destination) {
+    if (const int error = move(source, destination, Placement::replaceExisting))
+        return errnoCode(error);
+    return success();
 }
 
 } // namespace brindle::platform

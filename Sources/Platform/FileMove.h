@@ -1,10 +1,12 @@
 #pragma once
 
+#include "Platform/Result.h"
+
 #include <string>
 
 namespace brindle::platform {
 
-// Moves of a user's file by path. Both return 0 or an errno value. Across file systems the file
+// Moves of a user's file by path. Across file systems the file
 // is copied (contents, mode, times and extended attributes) into a hidden temporary file in the
 // destination folder, flushed to storage, renamed into place, and only then is the source
 // removed: the final name never holds half a file, and a failure leaves the source as it was.
@@ -14,9 +16,9 @@ namespace brindle::platform {
 
 /// Moves `source` to `destination` without ever replacing anything there: EEXIST when a file
 /// is (or appears meanwhile) at `destination`, and the source is left where it was.
-int moveItemWithoutReplacing(const std::string& source, const std::string& destination);
+Result<> moveItemWithoutReplacing(const std::string& source, const std::string& destination);
 
 /// Moves `source` over the file at `destination`, which it replaces in one step.
-int replaceItem(const std::string& destination, const std::string& source);
+Result<> replaceItem(const std::string& source, const std::string& destination);
 
 } // namespace brindle::platform

@@ -23,6 +23,11 @@ inline std::error_code lastErrnoCode() {
     return errnoCode(errno != 0 ? errno : EIO);
 }
 
+/// A failure, spelt out for a value type that an error code converts to (`bool`).
+template <class Value> Result<Value> failure(std::error_code error) {
+    return Result<Value>(boost::system::in_place_error, error);
+}
+
 /// Success, for `Result<void>`.
 inline Result<> success() {
     return {};

@@ -134,7 +134,7 @@ TEST_F(DestinationMoverTest, MovingOntoItselfTouchesNothing) {
 TEST_F(DestinationMoverTest, FileAppearingDuringTheMoveIsNotReplaced) {
     const std::string appeared = folder + "/photo.png";
     writeFile(appeared, "appeared meanwhile");
-    EXPECT_EQ(platform::moveItemWithoutReplacing(source, appeared), EEXIST);
+    EXPECT_EQ(platform::moveItemWithoutReplacing(source, appeared).error(), std::errc::file_exists);
     EXPECT_EQ(readFile(appeared), "appeared meanwhile");
     expectSourceUntouched();
 }
@@ -241,8 +241,10 @@ TEST_F(CrossFileSystemMoveTest, FailedMovesLeaveBothFoldersAsTheyWere) {
             writeFile(destination, "older");
         chmod(shm->path().c_str(), error == EACCES ? 0555 : 0700);
         EXPECT_EQ(asUnprivilegedUser([&] {
-                      return overwrite ? platform::replaceItem(destination, source)
-                                       : platform::moveItemWithoutReplacing(source, destination);
+                      const auto moved =
+                          overwrite ? platform::replaceItem(source, destination)
+                                    : platform::moveItemWithoutReplacing(source, destination);
+                      return moved ? 0 : moved.error().value();
                   }),
                   error);
         chmod(shm->path().c_str(), 0700);
