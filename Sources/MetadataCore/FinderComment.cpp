@@ -26,29 +26,40 @@ constexpr std::array<std::string_view, 7> lineSeparators = {
     "\n", "\v", "\f", "\r", "\u0085", "\u2028", "\u2029",
 };
 
-void removeBlocks(std::string& text, const MarkerPair& markers) {
+// The next block at or after `offset`: the first end marker that has a start marker before it,
+// and the start marker nearest before it. A start marker of the user's own, earlier in the text,
+// is not taken for the start of a block that was appended after it.
+std::optional<std::pair<size_t, size_t>> nextBlock(std::string_view text, const MarkerPair& markers,
+                                                   size_t offset = 0) {
     const auto& [start, end] = markers;
-    while (true) {
-        const size_t blockStart = text.find(start);
-        if (blockStart == std::string::npos)
-            return;
-        const size_t endMarker = text.find(end, blockStart + start.size());
-        if (endMarker == std::string::npos)
-            return;
-        text.erase(blockStart, endMarker + end.size() - blockStart);
+    // A start marker wholly before an end marker already passed would have been paired with it,
+    // so none is looked for before here.
+    size_t searchFrom = offset;
+    for (size_t endMarker = text.find(end, offset); endMarker != std::string_view::npos;
+         endMarker = text.find(end, endMarker + 1)) {
+        const size_t blockStart = text.substr(searchFrom, endMarker - searchFrom).rfind(start);
+        if (blockStart != std::string_view::npos)
+            return std::pair{searchFrom + blockStart, endMarker + end.size()};
+        if (endMarker + 1 > searchFrom + start.size())
+            searchFrom = endMarker + 1 - start.size();
+    }
+    return std::nullopt;
+}
+
+void removeBlocks(std::string& text, const MarkerPair& markers) {
+    size_t offset = 0;
+    while (const auto block = nextBlock(text, markers, offset)) {
+        text.erase(block->first, block->second - block->first);
+        offset = block->first;
     }
 }
 
 std::optional<std::string_view> blockContents(std::string_view comment, const MarkerPair& markers) {
-    const auto& [start, end] = markers;
-    const size_t blockStart = comment.find(start);
-    if (blockStart == std::string_view::npos)
+    const auto block = nextBlock(comment, markers);
+    if (!block)
         return std::nullopt;
-    const size_t contentStart = blockStart + start.size();
-    const size_t endMarker = comment.find(end, contentStart);
-    if (endMarker == std::string_view::npos)
-        return std::nullopt;
-    return comment.substr(contentStart, endMarker - contentStart);
+    const size_t contentStart = block->first + markers.first.size();
+    return comment.substr(contentStart, block->second - markers.second.size() - contentStart);
 }
 
 // The next line break at or after `offset`: its position and length.
@@ -85,13 +96,17 @@ std::string truncatedSourceText(std::string_view text) {
     return platform::characterPrefix(text, sourceTextCharacterLimit - 1) + std::string(ellipsis);
 }
 
-std::string mergedFinderComment(const std::optional<std::string>& existing,
-                                const std::optional<std::string>& resourceURL,
-                                const std::optional<std::string>& pageURL) {
+std::string userTextOfFinderComment(const std::optional<std::string>& existing) {
     std::string userText = existing.value_or("");
     for (const MarkerPair& markers : markerPairs)
         removeBlocks(userText, markers);
-    userText = platform::trimmingWhitespaceAndNewlines(userText);
+    return platform::trimmingWhitespaceAndNewlines(userText);
+}
+
+std::string mergedFinderComment(const std::optional<std::string>& existing,
+                                const std::optional<std::string>& resourceURL,
+                                const std::optional<std::string>& pageURL) {
+    const std::string userText = userTextOfFinderComment(existing);
 
     std::string block(FinderCommentBlock::startMarker);
     if (pageURL)

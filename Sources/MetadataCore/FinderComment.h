@@ -24,8 +24,11 @@ inline constexpr size_t sourceTextCharacterLimit = 480;
 /// `text`, or its first 479 characters and "…" when it is longer than 480 characters.
 std::string truncatedSourceText(std::string_view text);
 
-/// The user's text of `existing` (every managed block removed, trimmed), then an empty line and
-/// a fresh block with the page and the resource URL (the latter only when it differs).
+/// The user's text of `existing`: every managed block removed, trimmed.
+std::string userTextOfFinderComment(const std::optional<std::string>& existing);
+
+/// The user's text of `existing`, then an empty line and a fresh block with the page and the
+/// resource URL (the latter only when it differs).
 std::string mergedFinderComment(const std::optional<std::string>& existing,
                                 const std::optional<std::string>& resourceURL,
                                 const std::optional<std::string>& pageURL);

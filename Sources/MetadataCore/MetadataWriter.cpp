@@ -15,8 +15,10 @@
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
+#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace brindle {
 
@@ -49,8 +51,15 @@ std::optional<std::string> readAttributeData(int descriptor, const char* attribu
     return std::move(read.value);
 }
 
-void writePropertyList(const std::string& propertyList, const char* attributeName, int descriptor) {
-    if (platform::setAttribute(descriptor, attributeName, propertyList) != 0)
+// A copy kept for macOS is written as room for attributes allows. One that does not fit leaves no
+// older copy of itself that would now disagree.
+void writeCopy(const std::string& value, const char* attributeName, int descriptor) {
+    if (platform::setAttribute(descriptor, attributeName, value) == 0)
+        return;
+    const int error = errno;
+    if (!platform::isOutOfAttributeRoom(error))
+        throw MetadataWriterError::writeAttributeFailed(error);
+    if (platform::removeAttribute(descriptor, attributeName) != 0)
         throw MetadataWriterError::writeAttributeFailed(errno);
 }
 
@@ -77,27 +86,33 @@ double downloadDate(int descriptor) {
     return std::chrono::duration<double>(now).count();
 }
 
+// The comment to merge, and whether it was read from the copy kept for macOS.
+struct ExistingComment {
+    std::optional<std::string> text;
+    bool fromMacOSCopy = false;
+};
+
 // The comment the user edits in the file manager is the current one when it exists, so their
 // own text is merged instead of being overwritten by the older copy kept for macOS.
-std::optional<std::string> existingFinderComment(int descriptor) {
+ExistingComment existingFinderComment(int descriptor) {
     const platform::AttributeRead<std::string> shown = platform::fileManagerComment(descriptor);
     if (shown.error != 0)
         throw MetadataWriterError::readAttributeFailed(shown.error);
     if (shown.value) {
         if (!platform::isValidUTF8(*shown.value))
             throw MetadataWriterError::invalidExistingAttribute();
-        return shown.value;
+        return {shown.value};
     }
     const std::optional<std::string> data =
         readAttributeData(descriptor, MetadataWriter::finderCommentAttributeName);
     if (!data || data->empty())
-        return std::nullopt;
+        return {};
     const std::optional<platform::PropertyListValue> value = platform::parsePropertyList(*data);
     if (!value)
         throw MetadataWriterError::invalidExistingAttribute();
     if (value->kind != platform::PropertyListValue::Kind::string)
-        return std::nullopt;
-    return value->string;
+        return {};
+    return {value->string, true};
 }
 
 bool validateCoordinatedFile(const std::string& path, int descriptor) {
@@ -118,13 +133,60 @@ std::vector<std::string> withoutDuplicates(const std::vector<std::string>& names
     return unique;
 }
 
+// What the file manager shows comes before the copies kept for macOS. When it does not fit, the
+// copies that this run writes again anyway are removed first to make room, once.
+class ShownAttributes {
+public:
+    ShownAttributes(int descriptor, std::vector<const char*> rewrittenCopies)
+        : descriptor_(descriptor), rewrittenCopies_(std::move(rewrittenCopies)) {}
+
+    // `attempt()`: 0, or -1 with errno.
+    int write(const std::function<int()>& attempt) {
+        if (attempt() == 0)
+            return 0;
+        if (!platform::isOutOfAttributeRoom(errno) || rewrittenCopies_.empty())
+            return -1;
+        for (const char* name : std::exchange(rewrittenCopies_, {})) {
+            if (platform::removeAttribute(descriptor_, name) != 0)
+                throw MetadataWriterError::writeAttributeFailed(errno);
+        }
+        return attempt();
+    }
+
+private:
+    int descriptor_;
+    std::vector<const char*> rewrittenCopies_;
+};
+
+// The comment as room allows: when the new block does not fit, the user's own text is kept
+// without the older block. What was recorded is returned; nothing when the attribute is left out,
+// or when not even the user's text fits and it stays where it was.
+std::optional<std::string> writeShownComment(const std::string& comment,
+                                             const std::string& userText, int descriptor,
+                                             ShownAttributes& shown) {
+    if (shown.write([&] { return platform::setFileManagerComment(descriptor, comment); }) == 0)
+        return comment;
+    if (!platform::isOutOfAttributeRoom(errno))
+        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (userText.empty()) {
+        if (platform::removeFileManagerComment(descriptor) != 0)
+            throw MetadataWriterError::writeAttributeFailed(errno);
+        return std::nullopt;
+    }
+    if (platform::setFileManagerComment(descriptor, userText) == 0)
+        return userText;
+    if (!platform::isOutOfAttributeRoom(errno))
+        throw MetadataWriterError::writeAttributeFailed(errno);
+    return std::nullopt;
+}
+
 // The tag goes through the descriptor as well; the path is checked before and after so that a
-// file swapped in at the same path is reported, as the file manager shows the path's file.
+// file swapped in at the same path is reported, as the file manager shows the path's file. A new
+// tag is given only when the comment's block, where the next run finds it again, was recorded;
+// when the tags have no room for it, the previous one still goes.
 void writeVisibleSourceTag(const std::string& path, const std::optional<std::string>& sourceURL,
-                           const std::optional<std::string>& previousSourceTag, int descriptor) {
-    if (!sourceURL)
-        return;
-    const std::string tag = truncatedSourceText(*sourceURL);
+                           const std::optional<std::string>& previousSourceTag, int descriptor,
+                           ShownAttributes& shown) {
     if (!validateCoordinatedFile(path, descriptor))
         throw MetadataWriterError::visibleSourceTagFailed();
     const platform::AttributeRead<std::vector<std::string>> current =
@@ -132,19 +194,41 @@ void writeVisibleSourceTag(const std::string& path, const std::optional<std::str
     if (current.error != 0)
         throw MetadataWriterError::visibleSourceTagFailed();
 
-    std::vector<std::string> names = current.value.value_or(std::vector<std::string>{});
+    const std::vector<std::string> stored = current.value.value_or(std::vector<std::string>{});
+    std::vector<std::string> names = stored;
     std::erase_if(names, [&](const std::string& name) {
         return name.starts_with(sourceTagPrefix) || name == previousSourceTag;
     });
-    names.push_back(tag);
-    if (platform::setFileManagerTags(descriptor, withoutDuplicates(names)) != 0)
+    bool written = false;
+    if (sourceURL) {
+        std::vector<std::string> withSource = names;
+        withSource.push_back(truncatedSourceText(*sourceURL));
+        written = shown.write([&] {
+            return platform::setFileManagerTags(descriptor, withoutDuplicates(withSource));
+        }) == 0;
+        if (!written && !platform::isOutOfAttributeRoom(errno))
+            throw MetadataWriterError::visibleSourceTagFailed();
+    }
+    names = withoutDuplicates(names);
+    if (!written && names != stored && platform::setFileManagerTags(descriptor, names) != 0)
         throw MetadataWriterError::visibleSourceTagFailed();
     if (!validateCoordinatedFile(path, descriptor))
         throw MetadataWriterError::visibleSourceTagFailed();
 }
 
+// The where-from list and, when the file has none yet, the download date: copies for macOS.
+void writeSourceCopies(const std::vector<std::string>& urls, int descriptor) {
+    writeCopy(platform::binaryPropertyList(urls), MetadataWriter::attributeName, descriptor);
+    if (!readAttributeData(descriptor, MetadataWriter::downloadedDateAttributeName)) {
+        writeCopy(platform::binaryPropertyListOfDates({downloadDate(descriptor)}),
+                  MetadataWriter::downloadedDateAttributeName, descriptor);
+    }
+}
+
 } // namespace
 
+// ext4 gives all of a file's attributes one block, so what the file manager shows is written
+// first: the origin, which is required, the comment and the tags; then the copies for macOS.
 MetadataWriteResult MetadataWriter::write(const std::string& path,
                                           const std::optional<std::string>& resourceURL,
                                           const std::optional<std::string>& pageURL,
@@ -159,30 +243,50 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
     const std::optional<std::string> source = page ? page : resource;
     if (!source)
         throw MetadataWriterError::noUsableURLs();
-
     const std::vector<std::string> urls{*source};
-    writePropertyList(platform::binaryPropertyList(urls), attributeName, descriptor);
-    if (platform::setFileManagerOriginURL(descriptor, *source) != 0)
-        throw MetadataWriterError::writeAttributeFailed(errno);
 
-    if (!readAttributeData(descriptor, downloadedDateAttributeName)) {
-        writePropertyList(platform::binaryPropertyListOfDates({downloadDate(descriptor)}),
-                          downloadedDateAttributeName, descriptor);
+    // The comment is read before anything makes room by removing its copy for macOS, which is
+    // not removed while it holds the only copy of the user's text.
+    ExistingComment existing;
+    std::optional<MetadataWriterError> unreadableComment;
+    try {
+        existing = existingFinderComment(descriptor);
+    } catch (const MetadataWriterError& error) {
+        unreadableComment = error;
+    }
+    const std::string userText = userTextOfFinderComment(existing.text);
+    std::vector<const char*> rewrittenCopies{attributeName};
+    if (!unreadableComment && !(existing.fromMacOSCopy && !userText.empty()))
+        rewrittenCopies.push_back(finderCommentAttributeName);
+    ShownAttributes shown(descriptor, std::move(rewrittenCopies));
+
+    if (shown.write([&] { return platform::setFileManagerOriginURL(descriptor, *source); }) != 0)
+        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (unreadableComment) {
+        // The sources are still recorded where they do not depend on the comment.
+        writeSourceCopies(urls, descriptor);
+        throw *unreadableComment;
     }
 
-    const std::optional<std::string> existing = existingFinderComment(descriptor);
     std::optional<std::string> previousSourceTag;
-    if (existing) {
-        if (const std::optional<std::string> previousPage = managedPageURL(*existing))
+    if (existing.text) {
+        if (const std::optional<std::string> previousPage = managedPageURL(*existing.text))
             previousSourceTag = truncatedSourceText(*previousPage);
     }
-    const std::string comment = mergedFinderComment(existing, resource, page);
-    writePropertyList(platform::binaryPropertyList(comment), finderCommentAttributeName,
-                      descriptor);
-    if (platform::setFileManagerComment(descriptor, comment) != 0)
-        throw MetadataWriterError::writeAttributeFailed(errno);
+    const std::string comment = mergedFinderComment(existing.text, resource, page);
+    const std::optional<std::string> shownComment =
+        writeShownComment(comment, userText, descriptor, shown);
+    writeVisibleSourceTag(path, shownComment == comment ? source : std::nullopt, previousSourceTag,
+                          descriptor, shown);
 
-    writeVisibleSourceTag(path, source, previousSourceTag, descriptor);
+    writeSourceCopies(urls, descriptor);
+    if (shownComment) {
+        writeCopy(platform::binaryPropertyList(*shownComment), finderCommentAttributeName,
+                  descriptor);
+    } else if (userText.empty() &&
+               platform::removeAttribute(descriptor, finderCommentAttributeName) != 0) {
+        throw MetadataWriterError::writeAttributeFailed(errno);
+    }
     return {urls};
 }
 

@@ -68,4 +68,14 @@ int setAttribute(int descriptor, std::string_view name, std::string_view value) 
     return setStoredAttribute(descriptor, storedAttributeName(name), value);
 }
 
+int removeStoredAttribute(int descriptor, const std::string& storedName) {
+    if (fremovexattr(descriptor, storedName.c_str()) == 0 || errno == ENODATA)
+        return 0;
+    return -1;
+}
+
+int removeAttribute(int descriptor, std::string_view name) {
+    return removeStoredAttribute(descriptor, storedAttributeName(name));
+}
+
 } // namespace brindle::platform

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cerrno>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,5 +39,18 @@ int setStoredAttribute(int descriptor, const std::string& storedName, std::strin
 
 /// `setStoredAttribute` of the macOS attribute `name`.
 int setAttribute(int descriptor, std::string_view name, std::string_view value);
+
+/// `fremovexattr` of the attribute stored under `storedName`: 0 (also when there was none), or -1
+/// with errno.
+int removeStoredAttribute(int descriptor, const std::string& storedName);
+
+/// `removeStoredAttribute` of the macOS attribute `name`.
+int removeAttribute(int descriptor, std::string_view name);
+
+/// Whether a failed write was refused for want of attribute room: ext4 (without `ea_inode`) gives
+/// all of a file's attributes one block, and no value may exceed the kernel's limit.
+inline bool isOutOfAttributeRoom(int error) {
+    return error == ENOSPC || error == E2BIG;
+}
 
 } // namespace brindle::platform

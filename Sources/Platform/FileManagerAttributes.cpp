@@ -7,30 +7,34 @@ namespace {
 constexpr const char* originURLAttribute = "user.xdg.origin.url";
 constexpr const char* commentAttribute = "user.xdg.comment";
 constexpr const char* tagsAttribute = "user.xdg.tags";
-constexpr std::string_view escapedComma = "%2C";
 
+// "%" is escaped as well, so that a name holding "%2C" itself reads back as it was.
 std::string escapedTagName(std::string_view name) {
     std::string escaped;
     for (char character : name) {
-        if (character == ',')
-            escaped += escapedComma;
+        if (character == '%')
+            escaped += "%25";
+        else if (character == ',')
+            escaped += "%2C";
         else
             escaped += character;
     }
     return escaped;
 }
 
+// One pass from left to right, so "%252C" reads as "%2C".
 std::string unescapedTagName(std::string_view name) {
     std::string unescaped;
-    size_t start = 0;
-    while (true) {
-        const size_t escape = name.find(escapedComma, start);
-        unescaped += name.substr(start, escape - start);
-        if (escape == std::string_view::npos)
-            return unescaped;
-        unescaped += ',';
-        start = escape + escapedComma.size();
+    for (size_t index = 0; index < name.size(); ++index) {
+        const std::string_view rest = name.substr(index);
+        if (rest.starts_with("%25") || rest.starts_with("%2C")) {
+            unescaped += rest[2] == '5' ? '%' : ',';
+            index += 2;
+        } else {
+            unescaped += name[index];
+        }
     }
+    return unescaped;
 }
 
 } // namespace
@@ -45,6 +49,10 @@ AttributeRead<std::string> fileManagerComment(int descriptor) {
 
 int setFileManagerComment(int descriptor, std::string_view comment) {
     return setStoredAttribute(descriptor, commentAttribute, comment);
+}
+
+int removeFileManagerComment(int descriptor) {
+    return removeStoredAttribute(descriptor, commentAttribute);
 }
 
 AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor) {
@@ -66,6 +74,8 @@ AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor) {
 }
 
 int setFileManagerTags(int descriptor, const std::vector<std::string>& names) {
+    if (names.empty())
+        return removeStoredAttribute(descriptor, tagsAttribute);
     std::string list;
     for (const std::string& name : names) {
         if (!list.empty())

@@ -18,8 +18,10 @@ int setFileManagerOriginURL(int descriptor, std::string_view url);
 /// The comment the user sees and edits in the file manager ("user.xdg.comment"), plain UTF-8.
 AttributeRead<std::string> fileManagerComment(int descriptor);
 int setFileManagerComment(int descriptor, std::string_view comment);
+int removeFileManagerComment(int descriptor);
 
-/// The file's tags ("user.xdg.tags": comma-separated, a comma inside a name written as "%2C").
+/// The file's tags ("user.xdg.tags": comma-separated, a "%" inside a name written as "%25" and
+/// a comma as "%2C"); no names, no attribute.
 AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor);
 int setFileManagerTags(int descriptor, const std::vector<std::string>& names);
 

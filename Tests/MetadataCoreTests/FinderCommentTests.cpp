@@ -19,9 +19,12 @@ TEST(FinderComment, EveryOldBlockGoesAndUserTextIsTrimmed) {
               "note A\n middle\n\n" + start + "\n页面来源：https://p/\n" + end);
 }
 
-TEST(FinderComment, StartMarkerWithoutEndStaysAsUserText) {
-    EXPECT_EQ(mergedFinderComment(end + " " + start + " tail", {}, "https://p/"),
-              end + " " + start + " tail\n\n" + start + "\n页面来源：https://p/\n" + end);
+TEST(FinderComment, StrayMarkersStayAsUserText) {
+    // The block replaced is the one whose start marker is nearest before its end marker.
+    const std::string stray = end + " " + start + " tail";
+    const std::string merged = stray + "\n\n" + start + "\n页面来源：https://p/\n" + end;
+    EXPECT_EQ(mergedFinderComment(stray, {}, "https://p/"), merged);
+    EXPECT_EQ(mergedFinderComment(merged, {}, "https://p/"), merged);
 }
 
 TEST(FinderComment, ManagedPageURLPrefersTheCurrentBlockAndFallsBack) {
@@ -38,6 +41,9 @@ TEST(FinderComment, ManagedPageURLPrefersTheCurrentBlockAndFallsBack) {
     EXPECT_EQ(managedPageURL(start + "\n 页面来源：https://p/\n" + end), std::nullopt);
     EXPECT_EQ(managedPageURL("页面来源：https://p/"), std::nullopt);
     EXPECT_EQ(managedPageURL(start + "\n页面来源：https://p/"), std::nullopt);
+    EXPECT_EQ(managedPageURL(start + "\n页面来源：https://user/\n" + start +
+                             "\n页面来源：https://p/\n" + end),
+              "https://p/");
 }
 
 TEST(FinderComment, SourceTextIsCutToUserPerceivedCharacters) {

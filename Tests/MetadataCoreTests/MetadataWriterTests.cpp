@@ -127,22 +127,33 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
         std::string kept;
     };
     const std::string old = block("页面来源：https://old.example/");
+    const std::string oldList = platform::binaryPropertyList(old);
     const Case cases[] = {
-        {"  My own note\n第二行\n\n" + old + "\n", {}, "My own note\n第二行\n\n"},
-        {"—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——", {}, ""},
-        // The file manager's copy, edited by hand, is the one merged.
-        {old, "edited by hand\n" + old, "edited by hand\n\n"},
+        {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n"),
+         {},
+         "My own note\n第二行\n\n"},
+        {platform::binaryPropertyList(
+             "—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——"),
+         {},
+         ""},
+        // A string holding U+0000, as other programs may store one, is read whole.
+        {testing::utf16StringWithNUL, {}, std::string("a\0b\n\n", 5)},
+        // The file manager's copy, edited by hand, is the one merged, all of it.
+        {oldList, "edited by hand\n" + old, "edited by hand\n\n"},
+        {oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10)},
+        // A start marker of the user's own is not paired with the end of the appended block.
+        {oldList, "mine —— Kavo —— stays\n\n" + old, "mine —— Kavo —— stays\n\n"},
     };
     for (const auto& [stored, edited, kept] : cases) {
-        setRawAttribute(file, commentAttribute, platform::binaryPropertyList(stored));
+        setRawAttribute(file, commentAttribute, stored);
         lremovexattr(file.c_str(), "user.xdg.comment");
         if (edited)
             setRawAttribute(file, "user.xdg.comment", *edited);
         writer.write(file, {}, "https://new.example/", {});
-        const std::string expected = kept + block("页面来源：https://new.example/");
+        const boost::json::string expected(kept + block("页面来源：https://new.example/"));
         const auto read = attributes();
-        EXPECT_EQ(read.at("comment"), expected.c_str()) << stored;
-        EXPECT_EQ(read.at("xdgComment"), expected.c_str()) << stored;
+        EXPECT_EQ(read.at("comment"), expected) << kept;
+        EXPECT_EQ(read.at("xdgComment"), expected) << kept;
     }
 }
 
@@ -163,13 +174,20 @@ TEST_F(MetadataWriterTest, SecondRunChangesNothingAndKeepsTheFirstDate) {
     EXPECT_EQ(getxattr(file.c_str(), dateAttribute, buffer, sizeof buffer), 0);
 }
 
-TEST_F(MetadataWriterTest, CommentThatIsNotAPropertyListFailsAfterWhereFromsAndDate) {
-    setRawAttribute(file, commentAttribute, "plain text, no property list");
-    EXPECT_EQ(failure(file, {}, "https://example.com/"), "现有下载来源 metadata 格式无效");
-    // The where-from list and the date were written before the comment was looked at.
-    EXPECT_EQ(writer.readURLs(file), Strings{"https://example.com/"});
-    char buffer[64];
-    EXPECT_GT(getxattr(file.c_str(), dateAttribute, buffer, sizeof buffer), 0);
+TEST_F(MetadataWriterTest, UnreadableCommentFailsAfterWhereFromsAndDate) {
+    const std::string xml = "<plist version=\"1.0\"><string>a";
+    for (const std::string& stored :
+         {std::string("plain text, no property list"),
+          xml + std::string("\0b</string></plist>", 19), xml + "\xff</string></plist>"}) {
+        setRawAttribute(file, commentAttribute, stored);
+        lremovexattr(file.c_str(), whereFromsAttribute);
+        lremovexattr(file.c_str(), dateAttribute);
+        EXPECT_EQ(failure(file, {}, "https://example.com/"), "现有下载来源 metadata 格式无效");
+        // The where-from list and the date were written before the comment was looked at.
+        EXPECT_EQ(writer.readURLs(file), Strings{"https://example.com/"});
+        char buffer[64];
+        EXPECT_GT(getxattr(file.c_str(), dateAttribute, buffer, sizeof buffer), 0);
+    }
 }
 
 TEST_F(MetadataWriterTest, LongPageTagIsCutAndReplacedOnTheNextRun) {
@@ -180,8 +198,29 @@ TEST_F(MetadataWriterTest, LongPageTagIsCutAndReplacedOnTheNextRun) {
     EXPECT_EQ(attributes().at("tags"), ("keep%2Cme," + longPage.substr(0, 479) + "…").c_str());
     EXPECT_EQ(comment(), block("页面来源：" + longPage)); // the comment keeps the whole URL
 
+    // "%" is escaped too, so a URL holding "%2C" is found again and replaced.
+    writer.write(file, {}, "https://other.example/a%2Cb", {});
+    EXPECT_EQ(attributes().at("tags"), "keep%2Cme,https://other.example/a%252Cb");
     writer.write(file, {}, "https://other.example/", {});
     EXPECT_EQ(attributes().at("tags"), "keep%2Cme,https://other.example/");
+}
+
+// ext4 gives all of a file's attributes one 4 KiB block: what the file manager shows comes first,
+// and copies that do not fit leave no older copy of themselves behind.
+TEST_F(MetadataWriterTest, OriginAndCommentComeFirstWhenAttributeRoomRunsOut) {
+    writer.write(file, "https://cdn.example/old.png", "https://example.com/old", {});
+    const std::string page = "https://example.com/" + std::string(980, 'p');
+    const std::string resource = "https://cdn.example/" + std::string(980, 'r');
+    EXPECT_EQ(writer.write(file, resource, page, {}).urls, Strings{page});
+    const auto read = attributes();
+    const std::string expected = block("页面来源：" + page + "\n资源地址：" + resource);
+    EXPECT_EQ(read.at("origin"), page.c_str());
+    EXPECT_EQ(read.at("xdgComment"), expected.c_str());
+    EXPECT_EQ(read.at("tags"), (page.substr(0, 479) + "…").c_str());
+    const std::pair<const char*, boost::json::value> copies[] = {
+        {"whereFroms", boost::json::array{page}}, {"comment", expected.c_str()}};
+    for (const auto& [name, value] : copies)
+        EXPECT_TRUE(!read.contains(name) || read.at(name) == value) << name;
 }
 
 TEST_F(MetadataWriterTest, ReadURLsGivesAtMost64AndRefusesOtherValues) {

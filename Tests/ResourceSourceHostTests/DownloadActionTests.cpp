@@ -39,6 +39,8 @@ protected:
 };
 
 TEST_F(DownloadActionTest, TagRecordsTheSourcesAndRepliesTheList) {
+    // Any program may store a comment whose string holds U+0000; it is merged, not fatal.
+    setRawAttribute(download, "user.com.apple.metadata:kMDItemFinderComment", utf16StringWithNUL);
     EXPECT_EQ(singleReply({{"action", "tagDownload"},
                            {"path", download},
                            {"resourceUrl", "https://cdn.example/image.png"},

@@ -14,6 +14,11 @@ namespace brindle::testing {
 /// "tags" as raw text.
 boost::json::object readAttributesIndependently(const std::string& path);
 
+/// A binary property list of one UTF-16 string, "a", U+0000, "b", as any program may store one.
+inline const std::string utf16StringWithNUL =
+    std::string("bplist00\x63\0a\0\0\0b\x08", 16) +
+    std::string("\0\0\0\0\0\0\1\1\0\0\0\0\0\0\0\1\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\x0f", 32);
+
 /// Sets a raw extended attribute (full Linux name) on a path, without following a link.
 void setRawAttribute(const std::string& path, const std::string& name, const std::string& value);
 
