@@ -2,22 +2,20 @@
 
 #include "MetadataCore/FinderComment.h"
 #include "MetadataCore/MetadataWriterError.h"
+#include "MetadataCore/PropertyListError.h"
 #include "MetadataCore/RequestPath.h"
 #include "MetadataCore/WebURL.h"
 #include "Platform/ExtendedAttributes.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileManagerAttributes.h"
 #include "Platform/FileStatus.h"
+#include "Platform/OpenedFile.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Text.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace brindle {
@@ -31,36 +29,49 @@ constexpr std::string_view sourceTagPrefix = "来源：";
 FileDescriptor openValidatedFile(const std::string& path) {
     if (!isUsableRequestPath(path))
         throw MetadataWriterError::invalidPath();
-    FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
-    if (!file.isOpen())
-        throw MetadataWriterError::openFailed(errno);
-    struct stat status {};
-    if (fstat(file.get(), &status) != 0)
-        throw MetadataWriterError::openFailed(errno);
-    if (!S_ISREG(status.st_mode))
+    platform::Result<platform::OpenedFile> file = platform::openRegularFile(path);
+    if (file)
+        return std::move(file->descriptor);
+    if (file.error() == platform::FileRefusal::notRegularFile)
         throw MetadataWriterError::notRegularFile();
-    if (status.st_uid != geteuid())
+    if (file.error() == platform::FileRefusal::notOwnedByCurrentUser)
         throw MetadataWriterError::ownerMismatch();
-    return file;
+    throw MetadataWriterError::openFailed(file.error().value());
+}
+
+[[noreturn]] void throwWriteFailed(const std::error_code& error) {
+    throw MetadataWriterError::writeAttributeFailed(error.value());
+}
+
+void removeCopy(int descriptor, const char* attributeName) {
+    if (const platform::Result<> removed = platform::removeAttribute(descriptor, attributeName);
+        !removed)
+        throwWriteFailed(removed.error());
 }
 
 std::optional<std::string> readAttributeData(int descriptor, const char* attributeName) {
-    platform::AttributeRead<std::string> read = platform::readAttribute(descriptor, attributeName);
-    if (read.error != 0)
-        throw MetadataWriterError::readAttributeFailed(read.error);
-    return std::move(read.value);
+    platform::Result<platform::AttributeValue> read =
+        platform::readAttribute(descriptor, attributeName);
+    if (!read)
+        throw MetadataWriterError::readAttributeFailed(read.error().value());
+    return std::move(*read);
+}
+
+std::string propertyList(platform::Result<std::string> serialized) {
+    if (!serialized)
+        throw PropertyListError();
+    return std::move(*serialized);
 }
 
 // A copy kept for macOS is written as room for attributes allows. One that does not fit leaves no
 // older copy of itself that would now disagree.
 void writeCopy(const std::string& value, const char* attributeName, int descriptor) {
-    if (platform::setAttribute(descriptor, attributeName, value) == 0)
+    const platform::Result<> written = platform::setAttribute(descriptor, attributeName, value);
+    if (written)
         return;
-    const int error = errno;
-    if (!platform::isOutOfAttributeRoom(error))
-        throw MetadataWriterError::writeAttributeFailed(error);
-    if (platform::removeAttribute(descriptor, attributeName) != 0)
-        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (!platform::isOutOfAttributeRoom(written.error()))
+        throwWriteFailed(written.error());
+    removeCopy(descriptor, attributeName);
 }
 
 std::vector<std::string> readExistingURLs(int descriptor) {
@@ -95,13 +106,14 @@ struct ExistingComment {
 // The comment the user edits in the file manager is the current one when it exists, so their
 // own text is merged instead of being overwritten by the older copy kept for macOS.
 ExistingComment existingFinderComment(int descriptor) {
-    const platform::AttributeRead<std::string> shown = platform::fileManagerComment(descriptor);
-    if (shown.error != 0)
-        throw MetadataWriterError::readAttributeFailed(shown.error);
-    if (shown.value) {
-        if (!platform::isValidUTF8(*shown.value))
+    const platform::Result<platform::AttributeValue> shown =
+        platform::fileManagerComment(descriptor);
+    if (!shown)
+        throw MetadataWriterError::readAttributeFailed(shown.error().value());
+    if (*shown) {
+        if (!platform::isValidUTF8(**shown))
             throw MetadataWriterError::invalidExistingAttribute();
-        return {shown.value};
+        return {*shown};
     }
     const std::optional<std::string> data =
         readAttributeData(descriptor, MetadataWriter::finderCommentAttributeName);
@@ -116,12 +128,10 @@ ExistingComment existingFinderComment(int descriptor) {
 }
 
 bool validateCoordinatedFile(const std::string& path, int descriptor) {
-    struct stat opened {};
-    struct stat current {};
-    if (fstat(descriptor, &opened) != 0 || lstat(path.c_str(), &current) != 0)
-        return false;
-    return S_ISREG(current.st_mode) && current.st_uid == geteuid() &&
-           current.st_dev == opened.st_dev && current.st_ino == opened.st_ino;
+    const auto opened = platform::fileStatus(descriptor);
+    const auto current = platform::fileStatusAtPath(path);
+    return opened && current && current->isOwnRegularFile() &&
+           current->identity == opened->identity;
 }
 
 std::vector<std::string> withoutDuplicates(const std::vector<std::string>& names) {
@@ -140,16 +150,12 @@ public:
     ShownAttributes(int descriptor, std::vector<const char*> rewrittenCopies)
         : descriptor_(descriptor), rewrittenCopies_(std::move(rewrittenCopies)) {}
 
-    // `attempt()`: 0, or -1 with errno.
-    int write(const std::function<int()>& attempt) {
-        if (attempt() == 0)
-            return 0;
-        if (!platform::isOutOfAttributeRoom(errno) || rewrittenCopies_.empty())
-            return -1;
-        for (const char* name : std::exchange(rewrittenCopies_, {})) {
-            if (platform::removeAttribute(descriptor_, name) != 0)
-                throw MetadataWriterError::writeAttributeFailed(errno);
-        }
+    platform::Result<> write(const std::function<platform::Result<>()>& attempt) {
+        platform::Result<> written = attempt();
+        if (written || !platform::isOutOfAttributeRoom(written.error()) || rewrittenCopies_.empty())
+            return written;
+        for (const char* name : std::exchange(rewrittenCopies_, {}))
+            removeCopy(descriptor_, name);
         return attempt();
     }
 
@@ -164,19 +170,24 @@ private:
 std::optional<std::string> writeShownComment(const std::string& comment,
                                              const std::string& userText, int descriptor,
                                              ShownAttributes& shown) {
-    if (shown.write([&] { return platform::setFileManagerComment(descriptor, comment); }) == 0)
+    const platform::Result<> written =
+        shown.write([&] { return platform::setFileManagerComment(descriptor, comment); });
+    if (written)
         return comment;
-    if (!platform::isOutOfAttributeRoom(errno))
-        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (!platform::isOutOfAttributeRoom(written.error()))
+        throwWriteFailed(written.error());
     if (userText.empty()) {
-        if (platform::removeFileManagerComment(descriptor) != 0)
-            throw MetadataWriterError::writeAttributeFailed(errno);
+        if (const platform::Result<> removed = platform::removeFileManagerComment(descriptor);
+            !removed)
+            throwWriteFailed(removed.error());
         return std::nullopt;
     }
-    if (platform::setFileManagerComment(descriptor, userText) == 0)
+    const platform::Result<> userTextWritten =
+        platform::setFileManagerComment(descriptor, userText);
+    if (userTextWritten)
         return userText;
-    if (!platform::isOutOfAttributeRoom(errno))
-        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (!platform::isOutOfAttributeRoom(userTextWritten.error()))
+        throwWriteFailed(userTextWritten.error());
     return std::nullopt;
 }
 
@@ -189,12 +200,12 @@ void writeVisibleSourceTag(const std::string& path, const std::optional<std::str
                            ShownAttributes& shown) {
     if (!validateCoordinatedFile(path, descriptor))
         throw MetadataWriterError::visibleSourceTagFailed();
-    const platform::AttributeRead<std::vector<std::string>> current =
+    const platform::Result<std::vector<std::string>> current =
         platform::fileManagerTags(descriptor);
-    if (current.error != 0)
+    if (!current)
         throw MetadataWriterError::visibleSourceTagFailed();
 
-    const std::vector<std::string> stored = current.value.value_or(std::vector<std::string>{});
+    const std::vector<std::string>& stored = *current;
     std::vector<std::string> names = stored;
     std::erase_if(names, [&](const std::string& name) {
         return name.starts_with(sourceTagPrefix) || name == previousSourceTag;
@@ -203,14 +214,15 @@ void writeVisibleSourceTag(const std::string& path, const std::optional<std::str
     if (sourceURL) {
         std::vector<std::string> withSource = names;
         withSource.push_back(truncatedSourceText(*sourceURL));
-        written = shown.write([&] {
+        const platform::Result<> tagged = shown.write([&] {
             return platform::setFileManagerTags(descriptor, withoutDuplicates(withSource));
-        }) == 0;
-        if (!written && !platform::isOutOfAttributeRoom(errno))
+        });
+        if (!tagged && !platform::isOutOfAttributeRoom(tagged.error()))
             throw MetadataWriterError::visibleSourceTagFailed();
+        written = tagged.has_value();
     }
     names = withoutDuplicates(names);
-    if (!written && names != stored && platform::setFileManagerTags(descriptor, names) != 0)
+    if (!written && names != stored && !platform::setFileManagerTags(descriptor, names))
         throw MetadataWriterError::visibleSourceTagFailed();
     if (!validateCoordinatedFile(path, descriptor))
         throw MetadataWriterError::visibleSourceTagFailed();
@@ -218,9 +230,10 @@ void writeVisibleSourceTag(const std::string& path, const std::optional<std::str
 
 // The where-from list and, when the file has none yet, the download date: copies for macOS.
 void writeSourceCopies(const std::vector<std::string>& urls, int descriptor) {
-    writeCopy(platform::binaryPropertyList(urls), MetadataWriter::attributeName, descriptor);
+    writeCopy(propertyList(platform::binaryPropertyList(urls)), MetadataWriter::attributeName,
+              descriptor);
     if (!readAttributeData(descriptor, MetadataWriter::downloadedDateAttributeName)) {
-        writeCopy(platform::binaryPropertyListOfDates({downloadDate(descriptor)}),
+        writeCopy(propertyList(platform::binaryPropertyListOfDates({downloadDate(descriptor)})),
                   MetadataWriter::downloadedDateAttributeName, descriptor);
     }
 }
@@ -260,8 +273,10 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
         rewrittenCopies.push_back(finderCommentAttributeName);
     ShownAttributes shown(descriptor, std::move(rewrittenCopies));
 
-    if (shown.write([&] { return platform::setFileManagerOriginURL(descriptor, *source); }) != 0)
-        throw MetadataWriterError::writeAttributeFailed(errno);
+    if (const platform::Result<> origin =
+            shown.write([&] { return platform::setFileManagerOriginURL(descriptor, *source); });
+        !origin)
+        throwWriteFailed(origin.error());
     if (unreadableComment) {
         // The sources are still recorded where they do not depend on the comment.
         writeSourceCopies(urls, descriptor);
@@ -281,11 +296,10 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
 
     writeSourceCopies(urls, descriptor);
     if (shownComment) {
-        writeCopy(platform::binaryPropertyList(*shownComment), finderCommentAttributeName,
-                  descriptor);
-    } else if (userText.empty() &&
-               platform::removeAttribute(descriptor, finderCommentAttributeName) != 0) {
-        throw MetadataWriterError::writeAttributeFailed(errno);
+        writeCopy(propertyList(platform::binaryPropertyList(*shownComment)),
+                  finderCommentAttributeName, descriptor);
+    } else if (userText.empty()) {
+        removeCopy(descriptor, finderCommentAttributeName);
     }
     return {urls};
 }

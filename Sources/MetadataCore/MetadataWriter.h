@@ -16,7 +16,7 @@ struct MetadataWriteResult {
 /// Records where a downloaded file came from: its where-from list, its download date, a managed
 /// block of its comment and a tag with the source URL, where the file manager shows them. Only
 /// attributes are touched, never contents, and only on a regular file of the current user.
-/// Throws `MetadataWriterError` (or `platform::PropertyListError` for text that is not UTF-8).
+/// Throws `MetadataWriterError` (or `PropertyListError` for text that is not UTF-8).
 struct MetadataWriter {
     static constexpr const char* attributeName = "com.apple.metadata:kMDItemWhereFroms";
     static constexpr const char* downloadedDateAttributeName =

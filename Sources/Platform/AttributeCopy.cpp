@@ -19,13 +19,15 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
 Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
                            const std::string& destinationPath) {
     // One read: a value that grows or goes while it is read is not copied at all.
-    const AttributeRead<std::string> read = readStoredAttribute(sourceDescriptor, name, 1);
-    if (read.error == ENOTSUP || (read.error == 0 && !read.value))
+    const Result<AttributeValue> read = readStoredAttribute(sourceDescriptor, name, 1);
+    if (!read && read.error() == std::errc::not_supported)
         return false;
-    if (read.error != 0)
-        return failure<bool>(errnoCode(read.error));
-    if (lsetxattr(destinationPath.c_str(), name.c_str(), read.value->data(), read.value->size(),
-                  0) != 0)
+    if (!read)
+        return failure<bool>(read.error());
+    if (!*read)
+        return false;
+    const std::string& value = **read;
+    if (lsetxattr(destinationPath.c_str(), name.c_str(), value.data(), value.size(), 0) != 0)
         return failure<bool>(lastErrnoCode());
     return true;
 }

@@ -39,28 +39,29 @@ std::string unescapedTagName(std::string_view name) {
 
 } // namespace
 
-int setFileManagerOriginURL(int descriptor, std::string_view url) {
+Result<> setFileManagerOriginURL(int descriptor, std::string_view url) {
     return setStoredAttribute(descriptor, originURLAttribute, url);
 }
 
-AttributeRead<std::string> fileManagerComment(int descriptor) {
+Result<AttributeValue> fileManagerComment(int descriptor) {
     return readStoredAttribute(descriptor, commentAttribute);
 }
 
-int setFileManagerComment(int descriptor, std::string_view comment) {
+Result<> setFileManagerComment(int descriptor, std::string_view comment) {
     return setStoredAttribute(descriptor, commentAttribute, comment);
 }
 
-int removeFileManagerComment(int descriptor) {
+Result<> removeFileManagerComment(int descriptor) {
     return removeStoredAttribute(descriptor, commentAttribute);
 }
 
-AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor) {
-    const AttributeRead<std::string> stored = readStoredAttribute(descriptor, tagsAttribute);
-    if (stored.error != 0 || !stored.value)
-        return {stored.error, std::nullopt};
+Result<std::vector<std::string>> fileManagerTags(int descriptor) {
+    const Result<AttributeValue> stored = readStoredAttribute(descriptor, tagsAttribute);
+    if (!stored)
+        return stored.error();
     std::vector<std::string> names;
-    std::string_view list = *stored.value;
+    const std::string storedList = stored->value_or("");
+    std::string_view list = storedList;
     while (!list.empty()) {
         const size_t comma = list.find(',');
         const std::string_view name = list.substr(0, comma);
@@ -70,10 +71,10 @@ AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor) {
             break;
         list.remove_prefix(comma + 1);
     }
-    return {0, names};
+    return names;
 }
 
-int setFileManagerTags(int descriptor, const std::vector<std::string>& names) {
+Result<> setFileManagerTags(int descriptor, const std::vector<std::string>& names) {
     if (names.empty())
         return removeStoredAttribute(descriptor, tagsAttribute);
     std::string list;

@@ -13,16 +13,16 @@ namespace brindle::platform {
 // should see is mirrored there. All of these work on an open descriptor.
 
 /// The origin URL a file manager shows as where the file came from ("user.xdg.origin.url").
-int setFileManagerOriginURL(int descriptor, std::string_view url);
+Result<> setFileManagerOriginURL(int descriptor, std::string_view url);
 
 /// The comment the user sees and edits in the file manager ("user.xdg.comment"), plain UTF-8.
-AttributeRead<std::string> fileManagerComment(int descriptor);
-int setFileManagerComment(int descriptor, std::string_view comment);
-int removeFileManagerComment(int descriptor);
+Result<AttributeValue> fileManagerComment(int descriptor);
+Result<> setFileManagerComment(int descriptor, std::string_view comment);
+Result<> removeFileManagerComment(int descriptor);
 
 /// The file's tags ("user.xdg.tags": comma-separated, a "%" inside a name written as "%25" and
 /// a comma as "%2C"); no names, no attribute.
-AttributeRead<std::vector<std::string>> fileManagerTags(int descriptor);
-int setFileManagerTags(int descriptor, const std::vector<std::string>& names);
+Result<std::vector<std::string>> fileManagerTags(int descriptor);
+Result<> setFileManagerTags(int descriptor, const std::vector<std::string>& names);
 
 } // namespace brindle::platform

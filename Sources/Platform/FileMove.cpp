@@ -82,12 +82,9 @@ bool isUserAttribute(std::string_view name) {
 
 // Where a download came from matters most once the destination runs out of room for attributes
 // (ext4 gives all of a file's attributes one block): those attributes are copied first.
-std::vector<std::string> attributesInCopyOrder(const std::string& list) {
+std::vector<std::string> attributesInCopyOrder(std::vector<std::string> stored) {
     static constexpr std::array<std::string_view, 2> downloadMarks = {"com.apple.quarantine",
                                                                       "com.apple.provenance"};
-    std::vector<std::string> stored;
-    for (size_t start = 0; start < list.size(); start += stored.back().size() + 1)
-        stored.emplace_back(list.c_str() + start);
     std::vector<std::string> ordered;
     for (std::string& name : carriedAttributeNames(downloadMarks)) {
         if (std::ranges::find(stored, name) != stored.end())
@@ -105,20 +102,21 @@ std::vector<std::string> attributesInCopyOrder(const std::string& list) {
 // move; attributes of the system's own namespaces follow the destination's policy and are
 // copied only where it allows.
 int copyAttributes(int from, int to) {
-    const AttributeRead<std::string> names = readStoredAttributeNames(from);
-    if (names.error == ENOTSUP)
+    Result<std::vector<std::string>> names = storedAttributeNames(from);
+    if (!names && names.error() == std::errc::not_supported)
         return 0;
-    if (names.error != 0)
-        return names.error;
-    for (const std::string& name : attributesInCopyOrder(names.value.value_or(""))) {
-        const AttributeRead<std::string> value = readStoredAttribute(from, name);
-        if (value.error != 0)
-            return value.error;
-        if (!value.value || setStoredAttribute(to, name, *value.value) == 0)
+    if (!names)
+        return names.error().value();
+    for (const std::string& name : attributesInCopyOrder(std::move(*names))) {
+        const Result<AttributeValue> value = readStoredAttribute(from, name);
+        if (!value)
+            return value.error().value();
+        if (!*value)
             continue;
-        if (!isUserAttribute(name) || errno == ENOSPC || errno == E2BIG)
+        const Result<> copied = setStoredAttribute(to, name, **value);
+        if (copied || !isUserAttribute(name) || isOutOfAttributeRoom(copied.error()))
             continue;
-        return errno == ENOTSUP ? 0 : errno;
+        return copied.error() == std::errc::not_supported ? 0 : copied.error().value();
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
@@ -20,10 +21,14 @@ struct NodeRelease {
 };
 using Node = std::unique_ptr<void, NodeRelease>;
 
-plist_t stringNode(const std::string& string) {
-    if (!isValidUTF8(string))
-        throw PropertyListError();
-    return plist_new_string(string.c_str());
+// Property-list strings are Unicode: text that is not UTF-8 cannot be written as one.
+bool allValidUTF8(const std::vector<std::string>& strings) {
+    return std::all_of(strings.begin(), strings.end(),
+                       [](const std::string& string) { return isValidUTF8(string); });
+}
+
+std::error_code notUTF8() {
+    return std::make_error_code(std::errc::illegal_byte_sequence);
 }
 
 void appendBigEndian(std::string& bytes, uint64_t value, unsigned size) {
@@ -93,12 +98,12 @@ plist_t dateNode(double secondsSince1970) {
     return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(microseconds));
 }
 
-std::string binary(const Node& root) {
+Result<std::string> binary(const Node& root) {
     char* bytes = nullptr;
     uint32_t length = 0;
     plist_to_bin(root.get(), &bytes, &length);
     if (bytes == nullptr)
-        throw PropertyListError();
+        return errnoCode(ENOMEM);
     std::string result(bytes, length);
     plist_to_bin_free(bytes);
     return result;
@@ -163,22 +168,24 @@ std::optional<std::string> stringValue(plist_t node) {
 
 } // namespace
 
-std::string binaryPropertyList(const std::string& string) {
-    if (string.find('\0') == std::string::npos)
-        return binary(Node(stringNode(string)));
+Result<std::string> binaryPropertyList(const std::string& string) {
     if (!isValidUTF8(string))
-        throw PropertyListError();
+        return notUTF8();
+    if (string.find('\0') == std::string::npos)
+        return binary(Node(plist_new_string(string.c_str())));
     return binaryPropertyListOfStringWithNUL(string);
 }
 
-std::string binaryPropertyList(const std::vector<std::string>& strings) {
+Result<std::string> binaryPropertyList(const std::vector<std::string>& strings) {
+    if (!allValidUTF8(strings))
+        return notUTF8();
     Node array(plist_new_array());
     for (const std::string& string : strings)
-        plist_array_append_item(array.get(), stringNode(string));
+        plist_array_append_item(array.get(), plist_new_string(string.c_str()));
     return binary(array);
 }
 
-std::string binaryPropertyListOfDates(const std::vector<double>& secondsSince1970) {
+Result<std::string> binaryPropertyListOfDates(const std::vector<double>& secondsSince1970) {
     Node array(plist_new_array());
     for (double seconds : secondsSince1970)
         plist_array_append_item(array.get(), dateNode(seconds));

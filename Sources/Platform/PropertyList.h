@@ -1,6 +1,7 @@
 #pragma once
 
-#include <exception>
+#include "Platform/Result.h"
+
 #include <optional>
 #include <string>
 #include <string_view>
@@ -8,19 +9,13 @@
 
 namespace brindle::platform {
 
-/// A value that cannot be written as a property list (text that is not UTF-8).
-class PropertyListError : public std::exception {
-public:
-    const char* what() const noexcept override { return "无法生成属性列表：文本不是有效的 UTF-8"; }
-};
+// Binary property lists (format "bplist00", version 1.0), as macOS writes them. A string that is
+// not valid UTF-8 cannot be written: EILSEQ.
 
-// Binary property lists (format "bplist00", version 1.0), as macOS writes them. These throw
-// `PropertyListError` for a string that is not valid UTF-8.
-
-std::string binaryPropertyList(const std::string& string);
-std::string binaryPropertyList(const std::vector<std::string>& strings);
+Result<std::string> binaryPropertyList(const std::string& string);
+Result<std::string> binaryPropertyList(const std::vector<std::string>& strings);
 /// An array of dates, each given in seconds since 1970-01-01 UTC.
-std::string binaryPropertyListOfDates(const std::vector<double>& secondsSince1970);
+Result<std::string> binaryPropertyListOfDates(const std::vector<double>& secondsSince1970);
 
 /// A parsed property list, as far as its readers look into one.
 struct PropertyListValue {

@@ -2,9 +2,8 @@
 
 #include "MetadataCore/RequestPath.h"
 #include "Platform/FileManagerService.h"
+#include "Platform/FileStatus.h"
 #include "Platform/Path.h"
-
-#include <sys/stat.h>
 
 namespace brindle {
 
@@ -16,8 +15,8 @@ FinderRevealResult FinderRevealer::revealFile(const std::string& path) const {
     // there is a file to show is judged through a link, though: a dangling one shows nothing,
     // and one to a folder would open the folder instead of selecting a file.
     const std::string standardized = platform::standardizedPath(path);
-    struct stat status {};
-    if (stat(standardized.c_str(), &status) != 0 || S_ISDIR(status.st_mode))
+    const auto status = platform::fileStatusFollowingLinks(standardized);
+    if (!status || status->isDirectory())
         return FinderRevealResult::missing();
 
     platform::showItemsInFileManager(standardized);

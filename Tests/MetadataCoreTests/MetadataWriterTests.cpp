@@ -127,13 +127,14 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
         std::string kept;
     };
     const std::string old = block("页面来源：https://old.example/");
-    const std::string oldList = platform::binaryPropertyList(old);
+    const std::string oldList = platform::binaryPropertyList(old).value();
     const Case cases[] = {
-        {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n"),
+        {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(),
          {},
          "My own note\n第二行\n\n"},
         {platform::binaryPropertyList(
-             "—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——"),
+             "—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——")
+             .value(),
          {},
          ""},
         // A string holding U+0000, as other programs may store one, is read whole.
@@ -158,7 +159,8 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
 }
 
 TEST_F(MetadataWriterTest, SecondRunChangesNothingAndKeepsTheFirstDate) {
-    setRawAttribute(file, dateAttribute, platform::binaryPropertyListOfDates({1000000000.5}));
+    setRawAttribute(file, dateAttribute,
+                    platform::binaryPropertyListOfDates({1000000000.5}).value());
     setRawAttribute(file, "user.xdg.tags", "work");
     writer.write(file, "https://cdn.example/a.png", "https://example.com/", {});
     const boost::json::object first = attributes();
@@ -228,13 +230,13 @@ TEST_F(MetadataWriterTest, ReadURLsGivesAtMost64AndRefusesOtherValues) {
     Strings many;
     for (int i = 0; i < 70; ++i)
         many.push_back("https://example.com/" + std::to_string(i));
-    setRawAttribute(file, whereFromsAttribute, platform::binaryPropertyList(many));
+    setRawAttribute(file, whereFromsAttribute, platform::binaryPropertyList(many).value());
     const Strings read = writer.readURLs(file);
     ASSERT_EQ(read.size(), 64u);
     EXPECT_EQ(read.back(), "https://example.com/63");
 
     for (const std::string& value :
-         {platform::binaryPropertyList("one string"), std::string("garbage")}) {
+         {platform::binaryPropertyList("one string").value(), std::string("garbage")}) {
         setRawAttribute(file, whereFromsAttribute, value);
         EXPECT_THROW(writer.readURLs(file), MetadataWriterError);
     }
