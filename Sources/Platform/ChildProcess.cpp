@@ -117,12 +117,10 @@ ChildExit exitFromStatus(int status, const rusage& usage) {
     return {-1, WIFSIGNALED(status) ? WTERMSIG(status) : 0, usage.ru_maxrss};
 }
 
-int openProcessDescriptor(pid_t pid) {
+FileDescriptor openProcessDescriptor(pid_t pid) {
     const long descriptor = syscall(SYS_pidfd_open, pid, 0);
-    if (descriptor < 0)
-        return -1;
     // A pidfd is close-on-exec from birth, so later children never inherit it.
-    return static_cast<int>(descriptor);
+    return FileDescriptor(descriptor < 0 ? -1 : static_cast<int>(descriptor));
 }
 
 } // namespace
@@ -151,9 +149,9 @@ Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_), processDescriptor_(other.processDescriptor_), exit_(other.exit_) {
+    : pid_(other.pid_), processDescriptor_(std::move(other.processDescriptor_)),
+      exit_(other.exit_) {
     other.pid_ = -1;
-    other.processDescriptor_ = -1;
 }
 
 ChildProcess::~ChildProcess() {
@@ -161,8 +159,6 @@ ChildProcess::~ChildProcess() {
         kill(pid_, SIGKILL);
         reap(true);
     }
-    if (processDescriptor_ >= 0)
-        close(processDescriptor_);
 }
 
 std::optional<ChildExit> ChildProcess::reap(bool block) {
@@ -184,14 +180,14 @@ std::optional<ChildExit> ChildProcess::reap(bool block) {
 std::optional<ChildExit> ChildProcess::waitForExit(Milliseconds timeout) {
     if (exit_)
         return exit_;
-    if (processDescriptor_ < 0) {
+    if (!processDescriptor_.isOpen()) {
         // Without a process descriptor, look in short steps so an exit is still seen quickly.
         const auto deadline = std::chrono::steady_clock::now() + timeout;
         while (!reap(false) && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(Milliseconds(2));
         return exit_;
     }
-    pollfd watch{processDescriptor_, POLLIN, 0};
+    pollfd watch{processDescriptor_.get(), POLLIN, 0};
     const int ready = poll(&watch, 1, static_cast<int>(timeout.count()));
     if (ready <= 0)
         return reap(false); // a signal cut the wait short: the caller simply asks again

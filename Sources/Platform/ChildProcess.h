@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/FileDescriptor.h"
 #include "Platform/Result.h"
 
 #include <chrono>
@@ -83,12 +84,12 @@ public:
     ChildExit terminate(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
 private:
-    ChildProcess(pid_t pid, int processDescriptor)
-        : pid_(pid), processDescriptor_(processDescriptor) {}
+    ChildProcess(pid_t pid, FileDescriptor processDescriptor)
+        : pid_(pid), processDescriptor_(std::move(processDescriptor)) {}
     std::optional<ChildExit> reap(bool block);
 
     pid_t pid_;
-    int processDescriptor_; // -1 when the kernel offers none: waits then fall back to polling
+    FileDescriptor processDescriptor_; // none when the kernel offers none: waits then poll
     std::optional<ChildExit> exit_;
 };
 

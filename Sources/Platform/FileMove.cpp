@@ -145,21 +145,21 @@ std::string randomSuffix() {
 
 struct TemporaryFile {
     std::string name;
-    int descriptor = -1;
+    FileDescriptor file;
     int error = 0;
 };
 
 TemporaryFile createHiddenTemporaryFile(int directory) {
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         std::string name = ".brindle-move-" + randomSuffix();
-        const int descriptor = openat(directory, name.c_str(),
-                                      O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (descriptor >= 0)
-            return {std::move(name), descriptor, 0};
+        FileDescriptor file(openat(directory, name.c_str(),
+                                   O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (file.isOpen())
+            return {std::move(name), std::move(file), 0};
         if (errno != EEXIST)
-            return {{}, -1, errno};
+            return {{}, FileDescriptor(), errno};
     }
-    return {{}, -1, EEXIST};
+    return {{}, FileDescriptor(), EEXIST};
 }
 
 bool isFile(int directory, const char* name, const struct stat& file) {
@@ -238,7 +238,7 @@ int copyAcrossFileSystems(const std::string& source, const std::string& destinat
     if (temporary.error != 0)
         return temporary.error;
     const char* hidden = temporary.name.c_str();
-    FileDescriptor to(temporary.descriptor);
+    FileDescriptor to = std::move(temporary.file);
     struct stat copy {};
     int error = copyFile(from.get(), status, to.get());
     if (error == 0 && fstat(to.get(), &copy) != 0)
