@@ -1,4 +1,4 @@
-#include "MetadataCore/FinderComment.h"
+#include "FinderComment.h"
 
 #include "MetadataCore/WebURL.h"
 #include "Platform/Text.h"

@@ -1,4 +1,4 @@
-#include "MetadataCore/ImageOptimizerSteps.h"
+#include "ImageOptimizerSteps.h"
 
 #include "Platform/FileContents.h"
 

@@ -1,6 +1,6 @@
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
-#include "MetadataCore/ImageOptimizerSteps.h"
+#include "ImageOptimizerSteps.h"
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"

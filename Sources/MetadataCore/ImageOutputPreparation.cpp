@@ -1,5 +1,5 @@
 #include "MetadataCore/ImageOptimizerError.h"
-#include "MetadataCore/ImageOptimizerSteps.h"
+#include "ImageOptimizerSteps.h"
 
 #include "Platform/AttributeCopy.h"
 #include "Platform/FileContents.h"

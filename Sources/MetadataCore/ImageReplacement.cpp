@@ -1,5 +1,5 @@
 #include "MetadataCore/ImageOptimizerError.h"
-#include "MetadataCore/ImageOptimizerSteps.h"
+#include "ImageOptimizerSteps.h"
 
 #include "Platform/FileReplacement.h"
 #include "Platform/PathExtension.h"

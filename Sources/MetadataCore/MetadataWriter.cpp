@@ -1,6 +1,6 @@
 #include "MetadataCore/MetadataWriter.h"
 
-#include "MetadataCore/FinderComment.h"
+#include "FinderComment.h"
 #include "MetadataCore/MetadataWriterError.h"
 #include "MetadataCore/PropertyListError.h"
 #include "MetadataCore/RequestPath.h"

@@ -1,6 +1,6 @@
 // The pure rules of the comment block, the shown length of a source, and URL sanitising.
 
-#include "MetadataCore/FinderComment.h"
+#include "FinderComment.h"
 #include "MetadataCore/WebURL.h"
 #include "Platform/Text.h"
 
