@@ -3,10 +3,9 @@
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
-#include <boost/json/array.hpp>
-#include <boost/json/parse.hpp>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sstream>
 
 namespace brindle::testing {
 
@@ -48,46 +47,28 @@ std::string decodedWebPRGBA(const std::string& path) {
 }
 
 void makeStreamingFixtures(const std::string& folder) {
-    std::vector<std::string> arguments = {
-        "-hide_banner", "-loglevel", "error", "-y",
-        "-f",           "lavfi",     "-i",    "testsrc=size=640x360:rate=25:duration=1",
-        "-f",           "lavfi",     "-i",    "sine=sample_rate=44100:duration=1"};
-    const std::vector<std::string> h264 = {"-c:v", "libx264", "-preset", "ultrafast", "-g", "25"};
-    const auto add = [&](std::vector<std::string> options, const std::string& output) {
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.push_back(folder + "/" + output);
-    };
-    for (const std::string name : {"v360", "v180", "a22", "a44"}) {
+    for (const char* name : {"v360", "v180", "a22", "a44", "dash"})
         std::filesystem::create_directories(folder + "/" + name);
-        std::vector<std::string> options = {"-map", name[0] == 'v' ? "0:v" : "1:a"};
-        if (name[0] == 'v')
-            options.insert(options.end(), h264.begin(), h264.end());
-        if (name == "v180" || name == "a22")
-            options.insert(options.end(),
-                           {name == "v180" ? "-s" : "-ar", name == "v180" ? "320x180" : "22050"});
-        options.insert(options.end(), {"-f", "hls", "-hls_playlist_type", "vod",
-                                       "-hls_segment_filename", folder + "/" + name + "/s%d.ts"});
-        add(options, name + "/index.m3u8");
-    }
-    std::filesystem::create_directories(folder + "/dash");
-    std::vector<std::string> dash = {"-map",
-                                     "0:v",
-                                     "-map",
-                                     "0:v",
-                                     "-map",
-                                     "1:a",
-                                     "-s:v:0",
-                                     "320x180",
-                                     "-f",
-                                     "dash",
-                                     "-adaptation_sets",
-                                     "id=0,streams=v id=1,streams=a"};
-    dash.insert(dash.begin() + 6, h264.begin(), h264.end());
-    add(dash, "dash/manifest.mpd");
-    std::vector<std::string> video = {"-map", "0:v", "-movflags", "+faststart"};
-    video.insert(video.end(), h264.begin(), h264.end());
-    add(video, "video.mp4");
-    add({"-map", "1:a", "-movflags", "+faststart"}, "audio.m4a");
+    // One run writes every output; options before an output apply to it alone.
+    std::vector<std::string> arguments;
+    const auto add = [&](const std::string& words) {
+        std::istringstream split(words);
+        for (std::string word; split >> word;)
+            arguments.push_back(word);
+    };
+    const std::string h264 = " -c:v libx264 -preset ultrafast -g 25";
+    const auto hls = [&](const std::string& name) {
+        return " -f hls -hls_playlist_type vod -hls_segment_filename " + folder + "/" + name +
+               "/s%d.ts " + folder + "/" + name + "/index.m3u8";
+    };
+    add("-hide_banner -loglevel error -y -f lavfi -i testsrc=size=640x360:rate=25:duration=1 "
+        "-f lavfi -i sine=sample_rate=44100:duration=1 -map 0:v" +
+        h264 + hls("v360") + " -map 0:v -s 320x180" + h264 + hls("v180") + " -map 1:a -ar 22050" +
+        hls("a22") + " -map 1:a" + hls("a44") + " -map 0:v -map 0:v -map 1:a -s:v:0 320x180" +
+        h264 + " -adaptation_sets");
+    arguments.push_back("id=0,streams=v id=1,streams=a");
+    add(folder + "/dash/manifest.mpd -map 0:v -movflags +faststart" + h264 + " " + folder +
+        "/video.mp4 -map 1:a -movflags +faststart " + folder + "/audio.m4a");
     runTool("ffmpeg", arguments);
     writeFile(
         folder + "/master.m3u8",
@@ -98,27 +79,16 @@ void makeStreamingFixtures(const std::string& folder) {
         "#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=640x360,AUDIO=\"aud\"\nv360/index.m3u8\n");
 }
 
-boost::json::object probeMedia(const std::string& path) {
+std::string probeMedia(const std::string& path) {
     ProcessOptions options;
     options.arguments = {"-v",
                          "error",
                          "-show_entries",
                          "format=format_name:stream=codec_type,width,height,sample_rate",
                          "-of",
-                         "json",
+                         "compact=p=0:nk=1",
                          path};
-    const ProcessResult result = runProcess("/usr/bin/ffprobe", "", options);
-    const boost::json::value probe = boost::json::parse(result.standardOutput);
-    boost::json::array streams;
-    for (const auto& stream : probe.at("streams").as_array()) {
-        const auto& fields = stream.as_object();
-        const bool video = fields.at("codec_type") == "video";
-        streams.emplace_back(std::string(fields.at("codec_type").as_string()) + " " +
-                             (video ? std::to_string(fields.at("width").as_int64()) + "x" +
-                                          std::to_string(fields.at("height").as_int64())
-                                    : std::string(fields.at("sample_rate").as_string())));
-    }
-    return {{"format", probe.at("format").at("format_name")}, {"streams", streams}};
+    return runProcess("/usr/bin/ffprobe", "", options).standardOutput;
 }
 
 } // namespace brindle::testing

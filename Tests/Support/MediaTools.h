@@ -1,7 +1,5 @@
 #pragma once
 
-#include <boost/json/object.hpp>
-
 #include <string>
 #include <vector>
 
@@ -29,7 +27,7 @@ std::string decodedWebPRGBA(const std::string& path);
 /// audio) and "audio.m4a" (44 100 Hz).
 void makeStreamingFixtures(const std::string& folder);
 
-/// What ffprobe sees in a file: {"format": name, "streams": ["video 640x360", "audio 44100"]}.
-boost::json::object probeMedia(const std::string& path);
+/// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
+std::string probeMedia(const std::string& path);
 
 } // namespace brindle::testing
