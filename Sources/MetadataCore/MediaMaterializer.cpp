@@ -51,6 +51,19 @@ std::string temporaryOutputPath(const std::string& path, const std::string& exte
                                             "." + name + "." + uuid + "." + extension);
 }
 
+// A call does not return while the tool is still being asked about its options in the
+// background: nothing it started outlives it.
+class OptionQueryWait {
+public:
+    explicit OptionQueryWait(const std::string& tool) : tool_(tool) {}
+    OptionQueryWait(const OptionQueryWait&) = delete;
+    OptionQueryWait& operator=(const OptionQueryWait&) = delete;
+    ~OptionQueryWait() { awaitReconnectOptions(tool_); }
+
+private:
+    const std::string& tool_;
+};
+
 // Removes the temporary output on every exit. Once a swap has been tried the path may hold
 // another program's file (one that replaced the placeholder, if swapping back failed): then only
 // FFmpeg's output or the displaced placeholder is removed.
@@ -125,6 +138,7 @@ void materializeSource(const std::string& path, const std::string& sourceURL,
     if (!ffmpeg)
         throw MediaMaterializerError::ffmpegMissing();
     prepareReconnectOptions(*ffmpeg);
+    const OptionQueryWait queryWait(*ffmpeg);
     const Environment proxy = proxyEnvironment(sourceURL);
 
     std::vector<std::string> sourceArguments;

@@ -79,6 +79,9 @@ void prepareReconnectOptions(const std::string& tool);
 /// The reconnect group as `tool` accepts it; waits for what `prepareReconnectOptions` learns.
 std::vector<std::string> reconnectOptions(const std::string& tool);
 
+/// Waits until learning about `tool`, if it was started, has ended.
+void awaitReconnectOptions(const std::string& tool) noexcept;
+
 std::vector<std::string> ffprobeArguments(const std::vector<std::string>& reconnect,
                                           const std::string& manifestURL);
 

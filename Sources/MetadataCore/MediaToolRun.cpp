@@ -64,6 +64,17 @@ std::vector<std::string> reconnectOptions(const std::string& tool) {
     return answer.get();
 }
 
+void awaitReconnectOptions(const std::string& tool) noexcept {
+    std::shared_future<std::vector<std::string>> answer;
+    {
+        const std::lock_guard lock(learnedMutex);
+        if (const auto found = learned.find(tool); found != learned.end())
+            answer = found->second;
+    }
+    if (answer.valid())
+        answer.wait();
+}
+
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment) {
     std::optional<platform::ScratchFile> output;
