@@ -142,6 +142,7 @@ int main() {
 
     std::vector<double> host;
     std::vector<double> byHand;
+    std::vector<double> optionQuery; // what the host asks FFmpeg once per process
     Run hostPeak;
     for (int round = 0; round < rounds; ++round) {
         testing::writeFile(placeholder, "placeholder");
@@ -155,6 +156,10 @@ int main() {
         byHand.push_back(
             run(root.file("tools/ffmpeg"), manual, "/dev/null", root.file("manual.log")).seconds);
         fs::remove(root.file(".manual.mp4"));
+        optionQuery.push_back(run(root.file("tools/ffmpeg"),
+                                  {"-hide_banner", "-h", "protocol=http"}, "/dev/null",
+                                  root.file("help.log"))
+                                  .seconds);
     }
 
     const double hand = median(byHand);
@@ -164,6 +169,8 @@ int main() {
                 static_cast<double>(fs::file_size(placeholder)) / 1e6, rounds);
     std::printf("ffmpeg by hand   median %7.1f ms\n", hand * 1000);
     std::printf("through the host median %7.1f ms\n", median(host) * 1000);
+    std::printf("FFmpeg's option query alone, by hand: median %.1f ms\n",
+                median(optionQuery) * 1000);
     std::printf("host overhead %.1f ms, allowance %.1f ms: %s\n", overhead * 1000, allowance * 1000,
                 overhead <= allowance ? "within" : "OVER");
     std::printf("host's own peak resident memory %.2f MiB (limit 8): %s; private anonymous "
