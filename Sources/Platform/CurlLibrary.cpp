@@ -13,11 +13,26 @@ std::optional<CurlLibrary> load() {
     if (library == nullptr)
         return std::nullopt;
     CurlLibrary curl{};
-    const bool complete = resolveSymbol(library, "curl_url", curl.url) &&
-                          resolveSymbol(library, "curl_url_set", curl.urlSet) &&
-                          resolveSymbol(library, "curl_url_get", curl.urlGet) &&
-                          resolveSymbol(library, "curl_url_cleanup", curl.urlCleanup) &&
-                          resolveSymbol(library, "curl_free", curl.free);
+    const bool complete =
+        resolveSymbol(library, "curl_url", curl.url) &&
+        resolveSymbol(library, "curl_url_set", curl.urlSet) &&
+        resolveSymbol(library, "curl_url_get", curl.urlGet) &&
+        resolveSymbol(library, "curl_url_cleanup", curl.urlCleanup) &&
+        resolveSymbol(library, "curl_url_dup", curl.urlDuplicate) &&
+        resolveSymbol(library, "curl_free", curl.free) &&
+        resolveSymbol(library, "curl_easy_init", curl.easyInit) &&
+        resolveSymbol(library, "curl_easy_setopt", curl.easySetOption) &&
+        resolveSymbol(library, "curl_easy_getinfo", curl.easyGetInfo) &&
+        resolveSymbol(library, "curl_easy_cleanup", curl.easyCleanup) &&
+        resolveSymbol(library, "curl_multi_init", curl.multiInit) &&
+        resolveSymbol(library, "curl_multi_add_handle", curl.multiAddHandle) &&
+        resolveSymbol(library, "curl_multi_remove_handle", curl.multiRemoveHandle) &&
+        resolveSymbol(library, "curl_multi_perform", curl.multiPerform) &&
+        resolveSymbol(library, "curl_multi_poll", curl.multiPoll) &&
+        resolveSymbol(library, "curl_multi_info_read", curl.multiInfoRead) &&
+        resolveSymbol(library, "curl_multi_cleanup", curl.multiCleanup) &&
+        resolveSymbol(library, "curl_slist_append", curl.listAppend) &&
+        resolveSymbol(library, "curl_slist_free_all", curl.listFree);
     if (!complete)
         return std::nullopt;
     return curl;

@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <unistd.h>
 
+extern char** environ;
+
 namespace brindle::platform {
 
 namespace {
@@ -29,6 +31,18 @@ std::optional<std::string> environmentValue(const char* name) {
     if (value == nullptr)
         return std::nullopt;
     return std::string(value);
+}
+
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& entries) {
+    std::vector<std::string> result;
+    for (char** entry = environ; *entry != nullptr; ++entry) {
+        const std::string_view text = *entry;
+        if (!entries.contains(std::string(text.substr(0, text.find('=')))))
+            result.emplace_back(text);
+    }
+    for (const auto& [name, value] : entries)
+        result.push_back(name + "=" + value);
+    return result;
 }
 
 } // namespace brindle::platform

@@ -1,7 +1,9 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindle::platform {
 
@@ -14,5 +16,9 @@ std::string executablePath();
 
 /// An environment variable's value, or nothing when it is not set.
 std::optional<std::string> environmentValue(const char* name);
+
+/// This program's environment as "NAME=value" entries, with `entries` added, each replacing an
+/// inherited variable of the same name.
+std::vector<std::string> environmentWith(const std::map<std::string, std::string>& entries);
 
 } // namespace brindle::platform

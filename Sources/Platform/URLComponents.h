@@ -16,13 +16,24 @@ public:
     /// Nothing when `text` is not a URL with a scheme (or not UTF-8).
     static std::optional<URLComponents> parse(std::string_view text);
 
+    /// The URL that `reference` names when read relative to this one (RFC 3986: "." and ".."
+    /// segments are resolved); an absolute reference stands for itself. Nothing when the
+    /// reference is not a URL reference.
+    std::optional<URLComponents> resolving(std::string_view reference) const;
+
     /// Lower-cased.
     std::string scheme() const;
+
+    std::string host() const;
+
+    /// The path with its percent-escapes decoded.
+    std::string path() const;
 
     /// Whether the URL names a non-empty host ("http:///x" and "http:/x" do not).
     bool hasHost() const { return hasHost_; }
 
     void removeUserAndPassword();
+    void removeFragment();
 
     /// The whole URL again; nothing when the components no longer make one.
     std::optional<std::string> string() const;

@@ -23,5 +23,6 @@ boost::json::object revealFile(const boost::json::object& request);
 boost::json::object cancelImageOptimization(const boost::json::object& request);
 
 boost::json::object optimizeImage(const boost::json::object& request);
+boost::json::object materializeDownload(const boost::json::object& request);
 
 } // namespace brindle

@@ -32,6 +32,7 @@ constexpr std::array actions = {
     Action{"revealFile", withoutStore<revealFile>},
     Action{"cancelImageOptimization", withoutStore<cancelImageOptimization>},
     Action{"optimizeImage", withoutStore<optimizeImage>},
+    Action{"materializeDownload", withoutStore<materializeDownload>},
 };
 
 } // namespace

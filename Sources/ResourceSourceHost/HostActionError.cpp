@@ -1,6 +1,7 @@
 #include "ResourceSourceHost/HostActionError.h"
 
 #include "MetadataCore/ImageOptimizerError.h"
+#include "MetadataCore/MediaMaterializerError.h"
 
 namespace brindle {
 
@@ -26,9 +27,10 @@ bool isRetryable(const std::exception& error, FailureStage stage) {
         const auto* imageError = dynamic_cast<const ImageOptimizerError*>(&error);
         return imageError != nullptr && imageError->isRetryable();
     }
-    case FailureStage::materialize:
-        // The media errors that know their own retry flag join here as they arrive.
-        return false;
+    case FailureStage::materialize: {
+        const auto* mediaError = dynamic_cast<const MediaMaterializerError*>(&error);
+        return mediaError != nullptr && mediaError->isRetryable();
+    }
     case FailureStage::upload:
     case FailureStage::metadata:
     case FailureStage::destination:

@@ -1,6 +1,7 @@
 #include "ResourceSourceHost/HostActionError.h"
 
 #include "MetadataCore/ImageOptimizerError.h"
+#include "MetadataCore/MediaMaterializerError.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <cerrno>
@@ -18,6 +19,17 @@ TEST(StageRetry, ImageErrorsCarryTheirOwnFlagInTheOptimizeStage) {
     EXPECT_FALSE(isRetryable(ProtocolError::missingField("path"), FailureStage::optimize));
     // Outside the image stage an image error is not retried.
     EXPECT_FALSE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::metadata));
+}
+
+TEST(StageRetry, MediaErrorsCarryTheirOwnFlagInTheMaterializeStage) {
+    using Error = MediaMaterializerError;
+    for (const int passing : {ENOENT, EBUSY, EAGAIN, ESTALE})
+        EXPECT_TRUE(isRetryable(Error::replacementFailed(passing), FailureStage::materialize));
+    // 35 is EAGAIN on macOS but EDEADLK here.
+    EXPECT_FALSE(isRetryable(Error::replacementFailed(EDEADLK), FailureStage::materialize));
+    EXPECT_TRUE(isRetryable(Error::conversionFailed(), FailureStage::materialize));
+    EXPECT_FALSE(isRetryable(Error::noMediaStream(), FailureStage::materialize));
+    EXPECT_FALSE(isRetryable(Error::targetChanged(), FailureStage::metadata));
 }
 
 } // namespace

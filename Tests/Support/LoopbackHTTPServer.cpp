@@ -1,6 +1,9 @@
 #include "Support/LoopbackHTTPServer.h"
 
+#include "Support/TemporaryDirectory.h"
+
 #include <arpa/inet.h>
+#include <filesystem>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
@@ -24,7 +27,64 @@ LoopbackHTTPServer::LoopbackHTTPServer() {
 
 LoopbackHTTPServer::~LoopbackHTTPServer() {
     if (listener_ >= 0)
+        shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
+    if (acceptor_.joinable())
+        acceptor_.join();
+    for (const int connection : connections_)
+        shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
+    for (std::thread& handler : handlers_)
+        handler.join();
+    for (const int connection : connections_)
+        close(connection);
+    if (listener_ >= 0)
         close(listener_);
+}
+
+void LoopbackHTTPServer::serveFolder(const std::string& folder) {
+    folder_ = folder;
+    acceptor_ = std::thread([this] {
+        for (int connection;
+             (connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
+            const std::lock_guard lock(mutex_);
+            connections_.push_back(connection);
+            handlers_.emplace_back([this, connection] { serve(connection); });
+        }
+    });
+}
+
+void LoopbackHTTPServer::serve(int connection) {
+    std::string request;
+    char buffer[4096];
+    ssize_t count = 0;
+    while (request.find("\r\n\r\n") == std::string::npos &&
+           (count = read(connection, buffer, sizeof buffer)) > 0)
+        request.append(buffer, static_cast<std::size_t>(count));
+    const std::size_t start = request.find(' ') + 1;
+    const std::string path = request.substr(start, request.find_first_of(" ?", start) - start);
+    const auto send = [&](const std::string& bytes) {
+        return ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(bytes.size());
+    };
+    const std::string close = "Connection: close\r\n\r\n";
+    if (path.starts_with("/stall/")) {
+        while (read(connection, buffer, sizeof buffer) > 0) {
+        }
+    } else if (path.starts_with("/trickle/")) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n" + close);
+        while (send("#"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    } else if (path.starts_with("/redirect/")) {
+        send("HTTP/1.1 302 Found\r\nLocation: " + path.substr(9) + "\r\nContent-Length: 0\r\n" +
+             close);
+    } else if (path.find("..") == std::string::npos && exists(folder_ + path) &&
+               !std::filesystem::is_directory(folder_ + path)) {
+        const std::string body = readFile(folder_ + path);
+        send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + close +
+             body);
+    } else {
+        send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n" + close);
+    }
+    shutdown(connection, SHUT_WR);
 }
 
 std::string LoopbackHTTPServer::url(const std::string& path) const {

@@ -1,13 +1,18 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <vector>
 
 namespace brindle::testing {
 
-/// A one-request-at-a-time HTTP server on 127.0.0.1, on a port the kernel picks. Every request
-/// gets an empty 200 reply that any origin may read.
+/// An HTTP server on 127.0.0.1, on a port the kernel picks. Either it answers one request at a
+/// time with an empty 200 reply that any origin may read (`nextRequestBody`), or it serves a
+/// folder to any number of clients at once (`serveFolder`).
 class LoopbackHTTPServer {
 public:
     LoopbackHTTPServer();
@@ -20,9 +25,21 @@ public:
     /// Waits for the next request and returns its body, or nothing when none arrives in time.
     std::optional<std::string> nextRequestBody(std::chrono::milliseconds timeout);
 
+    /// From now on answers GET requests (query ignored) with the files of `folder`, or 404.
+    /// "/redirect/X" redirects to "/X"; "/stall/..." never answers; "/trickle/..." sends its
+    /// headers, then one byte every 50 ms. Each connection carries one request.
+    void serveFolder(const std::string& folder);
+
 private:
+    void serve(int connection);
+
     int listener_ = -1;
     int port_ = 0;
+    std::string folder_;
+    std::thread acceptor_;
+    std::mutex mutex_;
+    std::vector<int> connections_;
+    std::vector<std::thread> handlers_;
 };
 
 } // namespace brindle::testing

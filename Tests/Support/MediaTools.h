@@ -19,4 +19,15 @@ std::string decodedRGBA(const std::string& path);
 /// Decodes a WebP file with dwebp into raw 8-bit RGBA pixels.
 std::string decodedWebPRGBA(const std::string& path);
 
+/// Writes one-second synthetic streams into `folder`: HLS media playlists "v360", "v180" (video
+/// only, 640x360 and 320x180), "a22" and "a44" (audio only, 22 050 and 44 100 Hz) as
+/// "<name>/index.m3u8"; "master.m3u8" offering both videos with the audio group "aud" whose
+/// DEFAULT=NO rendition (22 kHz) comes before its DEFAULT=YES one (44 kHz); "dash/manifest.mpd"
+/// with 320x180 video (stream 0), 640x360 video (1) and audio (2); "video.mp4" (640x360, no
+/// audio) and "audio.m4a" (44 100 Hz).
+void makeStreamingFixtures(const std::string& folder);
+
+/// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
+std::string probeMedia(const std::string& path);
+
 } // namespace brindle::testing

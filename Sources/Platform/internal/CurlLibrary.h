@@ -15,7 +15,23 @@ struct CurlLibrary {
     decltype(&::curl_url_set) urlSet;
     decltype(&::curl_url_get) urlGet;
     decltype(&::curl_url_cleanup) urlCleanup;
+    decltype(&::curl_url_dup) urlDuplicate;
     decltype(&::curl_free) free;
+
+    // One transfer, driven by this program's own loop (see HTTPFetch.cpp).
+    decltype(&::curl_easy_init) easyInit;
+    decltype(&::curl_easy_setopt) easySetOption;
+    decltype(&::curl_easy_getinfo) easyGetInfo;
+    decltype(&::curl_easy_cleanup) easyCleanup;
+    decltype(&::curl_multi_init) multiInit;
+    decltype(&::curl_multi_add_handle) multiAddHandle;
+    decltype(&::curl_multi_remove_handle) multiRemoveHandle;
+    decltype(&::curl_multi_perform) multiPerform;
+    decltype(&::curl_multi_poll) multiPoll;
+    decltype(&::curl_multi_info_read) multiInfoRead;
+    decltype(&::curl_multi_cleanup) multiCleanup;
+    decltype(&::curl_slist_append) listAppend;
+    decltype(&::curl_slist_free_all) listFree;
 };
 
 /// The loaded library, or nothing when libcurl is not installed.

@@ -1,0 +1,128 @@
+#pragma once
+
+// The steps of one materialisation, shared by the materialiser's own source files. Other callers
+// use `MediaMaterializer`.
+
+#include "Platform/ChildProcess.h"
+#include "Platform/HTTPFetch.h"
+
+#include <boost/json/object.hpp>
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brindle::mediaMaterialization {
+
+using Environment = std::map<std::string, std::string>;
+
+// Addresses and playlists.
+
+/// An http or https manifest address with a host and the extension "m3u8" or "mpd", without
+/// user name and password.
+std::string validatedManifestURL(const std::string& text);
+
+/// `text` read relative to `base`, when that gives an http or https address with a host.
+std::optional<std::string> webURL(std::string_view text, const std::string& base);
+
+/// The playlist at `url` as UTF-8 text; nothing on any failure.
+std::optional<std::string> fetchHLSPlaylist(const std::string& url,
+                                            const platform::HTTPFetchLimits& limits = {});
+
+/// A decimal integer with an optional sign and nothing else around it.
+std::optional<std::int64_t> decimalInteger(std::string_view text);
+
+/// `text` split at every line break (CR LF gives an empty line between), each line trimmed.
+std::vector<std::string> trimmedLines(std::string_view text);
+
+/// The attributes of an HLS tag ("KEY=value,KEY="quoted, value""): keys upper-cased, values
+/// without their enclosing quotes; a later duplicate wins.
+std::map<std::string, std::string> hlsAttributes(std::string_view list);
+
+// FFmpeg and ffprobe command lines.
+
+struct Stream {
+    std::int64_t index = 0;
+    std::string codecType;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+    std::int64_t bitRate = 0;
+};
+
+/// The streams of ffprobe's JSON; throws `probeFailed` (with `diagnostic`, or a fixed text) when
+/// the JSON has another shape, and Boost's error when it is no JSON at all.
+std::vector<Stream> probedStreams(std::string_view output,
+                                  const std::optional<std::string>& diagnostic);
+
+struct DASHStreams {
+    std::optional<std::int64_t> video; // the largest picture, then the highest bit rate
+    std::optional<std::int64_t> audio; // the highest bit rate
+};
+/// The best streams, the earliest among equals.
+DASHStreams bestDASHStreams(const std::vector<Stream>& streams);
+
+/// Every run of ffmpeg or ffprobe carries it, as far as the tool knows its options.
+extern const std::vector<std::string> reconnectGroup;
+
+/// `group` ("-option", value, ...) without the options that a tool's "-h protocol=http" listing
+/// `help` lacks. A listing without any option tells nothing, and keeps the whole group.
+std::vector<std::string> optionsListedIn(const std::vector<std::string>& group,
+                                         std::string_view help);
+
+/// Starts learning in the background which reconnect options `tool` knows, once per tool and
+/// process, so that the answer is ready by the time the tool is run.
+void prepareReconnectOptions(const std::string& tool);
+
+/// The reconnect group as `tool` accepts it; waits for what `prepareReconnectOptions` learns.
+std::vector<std::string> reconnectOptions(const std::string& tool);
+
+/// Waits until learning about `tool`, if it was started, has ended.
+void awaitReconnectOptions(const std::string& tool) noexcept;
+
+std::vector<std::string> ffprobeArguments(const std::vector<std::string>& reconnect,
+                                          const std::string& manifestURL);
+
+/// Head and reconnect group, the inputs and maps of `sourceArguments`, then the output tail.
+std::vector<std::string> ffmpegArguments(const std::vector<std::string>& reconnect,
+                                         const std::vector<std::string>& sourceArguments,
+                                         const std::string& outputPath);
+
+std::vector<std::string> directTrackArguments(const std::string& mediaURL,
+                                              const std::optional<std::string>& audioURL,
+                                              const std::string& mediaKind,
+                                              const std::optional<std::string>& referrerURL);
+std::vector<std::string> hlsArguments(const std::string& primaryURL,
+                                      const std::optional<std::string>& audioURL,
+                                      const std::string& mediaKind);
+std::vector<std::string> dashArguments(const std::string& manifestURL, const std::string& mediaKind,
+                                       const DASHStreams& streams);
+
+/// The last lines of a tool's error output for the user, with every web address (and the tokens
+/// in it) replaced by "[media URL]"; nothing when no line is left.
+std::optional<std::string> diagnostic(std::string_view errorOutput);
+
+/// The proxy variables for a source of `scheme` under the system proxy `settings` (keys such as
+/// "HTTPSEnable", "HTTPSProxy", "HTTPSPort"); empty without a usable proxy.
+Environment proxyEnvironment(std::string_view scheme, const boost::json::object& settings);
+
+/// `proxyEnvironment` under this system's settings. Linux has no system-wide proxy settings to
+/// read: the tools inherit the environment's http_proxy and https_proxy instead, so this is empty.
+Environment proxyEnvironment(const std::string& sourceURL);
+
+// Running a tool.
+
+struct ToolRun {
+    platform::ChildExit exit;
+    std::string output;      // standard output, when captured
+    std::string errorOutput; // the whole lines of the end of standard error
+};
+
+/// Runs `executable` and waits for it, however long it takes, with standard output and error
+/// collected in private scratch files that are removed on every path.
+ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
+                bool capturesOutput, const Environment& proxyEnvironment);
+
+} // namespace brindle::mediaMaterialization

@@ -1,0 +1,71 @@
+#include "Platform/ScratchFile.h"
+
+#include "Platform/FileStatus.h"
+#include "Platform/Path.h"
+#include "Platform/ProcessInfo.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace brindle::platform {
+namespace {
+
+std::string temporaryDirectory() {
+    const std::optional<std::string> variable = environmentValue("TMPDIR");
+    if (variable && !variable->empty() && variable->front() == '/')
+        return *variable;
+    return "/tmp";
+}
+
+Result<std::string> readFrom(int descriptor, off_t offset) {
+    std::string bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t count = pread(descriptor, buffer, sizeof buffer, offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return lastErrnoCode();
+        if (count == 0)
+            return bytes;
+        bytes.append(buffer, static_cast<std::size_t>(count));
+        offset += count;
+    }
+}
+
+} // namespace
+
+Result<ScratchFile> ScratchFile::create(const std::string& name) {
+    std::string path = appendingPathComponent(temporaryDirectory(), name);
+    FileDescriptor descriptor(
+        open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!descriptor.isOpen())
+        return lastErrnoCode();
+    return ScratchFile(std::move(descriptor), std::move(path));
+}
+
+ScratchFile::~ScratchFile() {
+    if (!path_.empty())
+        unlink(path_.c_str());
+}
+
+Result<std::string> ScratchFile::contents() const {
+    return readFrom(descriptor_.get(), 0);
+}
+
+Result<std::string> ScratchFile::lastLines(std::size_t maximumBytes) const {
+    const Result<FileStatus> status = fileStatus(descriptor_.get());
+    if (!status)
+        return status.error();
+    if (static_cast<std::size_t>(status->size) <= maximumBytes)
+        return contents();
+    Result<std::string> tail =
+        readFrom(descriptor_.get(), static_cast<off_t>(status->size - maximumBytes));
+    if (tail) {
+        const std::size_t lineEnd = tail->find('\n');
+        tail->erase(0, lineEnd == std::string::npos ? tail->size() : lineEnd + 1);
+    }
+    return tail;
+}
+
+} // namespace brindle::platform

@@ -1,0 +1,401 @@
+#include "MetadataCore/MediaMaterializer.h"
+#include "MetadataCore/MediaMaterializerError.h"
+#include "MediaMaterializerSteps.h"
+
+#include "MetadataCore/BundledToolLocation.h"
+#include "Support/AttributeReadout.h"
+#include "Support/LoopbackHTTPServer.h"
+#include "Support/MediaTools.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <chrono>
+#include <filesystem>
+#include <functional>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace brindle {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace mediaMaterialization;
+using namespace testing;
+using Strings = std::vector<std::string>;
+using Call = std::function<void(const std::string& path)>;
+using std::nullopt;
+
+Call manifest(const std::string& url, const std::string& kind) {
+    return [=](const std::string& path) { MediaMaterializer().materialize(path, url, kind); };
+}
+
+Call tracks(const std::string& media, const std::optional<std::string>& audio,
+            const std::string& kind, const std::optional<std::string>& referrer = nullopt) {
+    return [=](const std::string& path) {
+        MediaMaterializer().materialize(path, media, audio, kind, referrer);
+    };
+}
+
+Strings linesOf(const std::string& path) {
+    Strings lines;
+    std::istringstream text(readFile(path));
+    for (std::string line; std::getline(text, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+TEST(StreamingManifest, AddressChecks) {
+    const std::string manifestError = "HLS/DASH 播放清单地址无效";
+    const std::string trackError = "独立音视频轨道地址无效";
+    const auto track = MediaMaterializer::validatedMediaTrackURL;
+    const auto referrer = MediaMaterializer::validatedReferrerURL;
+    const struct {
+        std::string (*check)(const std::string&);
+        std::string text;
+        std::string expected; // the address returned, or the error's message
+    } cases[] = {
+        {validatedManifestURL, "HTTPS://a.example/INDEX.M3U8?t=1#f",
+         "https://a.example/INDEX.M3U8?t=1#f"},
+        {validatedManifestURL, "http://u:p@a.example/d.mpd", "http://a.example/d.mpd"},
+        {validatedManifestURL, "ftp://a.example/a.m3u8", manifestError},
+        {validatedManifestURL, "https:///a.m3u8", manifestError},
+        {validatedManifestURL, "https://a.example/a.mp4?x=.m3u8", manifestError},
+        {track, "https://u:p@cdn.example/a.MP4?sig=1#t", "https://cdn.example/a.MP4?sig=1#t"},
+        {track, "https://cdn.example/a.m3u8", trackError},
+        {referrer, "https://u:p@a.example/watch?v=1#t", "https://a.example/watch?v=1"},
+        {referrer, "file:///watch", trackError},
+    };
+    for (const auto& test : cases) {
+        std::string outcome;
+        try {
+            outcome = test.check(test.text);
+        } catch (const MediaMaterializerError& error) {
+            outcome = error.what();
+        }
+        EXPECT_EQ(outcome, test.expected) << test.text;
+    }
+}
+
+TEST(StreamingManifest, PlaylistChoices) {
+    EXPECT_EQ(hlsAttributes(R"(bandwidth= 1 ,CODECS="avc1,mp4a",AUDIO="a""b",BANDWIDTH=2)"),
+              (std::map<std::string, std::string>{
+                  {"BANDWIDTH", "2"}, {"CODECS", "avc1,mp4a"}, {"AUDIO", "a\"\"b"}}));
+    const std::string base = "https://cdn.example/v/master.m3u8";
+    const std::string in = "https://cdn.example/v/";
+    const std::string stream = "#EXT-X-STREAM-INF:";
+    const std::string audio = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",";
+    const struct {
+        std::string playlist;
+        HLSInputs expected;
+    } cases[] = {
+        // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4).
+        {stream + "BANDWIDTH=5000000,AVERAGE-BANDWIDTH=4000000,RESOLUTION=1280x720\na.m3u8\n" +
+             stream + "BANDWIDTH=4500000,RESOLUTION=1280x720\nb.m3u8",
+         {in + "b.m3u8", nullopt}},
+        {stream + "BANDWIDTH=1,RESOLUTION=2x2\nfirst.m3u8\n" + stream +
+             "BANDWIDTH=1,RESOLUTION=2x2\nlast",
+         {in + "first.m3u8", nullopt}},
+        // No usable resolution (none, overflowing, or only inside a quoted value) loses to any.
+        {stream + "BANDWIDTH=9000000\nn.m3u8\n" + stream + "RESOLUTION=9999999999x9999999999\nh\n" +
+             stream + "CODECS=\"avc1,RESOLUTION=4000x4000\"\nt\n" + stream +
+             "RESOLUTION=320X180\ns",
+         {in + "s", nullopt}},
+        // The URI follows comments and blank lines; a file address is skipped; ".." climbs.
+        {stream + "RESOLUTION=1920x1080\r\n# c\r\n\r\n file:///x.m3u8\r\n" + stream +
+             "RESOLUTION=640x360\r\n#c\n\n  ../up/x.m3u8?t=1  \n",
+         {"https://cdn.example/up/x.m3u8?t=1", nullopt}},
+        {"#EXTM3U\n#EXTINF:6,\nseg0.ts\n", {base, nullopt}},
+        // DEFAULT=YES first, then playlist order; other groups and types do not count, nor does
+        // audio for a variant without AUDIO.
+        {audio + "DEFAULT=NO,URI=\"en\"\n" + audio + "DEFAULT=yes,URI=\"fr\"\n" +
+             "#EXT-X-MEDIA:TYPE=SUBTITLES,GROUP-ID=\"a\",DEFAULT=YES,URI=\"s\"\n" + stream +
+             "AUDIO=\"a\"\nv",
+         {in + "v", in + "fr"}},
+        {"#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"b\",DEFAULT=YES,URI=\"b\"\n" + audio + "URI=\"en\"\n" +
+             audio + "URI=\"de\"\n" + stream + "AUDIO=\"a\"\nv",
+         {in + "v", in + "en"}},
+        {audio + "DEFAULT=YES,URI=\"fr\"\n" + stream + "BANDWIDTH=1\nv", {in + "v", nullopt}},
+    };
+    for (const auto& test : cases)
+        EXPECT_EQ(MediaMaterializer::preferredHLSInputs(test.playlist, base), test.expected)
+            << test.playlist;
+}
+
+TEST(StreamingManifest, Fetching) {
+    TemporaryDirectory folder;
+    writeFile(folder.file("ok.m3u8"), "#EXTM3U\n");
+    writeFile(folder.file("limit.m3u8"), std::string(1 << 20, '#'));
+    writeFile(folder.file("over.m3u8"), std::string((1 << 20) + 1, '#'));
+    writeFile(folder.file("latin1.m3u8"), "#EXTM3U\n\xE9\n");
+    LoopbackHTTPServer server;
+    server.serveFolder(folder.path());
+    const platform::HTTPFetchLimits quick{std::chrono::milliseconds(200),
+                                          std::chrono::milliseconds(400)};
+    const std::pair<std::string, std::optional<std::size_t>> cases[] = {
+        {"/ok.m3u8", 8},          {"/missing.m3u8", nullopt}, {"/redirect/ok.m3u8", 8},
+        {"/limit.m3u8", 1 << 20}, {"/over.m3u8", nullopt},    {"/latin1.m3u8", nullopt},
+        {"/stall/x", nullopt},    {"/trickle/x", nullopt}};
+    for (const auto& [path, bytes] : cases) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto playlist = fetchHLSPlaylist(server.url(path), quick);
+        EXPECT_EQ(playlist ? std::optional(playlist->size()) : nullopt, bytes) << path;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
+    }
+}
+
+TEST(MediaMaterializer, DiagnosticsAndProxyRule) {
+    EXPECT_EQ(diagnostic("\n \r\n"), nullopt);
+    EXPECT_EQ(diagnostic("1\n2\r\n3\n\nfour http://a.example/x?token=S\xFF more\nhttps://\n"
+                         "\"https://b.example/s.ts?sig=T\" x\n"),
+              "3 | four [media URL] more | https:// | \"[media URL]\" x");
+    EXPECT_EQ(diagnostic(std::string(700, 'x') + "\n"), std::string(600, 'x'));
+
+    const boost::json::object settings = {{"HTTPSEnable", 1},         {"HTTPSProxy", "p.example"},
+                                          {"HTTPSPort", 8443},        {"HTTPEnable", 0},
+                                          {"HTTPProxy", "q.example"}, {"HTTPPort", 80}};
+    const std::string proxy = "http://p.example:8443";
+    EXPECT_EQ(proxyEnvironment("HTTPS", settings), (Environment{{"HTTPS_PROXY", proxy},
+                                                                {"HTTP_PROXY", proxy},
+                                                                {"http_proxy", proxy},
+                                                                {"https_proxy", proxy}}));
+    EXPECT_EQ(proxyEnvironment("http", settings), Environment());
+    for (const auto& [key, value] : {std::pair("HTTPSPort", 0), {"HTTPSPort", 65536}}) {
+        boost::json::object unusable = settings;
+        unusable[key] = value;
+        EXPECT_EQ(proxyEnvironment("https", unusable), Environment()) << value;
+    }
+    boost::json::object fallback = settings;
+    fallback["HTTPSProxy"] = "a/b";
+    fallback["HTTPEnable"] = 1.0;
+    EXPECT_EQ(proxyEnvironment("https", fallback).at("http_proxy"), "http://q.example:80");
+}
+
+// Streams served from the loopback address; tools from the real FFmpeg, or stand-ins that record
+// their arguments and run $STANDIN before writing. Capture files go to a folder of their own, so
+// that one left behind shows.
+class Materialization : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        root = new TemporaryDirectory;
+        for (const char* folder : {"streams", "real", "standin", "lone", "captures"})
+            fs::create_directory(root->file(folder));
+        makeStreamingFixtures(root->file("streams"));
+        server = new LoopbackHTTPServer;
+        server->serveFolder(root->file("streams"));
+        for (const std::string tool : {"real/ffmpeg", "real/ffprobe", "lone/ffmpeg"})
+            fs::create_symlink("/usr/bin/" + tool.substr(5), root->file(tool));
+        std::string help;
+        for (std::size_t index = 0; index < reconnectGroup.size(); index += 2)
+            help += "  " + reconnectGroup[index] + " <int> ...\n";
+        writeFile(root->file("standin/help"), help);
+        writeFile(root->file("standin/ffmpeg"),
+                  "#!/bin/sh\nd=$(dirname \"$0\")\n"
+                  "if [ \"$2\" = -h ]; then echo >> \"$d/asked\"; exec cat \"$d/help\"; fi\n"
+                  "printf '%s\\n' \"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\n"
+                  "eval \"$STANDIN\"\nprintf media > \"$out\"\n",
+                  0755);
+        writeFile(root->file("standin/ffprobe"),
+                  "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
+                  "printf '%s\\n' \"$@\" > \"$d/probe-arguments\"\nexec cat \"$d/probe.json\"\n",
+                  0755);
+        setenv("TMPDIR", root->file("captures").c_str(), 1);
+    }
+    static void TearDownTestSuite() {
+        unsetenv("TMPDIR");
+        delete server;
+        delete root;
+    }
+    void SetUp() override {
+        folder = root->file(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directory(folder);
+        useTools("standin");
+    }
+    void TearDown() override {
+        unsetenv(BundledToolLocation::toolsDirectoryVariable);
+        unsetenv("STANDIN");
+        EXPECT_EQ(entries(root->file("captures")), Strings{});
+    }
+
+    static void useTools(const std::string& tools, const std::string& standin = "",
+                         const std::string& probe = "") {
+        setenv(BundledToolLocation::toolsDirectoryVariable, root->file(tools).c_str(), 1);
+        setenv("STANDIN", standin.c_str(), 1);
+        writeFile(root->file("standin/probe.json"), probe);
+    }
+    static std::string url(const std::string& path) { return server->url(path); }
+
+    std::string placeholder() const {
+        writeFile(folder + "/clip", "placeholder");
+        setRawAttribute(folder + "/clip", "user.com.apple.quarantine", "0083;1;Chrome;");
+        return folder + "/clip";
+    }
+
+    // The stand-in's arguments; the output path, when it is what it should be, as "OUTPUT".
+    Strings recordedArguments(const std::string& extension) const {
+        Strings lines = linesOf(root->file("standin/arguments"));
+        const std::string prefix = folder + "/.clip.";
+        if (!lines.empty() && lines.back().starts_with(prefix) &&
+            lines.back().size() == prefix.size() + 37 + extension.size() &&
+            lines.back().ends_with("." + extension))
+            lines.back() = "OUTPUT";
+        return lines;
+    }
+
+    static inline TemporaryDirectory* root = nullptr;
+    static inline LoopbackHTTPServer* server = nullptr;
+    std::string folder;
+};
+
+TEST_F(Materialization, CommandLines) {
+    const std::string probed = R"({"streams":[{"index":0,"codec_type":"video","width":1280,
+        "height":720},{"index":1,"codec_type":"video","width":1920,"height":1080,"bit_rate":"1"},
+        {"index":2,"codec_type":"audio","bit_rate":"128000"},{"codec_type":"video"}]})";
+    const std::string audioOnly = R"({"streams":[{"index":0,"codec_type":"audio","bit_rate":"64"},
+        {"index":1,"codec_type":"audio","bit_rate":"+96"},{"index":2,"codec_type":"data"}]})";
+    const std::string mpd = url("/dash/manifest.mpd");
+    const std::string variant = url("/v360/index.m3u8");
+    const std::string rendition = url("/a44/index.m3u8");
+    const std::string video = url("/video.mp4");
+    const std::string sound = url("/audio.m4a");
+    const std::string page = "https://a.example/watch?v=1";
+    const std::string agent =
+        "Mozilla/5.0 (Macintosh; Intel Mac OS X) AppleWebKit/537.36 Chrome/138 Safari/537.36";
+    const struct {
+        std::string extension;
+        Call run;
+        Strings sources;
+        std::string probe = "";
+    } cases[] = {
+        {"mp4",
+         manifest(url("/master.m3u8"), "video"),
+         {"-i", variant, "-i", rendition, "-map", "0:v:0", "-map", "1:a:0?"}},
+        {"m4a",
+         manifest(url("/master.m3u8"), "audio"),
+         {"-i", variant, "-i", rendition, "-map", "1:a:0"}},
+        {"mp4",
+         tracks(video, sound, "video", page + "#t"),
+         {"-user_agent", agent, "-referer", page, "-i", video, "-user_agent", agent, "-referer",
+          page, "-i", sound, "-map", "0:v:0", "-map", "1:a:0?"}},
+        {"m4a",
+         tracks(sound, nullopt, "audio"),
+         {"-user_agent", agent, "-i", sound, "-map", "0:a:0"}},
+        {"mp4", manifest(mpd, "video"), {"-i", mpd, "-map", "0:1", "-map", "0:2"}, probed},
+        {"m4a", manifest(mpd, "audio"), {"-i", mpd, "-map", "0:1"}, audioOnly},
+    };
+    const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
+    for (const auto& test : cases) {
+        useTools("standin", "", test.probe);
+        const std::string path = placeholder();
+        test.run(path);
+        Strings expected = {"-hide_banner", "-nostdin", "-loglevel", "error", "-y"};
+        for (const Strings& part :
+             {protocols,
+              reconnectGroup,
+              test.sources,
+              {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}})
+            expected.insert(expected.end(), part.begin(), part.end());
+        EXPECT_EQ(recordedArguments(test.extension), expected);
+        EXPECT_EQ(readFile(path), "media");
+        EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), "0083;1;Chrome;");
+        EXPECT_EQ(entries(folder), Strings{"clip"});
+    }
+    Strings probeLine = {"-v", "error"};
+    for (const Strings& part :
+         {protocols,
+          reconnectGroup,
+          {"-show_entries", "stream=index,codec_type,width,height,bit_rate", "-of", "json", mpd}})
+        probeLine.insert(probeLine.end(), part.begin(), part.end());
+    EXPECT_EQ(linesOf(root->file("standin/probe-arguments")), probeLine);
+
+    // Each tool is asked once in this process. FFmpeg 5.1 lacks the last two reconnect options.
+    EXPECT_EQ(readFile(root->file("standin/asked")), "\n");
+    const Strings older(reconnectGroup.begin(), reconnectGroup.end() - 4);
+    EXPECT_EQ(reconnectOptions("/usr/bin/ffmpeg"), older);
+    EXPECT_EQ(reconnectOptions("/usr/bin/ffprobe"), older);
+}
+
+TEST_F(Materialization, Failures) {
+    const std::string mpd = url("/dash/manifest.mpd");
+    const std::string track = url("/video.mp4");
+    const struct {
+        std::string tools;
+        std::string standin; // run by the stand-in ffmpeg before it writes its output
+        std::string probe;
+        Call run;
+        std::string message;
+        std::string left = "placeholder";
+    } cases[] = {
+        {"standin", "", "", tracks(track, nullopt, "Video"), "流媒体类型无效"},
+        {"captures", "", "", tracks(track, nullopt, "video"),
+         "未找到 FFmpeg，无法把分片视频合并为完整文件"},
+        {"lone", "", "", manifest(mpd, "video"), "未找到 FFmpeg，无法把分片视频合并为完整文件"},
+        {"standin", "", R"({"streams":{}})", manifest(mpd, "video"),
+         "无法读取流媒体的画质信息：FFprobe 返回的数据格式无效"},
+        {"standin", "", R"({"streams":[{"index":0,"codec_type":"audio"}]})", manifest(mpd, "video"),
+         "播放清单中没有可合并的媒体轨道"},
+        {"standin",
+         "printf x > \"$out\"; printf '1\\n2\\n3\\n4\\n5\\nGET https://c.example/s?token=T: "
+         "403\\n' >&2; exit 1",
+         "", tracks(track, nullopt, "video"),
+         "FFmpeg 下载或合并流媒体失败：3 | 4 | 5 | GET [media URL] 403"},
+        {"standin", "exit 0", "", tracks(track, nullopt, "video"), "FFmpeg 下载或合并流媒体失败"},
+        {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
+         "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+    };
+    for (const auto& test : cases) {
+        useTools(test.tools, test.standin, test.probe);
+        const std::string path = placeholder();
+        EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(path); }), test.message);
+        EXPECT_EQ(readFile(path), test.left) << test.message;
+        EXPECT_EQ(entries(folder), Strings{"clip"}) << test.message;
+    }
+
+    // The real tools' own errors reach the user without the address and its token.
+    useTools("real");
+    const std::string path = placeholder();
+    for (const auto& [run, prefix] :
+         {std::pair(tracks(url("/gone.mp4?token=SECRET"), nullopt, "video"),
+                    "FFmpeg 下载或合并流媒体失败："),
+          std::pair(manifest(url("/gone.mpd?token=SECRET"), "video"),
+                    "无法读取流媒体的画质信息：")}) {
+        const std::string message = messageOf<MediaMaterializerError>([&] { run(path); });
+        EXPECT_TRUE(message.starts_with(prefix)) << message;
+        EXPECT_NE(message.find("[media URL] Server returned 404 Not Found"), std::string::npos);
+        EXPECT_EQ(message.find("SECRET"), std::string::npos);
+    }
+
+    fs::create_symlink(path, folder + "/link");
+    fs::create_directory(folder + "/folder");
+    ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    for (const std::string& target : {folder + "/link", folder + "/folder", folder + "/fifo",
+                                      folder + "/missing", std::string("clip")})
+        EXPECT_EQ(
+            messageOf<MediaMaterializerError>([&] { tracks(track, nullopt, "video")(target); }),
+            "下载占位文件无效")
+            << target;
+    EXPECT_EQ(readFile(path), "placeholder");
+}
+
+TEST_F(Materialization, RealStreams) {
+    useTools("real");
+    const std::string both = "video|640|360\naudio|44100\n";
+    const std::pair<Call, std::string> cases[] = {
+        {manifest(url("/master.m3u8"), "video"), both},
+        {manifest(url("/master.m3u8"), "audio"), "audio|44100\n"},
+        {manifest(url("/v180/index.m3u8"), "video"), "video|320|180\n"},
+        {manifest(url("/dash/manifest.mpd"), "video"), both},
+        {tracks(url("/video.mp4"), url("/audio.m4a"), "video", "https://a.example/"), both},
+        {tracks(url("/audio.m4a"), nullopt, "audio"), "audio|44100\n"},
+    };
+    for (const auto& [run, streams] : cases) {
+        const std::string path = folder + "/clip";
+        writeFile(path, "placeholder");
+        run(path);
+        EXPECT_EQ(probeMedia(path), streams + "mov,mp4,m4a,3gp,3g2,mj2\n");
+        EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), nullopt);
+        EXPECT_EQ(entries(folder), Strings{"clip"});
+    }
+}
+
+} // namespace
+} // namespace brindle

@@ -1,0 +1,67 @@
+// "materializeDownload" through the built host, with a stand-in FFmpeg that writes "media".
+
+#include "Support/HostProcess.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <boost/json/array.hpp>
+#include <gtest/gtest.h>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+
+object failure(const char* message, std::optional<bool> retryable) {
+    object reply{{"ok", false}, {"error", message}};
+    if (retryable) {
+        reply["stage"] = "materialize";
+        reply["retryable"] = *retryable;
+    }
+    return reply;
+}
+
+TEST(MaterializeDownload, ReadsItsFieldsInOrderAndWrapsEachStage) {
+    TemporaryDirectory root;
+    writeFile(
+        root.file("ffmpeg"),
+        "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
+        0755);
+    const ProcessOptions options{{}, {{"BRINDLE_TOOLS_DIR", root.path()}}};
+    const std::string clip = root.file("clip.mp4");
+    writeFile(clip, "placeholder");
+    const std::string video = "https://cdn.example/v.mp4";
+    const std::string manifest = "https://cdn.example/m.m3u8";
+
+    // A separate track wins over a manifest, and is the address recorded.
+    EXPECT_EQ(singleReply({{"action", "materializeDownload"},
+                           {"path", clip},
+                           {"manifestUrl", manifest},
+                           {"mediaUrl", video},
+                           {"mediaKind", "video"}},
+                          options),
+              (object{{"ok", true}, {"urls", {video}}, {"materialized", true}}));
+    EXPECT_EQ(readFile(clip), "media");
+
+    const struct {
+        object request;
+        object reply;
+    } cases[] = {
+        {{{"manifestUrl", manifest}}, failure("缺少字段：path", {})},
+        {{{"path", clip}, {"mediaKind", "video"}}, failure("缺少字段：manifestUrl/mediaUrl", {})},
+        {{{"path", clip}, {"mediaUrl", video}, {"manifestUrl", manifest}},
+         failure("缺少字段：mediaKind", false)},
+        {{{"path", clip}, {"manifestUrl", manifest}}, failure("缺少字段：mediaKind", false)},
+        {{{"path", clip}, {"mediaUrl", "https://a.example/v.webm"}, {"mediaKind", "video"}},
+         failure("独立音视频轨道地址无效", false)},
+        {{{"path", root.file("gone.mp4")}, {"manifestUrl", manifest}, {"mediaKind", "video"}},
+         failure("下载占位文件无效", true)},
+    };
+    for (const auto& test : cases) {
+        object request = test.request;
+        request["action"] = "materializeDownload";
+        EXPECT_EQ(singleReply(request, options), test.reply) << request;
+    }
+}
+
+} // namespace
+} // namespace brindle::testing
