@@ -1,8 +1,14 @@
 #include "MediaMaterializerSteps.h"
 
+#include "MetadataCore/DirectoryCreation.h"
+#include "Platform/FileContents.h"
+#include "Platform/FileStatus.h"
+#include "Platform/OpenedFile.h"
+#include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/ScratchFile.h"
+#include "Platform/StandardDirectories.h"
 
 #include <future>
 #include <mutex>
@@ -16,6 +22,8 @@ using platform::ChildStream;
 // Only the last lines of a tool's errors reach the user, so a tool that fails at length (one
 // line per missing segment of a long stream) does not fill the host's memory.
 constexpr std::size_t errorOutputTailBytes = 64 * 1024;
+// A remembered answer is a few option names; anything this long is not one.
+constexpr std::size_t rememberedAnswerLimit = 4096;
 
 template <class Value> Value valueOrThrow(platform::Result<Value> result) {
     if (!result)
@@ -28,15 +36,71 @@ platform::ScratchFile captureFile() {
         platform::ScratchFile::create(".brindle-" + platform::randomUUIDString() + ".log"));
 }
 
+// The answer of a tool, remembered per user under the tool file's identity: a tool that is
+// replaced or changed (a new inode, size, modification or status-change time) is asked again.
+std::optional<std::string> rememberedAnswerPath(const std::string& tool) {
+    const auto cache = platform::cacheDirectory();
+    const auto status = platform::fileStatusFollowingLinks(tool);
+    if (!cache || !status)
+        return std::nullopt;
+    const auto number = [](auto value) { return std::to_string(value); };
+    const std::string name = "reconnect-options-" + number(status->identity.device) + "-" +
+                             number(status->identity.inode) + "-" + number(status->size) + "-" +
+                             number(status->modificationTime.tv_sec) + "." +
+                             number(status->modificationTime.tv_nsec) + "-" +
+                             number(status->statusChangeTime.tv_sec) + "." +
+                             number(status->statusChangeTime.tv_nsec);
+    return platform::appendingPathComponent(platform::appendingPathComponent(*cache, "Brindle"),
+                                            name);
+}
+
+std::optional<std::string> rememberedAnswer(const std::string& path) {
+    const auto file = platform::openRegularFile(path);
+    if (!file)
+        return std::nullopt;
+    auto contents = platform::readHead(file->descriptor.get(), rememberedAnswerLimit);
+    if (!contents || contents->size() == rememberedAnswerLimit)
+        return std::nullopt;
+    return std::move(*contents);
+}
+
+// Best effort: without it, the next host process only asks again.
+void remember(const std::string& path, const std::vector<std::string>& options) {
+    // "--" is in no group: it keeps an answer that names none of the group's options from reading
+    // back as a tool that lists no options at all, which keeps the whole group.
+    std::string names = "--\n";
+    for (const std::string& option : options) {
+        if (option.starts_with('-'))
+            names += option + "\n";
+    }
+    try {
+        createDirectoryWithIntermediates(platform::deletingLastPathComponent(path), 0700);
+        [[maybe_unused]] const platform::Result<> written =
+            platform::writeFileAtomically(path, names, 0600);
+    } catch (const DirectoryCreationError&) {
+    }
+}
+
 // FFmpeg 5.1 (Debian 12) stops at the first option of the group it does not know
 // ("Unrecognized option 'reconnect_max_retries'"), so each tool is asked which it knows. Asking
-// costs one start of the tool, about as long as a short remux; it is started early and in the
-// background, while the playlist is fetched or the manifest probed.
+// costs one start of the tool (about 60 to 140 ms here, more than the host's whole allowance over
+// a remux), and Chrome starts a fresh host for every message, so the answer is remembered on disk
+// for the next host. A first question is started early and in the background, while the playlist
+// is fetched or the manifest probed.
 std::vector<std::string> learnReconnectOptions(const std::string& tool) {
+    const std::optional<std::string> memory = rememberedAnswerPath(tool);
+    if (memory) {
+        if (const std::optional<std::string> names = rememberedAnswer(*memory))
+            return optionsListedIn(reconnectGroup, *names);
+    }
     try {
         const ToolRun help = runTool(tool, {"-hide_banner", "-h", "protocol=http"}, true, {});
-        if (help.exit.succeeded())
-            return optionsListedIn(reconnectGroup, help.output);
+        if (help.exit.succeeded()) {
+            std::vector<std::string> options = optionsListedIn(reconnectGroup, help.output);
+            if (memory)
+                remember(*memory, options);
+            return options;
+        }
     } catch (const std::exception&) {
         // A tool that cannot be asked is run with the whole group, and fails or not on its own.
     }

@@ -26,6 +26,7 @@ FileStatus converted(const struct stat& status) {
     result.owner = status.st_uid;
     result.size = status.st_size;
     result.modificationTime = status.st_mtim;
+    result.statusChangeTime = status.st_ctim;
     return result;
 }
 

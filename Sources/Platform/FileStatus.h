@@ -27,6 +27,7 @@ struct FileStatus {
     uid_t owner = 0;
     std::int64_t size = 0;
     timespec modificationTime{};
+    timespec statusChangeTime{}; // moves with any change of content, mode or owner
 
     bool isRegularFile() const { return type == Type::regular; }
     bool isDirectory() const { return type == Type::directory; }

@@ -32,4 +32,13 @@ std::optional<std::string> applicationSupportDirectory() {
     return appendingPathComponent(appendingPathComponent(*home, ".local"), "share");
 }
 
+std::optional<std::string> cacheDirectory() {
+    if (auto cacheHome = environmentValue("XDG_CACHE_HOME"); isAbsolute(cacheHome))
+        return cacheHome;
+    auto home = homeDirectory();
+    if (!home)
+        return std::nullopt;
+    return appendingPathComponent(*home, ".cache");
+}
+
 } // namespace brindle::platform

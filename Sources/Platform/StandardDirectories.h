@@ -12,4 +12,8 @@ std::optional<std::string> homeDirectory();
 /// $XDG_DATA_HOME when it is absolute, else ~/.local/share.
 std::optional<std::string> applicationSupportDirectory();
 
+/// Where the user's programs keep what they can compute again ($XDG_CACHE_HOME when it is
+/// absolute, else ~/.cache).
+std::optional<std::string> cacheDirectory();
+
 } // namespace brindle::platform

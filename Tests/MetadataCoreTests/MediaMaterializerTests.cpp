@@ -1,6 +1,6 @@
+#include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializer.h"
 #include "MetadataCore/MediaMaterializerError.h"
-#include "MediaMaterializerSteps.h"
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "Support/AttributeReadout.h"
@@ -199,9 +199,11 @@ protected:
                   "printf '%s\\n' \"$@\" > \"$d/probe-arguments\"\nexec cat \"$d/probe.json\"\n",
                   0755);
         setenv("TMPDIR", root->file("captures").c_str(), 1);
+        setenv("XDG_CACHE_HOME", root->file("cache").c_str(), 1);
     }
     static void TearDownTestSuite() {
         unsetenv("TMPDIR");
+        unsetenv("XDG_CACHE_HOME");
         delete server;
         delete root;
     }

@@ -22,11 +22,12 @@ object failure(const char* message, std::optional<bool> retryable) {
 
 TEST(MaterializeDownload, ReadsItsFieldsInOrderAndWrapsEachStage) {
     TemporaryDirectory root;
-    writeFile(
-        root.file("ffmpeg"),
-        "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
-        0755);
-    const ProcessOptions options{{}, {{"BRINDLE_TOOLS_DIR", root.path()}}};
+    writeFile(root.file("ffmpeg"),
+              "#!/bin/sh\nif [ \"$2\" = -h ]; then echo >> \"$0.asked\"; exit 0; fi\n"
+              "eval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
+              0755);
+    const ProcessOptions options{
+        {}, {{"BRINDLE_TOOLS_DIR", root.path()}, {"XDG_CACHE_HOME", root.file("cache")}}};
     const std::string clip = root.file("clip.mp4");
     writeFile(clip, "placeholder");
     const std::string video = "https://cdn.example/v.mp4";
@@ -61,6 +62,8 @@ TEST(MaterializeDownload, ReadsItsFieldsInOrderAndWrapsEachStage) {
         request["action"] = "materializeDownload";
         EXPECT_EQ(singleReply(request, options), test.reply) << request;
     }
+    // Which options the tool knows was asked by the first host only and remembered for the next.
+    EXPECT_EQ(readFile(root.file("ffmpeg.asked")), "\n");
 }
 
 } // namespace
