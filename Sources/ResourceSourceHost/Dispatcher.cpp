@@ -32,6 +32,8 @@ constexpr std::array actions = {
     Action{"revealFile", withoutStore<revealFile>},
     Action{"cancelImageOptimization", withoutStore<cancelImageOptimization>},
     Action{"optimizeImage", withoutStore<optimizeImage>},
+    Action{"chooseSaveDestination", withoutStore<chooseSaveDestination>},
+    Action{"activateSaveDestinationPanel", withoutStore<activateSaveDestinationPanel>},
 };
 
 } // namespace
