@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 
 namespace brindle {
 
@@ -48,7 +49,8 @@ std::string bundleIdentifier(const std::string& bundlePath) {
     return platform::propertyListDictionaryString(*contents, "CFBundleIdentifier").value_or("");
 }
 
-// Removes both exchange files however the exchange ends; a file never written is no error.
+// Removes both exchange files however the exchange ends; a file never written is no error. An
+// empty folder made in a file's place goes too (remove() takes either).
 class ExchangeFiles {
 public:
     explicit ExchangeFiles(const std::string& directory) {
@@ -59,8 +61,8 @@ public:
         responsePath = platform::appendingPathComponent(directory, token + ".response.json");
     }
     ~ExchangeFiles() {
-        static_cast<void>(platform::removeFile(requestPath));
-        static_cast<void>(platform::removeFile(responsePath));
+        std::remove(requestPath.c_str());
+        std::remove(responsePath.c_str());
     }
     ExchangeFiles(const ExchangeFiles&) = delete;
     ExchangeFiles& operator=(const ExchangeFiles&) = delete;
