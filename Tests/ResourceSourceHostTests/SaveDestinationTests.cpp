@@ -8,7 +8,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
+#include <regex>
 
 namespace brindle::testing {
 namespace {
@@ -24,41 +25,42 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     makeSavePanelBundle(root.file("Panel.app"), "printf '%s\\n' \"$@\" > " + root.file("args") +
                                                     "; cat \"$2\" > " + root.file("request") +
                                                     "; cat " + root.file("response") + " > \"$4\"");
-    const auto respond = [&](const std::string& json) { writeFile(root.file("response"), json); };
     writeFile(root.file("existing.png"), "");
     const object choose{{"action", "chooseSaveDestination"},
                         {"suggestedFilename", "a/b.png"},
                         {"startingDirectory", "/start"},
                         {"panelTitle", "T"},
                         {"panelMessage", ""}};
-
-    respond(R"({"outcome":"selected","schemaVersion":1,"selectedPath":")" +
-            root.file("existing.png") + "\"}");
-    EXPECT_EQ(singleReply(choose, options), (object{{"ok", true},
-                                                    {"cancelled", false},
-                                                    {"path", root.file("existing.png")},
-                                                    {"overwriteApproved", true}}));
+    const auto selected = [&](const std::string& name) {
+        return R"({"outcome":"selected","schemaVersion":1,"selectedPath":")" + root.file(name) +
+               "\"}";
+    };
+    const auto chosen = [&](const std::string& name, bool exists) {
+        return object{{"ok", true},
+                      {"cancelled", false},
+                      {"path", root.file(name)},
+                      {"overwriteApproved", exists}};
+    };
+    const std::vector<std::pair<std::string, object>> rows = {
+        {selected("existing.png"), chosen("existing.png", true)},
+        {selected("new.png"), chosen("new.png", false)},
+        {R"({"outcome":"cancelled","schemaVersion":1})", {{"ok", true}, {"cancelled", true}}},
+        {R"({"outcome":"failed","schemaVersion":1,"error":"面板坏了"})",
+         {{"ok", false}, {"error", "面板坏了"}}},
+    };
+    for (const auto& [response, expected] : rows) {
+        writeFile(root.file("response"), response);
+        EXPECT_EQ(singleReply(choose, options), expected);
+    }
+    EXPECT_EQ(entries(panelData + "/PanelRequests"), std::vector<std::string>{});
     EXPECT_EQ(readFile(root.file("request")),
               R"({"directoryPath":"\/start","kind":"chooseDestination","panelTitle":"T",)"
               R"("schemaVersion":1,"suggestedFilename":"a\/b.png"})");
-    const std::string args = readFile(root.file("args"));
-    const std::string token = args.substr(args.find("PanelRequests/") + 14, 36);
-    EXPECT_EQ(token.find_first_not_of("0123456789abcdef-"), std::string::npos);
-    const std::string exchange = panelData + "/PanelRequests/" + token;
-    EXPECT_EQ(args, "--request\n" + exchange + ".request.json\n--response\n" + exchange +
-                        ".response.json\n");
-
-    respond(R"({"outcome":"selected","schemaVersion":1,"selectedPath":")" + root.file("new.png") +
-            "\"}");
-    EXPECT_EQ(singleReply(choose, options), (object{{"ok", true},
-                                                    {"cancelled", false},
-                                                    {"path", root.file("new.png")},
-                                                    {"overwriteApproved", false}}));
-    respond(R"({"outcome":"cancelled","schemaVersion":1})");
-    EXPECT_EQ(singleReply(choose, options), (object{{"ok", true}, {"cancelled", true}}));
-    respond(R"({"outcome":"failed","schemaVersion":1,"error":"面板坏了"})");
-    EXPECT_EQ(singleReply(choose, options), (object{{"ok", false}, {"error", "面板坏了"}}));
-    EXPECT_EQ(entries(panelData + "/PanelRequests"), std::vector<std::string>{});
+    const std::string exchange = panelData + "/PanelRequests/";
+    EXPECT_TRUE(std::regex_match(readFile(root.file("args")),
+                                 std::regex("--request\n" + exchange +
+                                            "([0-9a-f-]{36})\\.request\\.json\n" + "--response\n" +
+                                            exchange + "\\1\\.response\\.json\n")));
 
     // The data folder comes first, the request's fields next, the bundle's checks last.
     TemporaryDirectory fresh;
@@ -66,9 +68,8 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     options.environment["BRINDLE_SAVE_UI_APP"] = fresh.file("Nowhere.app");
     EXPECT_EQ(singleReply({{"action", "chooseSaveDestination"}, {"startingDirectory", 5}}, options),
               (object{{"ok", false}, {"error", "缺少字段：suggestedFilename"}}));
-    struct stat status {};
-    ASSERT_EQ(stat(fresh.file("DirectSave/SavePanel").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0700u);
+    EXPECT_EQ(std::filesystem::symlink_status(fresh.file("DirectSave/SavePanel")).permissions(),
+              std::filesystem::perms::owner_all);
     EXPECT_EQ(
         singleReply({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a"}}, options),
         (object{{"ok", false}, {"error", "智能保存窗口组件未正确安装，请重新运行安装脚本"}}));
@@ -79,26 +80,18 @@ TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcas
     TemporaryDirectory root;
     const object activate{{"action", "activateSaveDestinationPanel"}};
     const std::string record = root.file("record");
+    const std::string panel = std::string(names::busName) + " " + names::objectPath + " " +
+                              names::interfaceName + " " + names::activateMethod + " " +
+                              names::activationRequestedSignal;
     // The recorder owns the panel's name before the host starts; it quits after the signal.
-    const std::string script =
-        R"(if [ -n "$2" ]; then /usr/bin/python3 )" BRINDLE_SAVE_PANEL_RECORDER
-        R"( "$2" "$4" "$5" "$6" "$7" "$8" & for i in $(seq 200); do [ -e "$2.ready" ] && break;
-        sleep 0.05; done; fi; "$1" 2>"$3"; status=$?; wait; exit $status)";
+    const std::string recorder = "/usr/bin/python3 " BRINDLE_SAVE_PANEL_RECORDER " " + record +
+                                 " " + panel + " & for i in $(seq 200); do [ -e " + record +
+                                 ".ready ] && break; sleep 0.05; done; ";
     for (const bool withPanel : {true, false}) {
         ProcessOptions options;
-        options.arguments = {"--",
-                             "/bin/sh",
-                             "-c",
-                             script,
-                             "sh",
-                             BRINDLE_HOST_PATH,
-                             withPanel ? record : "",
-                             root.file("host-stderr"),
-                             names::busName,
-                             names::objectPath,
-                             names::interfaceName,
-                             names::activateMethod,
-                             names::activationRequestedSignal};
+        options.arguments = {"--", "/bin/sh", "-c",
+                             (withPanel ? recorder : "") + BRINDLE_HOST_PATH " 2>" +
+                                 root.file("host-stderr") + "; status=$?; wait; exit $status"};
         const ProcessResult result =
             runProcess("/usr/bin/dbus-run-session", frameJSON(activate), options);
         EXPECT_EQ(result.exitStatus, 0) << result.standardError;

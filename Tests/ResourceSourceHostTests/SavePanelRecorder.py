@@ -1,10 +1,6 @@
 #!/usr/bin/env python3
-"""A stand-in for a running save panel on the session bus, for the tests.
-
-Arguments: record file, bus name, object path, interface, method, signal. Owns the name, answers
-the method, and appends one line per call of the method and per broadcast of the signal to the
-record file. Creates "<record>.ready" once it owns the name, and exits after the first signal.
-"""
+"""A save panel on the session bus: records the method's calls and the signal's broadcasts, one
+line each; touches "<record>.ready" once it owns the name; quits after the first signal."""
 
 import sys
 
@@ -14,8 +10,6 @@ import dbus.service
 from gi.repository import GLib
 
 RECORD, NAME, PATH, INTERFACE, METHOD, SIGNAL = sys.argv[1:7]
-# A bound on the recorder's life should no signal ever come.
-LIFETIME_SECONDS = 60
 
 
 def record(line):
@@ -23,11 +17,8 @@ def record(line):
         file.write(line + "\n")
 
 
-def activate(_panel):
-    record(METHOD)
-
-
 # The method is named on the command line, so the class is made once the name is known.
+activate = lambda _panel: record(METHOD)
 activate.__name__ = METHOD
 Panel = type("Panel", (dbus.service.Object,),
              {METHOD: dbus.service.method(INTERFACE, in_signature="", out_signature="")(activate)})
@@ -40,5 +31,5 @@ bus.add_signal_receiver(lambda: (record(SIGNAL), loop.quit()), signal_name=SIGNA
                         dbus_interface=INTERFACE, path=PATH)
 name = dbus.service.BusName(NAME, bus)
 open(RECORD + ".ready", "w").close()
-GLib.timeout_add_seconds(LIFETIME_SECONDS, loop.quit)
+GLib.timeout_add_seconds(60, loop.quit)  # should no signal ever come
 loop.run()

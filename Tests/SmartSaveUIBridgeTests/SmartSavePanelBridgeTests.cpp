@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,6 +30,7 @@ struct Exchange {
     Exchange() {
         mkdir(data.c_str(), 0700);
         makeSavePanelBundle(app, ". " + root.file("script"));
+        writeFile(root.file("script"), "");
     }
 
     // The chosen path (with the bookmark, when sent), "cancelled", or the error's message.
@@ -40,11 +41,9 @@ struct Exchange {
             const auto result = bridge.present(SmartSavePanelRequest(kind));
             if (result.resultCase() == SmartSavePanelBridgeResult::Case::cancelled)
                 return "cancelled";
-            std::string text = result.path() + (result.isDirectory() ? " (folder)" : "");
-            if (const auto& bookmark = result.bookmarkData())
-                text += " [" +
-                        (bookmark->size() < 8 ? *bookmark : std::to_string(bookmark->size())) + "]";
-            return text;
+            const auto& bookmark = result.bookmarkData();
+            return result.path() + (result.isDirectory() ? " (folder)" : "") +
+                   (bookmark ? " [" + *bookmark + "]" : "");
         } catch (const std::exception& error) {
             return error.what();
         }
@@ -53,6 +52,10 @@ struct Exchange {
 
 std::string selected(const std::string& fields) {
     return R"({"outcome":"selected","schemaVersion":1,)" + fields + "}";
+}
+
+std::string bookmark(const std::string& text) {
+    return selected(R"("selectedPath":"/p","bookmarkDataBase64":")" + text + "\"");
 }
 
 std::string failed(const std::string& fields) {
@@ -80,15 +83,12 @@ TEST(SmartSavePanelBridge, AcceptsOnlyWellFormedResponsesAndRemovesBothExchangeF
         {selected(R"("selectedPath":"b.png")"), "", invalid},
         {selected(R"("selectedPath":"/a\u0000b")"), "", invalid},
         {selected(R"("schemaVersion":1)"), "", invalid},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":"QUI=")"), "", "/p [AB]"},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":")" + std::string(64000, 'A') + "\""),
-         "", "/p [48000]"},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":")" + std::string(64000, 'A') +
-                  "AA==\""),
-         "", invalid},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":"")"), "", invalid},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":"QUJD\nQUJD")"), "", invalid},
-        {selected(R"("selectedPath":"/p","bookmarkDataBase64":"QU=I")"), "", invalid},
+        {bookmark("QUI="), "", "/p [AB]"},
+        {bookmark(std::string(64000, 'A')), "", "/p [" + std::string(48000, '\0') + "]"},
+        {bookmark(std::string(64000, 'A') + "AA=="), "", invalid},
+        {bookmark(""), "", invalid},
+        {bookmark("QUJD\\nQUJD"), "", invalid},
+        {bookmark("QU=I"), "", invalid},
         {R"({"outcome":"selected","schemaVersion":2,"selectedPath":"/p"})", "", invalid},
         {R"({"outcome":"cancelled","schemaVersion":1,"selectedPath":"b.png"})", "", "cancelled"},
         {cancelled + std::string(65536 - cancelled.size(), ' '), "", "cancelled"},
@@ -104,6 +104,7 @@ TEST(SmartSavePanelBridge, AcceptsOnlyWellFormedResponsesAndRemovesBothExchangeF
         {cancelled, "kill -9 $$", "cancelled"},
         {cancelled, "rm \"$4\"; ln -s " + response + " \"$4\"", invalid},
         {std::nullopt, "mkdir \"$4\"", invalid},
+        {cancelled, "chown 65534 \"$4\"", geteuid() == 0 ? invalid : "cancelled"},
         {cancelled, "echo boom >&2; exit 3", launchFailed + "boom"},
         {cancelled, "echo >&2; exit 1", launchFailed + "启动器退出码 1"},
         // A two-byte character cut at byte 4096 leaves no valid text.
@@ -124,64 +125,36 @@ TEST(SmartSavePanelBridge, AcceptsOnlyWellFormedResponsesAndRemovesBothExchangeF
     writeFile(response, selected(R"("selectedPath":"/a/b/")"));
     writeFile(exchange.root.file("script"), "cat " + response + " > \"$4\"");
     EXPECT_EQ(exchange.present(SmartSavePanelKind::chooseLibraryRoot), "/a/b (folder)");
-    if (geteuid() == 0) {
-        writeFile(exchange.root.file("script"),
-                  "cat " + response + " > \"$4\"; chown 65534 \"$4\"");
-        EXPECT_EQ(exchange.present(), invalid);
-    }
 }
 
 TEST(SmartSavePanelBridge, RefusesABrokenBundleOrDataFolderBeforeWritingAnything) {
-    using Change = std::function<void(const Exchange&)>;
-    const auto link = [](const std::string& target, const std::string& path) {
-        std::filesystem::rename(path, target);
-        ASSERT_EQ(symlink(target.c_str(), path.c_str()), 0);
+    const std::string program = "Panel.app/Contents/MacOS/brindle-save-ui";
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        // shell commands in the root
+        {"sed -i s/save-ui/smart-save-ui/ Panel.app/Contents/Info.plist", notInstalled},
+        {"echo '<plist>' > Panel.app/Contents/Info.plist", notInstalled},
+        {"rm " + program, notInstalled},
+        {"chmod 644 " + program, notInstalled},
+        {"mv " + program + " program && ln -s $PWD/program " + program, notInstalled},
+        {"mv Panel.app Real.app && ln -s Real.app Panel.app", notInstalled},
+        {geteuid() == 0 ? "chown 65534 Panel.app" : "rm " + program, notInstalled},
+        {"rmdir SavePanel", invalidData},
+        {"mv SavePanel Data && ln -s Data SavePanel", invalidData},
+        {"touch SavePanel/PanelRequests", invalidData},
+        {"ln -s $PWD SavePanel/PanelRequests", invalidData},
+        {"mkdir -m 755 SavePanel/PanelRequests", missing},
     };
-    const std::vector<std::pair<Change, std::string>> rows = {
-        {[](const Exchange& e) {
-             makeSavePanelBundle(e.app, "", "com.vantle.brindle.smart-save-ui");
-         },
-         notInstalled},
-        {[](const Exchange& e) { writeFile(e.app + "/Contents/Info.plist", "<plist>"); },
-         notInstalled},
-        {[](const Exchange& e) { unlink((e.app + "/Contents/MacOS/brindle-save-ui").c_str()); },
-         notInstalled},
-        {[](const Exchange& e) {
-             chmod((e.app + "/Contents/MacOS/brindle-save-ui").c_str(), 0644);
-         },
-         notInstalled},
-        {[&](const Exchange& e) {
-             link(e.root.file("program"), e.app + "/Contents/MacOS/brindle-save-ui");
-         },
-         notInstalled},
-        {[&](const Exchange& e) { link(e.root.file("Real.app"), e.app); }, notInstalled},
-        {[](const Exchange& e) { rmdir(e.data.c_str()); }, invalidData},
-        {[&](const Exchange& e) { link(e.root.file("RealData"), e.data); }, invalidData},
-        {[](const Exchange& e) { writeFile(e.data + "/PanelRequests", ""); }, invalidData},
-        {[](const Exchange& e) {
-             ASSERT_EQ(symlink(e.root.path().c_str(), (e.data + "/PanelRequests").c_str()), 0);
-         },
-         invalidData},
-    };
-    for (const auto& [change, expected] : rows) {
+    for (const auto& [command, expected] : rows) {
         Exchange exchange;
-        writeFile(exchange.root.file("script"), "touch " + exchange.root.file("ran"));
-        change(exchange);
-        EXPECT_EQ(exchange.present(), expected);
-        EXPECT_FALSE(exists(exchange.root.file("ran")));
-        if (expected == notInstalled) {
-            EXPECT_FALSE(exists(exchange.data + "/PanelRequests"));
-        }
+        ASSERT_EQ(std::system(("cd " + exchange.root.path() + " && " + command).c_str()), 0);
+        EXPECT_EQ(exchange.present(), expected) << command;
+        // A broken installation leaves nothing behind; an exchange folder in use is private.
+        const auto folder = std::filesystem::symlink_status(exchange.data + "/PanelRequests");
+        EXPECT_TRUE(
+            !is_directory(folder) ||
+            (expected != notInstalled && folder.permissions() == std::filesystem::perms::owner_all))
+            << command;
     }
-
-    // An exchange folder left open to others is closed again.
-    Exchange exchange;
-    writeFile(exchange.root.file("script"), "");
-    mkdir((exchange.data + "/PanelRequests").c_str(), 0755);
-    EXPECT_EQ(exchange.present(), missing);
-    struct stat status {};
-    ASSERT_EQ(stat((exchange.data + "/PanelRequests").c_str(), &status), 0);
-    EXPECT_EQ(status.st_mode & 07777, 0700u);
 }
 
 TEST(SmartSavePanelBridge, DefaultConfigurationTakesTheEnvironmentsBundleOrTheOneBesideTheData) {
@@ -191,11 +164,10 @@ TEST(SmartSavePanelBridge, DefaultConfigurationTakesTheEnvironmentsBundleOrTheOn
         {"/x/./y/../Other.app", "/x/Other.app"},
         {"rel/Other.app", current + "/rel/Other.app"},
     };
-    for (const auto& [configured, expected] : rows) {
-        const SmartSavePanelBridge bridge("/data/root/", {{"BRINDLE_UI_APP", configured}});
-        EXPECT_EQ(bridge.helperApplicationPath(), expected) << configured;
-        EXPECT_EQ(bridge.dataRootPath(), "/data/root");
-    }
+    for (const auto& [configured, expected] : rows)
+        EXPECT_EQ(SmartSavePanelBridge("/data/root/", {{"BRINDLE_UI_APP", configured}})
+                      .helperApplicationPath(),
+                  expected);
 }
 
 } // namespace

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
+#include <filesystem>
 #include <unistd.h>
 
 namespace brindle::testing {
@@ -47,38 +47,31 @@ TEST(SmartSavePanelMessageCodec, WritesCompactSortedJSONWithoutAbsentKeysAndWith
               R"("selectedPath":"\/p"})");
     EXPECT_EQ(Codec::decodeResponse(readFile(path)), response);
     EXPECT_EQ(readFile(directory.file("target")), "kept");
-    struct stat status {};
-    ASSERT_EQ(lstat(path.c_str(), &status), 0);
-    EXPECT_TRUE(S_ISREG(status.st_mode));
-    EXPECT_EQ(status.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::filesystem::symlink_status(path).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 }
 
 TEST(SmartSavePanelMessageCodec, DecodesOnlyWellTypedRecordsAndIgnoresUnknownKeys) {
-    struct Row {
-        std::string json;
-        std::optional<Response> expected; // nothing: a decoding error
-    };
-    const std::vector<Row> rows = {
+    // Nothing expected: a decoding error.
+    const std::vector<std::pair<std::string, std::optional<Response>>> rows = {
         {R"({"outcome":"cancelled","schemaVersion":1,"extra":[1]})", Response(cancelled)},
         {R"({"outcome":"selected","schemaVersion":1.0,"selectedPath":null,"error":null})",
          Response(selected)},
         {R"({"outcome":"selected","schemaVersion":1,"selectedPath":"/a\/b"})",
          Response(selected, "/a/b")},
         {R"({"outcome":"maybe","schemaVersion":1})", std::nullopt},
-        {R"({"outcome":"Selected","schemaVersion":1})", std::nullopt},
         {R"({"outcome":"cancelled","schemaVersion":"1"})", std::nullopt},
         {R"({"outcome":"cancelled","schemaVersion":1.5})", std::nullopt},
         {R"({"outcome":"cancelled"})", std::nullopt},
         {R"({"schemaVersion":1})", std::nullopt},
         {R"({"outcome":"failed","schemaVersion":1,"error":5})", std::nullopt},
         {R"(["outcome","cancelled"])", std::nullopt},
-        {R"({"outcome":"cancelled","schemaVersion":1)", std::nullopt},
     };
-    for (const Row& row : rows) {
-        if (row.expected)
-            EXPECT_EQ(Codec::decodeResponse(row.json), *row.expected) << row.json;
+    for (const auto& [json, expected] : rows) {
+        if (expected)
+            EXPECT_EQ(Codec::decodeResponse(json), *expected) << json;
         else
-            EXPECT_THROW(Codec::decodeResponse(row.json), SmartSavePanelDecodingError) << row.json;
+            EXPECT_THROW(Codec::decodeResponse(json), SmartSavePanelDecodingError) << json;
     }
 }
 

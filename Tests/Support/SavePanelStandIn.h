@@ -4,9 +4,8 @@
 
 namespace brindle::testing {
 
-/// Lays out a save-panel application bundle at `bundlePath` whose program
-/// (Contents/MacOS/`executable`) runs `script` with /bin/sh: "$2" is the request file and "$4"
-/// the response file it is given.
+/// A save-panel bundle at `bundlePath` whose program runs `script` with /bin/sh: "$2" is the
+/// request file and "$4" the response file it is given.
 void makeSavePanelBundle(const std::string& bundlePath, const std::string& script,
                          const std::string& identifier = "com.vantle.brindle.save-ui",
                          const std::string& executable = "brindle-save-ui");
