@@ -1,12 +1,11 @@
 #include "SmartSaveUIBridge/SmartSavePanelBridge.h"
 
-#include "Platform/ChildProcess.h"
+#include "Platform/ChildStandardError.h"
 #include "Platform/DirectoryCreation.h"
 #include "Platform/FileContents.h"
 #include "Platform/FileStatus.h"
 #include "Platform/FileSystem.h"
 #include "Platform/OpenedFile.h"
-#include "Platform/OutputCapture.h"
 #include "Platform/Path.h"
 #include "Platform/PropertyList.h"
 #include "Platform/RandomUUID.h"
@@ -263,29 +262,22 @@ std::string SmartSavePanelBridge::prepareExchangeDirectory() const {
 // message channel.
 void SmartSavePanelBridge::launchApplication(const std::string& requestPath,
                                              const std::string& responsePath) const {
-    auto standardError = platform::createOutputCapture(keptStandardErrorBytes);
-    if (!standardError)
-        throw SmartSavePanelBridgeError::helperLaunchFailed(
-            platform::errnoDescription(standardError.error().value()));
     platform::ChildProcessLaunch launch;
     launch.program = platform::appendingPathComponent(helperApplicationPath_,
                                                       "Contents/MacOS/" + helperExecutableName_);
     launch.arguments = {"--request", requestPath, "--response", responsePath};
     launch.standardInput = platform::ChildStream::nullDevice();
     launch.standardOutput = platform::ChildStream::nullDevice();
-    launch.standardError = platform::ChildStream::descriptor(standardError->get());
-    auto child = platform::ChildProcess::spawn(launch);
-    if (!child)
+    const auto run = platform::runKeepingStandardError(launch, keptStandardErrorBytes);
+    if (!run)
         throw SmartSavePanelBridgeError::helperLaunchFailed(
-            platform::errnoDescription(child.error().value()));
-    const platform::ChildExit exit = child->waitForExit();
+            platform::errnoDescription(run.error().value()));
     // An application that crashed or was killed has quit like any other: whether it answered is
     // for the response file to tell.
-    if (exit.terminatingSignal != 0 || exit.succeeded())
+    if (run->exit.terminatingSignal != 0 || run->exit.succeeded())
         return;
-    const auto written = platform::capturedOutput(standardError->get());
     throw SmartSavePanelBridgeError::helperLaunchFailed(
-        launchFailureDetail(written ? *written : std::string(), exit.exitCode));
+        launchFailureDetail(run->standardError, run->exit.exitCode));
 }
 
 SmartSavePanelBridgeResult
