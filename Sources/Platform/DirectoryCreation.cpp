@@ -15,9 +15,10 @@ bool isExistingDirectory(const std::string& path) {
     return status && status->isDirectory();
 }
 
-// The mode given to mkdir is narrowed by the umask; the folder gets exactly `permissions`
-// through a descriptor, so a link swapped in meanwhile is never followed.
-Result<> applyPermissions(const std::string& path, mode_t permissions) {
+} // namespace
+
+// Through a descriptor, so a link swapped in meanwhile is never followed.
+Result<> setDirectoryPermissions(const std::string& path, mode_t permissions) {
     const FileDescriptor folder(
         open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!folder.isOpen() || fchmod(folder.get(), permissions) != 0)
@@ -25,13 +26,12 @@ Result<> applyPermissions(const std::string& path, mode_t permissions) {
     return success();
 }
 
-} // namespace
-
 Result<> createDirectory(const std::string& path, mode_t permissions) {
     if (path.empty())
         return errnoCode(ENOENT);
+    // The mode given to mkdir is narrowed by the umask.
     if (mkdir(path.c_str(), permissions) == 0)
-        return applyPermissions(path, permissions);
+        return setDirectoryPermissions(path, permissions);
     const int error = errno;
     if (error == EEXIST && isExistingDirectory(path))
         return success();

@@ -12,4 +12,8 @@ namespace brindle::platform {
 /// success; anything else there is ENOTDIR.
 Result<> createDirectory(const std::string& path, mode_t permissions);
 
+/// Gives the folder at `path` exactly `permissions`; a link there is refused (ELOOP), never
+/// followed.
+Result<> setDirectoryPermissions(const std::string& path, mode_t permissions);
+
 } // namespace brindle::platform

@@ -1,5 +1,7 @@
 #include "Platform/Path.h"
 
+#include <climits>
+#include <unistd.h>
 #include <vector>
 
 namespace brindle::platform {
@@ -63,6 +65,15 @@ std::string lastPathComponent(std::string_view path) {
     if (slash == std::string_view::npos || path.size() == 1)
         return std::string(path);
     return std::string(path.substr(slash + 1));
+}
+
+std::string absoluteStandardizedPath(std::string_view path) {
+    if (!path.empty() && path.front() == '/')
+        return standardizedPath(path);
+    char directory[PATH_MAX];
+    if (getcwd(directory, sizeof directory) == nullptr)
+        return standardizedPath(path);
+    return standardizedPath(appendingPathComponent(directory, path));
 }
 
 } // namespace brindle::platform

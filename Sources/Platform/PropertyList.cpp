@@ -166,6 +166,21 @@ std::optional<std::string> stringValue(plist_t node) {
     return result;
 }
 
+// The root of a binary or XML property list; none when the bytes are not one.
+Node parsedNode(std::string_view bytes) {
+    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+        return nullptr;
+    // XML cannot hold U+0000, and libplist's XML reader would keep a garbled string for it.
+    if (!bytes.starts_with("bplist00") && bytes.find('\0') != std::string_view::npos)
+        return nullptr;
+    plist_t parsed = nullptr;
+    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
+    Node root(parsed);
+    if (holdsASCIIStringWithNUL(bytes))
+        return nullptr;
+    return root;
+}
+
 } // namespace
 
 Result<std::string> binaryPropertyList(const std::string& string) {
@@ -193,18 +208,10 @@ Result<std::string> binaryPropertyListOfDates(const std::vector<double>& seconds
 }
 
 std::optional<PropertyListValue> parsePropertyList(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+    const Node root = parsedNode(bytes);
+    if (!root)
         return std::nullopt;
-    // XML cannot hold U+0000, and libplist's XML reader would keep a garbled string for it.
-    if (!bytes.starts_with("bplist00") && bytes.find('\0') != std::string_view::npos)
-        return std::nullopt;
-    plist_t parsed = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
-    if (parsed == nullptr)
-        return std::nullopt;
-    const Node root(parsed);
-    if (holdsASCIIStringWithNUL(bytes))
-        return std::nullopt;
+    plist_t parsed = root.get();
 
     PropertyListValue value;
     const plist_type type = plist_get_node_type(parsed);
@@ -232,6 +239,17 @@ std::optional<PropertyListValue> parsePropertyList(std::string_view bytes) {
     value.kind = PropertyListValue::Kind::arrayOfStrings;
     value.strings = std::move(strings);
     return value;
+}
+
+std::optional<std::string> propertyListDictionaryString(std::string_view bytes,
+                                                        const std::string& key) {
+    const Node root = parsedNode(bytes);
+    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+        return std::nullopt;
+    plist_t item = plist_dict_get_item(root.get(), key.c_str());
+    if (item == nullptr || plist_get_node_type(item) != PLIST_STRING)
+        return std::nullopt;
+    return stringValue(item);
 }
 
 } // namespace brindle::platform

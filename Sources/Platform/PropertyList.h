@@ -28,4 +28,10 @@ struct PropertyListValue {
 /// Parses a binary or XML property list; nothing when the bytes are not one.
 std::optional<PropertyListValue> parsePropertyList(std::string_view bytes);
 
+/// The string that the dictionary at the top of a binary or XML property list holds under `key`
+/// (how an application bundle's Info.plist is read); nothing when the bytes are no such list or
+/// the value is not a string.
+std::optional<std::string> propertyListDictionaryString(std::string_view bytes,
+                                                        const std::string& key);
+
 } // namespace brindle::platform

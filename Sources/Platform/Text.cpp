@@ -2,6 +2,8 @@
 
 #include <utf8proc.h>
 
+#include <cstdlib>
+
 namespace brindle::platform {
 
 DecodedScalar decodeScalar(std::string_view text, std::size_t offset) {
@@ -100,6 +102,19 @@ std::string lowercased(std::string_view text) {
         }
         offset += scalar.length;
     }
+    return result;
+}
+
+std::string canonicallyComposed(std::string_view text) {
+    utf8proc_uint8_t* composed = nullptr;
+    const utf8proc_ssize_t length =
+        utf8proc_map(reinterpret_cast<const utf8proc_uint8_t*>(text.data()),
+                     static_cast<utf8proc_ssize_t>(text.size()), &composed,
+                     static_cast<utf8proc_option_t>(UTF8PROC_STABLE | UTF8PROC_COMPOSE));
+    if (length < 0)
+        return std::string(text);
+    std::string result(reinterpret_cast<const char*>(composed), static_cast<std::size_t>(length));
+    std::free(composed);
     return result;
 }
 

@@ -42,4 +42,8 @@ std::string trimmingWhitespaceAndNewlines(std::string_view text);
 /// `text` with every scalar mapped to its lower-case form; undecodable bytes are kept as they are.
 std::string lowercased(std::string_view text);
 
+/// `text` in Unicode canonical composed form (NFC), so that "é" typed as one scalar and as "e"
+/// with a combining accent compare equal. Text that is not valid UTF-8 is returned unchanged.
+std::string canonicallyComposed(std::string_view text);
+
 } // namespace brindle::platform

@@ -25,4 +25,7 @@ boost::json::object cancelImageOptimization(const boost::json::object& request);
 boost::json::object optimizeImage(const boost::json::object& request);
 boost::json::object materializeDownload(const boost::json::object& request);
 
+boost::json::object chooseSaveDestination(const boost::json::object& request);
+boost::json::object activateSaveDestinationPanel(const boost::json::object& request);
+
 } // namespace brindle

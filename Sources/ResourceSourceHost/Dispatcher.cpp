@@ -33,6 +33,8 @@ constexpr std::array actions = {
     Action{"cancelImageOptimization", withoutStore<cancelImageOptimization>},
     Action{"optimizeImage", withoutStore<optimizeImage>},
     Action{"materializeDownload", withoutStore<materializeDownload>},
+    Action{"chooseSaveDestination", withoutStore<chooseSaveDestination>},
+    Action{"activateSaveDestinationPanel", withoutStore<activateSaveDestinationPanel>},
 };
 
 } // namespace

@@ -1,0 +1,132 @@
+#include "MetadataCore/DirectoryCreation.h"
+#include "MetadataCore/ProductInfo.h"
+#include "Platform/DirectoryCreation.h"
+#include "Platform/FileStatus.h"
+#include "Platform/KeyboardInputSource.h"
+#include "Platform/Path.h"
+#include "Platform/ProcessInfo.h"
+#include "Platform/SessionBus.h"
+#include "Platform/StandardDirectories.h"
+#include "ResourceSourceHost/Actions.h"
+#include "ResourceSourceHost/FieldReaders.h"
+#include "ResourceSourceHost/SavePanelLocations.h"
+#include "SmartSaveUIBridge/SavePanelActivation.h"
+#include "SmartSaveUIBridge/SmartSaveFileError.h"
+#include "SmartSaveUIBridge/SmartSavePanelBridge.h"
+
+#include <cerrno>
+
+namespace brindle {
+
+namespace {
+
+constexpr mode_t privateDirectoryPermissions = 0700;
+constexpr std::size_t maximumInputSourceIdentifierBytes = 512;
+constexpr const char* savePanelExecutableName = "brindle-save-ui";
+constexpr const char* savePanelBundleName = "BrindleSaveUI.app";
+// The panel answers from its event loop; one that is hung must not hold up this host for long.
+constexpr std::chrono::milliseconds activationTimeout{2000};
+
+std::optional<std::string> nonEmptyEnvironmentValue(const char* name) {
+    auto value = platform::environmentValue(name);
+    if (!value || value->empty())
+        return std::nullopt;
+    return value;
+}
+
+// The running panel first makes itself active; then every panel hears that it should come
+// forward. Nothing is broadcast when no panel answered.
+bool activateRunningSavePanel() {
+    auto bus = platform::SessionBusConnection::open();
+    if (!bus)
+        return false;
+    const platform::SessionBusMember activate{savePanelActivation::objectPath,
+                                              savePanelActivation::interfaceName,
+                                              savePanelActivation::activateMethod};
+    if (!bus->callMethod(savePanelActivation::busName, activate, activationTimeout))
+        return false;
+    static_cast<void>(
+        bus->broadcastSignal({savePanelActivation::objectPath, savePanelActivation::interfaceName,
+                              savePanelActivation::activationRequestedSignal}));
+    return true;
+}
+
+} // namespace
+
+std::optional<std::string> directSaveIncomingDirectory() {
+    if (auto configured = nonEmptyEnvironmentValue("BRINDLE_DIRECT_SAVE_DIR"))
+        return configured;
+    const auto applicationSupport = platform::applicationSupportDirectory();
+    if (!applicationSupport)
+        return std::nullopt;
+    return platform::appendingPathComponent(*applicationSupport, "Brindle/DirectSave/Incoming");
+}
+
+std::string savePanelDataDirectory() {
+    const auto incoming = directSaveIncomingDirectory();
+    if (!incoming)
+        throw DirectoryCreationError("SavePanel", ENOENT);
+    const std::string directory = platform::appendingPathComponent(
+        platform::deletingLastPathComponent(*incoming), "SavePanel");
+    createDirectoryWithIntermediates(directory, privateDirectoryPermissions);
+    if (const auto changed =
+            platform::setDirectoryPermissions(directory, privateDirectoryPermissions);
+        !changed)
+        throw SmartSaveFileError::permissionChangeFailed(directory, changed.error().value());
+    return directory;
+}
+
+std::string savePanelApplicationURL() {
+    if (auto configured = nonEmptyEnvironmentValue("BRINDLE_SAVE_UI_APP"))
+        return *configured;
+    const std::string contents =
+        platform::deletingLastPathComponent(platform::deletingLastPathComponent(
+            platform::standardizedPath(platform::executablePath())));
+    const std::string bundled =
+        platform::appendingPathComponent(contents, std::string("Helpers/") + savePanelBundleName);
+    const auto incoming = directSaveIncomingDirectory();
+    if (platform::fileStatusFollowingLinks(bundled) || !incoming)
+        return bundled;
+    return platform::appendingPathComponent(
+        platform::deletingLastPathComponent(platform::deletingLastPathComponent(*incoming)),
+        savePanelBundleName);
+}
+
+std::optional<std::string> currentKeyboardInputSourceIdentifier() {
+    auto identifier = platform::currentKeyboardInputSource();
+    if (!identifier || identifier->empty() ||
+        identifier->size() > maximumInputSourceIdentifierBytes ||
+        identifier->find('\0') != std::string::npos)
+        return std::nullopt;
+    return identifier;
+}
+
+boost::json::object chooseSaveDestination(const boost::json::object& request) {
+    const SmartSavePanelBridge bridge(savePanelDataDirectory(), savePanelApplicationURL(),
+                                      std::string(KavoProduct::saveUIBundleIdentifier),
+                                      savePanelExecutableName);
+    auto startingDirectory = optionalString("startingDirectory", request);
+    auto suggestedFilename = requiredString("suggestedFilename", request);
+    auto panelTitle = optionalString("panelTitle", request);
+    auto panelMessage = optionalString("panelMessage", request);
+    const SmartSavePanelRequest panelRequest(
+        SmartSavePanelKind::chooseDestination, std::move(startingDirectory),
+        std::move(suggestedFilename), std::move(panelTitle), std::move(panelMessage),
+        currentKeyboardInputSourceIdentifier());
+
+    const SmartSavePanelBridgeResult result = bridge.present(panelRequest);
+    if (result.resultCase() == SmartSavePanelBridgeResult::Case::cancelled)
+        return {{"ok", true}, {"cancelled", true}};
+    // The panel has asked the user already whether an existing file may be replaced.
+    const bool fileExists = platform::fileStatusFollowingLinks(result.path()).has_value();
+    return {{"ok", true},
+            {"cancelled", false},
+            {"path", result.path()},
+            {"overwriteApproved", fileExists}};
+}
+
+boost::json::object activateSaveDestinationPanel(const boost::json::object& /*request*/) {
+    return {{"ok", true}, {"activated", activateRunningSavePanel()}};
+}
+
+} // namespace brindle

@@ -1,0 +1,315 @@
+#include "SmartSaveUIBridge/SmartSavePanelBridge.h"
+
+#include "Platform/ChildStandardError.h"
+#include "Platform/DirectoryCreation.h"
+#include "Platform/FileContents.h"
+#include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
+#include "Platform/OpenedFile.h"
+#include "Platform/Path.h"
+#include "Platform/PropertyList.h"
+#include "Platform/RandomUUID.h"
+#include "Platform/SystemError.h"
+#include "Platform/Text.h"
+#include "SmartSaveUIBridge/SmartSaveFileError.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+namespace brindle {
+
+namespace {
+
+constexpr mode_t exchangeDirectoryPermissions = 0700;
+constexpr std::int64_t maximumResponseBytes = 65536;
+constexpr std::size_t maximumSelectedPathBytes = 8192;
+constexpr std::size_t maximumBookmarkTextBytes = 65536;
+constexpr std::size_t maximumBookmarkBytes = 48000;
+constexpr std::size_t maximumFailureMessageCharacters = 1000;
+constexpr std::size_t keptStandardErrorBytes = 4096;
+// An Info.plist is a few kilobytes; anything this large is not one.
+constexpr std::size_t maximumInfoPropertyListBytes = 1 << 20;
+
+bool isOwnedDirectory(const std::string& path) {
+    const auto status = platform::fileStatusAtPath(path);
+    return status && status->isDirectory() && status->isOwnedByCurrentUser();
+}
+
+std::string bundleIdentifier(const std::string& bundlePath) {
+    const std::string infoPath =
+        platform::appendingPathComponent(bundlePath, "Contents/Info.plist");
+    const auto file = platform::openRegularFile(infoPath, platform::RequiredOwner::anyone);
+    if (!file || file->status.size > static_cast<std::int64_t>(maximumInfoPropertyListBytes))
+        return {};
+    const auto contents = platform::readHead(file->descriptor.get(), maximumInfoPropertyListBytes);
+    if (!contents)
+        return {};
+    return platform::propertyListDictionaryString(*contents, "CFBundleIdentifier").value_or("");
+}
+
+// Removes both exchange files however the exchange ends; a file never written is no error. An
+// empty folder made in a file's place goes too (remove() takes either).
+class ExchangeFiles {
+public:
+    explicit ExchangeFiles(const std::string& directory) {
+        std::string token = platform::randomUUIDString();
+        std::transform(token.begin(), token.end(), token.begin(),
+                       [](unsigned char character) { return std::tolower(character); });
+        requestPath = platform::appendingPathComponent(directory, token + ".request.json");
+        responsePath = platform::appendingPathComponent(directory, token + ".response.json");
+    }
+    ~ExchangeFiles() {
+        std::remove(requestPath.c_str());
+        std::remove(responsePath.c_str());
+    }
+    ExchangeFiles(const ExchangeFiles&) = delete;
+    ExchangeFiles& operator=(const ExchangeFiles&) = delete;
+
+    std::string requestPath;
+    std::string responsePath;
+};
+
+int base64Digit(char character) {
+    if (character >= 'A' && character <= 'Z')
+        return character - 'A';
+    if (character >= 'a' && character <= 'z')
+        return character - 'a' + 26;
+    if (character >= '0' && character <= '9')
+        return character - '0' + 52;
+    if (character == '+')
+        return 62;
+    if (character == '/')
+        return 63;
+    return -1;
+}
+
+// Standard Base64 with its padding and nothing else: no line breaks, no spaces.
+std::optional<std::string> decodedBase64(std::string_view text) {
+    if (text.size() % 4 != 0)
+        return std::nullopt;
+    const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
+    std::string bytes;
+    bytes.reserve(text.size() / 4 * 3);
+    std::uint32_t group = 0;
+    for (std::size_t index = 0; index < text.size() - padding; ++index) {
+        const int digit = base64Digit(text[index]);
+        if (digit < 0)
+            return std::nullopt;
+        group = (group << 6) | static_cast<std::uint32_t>(digit);
+        if (index % 4 == 3) {
+            bytes += static_cast<char>(group >> 16);
+            bytes += static_cast<char>(group >> 8);
+            bytes += static_cast<char>(group);
+            group = 0;
+        }
+    }
+    if (padding == 2) {
+        bytes += static_cast<char>(group >> 4);
+    } else if (padding == 1) {
+        bytes += static_cast<char>(group >> 10);
+        bytes += static_cast<char>(group >> 2);
+    }
+    return bytes;
+}
+
+bool isAcceptableSelectedPath(const std::optional<std::string>& path) {
+    return path && path->starts_with('/') && path->size() <= maximumSelectedPathBytes &&
+           path->find('\0') == std::string::npos;
+}
+
+// The decoded bookmark; none for an absent one, which is accepted.
+std::optional<std::string> acceptedBookmark(const std::optional<std::string>& text) {
+    if (!text)
+        return std::nullopt;
+    auto bytes = text->size() <= maximumBookmarkTextBytes ? decodedBase64(*text) : std::nullopt;
+    if (!bytes || bytes->empty() || bytes->size() > maximumBookmarkBytes)
+        throw SmartSavePanelBridgeError::invalidResponse();
+    return bytes;
+}
+
+std::string failureMessage(const std::optional<std::string>& error) {
+    const std::string message =
+        platform::characterPrefix(platform::trimmingWhitespaceAndNewlines(error.value_or("")),
+                                  maximumFailureMessageCharacters);
+    return message.empty() ? "智能保存窗口打开失败" : message;
+}
+
+std::string launchFailureDetail(const std::string& standardError, int exitCode) {
+    if (platform::isValidUTF8(standardError)) {
+        std::string text = platform::trimmingWhitespaceAndNewlines(standardError);
+        if (!text.empty())
+            return text;
+    }
+    return "启动器退出码 " + std::to_string(exitCode);
+}
+
+// The response file, checked before it is read: a regular file of this user, 1 to 65536 bytes.
+std::string readValidatedResponse(const std::string& path) {
+    const auto status = platform::fileStatusAtPath(path);
+    if (!status)
+        throw SmartSavePanelBridgeError::missingResponse();
+    const auto isAcceptable = [](const platform::FileStatus& file) {
+        return file.isOwnRegularFile() && file.size >= 1 && file.size <= maximumResponseBytes;
+    };
+    if (!isAcceptable(*status))
+        throw SmartSavePanelBridgeError::invalidResponse();
+    // Judged again through the descriptor that is read: the entry may have been swapped.
+    auto file = platform::openRegularFile(path);
+    if (!file && file.error().category() != std::generic_category())
+        throw SmartSavePanelBridgeError::invalidResponse();
+    if (!file)
+        throw SmartSaveFileError::readFailed(path, file.error().value());
+    if (!isAcceptable(file->status))
+        throw SmartSavePanelBridgeError::invalidResponse();
+    auto contents = platform::readHead(file->descriptor.get(), maximumResponseBytes + 1);
+    if (!contents)
+        throw SmartSaveFileError::readFailed(path, contents.error().value());
+    if (contents->empty() || contents->size() > maximumResponseBytes)
+        throw SmartSavePanelBridgeError::invalidResponse();
+    return std::move(*contents);
+}
+
+} // namespace
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::helperLaunchFailed(const std::string& detail) {
+    return {Case::helperLaunchFailed, "无法启动智能保存窗口：" + detail};
+}
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::helperFailed(std::string message) {
+    return {Case::helperFailed, std::move(message)};
+}
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::invalidDataDirectory() {
+    return {Case::invalidDataDirectory, "智能保存的面板通信目录无效"};
+}
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::missingHelperApplication() {
+    return {Case::missingHelperApplication, "智能保存窗口组件未正确安装，请重新运行安装脚本"};
+}
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::missingResponse() {
+    return {Case::missingResponse, "智能保存窗口未返回选择结果"};
+}
+
+SmartSavePanelBridgeError SmartSavePanelBridgeError::invalidResponse() {
+    return {Case::invalidResponse, "智能保存窗口返回了无效结果"};
+}
+
+SmartSavePanelBridge::SmartSavePanelBridge(const std::string& dataRootPath,
+                                           const std::string& helperApplicationPath,
+                                           std::string expectedBundleIdentifier,
+                                           std::string helperExecutableName)
+    : dataRootPath_(platform::absoluteStandardizedPath(dataRootPath)),
+      helperApplicationPath_(platform::absoluteStandardizedPath(helperApplicationPath)),
+      expectedBundleIdentifier_(std::move(expectedBundleIdentifier)),
+      helperExecutableName_(std::move(helperExecutableName)) {}
+
+namespace {
+
+std::string defaultHelperApplicationPath(const std::string& dataRootPath,
+                                         const std::map<std::string, std::string>& environment) {
+    const auto configured =
+        environment.find(std::string(SmartSavePanelBridge::helperApplicationEnvironmentOverride));
+    if (configured != environment.end() && !configured->second.empty())
+        return configured->second;
+    return platform::appendingPathComponent(
+        platform::deletingLastPathComponent(platform::absoluteStandardizedPath(dataRootPath)),
+        "BrindleUI.app");
+}
+
+} // namespace
+
+SmartSavePanelBridge::SmartSavePanelBridge(const std::string& dataRootPath,
+                                           const std::map<std::string, std::string>& environment)
+    : SmartSavePanelBridge(dataRootPath, defaultHelperApplicationPath(dataRootPath, environment),
+                           std::string(helperBundleIdentifier), "brindle-ui") {}
+
+void SmartSavePanelBridge::validateHelperApplication() const {
+    if (!isOwnedDirectory(helperApplicationPath_) ||
+        bundleIdentifier(helperApplicationPath_) != expectedBundleIdentifier_)
+        throw SmartSavePanelBridgeError::missingHelperApplication();
+    const std::string executable = platform::appendingPathComponent(
+        helperApplicationPath_, "Contents/MacOS/" + helperExecutableName_);
+    const auto status = platform::fileStatusAtPath(executable);
+    if (!status || !status->isOwnRegularFile() || !platform::isExecutableFile(executable))
+        throw SmartSavePanelBridgeError::missingHelperApplication();
+}
+
+std::string SmartSavePanelBridge::prepareExchangeDirectory() const {
+    if (!isOwnedDirectory(dataRootPath_))
+        throw SmartSavePanelBridgeError::invalidDataDirectory();
+    const std::string directory = platform::appendingPathComponent(dataRootPath_, "PanelRequests");
+    if (platform::fileStatusAtPath(directory)) {
+        if (!isOwnedDirectory(directory))
+            throw SmartSavePanelBridgeError::invalidDataDirectory();
+    } else {
+        if (const auto created = platform::createDirectory(directory, exchangeDirectoryPermissions);
+            !created)
+            throw SmartSaveFileError::directoryCreationFailed(directory, created.error().value());
+        if (!isOwnedDirectory(directory))
+            throw SmartSavePanelBridgeError::invalidDataDirectory();
+    }
+    if (const auto changed =
+            platform::setDirectoryPermissions(directory, exchangeDirectoryPermissions);
+        !changed)
+        throw SmartSaveFileError::permissionChangeFailed(directory, changed.error().value());
+    return directory;
+}
+
+// The bundle's executable is started directly with the arguments the application reads, and
+// waited for. Its standard input and output are never the host's own: those are Chrome's
+// message channel.
+void SmartSavePanelBridge::launchApplication(const std::string& requestPath,
+                                             const std::string& responsePath) const {
+    platform::ChildProcessLaunch launch;
+    launch.program = platform::appendingPathComponent(helperApplicationPath_,
+                                                      "Contents/MacOS/" + helperExecutableName_);
+    launch.arguments = {"--request", requestPath, "--response", responsePath};
+    launch.standardInput = platform::ChildStream::nullDevice();
+    launch.standardOutput = platform::ChildStream::nullDevice();
+    const auto run = platform::runKeepingStandardError(launch, keptStandardErrorBytes);
+    if (!run)
+        throw SmartSavePanelBridgeError::helperLaunchFailed(
+            platform::errnoDescription(run.error().value()));
+    // An application that crashed or was killed has quit like any other: whether it answered is
+    // for the response file to tell.
+    if (run->exit.terminatingSignal != 0 || run->exit.succeeded())
+        return;
+    throw SmartSavePanelBridgeError::helperLaunchFailed(
+        launchFailureDetail(run->standardError, run->exit.exitCode));
+}
+
+SmartSavePanelBridgeResult
+SmartSavePanelBridge::present(const SmartSavePanelRequest& request) const {
+    validateHelperApplication();
+    const ExchangeFiles files(prepareExchangeDirectory());
+    SmartSavePanelMessageCodec::writeRequest(request, files.requestPath);
+    launchApplication(files.requestPath, files.responsePath);
+
+    const std::string contents = readValidatedResponse(files.responsePath);
+    std::optional<SmartSavePanelResponse> response;
+    try {
+        response = SmartSavePanelMessageCodec::decodeResponse(contents);
+    } catch (const SmartSavePanelDecodingError&) {
+        throw SmartSavePanelBridgeError::invalidResponse();
+    }
+    if (response->schemaVersion() != SmartSavePanelResponse::currentSchemaVersion)
+        throw SmartSavePanelBridgeError::invalidResponse();
+    switch (response->outcome) {
+    case SmartSavePanelOutcome::selected:
+        if (!isAcceptableSelectedPath(response->selectedPath))
+            throw SmartSavePanelBridgeError::invalidResponse();
+        return SmartSavePanelBridgeResult::selected(
+            platform::standardizedPath(*response->selectedPath),
+            request.kind == SmartSavePanelKind::chooseLibraryRoot,
+            acceptedBookmark(response->bookmarkDataBase64));
+    case SmartSavePanelOutcome::cancelled:
+        return SmartSavePanelBridgeResult::cancelled();
+    case SmartSavePanelOutcome::failed:
+        break;
+    }
+    throw SmartSavePanelBridgeError::helperFailed(failureMessage(response->error));
+}
+
+} // namespace brindle

@@ -1,0 +1,110 @@
+// "chooseSaveDestination" against a stand-in save panel and "activateSaveDestinationPanel" on a
+// private session bus, through the built host.
+
+#include "SmartSaveUIBridge/SavePanelActivation.h"
+#include "Support/HostProcess.h"
+#include "Support/SavePanelStandIn.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <regex>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+
+TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
+    TemporaryDirectory root;
+    const std::string panelData = root.file("Brindle/DirectSave/SavePanel");
+    ProcessOptions options;
+    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("Brindle/DirectSave/Incoming")},
+                           {"BRINDLE_SAVE_UI_APP", root.file("Panel.app")}};
+    makeSavePanelBundle(root.file("Panel.app"), "printf '%s\\n' \"$@\" > " + root.file("args") +
+                                                    "; cat \"$2\" > " + root.file("request") +
+                                                    "; cat " + root.file("response") + " > \"$4\"");
+    writeFile(root.file("existing.png"), "");
+    const object choose{{"action", "chooseSaveDestination"},
+                        {"suggestedFilename", "a/b.png"},
+                        {"startingDirectory", "/start"},
+                        {"panelTitle", "T"},
+                        {"panelMessage", ""}};
+    const auto selected = [&](const std::string& name) {
+        return R"({"outcome":"selected","schemaVersion":1,"selectedPath":")" + root.file(name) +
+               "\"}";
+    };
+    const auto chosen = [&](const std::string& name, bool exists) {
+        return object{{"ok", true},
+                      {"cancelled", false},
+                      {"path", root.file(name)},
+                      {"overwriteApproved", exists}};
+    };
+    const std::vector<std::pair<std::string, object>> rows = {
+        {selected("existing.png"), chosen("existing.png", true)},
+        {selected("new.png"), chosen("new.png", false)},
+        {R"({"outcome":"cancelled","schemaVersion":1})", {{"ok", true}, {"cancelled", true}}},
+        {R"({"outcome":"failed","schemaVersion":1,"error":"面板坏了"})",
+         {{"ok", false}, {"error", "面板坏了"}}},
+    };
+    for (const auto& [response, expected] : rows) {
+        writeFile(root.file("response"), response);
+        EXPECT_EQ(singleReply(choose, options), expected);
+    }
+    EXPECT_EQ(entries(panelData + "/PanelRequests"), std::vector<std::string>{});
+    EXPECT_EQ(readFile(root.file("request")),
+              R"({"directoryPath":"\/start","kind":"chooseDestination","panelTitle":"T",)"
+              R"("schemaVersion":1,"suggestedFilename":"a\/b.png"})");
+    const std::string exchange = panelData + "/PanelRequests/";
+    EXPECT_TRUE(std::regex_match(readFile(root.file("args")),
+                                 std::regex("--request\n" + exchange +
+                                            "([0-9a-f-]{36})\\.request\\.json\n" + "--response\n" +
+                                            exchange + "\\1\\.response\\.json\n")));
+
+    // The data folder comes first, the request's fields next, the bundle's checks last.
+    TemporaryDirectory fresh;
+    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = fresh.file("DirectSave/Incoming");
+    options.environment["BRINDLE_SAVE_UI_APP"] = fresh.file("Nowhere.app");
+    EXPECT_EQ(singleReply({{"action", "chooseSaveDestination"}, {"startingDirectory", 5}}, options),
+              (object{{"ok", false}, {"error", "缺少字段：suggestedFilename"}}));
+    EXPECT_EQ(std::filesystem::symlink_status(fresh.file("DirectSave/SavePanel")).permissions(),
+              std::filesystem::perms::owner_all);
+    EXPECT_EQ(
+        singleReply({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a"}}, options),
+        (object{{"ok", false}, {"error", "智能保存窗口组件未正确安装，请重新运行安装脚本"}}));
+}
+
+TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcasts) {
+    namespace names = savePanelActivation;
+    TemporaryDirectory root;
+    const object activate{{"action", "activateSaveDestinationPanel"}};
+    const std::string record = root.file("record");
+    const std::string panel = std::string(names::busName) + " " + names::objectPath + " " +
+                              names::interfaceName + " " + names::activateMethod + " " +
+                              names::activationRequestedSignal;
+    // The recorder owns the panel's name before the host starts; it quits after the signal.
+    const std::string recorder = "/usr/bin/python3 " BRINDLE_SAVE_PANEL_RECORDER " " + record +
+                                 " " + panel + " & for i in $(seq 200); do [ -e " + record +
+                                 ".ready ] && break; sleep 0.05; done; ";
+    for (const bool withPanel : {true, false}) {
+        ProcessOptions options;
+        options.arguments = {"--", "/bin/sh", "-c",
+                             (withPanel ? recorder : "") + BRINDLE_HOST_PATH " 2>" +
+                                 root.file("host-stderr") + "; status=$?; wait; exit $status"};
+        const ProcessResult result =
+            runProcess("/usr/bin/dbus-run-session", frameJSON(activate), options);
+        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+        EXPECT_EQ(readFile(root.file("host-stderr")), "");
+        const object expected{{"ok", true}, {"activated", withPanel}};
+        EXPECT_EQ(parseFrames(result.standardOutput), std::vector<object>{expected});
+    }
+    EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
+
+    ProcessOptions noBus;
+    noBus.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}};
+    EXPECT_EQ(singleReply(activate, noBus), (object{{"ok", true}, {"activated", false}}));
+}
+
+} // namespace
+} // namespace brindle::testing

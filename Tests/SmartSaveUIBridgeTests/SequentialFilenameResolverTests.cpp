@@ -1,0 +1,108 @@
+// Numbered names for clashing files, against lists and against real folders.
+
+#include "SmartSaveUIBridge/SequentialFilenameResolver.h"
+#include "SmartSaveUIBridge/SmartSaveFileError.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace brindle::testing {
+namespace {
+
+constexpr auto defaultMaximum = SequentialFilenameResolver::defaultMaximumSequenceNumber;
+const std::string exhausted = "同名文件过多，无法生成可用的新文件名";
+
+std::string resolve(const std::string& name, const std::vector<std::string>& existing,
+                    bool caseSensitive = true, std::int64_t maximum = defaultMaximum) {
+    try {
+        return SequentialFilenameResolver().resolve(name, existing, caseSensitive, maximum);
+    } catch (const SequentialFilenameResolverError& error) {
+        return error.what();
+    }
+}
+
+TEST(SequentialFilenameResolver, NumbersTakenNamesAfterTheBaseName) {
+    const std::string composed = "\u00e9.txt";
+    const std::string decomposed = "e\u0301.txt";
+    std::string han; // 3 bytes a character: cut to whole characters
+    for (int count = 0; count < 100; ++count)
+        han += "字";
+    struct Row {
+        std::string suggested;
+        std::vector<std::string> existing;
+        std::string expected;
+        bool caseSensitive = true;
+        std::int64_t maximum = defaultMaximum;
+    };
+    const std::vector<Row> rows = {
+        {decomposed, {"a.txt"}, decomposed},
+        {"photo.jpg", {"Photo.JPG"}, "photo.jpg"},
+        {"photo.jpg", {"Photo.JPG"}, "photo (1).jpg", false},
+        {"Straße.TXT", {"straße.txt"}, "Straße (1).TXT", false},
+        {composed, {decomposed}, "\u00e9 (1).txt"},
+        {"photo.jpg", {"photo.jpg", "photo (1).jpg", "PHOTO (2).jpg"}, "photo (2).jpg", true, 9},
+        {"photo (3).jpg", {"photo (3).jpg", "photo (4).jpg"}, "photo (5).jpg"},
+        {"photo(3).jpg", {"photo(3).jpg"}, "photo(3) (1).jpg"},
+        {"photo (0).jpg", {"photo (0).jpg"}, "photo (0) (1).jpg"},
+        {"a (99999999999999999999)", {"a (99999999999999999999)"}, "a (99999999999999999999) (1)"},
+        {" (2).txt", {" (2).txt"}, "file (3).txt"},
+        {".env", {".env"}, ".env (1)"},
+        {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar (1).gz"},
+        {han + ".txt", {han + ".txt"}, han.substr(0, 246) + " (1).txt"},
+        {"a.txt", {"a.txt"}, exhausted, true, 0},
+        {"a (5).txt", {"a (5).txt"}, exhausted, true, 5},
+        {"a.txt", {"a.txt", "a (1).txt", "a (2).txt"}, exhausted, true, 2},
+    };
+    for (const Row& row : rows)
+        EXPECT_EQ(resolve(row.suggested, row.existing, row.caseSensitive, row.maximum),
+                  row.expected)
+            << row.suggested;
+
+    std::vector<std::string> all = {"a.txt"};
+    for (int number = 1; number <= defaultMaximum; ++number)
+        all.push_back("a (" + std::to_string(number) + ").txt");
+    EXPECT_EQ(resolve("a.txt", all), exhausted);
+}
+
+TEST(SequentialFilenameResolver, FollowsTheFoldersOwnCaseRule) {
+    TemporaryDirectory onDisk;
+    TemporaryDirectory inMemory("/dev/shm");
+    for (const std::string& folder : {onDisk.path(), inMemory.path()}) {
+        writeFile(folder + "/Photo.JPG", "");
+        writeFile(folder + "/e\u0301.txt", "");
+        EXPECT_EQ(SequentialFilenameResolver().resolve("photo.jpg", folder, 9), "photo.jpg");
+        EXPECT_EQ(SequentialFilenameResolver().resolve("\u00e9.txt", folder, 9), "\u00e9 (1).txt");
+    }
+    EXPECT_THROW(SequentialFilenameResolver().resolve("a", onDisk.file("none"), 9),
+                 SmartSaveFileError);
+
+    // A folder that ignores case: ext4 with case folding, else FAT, on a loop-mounted image.
+    const std::string folder = onDisk.file("mnt/f");
+    const std::string mount = "cd " + onDisk.path() + R"( && truncate -s 32M image && mkdir mnt &&
+        { { mkfs.ext4 -q -O casefold image && mount -o loop image mnt && mkdir mnt/f &&
+        chattr +F mnt/f; } || { umount mnt; mkfs.vfat image && mount -o loop image mnt &&
+        mkdir mnt/f; }; } >/dev/null 2>&1)";
+    if (std::system(mount.c_str()) != 0)
+        GTEST_SKIP() << "no case-insensitive folder: mounting an ext4 image with casefold or a "
+                        "vfat image needs root, loop devices and kernel support";
+    writeFile(folder + "/Photo.JPG", "");
+    EXPECT_EQ(SequentialFilenameResolver().resolve("photo.jpg", folder, 9), "photo (1).jpg");
+    EXPECT_EQ(std::system(("umount " + onDisk.file("mnt")).c_str()), 0);
+}
+
+TEST(SavePanelFilenamePresentation, SplitsOffTheExtensionAndPutsItBack) {
+    const SavePanelFilenamePresentation notes("notes.txt");
+    EXPECT_EQ(notes.editableBasename(), "notes");
+    EXPECT_EQ(notes.extensionWithDot(), ".txt");
+    EXPECT_TRUE(notes.representsManagedFilename("notes"));
+    EXPECT_EQ(notes.fullFilename(" report \n"), "report.txt");
+    EXPECT_EQ(notes.fullFilename(" \u3000"), "notes.txt");
+    const SavePanelFilenamePresentation dotfile(".env");
+    EXPECT_EQ(dotfile.editableBasename(), ".env");
+    EXPECT_EQ(dotfile.extensionWithDot(), "");
+}
+
+} // namespace
+} // namespace brindle::testing
