@@ -6,7 +6,7 @@
 
 namespace brindle::platform {
 
-Result<SessionBusConnection> SessionBusConnection::open() {
+Result<SessionBusConnection> SessionBusConnection::connect() {
     if (sdBusLibrary() == nullptr)
         return errnoCode(ENOSYS);
     sd_bus* bus = nullptr;

@@ -21,7 +21,7 @@ class SessionBusConnection {
 public:
     /// ENOSYS when the bus library is not installed; the library's reason (ENOENT,
     /// ECONNREFUSED, ...) when there is no session bus to connect to.
-    static Result<SessionBusConnection> open();
+    static Result<SessionBusConnection> connect();
 
     SessionBusConnection(SessionBusConnection&& other) noexcept : bus_(other.bus_) {
         other.bus_ = nullptr;

@@ -37,7 +37,7 @@ std::optional<std::string> nonEmptyEnvironmentValue(const char* name) {
 // The running panel first makes itself active; then every panel hears that it should come
 // forward. Nothing is broadcast when no panel answered.
 bool activateRunningSavePanel() {
-    auto bus = platform::SessionBusConnection::open();
+    auto bus = platform::SessionBusConnection::connect();
     if (!bus)
         return false;
     const platform::SessionBusMember activate{savePanelActivation::objectPath,
