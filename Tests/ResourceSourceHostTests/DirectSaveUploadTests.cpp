@@ -3,6 +3,7 @@
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
+#include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -11,56 +12,43 @@ namespace {
 
 using boost::json::object;
 
+object json(const char* text) {
+    return boost::json::parse(text).as_object();
+}
+
 TEST(DirectSaveUpload, ActionsRepliesAndTheStagingFolderLeftEmpty) {
     TemporaryDirectory root;
-    const ProcessOptions options{{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}};
-    const object missingData{{"ok", false},
-                             {"error", "缺少字段：data"},
-                             {"stage", "upload"},
-                             {"retryable", false},
-                             {"requestId", "r"}};
-    object negativeIndex = missingData;
-    negativeIndex["error"] = "缺少字段：chunkIndex";
-    const std::vector<std::pair<object, object>> steps = {
-        {{{"action", "beginDirectSaveUpload"}, {"requestId", "r"}},
-         {{"ok", true}, {"event", "upload-ready"}, {"requestId", "r"}}},
-        {{{"action", "appendDirectSaveUpload"},
-          {"requestId", "r"},
-          {"chunkIndex", 0.0},
-          {"data", "QUJD"}},
-         {{"ok", true},
-          {"event", "upload-progress"},
-          {"requestId", "r"},
-          {"chunkIndex", 0},
-          {"receivedBytes", 3}}},
-        {{{"action", "appendDirectSaveUpload"}, {"requestId", "r"}, {"chunkIndex", 1}},
-         missingData},
-        {{{"action", "appendDirectSaveUpload"},
-          {"requestId", "r"},
-          {"chunkIndex", -1},
-          {"data", "QUJD"}},
-         negativeIndex},
-        {{{"action", "cancelDirectSaveUpload"}}, {{"ok", false}, {"error", "缺少字段：requestId"}}},
-        {{{"action", "cancelDirectSaveUpload"}, {"requestId", "r"}},
-         {{"ok", true}, {"event", "cancelled"}, {"requestId", "r"}, {"cancelled", true}}},
+    const std::vector<std::pair<const char*, const char*>> steps = {
+        {R"({"action":"beginDirectSaveUpload","requestId":"r"})",
+         R"({"ok":true,"event":"upload-ready","requestId":"r"})"},
+        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":0.0,"data":"QUJD"})",
+         R"({"ok":true,"event":"upload-progress","requestId":"r","chunkIndex":0,"receivedBytes":3})"},
+        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":1})",
+         R"({"ok":false,"error":"缺少字段：data","stage":"upload","retryable":false,"requestId":"r"})"},
+        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":-1,"data":"QUJD"})",
+         R"({"ok":false,"error":"缺少字段：chunkIndex","stage":"upload","retryable":false,"requestId":"r"})"},
+        {R"({"action":"cancelDirectSaveUpload"})", R"({"ok":false,"error":"缺少字段：requestId"})"},
+        {R"({"action":"cancelDirectSaveUpload","requestId":"r"})",
+         R"({"ok":true,"event":"cancelled","requestId":"r","cancelled":true})"},
         // Left unfinished for the host's end to remove.
-        {{{"action", "beginDirectSaveUpload"}, {"requestId", "s"}},
-         {{"ok", true}, {"event", "upload-ready"}, {"requestId", "s"}}},
-    };
+        {R"({"action":"beginDirectSaveUpload","requestId":"s"})",
+         R"({"ok":true,"event":"upload-ready","requestId":"s"})"}};
     std::vector<object> requests;
     for (const auto& step : steps)
-        requests.push_back(step.first);
-    const auto replies = testing::exchange(requests, options);
+        requests.push_back(json(step.first));
+    const auto replies =
+        testing::exchange(requests, {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
     ASSERT_EQ(replies.size(), steps.size());
     for (size_t index = 0; index < steps.size(); ++index)
-        EXPECT_EQ(replies[index], steps[index].second) << index;
+        EXPECT_EQ(replies[index], json(steps[index].second)) << index;
     EXPECT_TRUE(entries(root.file("in")).empty());
 
     // A staging folder that cannot be trusted is the host's one and final reply.
     ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
-    const auto refused = testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}},
+    const auto refused = testing::exchange({json(R"({"action":"ping"})")},
                                            {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}});
-    EXPECT_EQ(refused, (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
+    EXPECT_EQ(refused,
+              (std::vector<object>{json(R"({"ok":false,"error":"直接保存暂存文件无效"})")}));
 }
 
 } // namespace
