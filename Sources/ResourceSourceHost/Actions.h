@@ -30,6 +30,10 @@ boost::json::object appendDirectSaveUpload(const boost::json::object& request,
                                            DirectSaveUploadStore& uploadStore);
 boost::json::object cancelDirectSaveUpload(const boost::json::object& request,
                                            DirectSaveUploadStore& uploadStore);
+/// Verifies, prepares and delivers a finished upload; after a conflict or a failure at the
+/// destination the prepared file is kept and the same commit only repeats the move.
+boost::json::object commitDirectSaveUpload(const boost::json::object& request,
+                                           DirectSaveUploadStore& uploadStore);
 
 boost::json::object revealFile(const boost::json::object& request);
 boost::json::object cancelImageOptimization(const boost::json::object& request);

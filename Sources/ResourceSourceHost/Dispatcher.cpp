@@ -32,6 +32,7 @@ constexpr std::array actions = {
     Action{"beginDirectSaveUpload", beginDirectSaveUpload},
     Action{"appendDirectSaveUpload", appendDirectSaveUpload},
     Action{"cancelDirectSaveUpload", cancelDirectSaveUpload},
+    Action{"commitDirectSaveUpload", commitDirectSaveUpload},
     Action{"revealFile", withoutStore<revealFile>},
     Action{"cancelImageOptimization", withoutStore<cancelImageOptimization>},
     Action{"optimizeImage", withoutStore<optimizeImage>},
