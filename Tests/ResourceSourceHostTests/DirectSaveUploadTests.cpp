@@ -1,10 +1,15 @@
 // The upload actions through the built host, and its staging folder at start and end.
 
 #include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
 #include <unistd.h>
 
 namespace brindle::testing {
@@ -49,6 +54,91 @@ TEST(DirectSaveUpload, ActionsRepliesAndTheStagingFolderLeftEmpty) {
                                            {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}});
     EXPECT_EQ(refused,
               (std::vector<object>{json(R"({"ok":false,"error":"直接保存暂存文件无效"})")}));
+}
+
+// Requests that stream `bytes` under `id` in chunks of 512 KiB.
+std::vector<object> upload(const std::string& id, const std::string& bytes) {
+    namespace base64 = boost::beast::detail::base64;
+    std::vector<object> requests{{{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
+    for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
+        const std::string chunk = bytes.substr(offset, 524288);
+        std::string text(base64::encoded_size(chunk.size()), '\0');
+        text.resize(base64::encode(text.data(), chunk.data(), chunk.size()));
+        requests.push_back({{"action", "appendDirectSaveUpload"},
+                            {"requestId", id},
+                            {"chunkIndex", offset / 524288},
+                            {"data", text}});
+    }
+    return requests;
+}
+
+TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
+    TemporaryDirectory root;
+    std::filesystem::create_directories(root.file("tools"));
+    std::filesystem::create_directories(root.file("dest"));
+    std::filesystem::create_symlink("/usr/bin/cwebp", root.file("tools/cwebp"));
+    makeImage(root.file("p.png"), "testsrc=size=128x96", {"-f", "image2", "-c:v", "png"});
+    const std::string png = readFile(root.file("p.png"));
+    std::string big(3 * 524288 + 5, '\0');
+    std::mt19937 random(3);
+    for (char& byte : big)
+        byte = static_cast<char>(random());
+
+    // Each commit with the parts of its reply that matter; `big` takes 4 chunks.
+    const auto commit = [&](const char* id, size_t bytes, int chunks, const char* name,
+                            object extra = {}) {
+        extra.insert({{"action", "commitDirectSaveUpload"},
+                      {"requestId", id},
+                      {"totalBytes", bytes},
+                      {"chunkCount", chunks},
+                      {"destinationDirectory", root.file("dest")},
+                      {"destinationFilename", name},
+                      {"resourceUrl", "https://example.com/a"}});
+        return extra;
+    };
+    const std::string dest = root.file("dest") + "/";
+    const object uploadError{{"ok", false}, {"stage", "upload"}, {"retryable", false}};
+    const object complete{{"ok", true}, {"event", "complete"}, {"moved", true}};
+    const std::vector<std::tuple<std::vector<object>, object, object>> steps = {
+        {upload("a", big), commit("a", big.size(), 3, "a.bin"), uploadError},
+        {{}, commit("a", big.size(), 4, "a.bin"), uploadError},
+        // A failure after the upload was verified cancels it too.
+        {upload("g", "xyz"),
+         commit("g", 3, 1, "g.bin", {{"resourceUrl", "ftp://x"}}),
+         {{"ok", false}, {"stage", "metadata"}}},
+        {{}, commit("g", 3, 1, "g.bin"), uploadError},
+        {upload("b", "xyz"), commit("b", 4, 1, "b.bin"), uploadError},
+        {upload("c", big), commit("c", big.size(), 4, "big.bin"), complete},
+        {upload("d", big),
+         commit("d", big.size(), 4, "big.bin"),
+         {{"event", "conflict"}, {"path", dest + "big.bin"}}},
+        {{}, commit("d", big.size(), 4, "big.bin", {{"overwrite", true}}), complete},
+        {upload("e", png),
+         commit("e", png.size(), 1, "photo.jpg", {{"mediaKind", "image"}}),
+         {{"path", dest + "photo.png"}, {"optimized", false}}},
+        {upload("f", png),
+         commit("f", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
+         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}}};
+    std::vector<object> requests;
+    std::vector<size_t> commits;
+    for (const auto& [uploads, request, expected] : steps) {
+        requests.insert(requests.end(), uploads.begin(), uploads.end());
+        commits.push_back(requests.size());
+        requests.push_back(request);
+    }
+    const auto replies =
+        testing::exchange(requests, {{},
+                                     {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")},
+                                      {"BRINDLE_TOOLS_DIR", root.file("tools")},
+                                      {"BRINDLE_IMAGE_CANCEL_DIR", root.file("markers")}}});
+    ASSERT_EQ(replies.size(), requests.size());
+    for (size_t step = 0; step < steps.size(); ++step) {
+        for (const auto& [key, value] : std::get<2>(steps[step]))
+            EXPECT_EQ(replies[commits[step]].at(key), value) << step << replies[commits[step]];
+    }
+    EXPECT_EQ(readFile(dest + "big.bin"), big);
+    EXPECT_EQ(readFile(dest + "photo.png"), png);
+    EXPECT_TRUE(entries(root.file("in")).empty());
 }
 
 } // namespace
