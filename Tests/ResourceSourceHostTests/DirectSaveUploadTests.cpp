@@ -108,17 +108,23 @@ TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
          {{"ok", false}, {"stage", "metadata"}}},
         {{}, commit("g", 3, 1, "g.bin"), uploadError},
         {upload("b", "xyz"), commit("b", 4, 1, "b.bin"), uploadError},
+        {upload("h", "xyz"), commit("h", 3, 1, ""), {{"error", "缺少字段：destinationFilename"}}},
+        {{}, commit("h", 3, 1, "h.bin"), uploadError},
         {upload("c", big), commit("c", big.size(), 4, "big.bin"), complete},
-        {upload("d", big),
-         commit("d", big.size(), 4, "big.bin"),
-         {{"event", "conflict"}, {"path", dest + "big.bin"}}},
-        {{}, commit("d", big.size(), 4, "big.bin", {{"overwrite", true}}), complete},
+        {{}, commit("c", big.size(), 4, "big.bin"), uploadError},
         {upload("e", png),
          commit("e", png.size(), 1, "photo.jpg", {{"mediaKind", "image"}}),
          {{"path", dest + "photo.png"}, {"optimized", false}}},
         {upload("f", png),
          commit("f", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
-         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}}};
+         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}},
+        // The same again: a conflict, then the retry only moves the prepared WebP file.
+        {upload("d", png),
+         commit("d", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
+         {{"event", "conflict"}, {"path", dest + "photo.webp"}}},
+        {{},
+         commit("d", 0, 0, "photo.png", {{"optimizeToWebP", true}, {"overwrite", true}}),
+         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", 0}}}};
     std::vector<object> requests;
     std::vector<size_t> commits;
     for (const auto& [uploads, request, expected] : steps) {
