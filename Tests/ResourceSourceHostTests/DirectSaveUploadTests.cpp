@@ -21,41 +21,6 @@ object json(const char* text) {
     return boost::json::parse(text).as_object();
 }
 
-TEST(DirectSaveUpload, ActionsRepliesAndTheStagingFolderLeftEmpty) {
-    TemporaryDirectory root;
-    const std::vector<std::pair<const char*, const char*>> steps = {
-        {R"({"action":"beginDirectSaveUpload","requestId":"r"})",
-         R"({"ok":true,"event":"upload-ready","requestId":"r"})"},
-        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":0.0,"data":"QUJD"})",
-         R"({"ok":true,"event":"upload-progress","requestId":"r","chunkIndex":0,"receivedBytes":3})"},
-        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":1})",
-         R"({"ok":false,"error":"缺少字段：data","stage":"upload","retryable":false,"requestId":"r"})"},
-        {R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":-1,"data":"QUJD"})",
-         R"({"ok":false,"error":"缺少字段：chunkIndex","stage":"upload","retryable":false,"requestId":"r"})"},
-        {R"({"action":"cancelDirectSaveUpload"})", R"({"ok":false,"error":"缺少字段：requestId"})"},
-        {R"({"action":"cancelDirectSaveUpload","requestId":"r"})",
-         R"({"ok":true,"event":"cancelled","requestId":"r","cancelled":true})"},
-        // Left unfinished for the host's end to remove.
-        {R"({"action":"beginDirectSaveUpload","requestId":"s"})",
-         R"({"ok":true,"event":"upload-ready","requestId":"s"})"}};
-    std::vector<object> requests;
-    for (const auto& step : steps)
-        requests.push_back(json(step.first));
-    const auto replies =
-        testing::exchange(requests, {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
-    ASSERT_EQ(replies.size(), steps.size());
-    for (size_t index = 0; index < steps.size(); ++index)
-        EXPECT_EQ(replies[index], json(steps[index].second)) << index;
-    EXPECT_TRUE(entries(root.file("in")).empty());
-
-    // A staging folder that cannot be trusted is the host's one and final reply.
-    ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
-    const auto refused = testing::exchange({json(R"({"action":"ping"})")},
-                                           {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}});
-    EXPECT_EQ(refused,
-              (std::vector<object>{json(R"({"ok":false,"error":"直接保存暂存文件无效"})")}));
-}
-
 // Requests that stream `bytes` under `id` in chunks of 512 KiB.
 std::vector<object> upload(const std::string& id, const std::string& bytes) {
     namespace base64 = boost::beast::detail::base64;
@@ -72,7 +37,7 @@ std::vector<object> upload(const std::string& id, const std::string& bytes) {
     return requests;
 }
 
-TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
+TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     TemporaryDirectory root;
     std::filesystem::create_directories(root.file("tools"));
     std::filesystem::create_directories(root.file("dest"));
@@ -100,6 +65,25 @@ TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
     const object uploadError{{"ok", false}, {"stage", "upload"}, {"retryable", false}};
     const object complete{{"ok", true}, {"event", "complete"}, {"moved", true}};
     const std::vector<std::tuple<std::vector<object>, object, object>> steps = {
+        {{json(R"({"action":"beginDirectSaveUpload","requestId":"r"})")},
+         json(
+             R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":0.0,"data":"QQ=="})"),
+         json(
+             R"({"ok":true,"event":"upload-progress","requestId":"r","chunkIndex":0,"receivedBytes":1})")},
+        {{},
+         json(R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":1})"),
+         json(R"({"error":"缺少字段：data","stage":"upload","retryable":false,"requestId":"r"})")},
+        {{},
+         json(
+             R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":-1,"data":"QQ=="})"),
+         json(R"({"error":"缺少字段：chunkIndex","stage":"upload"})")},
+        {{},
+         json(R"({"action":"cancelDirectSaveUpload"})"),
+         json(R"({"ok":false,"error":"缺少字段：requestId"})")},
+        {{},
+         json(R"({"action":"cancelDirectSaveUpload","requestId":"r"})"),
+         json(R"({"ok":true,"event":"cancelled","requestId":"r","cancelled":true})")},
+        {{}, commit("r", 1, 1, "r.bin"), uploadError},
         {upload("a", big), commit("a", big.size(), 3, "a.bin"), uploadError},
         {{}, commit("a", big.size(), 4, "a.bin"), uploadError},
         // A failure after the upload was verified cancels it too.
@@ -129,7 +113,8 @@ TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
         {{},
          commit("d", 0, 0, "photo.png", {{"optimizeToWebP", true}, {"overwrite", true}}),
          {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", 0}}}};
-    std::vector<object> requests;
+    // Left unfinished, for the host's end to remove.
+    std::vector<object> requests = upload("unfinished", "xyz");
     std::vector<size_t> commits;
     for (const auto& [uploads, request, expected] : steps) {
         requests.insert(requests.end(), uploads.begin(), uploads.end());
@@ -149,6 +134,13 @@ TEST(DirectSaveUpload, CommitsDeliverVerifiedFilesOnce) {
     EXPECT_EQ(readFile(dest + "big.bin"), big);
     EXPECT_EQ(readFile(dest + "photo.png"), png);
     EXPECT_TRUE(entries(root.file("in")).empty());
+    EXPECT_EQ(replies[commits[0]].size(), 5u) << "the reply has nothing more";
+
+    // A staging folder that cannot be trusted is the host's one and final reply.
+    ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
+    EXPECT_EQ(testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}},
+                                {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}}),
+              (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
 }
 
 } // namespace
