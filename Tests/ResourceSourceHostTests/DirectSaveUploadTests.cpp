@@ -42,6 +42,11 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     std::filesystem::create_directories(root.file("tools"));
     std::filesystem::create_directories(root.file("dest"));
     std::filesystem::create_symlink("/usr/bin/cwebp", root.file("tools/cwebp"));
+    // A stand-in FFmpeg that writes "media" as its output: the commit's own rules are the point.
+    writeFile(
+        root.file("tools/ffmpeg"),
+        "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
+        0755);
     makeImage(root.file("p.png"), "testsrc=size=128x96", {"-f", "image2", "-c:v", "png"});
     const std::string png = readFile(root.file("p.png"));
     std::string big(3 * 524288 + 5, '\0');
@@ -98,6 +103,16 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
          commit("k", 3, 1, "k", {{"destinationDirectory", root.file("no")}}),
          {{"ok", false}, {"stage", "destination"}}},
         {{}, commit("k", 3, 1, "k"), complete},
+        {upload("t", "xyz"),
+         commit("t", 3, 1, "t.mp4", {{"materializeTracks", true}}),
+         {{"ok", false}, {"error", "缺少字段：mediaKind"}, {"stage", "materialize"}}},
+        {upload("m", "xyz"),
+         commit("m", 3, 1, "m.mp4",
+                {{"materializeTracks", true},
+                 {"mediaKind", "video"},
+                 {"resourceUrl", "https://example.com/v.mp4"},
+                 {"audioResourceUrl", "https://example.com/a.m4a"}}),
+         {{"path", dest + "m.mp4"}}},
         {upload("c", big), commit("c", big.size(), 4, "big.bin"), complete},
         {{}, commit("c", big.size(), 4, "big.bin"), uploadError},
         {upload("e", png),
@@ -128,11 +143,13 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
                                       {"BRINDLE_IMAGE_CANCEL_DIR", root.file("markers")}}});
     ASSERT_EQ(replies.size(), requests.size());
     for (size_t step = 0; step < steps.size(); ++step) {
+        const object& reply = replies[commits[step]];
         for (const auto& [key, value] : std::get<2>(steps[step]))
-            EXPECT_EQ(replies[commits[step]].at(key), value) << step << replies[commits[step]];
+            EXPECT_TRUE(reply.contains(key) && reply.at(key) == value) << step << key << reply;
     }
     EXPECT_EQ(readFile(dest + "big.bin"), big);
     EXPECT_EQ(readFile(dest + "photo.png"), png);
+    EXPECT_EQ(readFile(dest + "m.mp4"), "media");
     EXPECT_TRUE(entries(root.file("in")).empty());
     EXPECT_EQ(replies[commits[0]].size(), 5u) << "the reply has nothing more";
 
