@@ -1,12 +1,13 @@
 // One large request through the whole in-process path: read the frame, parse, dispatch, write
 // the reply. Upload chunks make 0.7 MB messages the common large case.
 
-#include "ResourceSourceHost/DirectSaveUploadStore.h"
+#include "MetadataCore/DirectSaveUploadStore.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstdlib>
 #include <fcntl.h>
 #include <string>
 #include <sys/mman.h>
@@ -32,7 +33,12 @@ void BM_ReadDispatchWrite(benchmark::State& state) {
         state.SkipWithError("cannot prepare the request");
         return;
     }
-    brindle::DirectSaveUploadStore store;
+    char staging[] = "/tmp/brindle-round-trip-XXXXXX";
+    if (mkdtemp(staging) == nullptr) {
+        state.SkipWithError("cannot make a staging folder");
+        return;
+    }
+    brindle::DirectSaveUploadStore store(staging);
     for (auto _ : state) {
         lseek(input, 0, SEEK_SET);
         auto request = brindle::readMessage(input);
@@ -42,6 +48,7 @@ void BM_ReadDispatchWrite(benchmark::State& state) {
                             static_cast<int64_t>(frame.size()));
     close(input);
     close(output);
+    rmdir(staging);
 }
 BENCHMARK(BM_ReadDispatchWrite)->Arg(700 * 1000)->Unit(benchmark::kMicrosecond);
 

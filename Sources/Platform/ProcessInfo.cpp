@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdlib>
+#include <malloc.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -43,6 +44,12 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
     for (const auto& [name, value] : entries)
         result.push_back(name + "=" + value);
     return result;
+}
+
+void keepFreedMemoryForReuse() {
+    constexpr int largestReusedBlock = 32 << 20;
+    mallopt(M_MMAP_THRESHOLD, largestReusedBlock);
+    mallopt(M_TRIM_THRESHOLD, 2 * largestReusedBlock);
 }
 
 } // namespace brindle::platform

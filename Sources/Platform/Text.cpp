@@ -39,6 +39,25 @@ bool isWhitespaceOrNewline(char32_t scalar) {
     }
 }
 
+bool isAlphanumeric(char32_t scalar) {
+    switch (utf8proc_category(static_cast<utf8proc_int32_t>(scalar))) {
+    case UTF8PROC_CATEGORY_LU:
+    case UTF8PROC_CATEGORY_LL:
+    case UTF8PROC_CATEGORY_LT:
+    case UTF8PROC_CATEGORY_LM:
+    case UTF8PROC_CATEGORY_LO:
+    case UTF8PROC_CATEGORY_MN:
+    case UTF8PROC_CATEGORY_MC:
+    case UTF8PROC_CATEGORY_ME:
+    case UTF8PROC_CATEGORY_ND:
+    case UTF8PROC_CATEGORY_NL:
+    case UTF8PROC_CATEGORY_NO:
+        return true;
+    default:
+        return false;
+    }
+}
+
 std::vector<std::size_t> characterEnds(std::string_view text) {
     std::vector<std::size_t> ends;
     utf8proc_int32_t state = 0;

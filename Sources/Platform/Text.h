@@ -25,6 +25,9 @@ bool isValidUTF8(std::string_view text);
 /// U+0009 to U+000D and U+0085.
 bool isWhitespaceOrNewline(char32_t scalar);
 
+/// Letters, marks and digits of any script (the general categories L*, M* and N*).
+bool isAlphanumeric(char32_t scalar);
+
 // "Characters" here are user-perceived characters (extended grapheme clusters), as a person
 // counts them: "e" with a combining accent, or a flag, is one character.
 

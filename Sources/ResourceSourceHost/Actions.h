@@ -2,6 +2,8 @@
 
 #include <boost/json/object.hpp>
 
+#include <string>
+
 namespace brindle {
 
 class DirectSaveUploadStore;
@@ -18,6 +20,20 @@ boost::json::object tagDownload(const boost::json::object& request);
 const DownloadDestinationMover& destinationMover();
 boost::json::object moveDownload(const boost::json::object& request);
 boost::json::object discardDownload(const boost::json::object& request);
+
+/// Where uploads are staged: "BRINDLE_DIRECT_SAVE_DIR" when set, else the application data
+/// folder's Brindle/DirectSave/Incoming. Resolved anew on every call.
+std::string directSaveIncomingDirectory();
+boost::json::object beginDirectSaveUpload(const boost::json::object& request,
+                                          DirectSaveUploadStore& uploadStore);
+boost::json::object appendDirectSaveUpload(const boost::json::object& request,
+                                           DirectSaveUploadStore& uploadStore);
+boost::json::object cancelDirectSaveUpload(const boost::json::object& request,
+                                           DirectSaveUploadStore& uploadStore);
+/// Verifies, prepares and delivers a finished upload; after a conflict or a failure at the
+/// destination the prepared file is kept and the same commit only repeats the move.
+boost::json::object commitDirectSaveUpload(const boost::json::object& request,
+                                           DirectSaveUploadStore& uploadStore);
 
 boost::json::object revealFile(const boost::json::object& request);
 boost::json::object cancelImageOptimization(const boost::json::object& request);

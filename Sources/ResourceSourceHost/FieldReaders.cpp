@@ -37,6 +37,13 @@ std::string requiredString(std::string_view key, const boost::json::object& requ
     throw ProtocolError::missingField(std::string(key));
 }
 
+std::string_view requiredStringView(std::string_view key, const boost::json::object& request) {
+    const boost::json::value* value = request.if_contains(key);
+    if (value == nullptr || !value->is_string() || value->get_string().empty())
+        throw ProtocolError::missingField(std::string(key));
+    return value->get_string();
+}
+
 std::optional<std::string> optionalString(std::string_view key,
                                           const boost::json::object& request) {
     const boost::json::value* value = request.if_contains(key);

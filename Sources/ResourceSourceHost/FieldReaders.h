@@ -12,6 +12,9 @@ namespace brindle {
 /// A present, non-empty JSON string; anything else throws `ProtocolError::missingField(key)`.
 std::string requiredString(std::string_view key, const boost::json::object& request);
 
+/// Like `requiredString` without a copy, for large values; the view lives as long as `request`.
+std::string_view requiredStringView(std::string_view key, const boost::json::object& request);
+
 /// Like `requiredString`, but a missing, empty or non-string value is simply absent.
 std::optional<std::string> optionalString(std::string_view key, const boost::json::object& request);
 

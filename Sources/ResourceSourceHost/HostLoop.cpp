@@ -1,6 +1,7 @@
 #include "ResourceSourceHost/HostLoop.h"
 
-#include "ResourceSourceHost/DirectSaveUploadStore.h"
+#include "MetadataCore/DirectSaveUploadStore.h"
+#include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"
 #include "ResourceSourceHost/HostActionError.h"
@@ -58,7 +59,14 @@ int runHost(int inputFd, int outputFd) {
 
 int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
     std::signal(SIGPIPE, SIG_IGN);
-    DirectSaveUploadStore uploadStore;
+    std::optional<DirectSaveUploadStore> store;
+    try {
+        store.emplace(directSaveIncomingDirectory());
+    } catch (...) {
+        writeFinalErrorReply(std::current_exception(), outputFd);
+        return 0;
+    }
+    DirectSaveUploadStore& uploadStore = *store;
 
     while (true) {
         std::optional<boost::json::object> request;

@@ -6,6 +6,7 @@
 #include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/StandardDirectories.h"
+#include "Platform/Text.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <utf8proc.h>
@@ -21,27 +22,9 @@ constexpr size_t maximumMarkerNameBytes = 128;
 constexpr mode_t markerDirectoryPermissions = 0700;
 constexpr mode_t markerPermissions = 0600;
 
-bool isLetterMarkOrDigit(utf8proc_int32_t scalar) {
-    switch (utf8proc_category(scalar)) {
-    case UTF8PROC_CATEGORY_LU:
-    case UTF8PROC_CATEGORY_LL:
-    case UTF8PROC_CATEGORY_LT:
-    case UTF8PROC_CATEGORY_LM:
-    case UTF8PROC_CATEGORY_LO:
-    case UTF8PROC_CATEGORY_MN:
-    case UTF8PROC_CATEGORY_MC:
-    case UTF8PROC_CATEGORY_ME:
-    case UTF8PROC_CATEGORY_ND:
-    case UTF8PROC_CATEGORY_NL:
-    case UTF8PROC_CATEGORY_NO:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isMarkerNameScalar(utf8proc_int32_t scalar) {
-    return scalar == '-' || scalar == '_' || scalar == '.' || isLetterMarkOrDigit(scalar);
+    return scalar == '-' || scalar == '_' || scalar == '.' ||
+           platform::isAlphanumeric(static_cast<char32_t>(scalar));
 }
 
 } // namespace

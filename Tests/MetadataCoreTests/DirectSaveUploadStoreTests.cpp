@@ -1,0 +1,224 @@
+// Streamed uploads staged on real files: names, chunk rules, limits, verification, clean-up.
+
+#include "Base64.h"
+#include "MetadataCore/DirectSaveUploadStore.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <boost/beast/core/detail/base64.hpp>
+#include <gtest/gtest.h>
+
+#include <random>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace brindle {
+
+class DirectSaveUploadStoreTestAccess {
+public:
+    static void setByteCount(DirectSaveUploadStore& store, const std::string& id, int64_t count) {
+        store.sessions_.at(id).byteCount = count;
+    }
+};
+
+namespace {
+
+using testing::entries;
+using testing::TemporaryDirectory;
+namespace beast64 = boost::beast::detail::base64;
+using Case = DirectSaveUploadError::Case;
+
+std::string encoded(const std::string& bytes) {
+    std::string text(beast64::encoded_size(bytes.size()), '\0');
+    text.resize(beast64::encode(text.data(), bytes.data(), bytes.size()));
+    return text;
+}
+
+unsigned mode(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+// The rules spelt out one by one, independently of the decoder's tables.
+bool isStrictBase64(const std::string& text) {
+    const size_t data = text.find_last_not_of('=') + 1;
+    const std::string_view alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    return text.size() % 4 == 0 && text.size() - data <= 2 &&
+           text.substr(0, data).find_first_not_of(alphabet) == std::string::npos;
+}
+
+// `prefix`, "-", an upper-case UUID, `suffix`.
+bool isStagedName(const std::string& name, const std::string& prefix, const std::string& suffix) {
+    if (name.size() != prefix.size() + 37 + suffix.size() || !name.starts_with(prefix + "-") ||
+        !name.ends_with(suffix))
+        return false;
+    const std::string uuid = name.substr(prefix.size() + 1, 36);
+    return uuid.find_first_not_of("0123456789ABCDEF-") == std::string::npos && uuid[8] == '-' &&
+           uuid[13] == '-' && uuid[18] == '-' && uuid[23] == '-' && uuid[14] == '4';
+}
+
+template <class Call> std::optional<Case> failure(const Call& call) {
+    try {
+        call();
+    } catch (const DirectSaveUploadError& error) {
+        return error.errorCase();
+    }
+    return std::nullopt;
+}
+
+// Random texts over the alphabet, padding, white space and the URL-safe letters: accepted
+// exactly when they follow the rules, and then with Boost.Beast's bytes.
+TEST(Base64, StrictRulesAgainstAnIndependentDecoder) {
+    std::mt19937 random(7);
+    const std::string pieces = "QUJDabc019+/=\n -_";
+    std::vector<std::string> texts = {"QQ==", "QQ=", "QUI=", "QUJD\n", "Q===", "QQ==QUJD"};
+    for (int index = 0; index < 20000; ++index) {
+        std::string text(random() % 13, ' ');
+        for (char& character : text)
+            character = pieces[random() % (random() % 4 == 0 ? pieces.size() : 12)];
+        texts.push_back(text);
+    }
+    for (const std::string& text : texts) {
+        std::string bytes;
+        const bool valid = isStrictBase64(text);
+        ASSERT_EQ(decodeBase64(text, bytes), valid) << text;
+        std::string expected(beast64::decoded_size(text.size()), '\0');
+        expected.resize(beast64::decode(expected.data(), text.data(), text.size()).first);
+        if (valid) {
+            ASSERT_EQ(bytes, expected) << text;
+        }
+    }
+}
+
+class DirectSaveUploadStoreTest : public ::testing::Test {
+protected:
+    std::string onlyFile() const {
+        const auto names = entries(root.path() + "/in");
+        return names.size() == 1 ? names[0] : "";
+    }
+
+    TemporaryDirectory root;
+    std::optional<DirectSaveUploadStore> store{std::in_place, root.path() + "/in/"};
+};
+
+TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
+    const std::string longID(100, 'x');
+    std::string chinese;
+    for (int index = 0; index < 80; ++index)
+        chinese += "下";
+    const std::vector<std::tuple<std::string, std::optional<std::string>, std::string, std::string>>
+        cases = {
+            {"/. .", "a.png", "", ""},
+            {"下载-1/é", "photo.PNG", "下载-1é", ".png"},
+            {"r", "archive.tar.gz", "r", ".gz"},
+            {"r", "README", "r", ".download"},
+            {"r", "a.abcdefghijklm", "r", ".download"},
+            {"r", "a.abcdefghijkl", "r", ".abcdefghijkl"},
+            {"r", "a.b-c", "r", ".download"},
+            {"r", std::nullopt, "r", ".download"},
+            {longID, "a.png", longID.substr(0, 80), ".png"},
+            // 80 such characters and a UUID are more than a file name may hold.
+            {chinese, "a.png", chinese.substr(0, 71 * 3), ".png"},
+        };
+    for (const auto& [id, suggested, prefix, suffix] : cases) {
+        const auto error = failure([&] { store->begin(id, suggested); });
+        if (prefix.empty()) {
+            EXPECT_EQ(error, Case::invalidRequest) << id;
+            continue;
+        }
+        EXPECT_TRUE(isStagedName(onlyFile(), prefix, suffix)) << onlyFile();
+        EXPECT_EQ(mode(root.path() + "/in/" + onlyFile()), 0600u);
+        store->cancel(id);
+    }
+}
+
+// Refused chunks leave the upload as it was; the limits are decoded bytes.
+TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
+    const std::string full(DirectSaveUploadStore::maximumChunkBytes, 'a');
+    store->begin("r", "a.bin");
+    const std::vector<std::tuple<int64_t, std::string, int64_t>> chunks = {
+        {1, "QQ==", -1},
+        {0, "", -1},
+        {0, "QQ==\n", -1},
+        {0, encoded(full + "b"), -1},
+        {0, encoded(full), 524288},
+        {0, "QQ==", -1},
+        {1, "QUJD", 524291}};
+    for (const auto& [index, text, expected] : chunks) {
+        const auto error = failure([&] { EXPECT_EQ(store->append("r", index, text), expected); });
+        EXPECT_EQ(error == Case::invalidChunk, expected < 0) << index << text.substr(0, 9);
+    }
+    DirectSaveUploadStoreTestAccess::setByteCount(*store, "r", store->maximumUploadBytes - 3);
+    EXPECT_EQ(failure([&] { store->append("r", 2, "QUJDRA=="); }), Case::invalidChunk);
+    EXPECT_EQ(store->append("r", 2, "QUJD"), store->maximumUploadBytes);
+    DirectSaveUploadStoreTestAccess::setByteCount(*store, "r", 524294);
+    EXPECT_EQ(failure([&] { store->finish("r", 524294, 2); }), Case::invalidUpload);
+    EXPECT_TRUE(onlyFile().empty()) << "a failed finish deletes the file";
+
+    store->begin("r", "a.bin");
+    store->append("r", 0, "QUJD");
+    const std::string path = store->finish("r", 3, 1);
+    EXPECT_EQ(testing::readFile(path), "ABC");
+    EXPECT_EQ(store->finish("r", 3, 1), path);
+    EXPECT_EQ(failure([&] { store->finish("r", 3, 2); }), Case::invalidUpload);
+    store->begin("empty", "");
+    EXPECT_EQ(failure([&] { store->finish("empty", 0, 0); }), Case::invalidUpload);
+    EXPECT_EQ(entries(root.path() + "/in").size(), 1u);
+
+    // A write that fails (the file size limit here) ends the upload and deletes its file.
+    store->begin("r", "a.bin");
+    rlimit previous{};
+    getrlimit(RLIMIT_FSIZE, &previous);
+    const rlimit small{1000, previous.rlim_max};
+    signal(SIGXFSZ, SIG_IGN);
+    setrlimit(RLIMIT_FSIZE, &small);
+    const auto error = failure([&] { store->append("r", 0, encoded(std::string(3000, 'x'))); });
+    setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_EQ(error, Case::writeFailed);
+    EXPECT_EQ(entries(root.path() + "/in").size(), 0u);
+    EXPECT_EQ(failure([&] { store->append("r", 0, "QUJD"); }), Case::invalidChunk);
+}
+
+// A prepared file replaces the staged one as what cancellation and destruction delete.
+TEST_F(DirectSaveUploadStoreTest, PreparedFilesAndDestruction) {
+    for (const char* id : {"partial", "ready", "prepared", "completed", "cancelled"}) {
+        store->begin(id, "a.png");
+        store->append(id, 0, "QUJD");
+        if (id != std::string("partial"))
+            store->finish(id, 3, 1);
+    }
+    for (const char* id : {"prepared", "cancelled"}) {
+        ASSERT_EQ(std::rename(store->finish(id, 3, 1).c_str(), root.file(id).c_str()), 0);
+        store->markPrepared(id, root.path() + "/./" + id);
+    }
+    EXPECT_EQ(store->preparedURL("prepared"), root.file("prepared"));
+    EXPECT_EQ(store->preparedURL("ready"), std::nullopt);
+    store->cancel("cancelled");
+    store->complete("completed");
+    store.reset();
+    EXPECT_EQ(entries(root.path()), (std::vector<std::string>{"in"}));
+    EXPECT_TRUE(onlyFile().starts_with("completed-")) << onlyFile();
+}
+
+// What is at the staging path decides; nothing but the user's own folder is taken.
+TEST(DirectSaveUploadStoreFolder, OnlyAPrivateFolderOfTheUserIsUsed) {
+    TemporaryDirectory root;
+    mkdir(root.file("folder").c_str(), 0755);
+    mkdir(root.file("foreign").c_str(), 0700);
+    // Root can give a folder away; anyone else finds one of root's.
+    const std::string foreign = geteuid() == 0 ? root.file("foreign") : "/usr";
+    ASSERT_EQ(chown(root.file("foreign").c_str(), 65534, 65534), geteuid() == 0 ? 0 : -1);
+    symlink(root.file("folder").c_str(), root.file("link").c_str());
+    testing::writeFile(root.file("file"), "");
+    for (const std::string name : {"link", "file"})
+        EXPECT_EQ(failure([&] { DirectSaveUploadStore(root.file(name)); }), Case::invalidUpload);
+    EXPECT_EQ(failure([&] { DirectSaveUploadStore{foreign}; }), Case::invalidUpload);
+    for (const std::string name : {"folder", "new/nested"}) {
+        DirectSaveUploadStore{root.file(name)};
+        EXPECT_EQ(mode(root.file(name)), 0700u) << name;
+    }
+}
+
+} // namespace
+} // namespace brindle

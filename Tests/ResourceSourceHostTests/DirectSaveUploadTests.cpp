@@ -1,0 +1,164 @@
+// The upload actions through the built host, and its staging folder at start and end.
+
+#include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <boost/beast/core/detail/base64.hpp>
+#include <boost/json/parse.hpp>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+#include <unistd.h>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+
+object json(const char* text) {
+    return boost::json::parse(text).as_object();
+}
+
+// Requests that stream `bytes` under `id` in chunks of 512 KiB.
+std::vector<object> upload(const std::string& id, const std::string& bytes) {
+    namespace base64 = boost::beast::detail::base64;
+    std::vector<object> requests{{{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
+    for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
+        const std::string chunk = bytes.substr(offset, 524288);
+        std::string text(base64::encoded_size(chunk.size()), '\0');
+        text.resize(base64::encode(text.data(), chunk.data(), chunk.size()));
+        requests.push_back({{"action", "appendDirectSaveUpload"},
+                            {"requestId", id},
+                            {"chunkIndex", offset / 524288},
+                            {"data", text}});
+    }
+    return requests;
+}
+
+TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
+    TemporaryDirectory root;
+    std::filesystem::create_directories(root.file("tools"));
+    std::filesystem::create_directories(root.file("dest"));
+    std::filesystem::create_symlink("/usr/bin/cwebp", root.file("tools/cwebp"));
+    // A stand-in FFmpeg that writes "media" as its output: the commit's own rules are the point.
+    writeFile(
+        root.file("tools/ffmpeg"),
+        "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
+        0755);
+    makeImage(root.file("p.png"), "testsrc=size=128x96", {"-f", "image2", "-c:v", "png"});
+    const std::string png = readFile(root.file("p.png"));
+    std::string big(3 * 524288 + 5, '\0');
+    std::mt19937 random(3);
+    for (char& byte : big)
+        byte = static_cast<char>(random());
+
+    // Each commit with the parts of its reply that matter; `big` takes 4 chunks.
+    const auto commit = [&](const char* id, size_t bytes, int chunks, const char* name,
+                            object extra = {}) {
+        extra.insert({{"action", "commitDirectSaveUpload"},
+                      {"requestId", id},
+                      {"totalBytes", bytes},
+                      {"chunkCount", chunks},
+                      {"destinationDirectory", root.file("dest")},
+                      {"destinationFilename", name},
+                      {"resourceUrl", "https://example.com/a"}});
+        return extra;
+    };
+    const std::string dest = root.file("dest") + "/";
+    const object uploadError{{"ok", false}, {"stage", "upload"}, {"retryable", false}};
+    const object complete{{"ok", true}, {"event", "complete"}, {"moved", true}};
+    const std::vector<std::tuple<std::vector<object>, object, object>> steps = {
+        {{json(R"({"action":"beginDirectSaveUpload","requestId":"r"})")},
+         json(
+             R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":0.0,"data":"QQ=="})"),
+         json(
+             R"({"ok":true,"event":"upload-progress","requestId":"r","chunkIndex":0,"receivedBytes":1})")},
+        {{},
+         json(R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":1})"),
+         json(R"({"error":"缺少字段：data","stage":"upload","retryable":false,"requestId":"r"})")},
+        {{},
+         json(
+             R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":-1,"data":"QQ=="})"),
+         json(R"({"error":"缺少字段：chunkIndex","stage":"upload"})")},
+        {{},
+         json(R"({"action":"cancelDirectSaveUpload"})"),
+         json(R"({"ok":false,"error":"缺少字段：requestId"})")},
+        {{},
+         json(R"({"action":"cancelDirectSaveUpload","requestId":"r"})"),
+         json(R"({"ok":true,"event":"cancelled","requestId":"r","cancelled":true})")},
+        {{}, commit("r", 1, 1, "r.bin"), uploadError},
+        {upload("a", big), commit("a", big.size(), 3, "a.bin"), uploadError},
+        {{}, commit("a", big.size(), 4, "a.bin"), uploadError},
+        // A failure after the upload was verified cancels it too.
+        {upload("g", "xyz"),
+         commit("g", 3, 1, "g.bin", {{"resourceUrl", "ftp://x"}}),
+         {{"ok", false}, {"stage", "metadata"}}},
+        {{}, commit("g", 3, 1, "g.bin"), uploadError},
+        {upload("b", "xyz"), commit("b", 4, 1, "b.bin"), uploadError},
+        {upload("h", "xyz"), commit("h", 3, 1, ""), {{"error", "缺少字段：destinationFilename"}}},
+        {{}, commit("h", 3, 1, "h.bin"), uploadError},
+        {upload("k", "xyz"),
+         commit("k", 3, 1, "k", {{"destinationDirectory", root.file("no")}}),
+         {{"ok", false}, {"stage", "destination"}}},
+        {{}, commit("k", 3, 1, "k"), complete},
+        {upload("t", "xyz"),
+         commit("t", 3, 1, "t.mp4", {{"materializeTracks", true}}),
+         {{"ok", false}, {"error", "缺少字段：mediaKind"}, {"stage", "materialize"}}},
+        {upload("m", "xyz"),
+         commit("m", 3, 1, "m.mp4",
+                {{"materializeTracks", true},
+                 {"mediaKind", "video"},
+                 {"resourceUrl", "https://example.com/v.mp4"},
+                 {"audioResourceUrl", "https://example.com/a.m4a"}}),
+         {{"path", dest + "m.mp4"}}},
+        {upload("c", big), commit("c", big.size(), 4, "big.bin"), complete},
+        {{}, commit("c", big.size(), 4, "big.bin"), uploadError},
+        {upload("e", png),
+         commit("e", png.size(), 1, "photo.jpg", {{"mediaKind", "image"}}),
+         {{"path", dest + "photo.png"}, {"optimized", false}}},
+        {upload("f", png),
+         commit("f", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
+         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}},
+        // The same again: a conflict, then the retry only moves the prepared WebP file.
+        {upload("d", png),
+         commit("d", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
+         {{"event", "conflict"}, {"path", dest + "photo.webp"}}},
+        {{},
+         commit("d", 0, 0, "photo.png", {{"optimizeToWebP", true}, {"overwrite", true}}),
+         {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", 0}}}};
+    // Left unfinished, for the host's end to remove.
+    std::vector<object> requests = upload("unfinished", "xyz");
+    std::vector<size_t> commits;
+    for (const auto& [uploads, request, expected] : steps) {
+        requests.insert(requests.end(), uploads.begin(), uploads.end());
+        commits.push_back(requests.size());
+        requests.push_back(request);
+    }
+    const auto replies =
+        testing::exchange(requests, {{},
+                                     {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")},
+                                      {"BRINDLE_TOOLS_DIR", root.file("tools")},
+                                      {"BRINDLE_IMAGE_CANCEL_DIR", root.file("markers")}}});
+    ASSERT_EQ(replies.size(), requests.size());
+    for (size_t step = 0; step < steps.size(); ++step) {
+        const object& reply = replies[commits[step]];
+        for (const auto& [key, value] : std::get<2>(steps[step]))
+            EXPECT_TRUE(reply.contains(key) && reply.at(key) == value) << step << key << reply;
+    }
+    EXPECT_EQ(readFile(dest + "big.bin"), big);
+    EXPECT_EQ(readFile(dest + "photo.png"), png);
+    EXPECT_EQ(readFile(dest + "m.mp4"), "media");
+    EXPECT_TRUE(entries(root.file("in")).empty());
+    EXPECT_EQ(replies[commits[0]].size(), 5u) << "the reply has nothing more";
+
+    // A staging folder that cannot be trusted is the host's one and final reply.
+    ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
+    EXPECT_EQ(testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}},
+                                {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}}),
+              (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
+}
+
+} // namespace
+} // namespace brindle::testing
