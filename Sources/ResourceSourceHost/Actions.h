@@ -21,9 +21,6 @@ const DownloadDestinationMover& destinationMover();
 boost::json::object moveDownload(const boost::json::object& request);
 boost::json::object discardDownload(const boost::json::object& request);
 
-/// Where uploads are staged: "BRINDLE_DIRECT_SAVE_DIR" when set, else the application data
-/// folder's Brindle/DirectSave/Incoming. Resolved anew on every call.
-std::string directSaveIncomingDirectory();
 boost::json::object beginDirectSaveUpload(const boost::json::object& request,
                                           DirectSaveUploadStore& uploadStore);
 boost::json::object appendDirectSaveUpload(const boost::json::object& request,

@@ -1,5 +1,4 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
-#include "MetadataCore/DirectoryCreation.h"
 #include "MetadataCore/DownloadDestinationMover.h"
 #include "MetadataCore/DownloadDestinationMoverError.h"
 #include "MetadataCore/ImageOptimizer.h"
@@ -8,8 +7,6 @@
 #include "MetadataCore/MetadataWriter.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/StandardDirectories.h"
 #include "Platform/Text.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/FieldReaders.h"
@@ -19,19 +16,6 @@
 #include <cerrno>
 
 namespace brindle {
-
-std::string directSaveIncomingDirectory() {
-    if (auto configured = platform::environmentValue("BRINDLE_DIRECT_SAVE_DIR");
-        configured && !configured->empty())
-        return *configured;
-    const auto applicationSupport = platform::applicationSupportDirectory();
-    if (!applicationSupport)
-        throw DirectoryCreationError("DirectSave", ENOENT);
-    std::string directory = *applicationSupport;
-    for (const char* component : {"Brindle", "DirectSave", "Incoming"})
-        directory = platform::appendingPathComponent(directory, component);
-    return directory;
-}
 
 boost::json::object beginDirectSaveUpload(const boost::json::object& request,
                                           DirectSaveUploadStore& uploadStore) {

@@ -1,12 +1,15 @@
 #include "ResourceSourceHost/HostLoop.h"
 
 #include "MetadataCore/DirectSaveUploadStore.h"
+#include "MetadataCore/DirectoryCreation.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"
 #include "ResourceSourceHost/HostActionError.h"
 #include "ResourceSourceHost/NativeMessaging.h"
+#include "ResourceSourceHost/SavePanelLocations.h"
 
+#include <cerrno>
 #include <csignal>
 #include <optional>
 
@@ -61,7 +64,10 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
     std::signal(SIGPIPE, SIG_IGN);
     std::optional<DirectSaveUploadStore> store;
     try {
-        store.emplace(directSaveIncomingDirectory());
+        const std::optional<std::string> incoming = directSaveIncomingDirectory();
+        if (!incoming)
+            throw DirectoryCreationError("DirectSave", ENOENT);
+        store.emplace(*incoming);
     } catch (...) {
         writeFinalErrorReply(std::current_exception(), outputFd);
         return 0;
