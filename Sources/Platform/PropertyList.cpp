@@ -2,7 +2,7 @@
 
 #include "Platform/Text.h"
 
-#include <plist/plist.h>
+#include "PlistLibrary.h"
 
 #include <algorithm>
 #include <cmath>
@@ -13,11 +13,20 @@ namespace brindle::platform {
 
 namespace {
 
+// Every public entry checks that the library is there before anything here calls into it.
+const PlistLibrary& plist() {
+    return *plistLibrary();
+}
+
+std::error_code libraryMissing() {
+    return std::make_error_code(std::errc::function_not_supported);
+}
+
 // Property-list dates count from 2001-01-01 UTC.
 constexpr double referenceDateSince1970 = 978307200.0;
 
 struct NodeRelease {
-    void operator()(plist_t node) const { plist_free(node); }
+    void operator()(plist_t node) const { plist().free(node); }
 };
 using Node = std::unique_ptr<void, NodeRelease>;
 
@@ -95,17 +104,17 @@ plist_t dateNode(double secondsSince1970) {
         seconds += 1;
         microseconds -= 1e6;
     }
-    return plist_new_date(static_cast<int32_t>(seconds), static_cast<int32_t>(microseconds));
+    return plist().newDate(static_cast<int32_t>(seconds), static_cast<int32_t>(microseconds));
 }
 
 Result<std::string> binary(const Node& root) {
     char* bytes = nullptr;
     uint32_t length = 0;
-    plist_to_bin(root.get(), &bytes, &length);
+    plist().toBinary(root.get(), &bytes, &length);
     if (bytes == nullptr)
         return errnoCode(ENOMEM);
     std::string result(bytes, length);
-    plist_to_bin_free(bytes);
+    plist().freeBinary(bytes);
     return result;
 }
 
@@ -157,7 +166,7 @@ bool holdsASCIIStringWithNUL(std::string_view bytes) {
 // Unicode: one that is not valid UTF-8 makes the list unreadable.
 std::optional<std::string> stringValue(plist_t node) {
     uint64_t length = 0;
-    const char* value = plist_get_string_ptr(node, &length);
+    const char* value = plist().stringPointer(node, &length);
     if (value == nullptr)
         return std::nullopt;
     std::string result(value, length);
@@ -168,13 +177,13 @@ std::optional<std::string> stringValue(plist_t node) {
 
 // The root of a binary or XML property list; none when the bytes are not one.
 Node parsedNode(std::string_view bytes) {
-    if (bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
+    if (!plistLibrary() || bytes.empty() || bytes.size() > std::numeric_limits<uint32_t>::max())
         return nullptr;
     // XML cannot hold U+0000, and libplist's XML reader would keep a garbled string for it.
     if (!bytes.starts_with("bplist00") && bytes.find('\0') != std::string_view::npos)
         return nullptr;
     plist_t parsed = nullptr;
-    plist_from_memory(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
+    plist().fromMemory(bytes.data(), static_cast<uint32_t>(bytes.size()), &parsed);
     Node root(parsed);
     if (holdsASCIIStringWithNUL(bytes))
         return nullptr;
@@ -186,24 +195,30 @@ Node parsedNode(std::string_view bytes) {
 Result<std::string> binaryPropertyList(const std::string& string) {
     if (!isValidUTF8(string))
         return notUTF8();
+    if (!plistLibrary())
+        return libraryMissing();
     if (string.find('\0') == std::string::npos)
-        return binary(Node(plist_new_string(string.c_str())));
+        return binary(Node(plist().newString(string.c_str())));
     return binaryPropertyListOfStringWithNUL(string);
 }
 
 Result<std::string> binaryPropertyList(const std::vector<std::string>& strings) {
     if (!allValidUTF8(strings))
         return notUTF8();
-    Node array(plist_new_array());
+    if (!plistLibrary())
+        return libraryMissing();
+    Node array(plist().newArray());
     for (const std::string& string : strings)
-        plist_array_append_item(array.get(), plist_new_string(string.c_str()));
+        plist().arrayAppend(array.get(), plist().newString(string.c_str()));
     return binary(array);
 }
 
 Result<std::string> binaryPropertyListOfDates(const std::vector<double>& secondsSince1970) {
-    Node array(plist_new_array());
+    if (!plistLibrary())
+        return libraryMissing();
+    Node array(plist().newArray());
     for (double seconds : secondsSince1970)
-        plist_array_append_item(array.get(), dateNode(seconds));
+        plist().arrayAppend(array.get(), dateNode(seconds));
     return binary(array);
 }
 
@@ -214,7 +229,7 @@ std::optional<PropertyListValue> parsePropertyList(std::string_view bytes) {
     plist_t parsed = root.get();
 
     PropertyListValue value;
-    const plist_type type = plist_get_node_type(parsed);
+    const plist_type type = plist().nodeType(parsed);
     if (type == PLIST_STRING) {
         std::optional<std::string> string = stringValue(parsed);
         if (!string)
@@ -226,10 +241,10 @@ std::optional<PropertyListValue> parsePropertyList(std::string_view bytes) {
     if (type != PLIST_ARRAY)
         return value;
     std::vector<std::string> strings;
-    const uint32_t count = plist_array_get_size(parsed);
+    const uint32_t count = plist().arraySize(parsed);
     for (uint32_t index = 0; index < count; ++index) {
-        plist_t item = plist_array_get_item(parsed, index);
-        if (plist_get_node_type(item) != PLIST_STRING)
+        plist_t item = plist().arrayItem(parsed, index);
+        if (plist().nodeType(item) != PLIST_STRING)
             return value;
         std::optional<std::string> string = stringValue(item);
         if (!string)
@@ -244,10 +259,10 @@ std::optional<PropertyListValue> parsePropertyList(std::string_view bytes) {
 std::optional<std::string> propertyListDictionaryString(std::string_view bytes,
                                                         const std::string& key) {
     const Node root = parsedNode(bytes);
-    if (!root || plist_get_node_type(root.get()) != PLIST_DICT)
+    if (!root || plist().nodeType(root.get()) != PLIST_DICT)
         return std::nullopt;
-    plist_t item = plist_dict_get_item(root.get(), key.c_str());
-    if (item == nullptr || plist_get_node_type(item) != PLIST_STRING)
+    plist_t item = plist().dictionaryItem(root.get(), key.c_str());
+    if (item == nullptr || plist().nodeType(item) != PLIST_STRING)
         return std::nullopt;
     return stringValue(item);
 }
