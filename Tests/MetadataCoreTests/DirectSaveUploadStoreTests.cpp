@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,14 +49,11 @@ bool isStrictBase64(const std::string& text) {
            text.substr(0, data).find_first_not_of(alphabet) == std::string::npos;
 }
 
-// `prefix`, "-", an upper-case UUID, `suffix`.
+// `prefix`, "-", an upper-case version 4 UUID, `suffix`.
 bool isStagedName(const std::string& name, const std::string& prefix, const std::string& suffix) {
-    if (name.size() != prefix.size() + 37 + suffix.size() || !name.starts_with(prefix + "-") ||
-        !name.ends_with(suffix))
-        return false;
-    const std::string uuid = name.substr(prefix.size() + 1, 36);
-    return uuid.find_first_not_of("0123456789ABCDEF-") == std::string::npos && uuid[8] == '-' &&
-           uuid[13] == '-' && uuid[18] == '-' && uuid[23] == '-' && uuid[14] == '4';
+    static const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}");
+    return name.size() == prefix.size() + 37 + suffix.size() && name.starts_with(prefix + "-") &&
+           name.ends_with(suffix) && std::regex_match(name.substr(prefix.size() + 1, 36), uuid);
 }
 
 template <class Call> std::optional<Case> failure(const Call& call) {

@@ -24,7 +24,6 @@ std::string resolve(const std::string& name, const std::vector<std::string>& exi
 }
 
 TEST(SequentialFilenameResolver, NumbersTakenNamesAfterTheBaseName) {
-    const std::string composed = "\u00e9.txt";
     const std::string decomposed = "e\u0301.txt";
     std::string han; // 3 bytes a character: cut to whole characters
     for (int count = 0; count < 100; ++count)
@@ -36,12 +35,11 @@ TEST(SequentialFilenameResolver, NumbersTakenNamesAfterTheBaseName) {
         bool caseSensitive = true;
         std::int64_t maximum = defaultMaximum;
     };
+    // Names apart only in case where case counts, or only in Unicode form: the folder test.
     const std::vector<Row> rows = {
         {decomposed, {"a.txt"}, decomposed},
-        {"photo.jpg", {"Photo.JPG"}, "photo.jpg"},
         {"photo.jpg", {"Photo.JPG"}, "photo (1).jpg", false},
         {"Straße.TXT", {"straße.txt"}, "Straße (1).TXT", false},
-        {composed, {decomposed}, "\u00e9 (1).txt"},
         {"photo.jpg", {"photo.jpg", "photo (1).jpg", "PHOTO (2).jpg"}, "photo (2).jpg", true, 9},
         {"photo (3).jpg", {"photo (3).jpg", "photo (4).jpg"}, "photo (5).jpg"},
         {"photo(3).jpg", {"photo(3).jpg"}, "photo(3) (1).jpg"},
