@@ -162,6 +162,9 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
     EXPECT_EQ(failure([&] { store->finish("r", 3, 2); }), Case::invalidUpload);
     store->begin("empty", "");
     EXPECT_EQ(failure([&] { store->finish("empty", 0, 0); }), Case::invalidUpload);
+    store->begin("short", "");
+    store->append("short", 0, "QUJD");
+    EXPECT_EQ(failure([&] { store->finish("short", 4, 1); }), Case::invalidUpload);
     EXPECT_EQ(entries(root.path() + "/in").size(), 1u);
 
     // A write that fails (the file size limit here) ends the upload and deletes its file.
