@@ -19,10 +19,7 @@ extern char** environ;
 namespace brindle::testing {
 
 std::string frameLength(uint32_t length) {
-    std::string header(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        header[i] = static_cast<char>((length >> (8 * i)) & 0xff);
-    return header;
+    return {char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
 }
 
 std::string frame(const std::string& body) {
@@ -134,6 +131,16 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
     return replies.empty() ? boost::json::object{} : replies.front();
+}
+
+std::vector<boost::json::object> runHostLoop(const std::string& input,
+                                             const RequestHandler& handler) {
+    TemporaryDirectory scratch;
+    writeFile(scratch.file("in"), input);
+    const auto inputFile = openOrFail(scratch.file("in"), O_RDONLY);
+    const auto outputFile = openOrFail(scratch.file("out"), O_WRONLY | O_CREAT);
+    EXPECT_EQ(brindle::runHost(inputFile.get(), outputFile.get(), handler), 0);
+    return parseFrames(readFile(scratch.file("out")));
 }
 
 } // namespace brindle::testing
