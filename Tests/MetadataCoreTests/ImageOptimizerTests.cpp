@@ -29,19 +29,11 @@ using Case = ImageOptimizerError::Case;
 const std::string transparentPicture =
     "testsrc=size=96x64,format=rgba,geq=r='r(X,Y)':g='g(X,Y)':b='b(X,Y)':a='if(lt(X,8),0,min(255,"
     "X*3))'";
-// Writes to argv[1] a gradient stored uncompressed in one image data chunk of 1.5 MiB.
-const std::string singleChunkPNG = R"(import struct as s, sys, zlib as z
-c = lambda t, d: s.pack('>I', len(d)) + t + d + s.pack('>I', z.crc32(t + d))
-head = b'\x89PNG\r\n\x1a\n' + c(b'IHDR', s.pack('>2I5B', 1024, 512, 8, 2, 0, 0, 0))
-body = c(b'IDAT', z.compress((b'\0' + bytes(range(256)) * 12) * 512, 0)) + c(b'IEND', b'')
-open(sys.argv[1], 'wb').write(head + body))";
 // Uniform noise: its lossless WebP is larger than the PNG.
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
 ino_t inodeOf(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
-    return status.st_ino;
+    return testing::statusOf(path).st_ino;
 }
 
 Case failureOf(const std::function<void()>& call) {
@@ -122,30 +114,20 @@ TEST_F(ImageConversion, ImagesThatAreNotStaticEightBitPNGs) {
                                 "testsrc=size=32x32:rate=5:duration=0.6", "-plays", "0", "-f",
                                 "apng", image("animated.png")});
     testing::makeImage(image("photo.jpg"), "testsrc=size=32x32", {"-f", "image2", "-c:v", "mjpeg"});
-    // Start of image, then an extended sequential frame header with 12-bit samples.
-    static constexpr char deep[] = "\xFF\xD8\xFF\xC1\x00\x0B\x0C\x00\x10\x00\x10\x01\x01\x11\x00"
-                                   "\xFF\xDA\x00\x08\x01\x01\x00\x00\x3F\x00\x00\xFF\xD9";
-    writeFile(image("deep.jpg"), std::string(deep, sizeof deep - 1));
-    writeFile(image("tiny.png"),
-              std::string("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR\0\0\0\1\0\0\0\1\x08", 25));
     testing::makeImage(image("anim.gif"), "testsrc=size=32x32", {"-f", "gif"});
-
-    const std::pair<std::string, std::string> cases[] = {
-        {"wide.png", "unsupported-image"}, {"animated.png", "unsupported-image"},
-        {"photo.jpg", "lossy-source"},     {"deep.jpg", "unsupported-image"},
-        {"tiny.png", "unsupported-image"}, {"anim.gif", "unsupported-image"}};
-    for (const auto& [name, reason] : cases) {
+    for (const char* name : {"wide.png", "animated.png", "photo.jpg", "anim.gif"}) {
         const std::string before = readFile(image(name));
+        const char* reason =
+            name == std::string("photo.jpg") ? "lossy-source" : "unsupported-image";
         EXPECT_EQ(optimize(image(name)), unchanged(image(name), reason)) << name;
         EXPECT_EQ(readFile(image(name)), before) << name;
     }
     EXPECT_FALSE(fs::exists(tools + "/cwebp.ran"));
-    EXPECT_EQ(entries(images).size(), std::size(cases));
+    EXPECT_EQ(entries(images).size(), 4u);
 }
 
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithTheSamePixelsUnderAFreeName) {
-    const std::string png = image("image.png");
-    testing::runTool("python3", {"-c", singleChunkPNG, png});
+    const std::string png = makePNG("image.png");
     fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
     const std::string pixels = testing::decodedRGBA(png);
     const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
@@ -197,9 +179,8 @@ TEST_F(ImageConversion, UnusablePathsAndLinksAreRefused) {
         ADD_FAILURE() << "a link was converted";
     } catch (const ImageOptimizerError& error) {
         EXPECT_EQ(error.errorCase(), Case::targetUnavailable);
+        EXPECT_EQ(error.errorNumber(), ELOOP);
         EXPECT_FALSE(error.isRetryable());
-        EXPECT_EQ(std::string(error.what()),
-                  "下载图片文件尚未就绪：" + std::string(strerror(ELOOP)));
     }
     for (const std::string& path :
          {std::string(), std::string("image.png"), images, image("a") + std::string(1, '\0') + "b",
@@ -214,11 +195,14 @@ TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
     const std::string pixels = testing::decodedRGBA(png);
     // The stand-ins encode with a file of their own in the input's place; the second puts it back.
     const std::string swap = "cd '" + images + "' && mv image.png aside && echo > image.png && ";
-    installEncoder(swap + "exec /usr/bin/cwebp \"$@\"");
-    EXPECT_EQ(failureOf([&] { optimize(png); }), Case::targetChanged);
-    EXPECT_EQ(readFile(png), "\n");
+    // Whether the encoder succeeds or fails, the file in the input's place is not the one judged.
+    for (const char* encoder : {"exec /usr/bin/cwebp \"$@\"", "exit 1"}) {
+        installEncoder(swap + encoder);
+        EXPECT_EQ(failureOf([&] { optimize(png); }), Case::targetChanged) << encoder;
+        EXPECT_EQ(readFile(png), "\n");
+        fs::rename(image("aside"), png);
+    }
     installEncoder(swap + "/usr/bin/cwebp \"$@\"; mv aside image.png");
-    fs::rename(image("aside"), png);
     EXPECT_EQ(optimize(png).reason, "smaller");
     EXPECT_TRUE(testing::decodedWebPRGBA(image("image.webp")) == pixels);
 }
@@ -261,31 +245,29 @@ TEST_F(ImageConversion, CancellationStopsASlowEncoder) {
     EXPECT_FALSE(fs::exists(tools + "/cwebp.ran"));
 }
 
-TEST_F(ImageConversion, EncoderMissingFailingOrUnusable) {
+TEST_F(ImageConversion, EncoderMissingFailingOrNotWritingAWebPChangesNothing) {
     const std::string png = makePNG("image.png");
+    const std::string before = readFile(png);
+    // Reasons are results that leave the image alone; an empty one stands for the error of an
+    // output that is not a WebP file of the encoder's own (12 bytes are too short).
     const std::pair<std::string, std::string> cases[] = {
         {"", "encoder-missing"},
         {"#!/nonexistent/interpreter", "conversion-unavailable"},
         {"#!/bin/sh\n: > \"${14}\"; exit 3", "unsupported-image"},
-        {"#!/bin/sh\nkill -9 $$", "unsupported-image"}};
+        {"#!/bin/sh\nkill -9 $$", "unsupported-image"},
+        {"#!/bin/sh\nprintf 'RIFF\\0\\0\\0\\0WEBX1' > \"${14}\"", ""},
+        {"#!/bin/sh\nprintf 'RIFF\\0\\0\\0\\0WEBP' > \"${14}\"", ""},
+        {"#!/bin/sh\nln -s \"${12}\" \"${14}\"", ""},
+        {"#!/bin/sh\nmkdir \"${14}\"", ""},
+        {"#!/bin/sh\n:", ""}};
     for (const auto& [script, reason] : cases) {
         fs::remove(tools + "/cwebp");
         if (!script.empty())
             writeFile(tools + "/cwebp", script + "\n", 0755);
-        EXPECT_EQ(optimize(png), unchanged(png, reason)) << script;
-        EXPECT_EQ(entries(images), Names{"image.png"}) << script;
-    }
-}
-
-TEST_F(ImageConversion, OutputThatIsNotWebPIsRefused) {
-    const std::string png = makePNG("image.png");
-    const std::string before = readFile(png);
-    for (const std::string script :
-         {"printf 'RIFF\\0\\0\\0\\0WEBX1' > \"${14}\"",
-          "printf 'RIFF\\0\\0\\0\\0WEBP' > \"${14}\"", // 12 bytes: too short
-          "ln -s \"${12}\" \"${14}\"", "mkdir \"${14}\"", ":"}) {
-        installEncoder(script);
-        EXPECT_EQ(failureOf([&] { optimize(png); }), Case::invalidPath) << script;
+        if (reason.empty())
+            EXPECT_EQ(failureOf([&] { optimize(png); }), Case::invalidPath) << script;
+        else
+            EXPECT_EQ(optimize(png), unchanged(png, reason)) << script;
         EXPECT_EQ(entries(images), Names{"image.png"}) << script;
         EXPECT_EQ(readFile(png), before);
     }

@@ -22,6 +22,7 @@ using testing::setRawAttribute;
 using testing::writeFile;
 using Strings = std::vector<std::string>;
 using URL = std::optional<std::string>;
+using Case = MetadataWriterError::Case;
 
 constexpr const char* whereFromsAttribute = "user.com.apple.metadata:kMDItemWhereFroms";
 constexpr const char* commentAttribute = "user.com.apple.metadata:kMDItemFinderComment";
@@ -35,11 +36,10 @@ class MetadataWriterTest : public ::testing::Test {
 protected:
     void SetUp() override { writeFile(file, "downloaded bytes"); }
 
-    // Runs `write` and returns the error message it throws ("" when it succeeds).
-    std::string failure(const std::string& path, URL resource, URL page = {},
-                        URL frame = {}) const {
-        return testing::messageOf<MetadataWriterError>(
-            [&] { writer.write(path, resource, page, frame); });
+    // Runs `write` and returns the case of the error it throws (nothing when it succeeds).
+    std::optional<Case> failure(const std::string& path, URL resource, URL page = {}) const {
+        return testing::caseOf<MetadataWriterError>(
+            [&] { writer.write(path, resource, page, {}); });
     }
 
     boost::json::object attributes() const { return readAttributesIndependently(file); }
@@ -53,26 +53,20 @@ protected:
     MetadataWriter writer;
 };
 
-TEST_F(MetadataWriterTest, UnusablePathsAreRefused) {
+TEST_F(MetadataWriterTest, UnusablePathsAndSourcesAreRefusedBeforeAnythingIsWritten) {
     const std::string link = directory.file("link.png");
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
-    const std::string cannotOpen = "无法安全打开下载文件：";
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "下载路径无效"},
-        {"relative/photo.png", "下载路径无效"},
-        {std::string("/tmp/a\0b", 8), "下载路径无效"},
-        {"/" + std::string(8192, 'a'), "下载路径无效"},
-        {directory.path(), "拒绝修改非普通文件"},
-        {directory.file("missing"), cannotOpen + std::strerror(ENOENT)},
-        {link, cannotOpen + std::strerror(ELOOP)},
-    };
-    for (const auto& [path, message] : cases)
-        EXPECT_EQ(failure(path, "https://a.example/x"), message) << path;
-    EXPECT_FALSE(attributes().contains("whereFroms")); // the link's target was not touched
-
+    for (const std::string& path : {std::string(), std::string("relative/photo.png"),
+                                    std::string("/tmp/a\0b", 8), "/" + std::string(8192, 'a')})
+        EXPECT_EQ(failure(path, "https://a.example/x"), Case::invalidPath) << path;
+    EXPECT_EQ(failure(directory.path(), "https://a.example/x"), Case::notRegularFile);
+    EXPECT_EQ(failure(directory.file("missing"), "https://a.example/x"), Case::openFailed);
+    EXPECT_EQ(failure(link, "https://a.example/x"), Case::openFailed);
+    EXPECT_EQ(failure(file, "ftp://a.example/x", "file:///x"), Case::noUsableURLs);
+    EXPECT_EQ(attributes(), (boost::json::object{{"binary", true}}));
     if (geteuid() == 0) { // only root can give a file to another user
         ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(file, "https://a.example/x"), "下载文件不属于当前用户");
+        EXPECT_EQ(failure(file, "https://a.example/x"), Case::ownerMismatch);
     }
 }
 
@@ -100,11 +94,11 @@ TEST_F(MetadataWriterTest, RecordsSourcesWithoutCredentialsWhereBothSystemsShowT
 }
 
 TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
-    struct Case {
+    struct Row {
         URL resource, page, frame;
         std::string source, comment;
     };
-    const Case cases[] = {
+    const Row cases[] = {
         {"https://cdn.example/v.mp4", std::nullopt, "https://frame.example/p",
          "https://frame.example/p",
          "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4"},
@@ -121,14 +115,14 @@ TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
 }
 
 TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
-    struct Case {
+    struct Row {
         std::string stored;
         std::optional<std::string> editedInFileManager;
         std::string kept;
     };
     const std::string old = block("页面来源：https://old.example/");
     const std::string oldList = platform::binaryPropertyList(old).value();
-    const Case cases[] = {
+    const Row cases[] = {
         {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(),
          {},
          "My own note\n第二行\n\n"},
@@ -184,7 +178,7 @@ TEST_F(MetadataWriterTest, UnreadableCommentFailsAfterWhereFromsAndDate) {
         setRawAttribute(file, commentAttribute, stored);
         lremovexattr(file.c_str(), whereFromsAttribute);
         lremovexattr(file.c_str(), dateAttribute);
-        EXPECT_EQ(failure(file, {}, "https://example.com/"), "现有下载来源 metadata 格式无效");
+        EXPECT_EQ(failure(file, {}, "https://example.com/"), Case::invalidExistingAttribute);
         // The where-from list and the date were written before the comment was looked at.
         EXPECT_EQ(writer.readURLs(file), Strings{"https://example.com/"});
         char buffer[64];
