@@ -18,6 +18,10 @@ extern char** environ;
 
 namespace brindle::testing {
 
+boost::json::object json(std::string_view text) {
+    return boost::json::parse(text).as_object();
+}
+
 std::string frameLength(uint32_t length) {
     return {char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
 }
@@ -45,7 +49,7 @@ std::vector<boost::json::object> parseFrames(const std::string& stream) {
             ADD_FAILURE() << "partial body at offset " << offset;
             break;
         }
-        messages.push_back(boost::json::parse(stream.substr(offset, length)).as_object());
+        messages.push_back(json(stream.substr(offset, length)));
         offset += length;
     }
     return messages;

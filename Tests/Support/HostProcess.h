@@ -11,6 +11,9 @@
 
 namespace brindle::testing {
 
+/// The JSON object `text` spells.
+boost::json::object json(std::string_view text);
+
 /// One framed message: 4-byte little-endian length, then the body.
 std::string frame(const std::string& body);
 std::string frameLength(uint32_t length);
