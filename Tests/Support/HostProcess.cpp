@@ -36,21 +36,18 @@ std::string frameJSON(const boost::json::object& message) {
 
 std::vector<boost::json::object> parseFrames(const std::string& stream) {
     std::vector<boost::json::object> messages;
-    size_t offset = 0;
-    while (offset < stream.size()) {
-        if (stream.size() - offset < 4) {
-            ADD_FAILURE() << "partial header at offset " << offset;
-            break;
-        }
+    for (size_t offset = 0; offset < stream.size();) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data() + offset);
-        const size_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
-        offset += 4;
-        if (stream.size() - offset < length) {
-            ADD_FAILURE() << "partial body at offset " << offset;
+        const size_t remaining = stream.size() - offset;
+        const size_t length =
+            remaining < 4 ? remaining
+                          : bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
+        if (remaining < 4 || remaining - 4 < length) {
+            ADD_FAILURE() << "partial frame at offset " << offset;
             break;
         }
-        messages.push_back(json(stream.substr(offset, length)));
-        offset += length;
+        messages.push_back(json(stream.substr(offset + 4, length)));
+        offset += 4 + length;
     }
     return messages;
 }
@@ -107,13 +104,8 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
     if (!child)
         throw std::runtime_error("cannot start " + program);
     const platform::ChildExit exit = child->waitForExit();
-
-    ProcessResult result;
-    result.exitStatus = exit.exitCode;
-    result.terminatingSignal = exit.terminatingSignal;
-    result.standardOutput = readFile(scratch.file("stdout"));
-    result.standardError = readFile(scratch.file("stderr"));
-    return result;
+    return {exit.exitCode, exit.terminatingSignal, readFile(scratch.file("stdout")),
+            readFile(scratch.file("stderr"))};
 }
 
 ProcessResult runHost(const std::string& input, const ProcessOptions& options) {
