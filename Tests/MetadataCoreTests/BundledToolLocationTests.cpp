@@ -9,7 +9,7 @@
 namespace brindle {
 namespace {
 
-using testing::writeFile;
+using namespace testing;
 using Found = std::optional<std::string>;
 
 // A program inside X.app/Contents/MacOS, a user data folder, and a tools override folder, each
@@ -35,7 +35,7 @@ protected:
         return directory + "/cwebp";
     }
 
-    testing::TemporaryDirectory root;
+    TemporaryDirectory root;
     std::string bundle = root.file("X.app/Contents/Resources/Tools");
     std::string user = root.file("data/Brindle/Tools/current");
     std::string other = root.file("override");

@@ -20,11 +20,7 @@
 namespace brindle {
 namespace {
 
-using testing::entries;
-using testing::exists;
-using testing::readFile;
-using testing::TemporaryDirectory;
-using testing::writeFile;
+using namespace testing;
 using Result = DownloadDestinationMoveResult;
 using Case = DownloadDestinationMoverError::Case;
 
@@ -39,7 +35,7 @@ protected:
     std::optional<Case> failure(const std::string& path, const std::string& directory,
                                 std::optional<std::string> filename = {},
                                 bool overwrite = false) const {
-        return testing::caseOf<DownloadDestinationMoverError>(
+        return caseOf<DownloadDestinationMoverError>(
             [&] { mover.move(path, directory, filename, overwrite); });
     }
 
@@ -61,7 +57,7 @@ TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
           std::string("~/photo.png"), "/" + std::string(8192, 'a'), incoming + "/missing.png",
           incoming}) {
         EXPECT_EQ(failure(path, folder), Case::invalidSource) << path;
-        EXPECT_EQ(testing::caseOf<DownloadDestinationMoverError>([&] { mover.discard(path); }),
+        EXPECT_EQ(caseOf<DownloadDestinationMoverError>([&] { mover.discard(path); }),
                   Case::invalidSource)
             << path;
     }
@@ -103,11 +99,11 @@ TEST_F(DestinationMoverTest, FilesOfAnotherOwnerAreNeitherMovedNorReplaced) {
 
 TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceNameOrNotAtAll) {
     // Onto itself: nothing is touched.
-    const ino_t inode = testing::statusOf(source).st_ino;
+    const ino_t inode = statusOf(source).st_ino;
     EXPECT_EQ(mover.move(incoming + "/./photo.png", incoming, "photo.png", false),
               (Result{source, true, false}));
     EXPECT_EQ(mover.move(source, incoming, std::nullopt, true), (Result{source, true, false}));
-    EXPECT_EQ(testing::statusOf(source).st_ino, inode);
+    EXPECT_EQ(statusOf(source).st_ino, inode);
 
     EXPECT_EQ(mover.move(source, folder + "/./", std::nullopt, false),
               (Result{folder + "/photo.png", true, false}));
@@ -137,7 +133,7 @@ TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceNameOrNotAtAll) {
 class CrossFileSystemMoveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (testing::statusOf("/dev/shm").st_dev == testing::statusOf(here.path()).st_dev)
+        if (statusOf("/dev/shm").st_dev == statusOf(here.path()).st_dev)
             GTEST_SKIP() << "/dev/shm and the build folder are not two file systems here";
         shm.emplace("/dev/shm");
         source = shm->file("clip.mp4");
@@ -150,9 +146,9 @@ protected:
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
         for (const auto& [name, value] : carried)
-            testing::setRawAttribute(source, name, value);
-        testing::setRawAttribute(source, "user.big", std::string(10240, 'b'));
-        testing::setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
+            setRawAttribute(source, name, value);
+        setRawAttribute(source, "user.big", std::string(10240, 'b'));
+        setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
     }
 
     // Root passes every permission check; a move that a read-only folder must stop runs as
@@ -191,12 +187,12 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
         EXPECT_EQ(mover.move(source, here.path(), std::nullopt, overwrite),
                   (Result{destination, true, false}));
         EXPECT_EQ(readFile(destination), "bytes on tmpfs");
-        const struct stat status = testing::statusOf(destination);
+        const struct stat status = statusOf(destination);
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
         for (const auto& [name, value] : carried)
-            EXPECT_EQ(testing::rawAttribute(destination, name), value) << name;
+            EXPECT_EQ(rawAttribute(destination, name), value) << name;
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }

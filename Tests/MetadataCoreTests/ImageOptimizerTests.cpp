@@ -15,11 +15,7 @@ namespace brindle {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::entries;
-using testing::rawAttribute;
-using testing::readFile;
-using testing::TemporaryDirectory;
-using testing::writeFile;
+using namespace testing;
 using Names = std::vector<std::string>;
 using Case = ImageOptimizerError::Case;
 
@@ -32,14 +28,14 @@ const std::string transparentPicture =
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
 ino_t inodeOf(const std::string& path) {
-    return testing::statusOf(path).st_ino;
+    return statusOf(path).st_ino;
 }
 
 template <class Call> std::optional<Case> failureOf(const Call& call) {
-    return testing::caseOf<ImageOptimizerError>(call);
+    return caseOf<ImageOptimizerError>(call);
 }
 
-class ImageConversion : public testing::ImageFolders {
+class ImageConversion : public ImageFolders {
 protected:
     std::string makePNG(const std::string& name, const std::string& source = transparentPicture) {
         return ImageFolders::makePNG(name, source);
@@ -70,13 +66,12 @@ TEST_F(ImageConversion, ImagesThatCannotGainAreLeftAlone) {
 
     // The others must be decided without running the encoder.
     installEncoder("touch \"$0.ran\"; exit 1");
-    testing::makeImage(image("wide.png"), "testsrc=size=32x32",
-                       {"-pix_fmt", "rgb48be", "-f", "image2"});
-    testing::runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                                "testsrc=size=32x32:rate=5:duration=0.6", "-plays", "0", "-f",
-                                "apng", image("animated.png")});
-    testing::makeImage(image("photo.jpg"), "testsrc=size=32x32", {"-f", "image2", "-c:v", "mjpeg"});
-    testing::makeImage(image("anim.gif"), "testsrc=size=32x32", {"-f", "gif"});
+    makeImage(image("wide.png"), "testsrc=size=32x32", {"-pix_fmt", "rgb48be", "-f", "image2"});
+    runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
+                       "testsrc=size=32x32:rate=5:duration=0.6", "-plays", "0", "-f", "apng",
+                       image("animated.png")});
+    makeImage(image("photo.jpg"), "testsrc=size=32x32", {"-f", "image2", "-c:v", "mjpeg"});
+    makeImage(image("anim.gif"), "testsrc=size=32x32", {"-f", "gif"});
     for (const std::string name : {"wide.png", "animated.png", "photo.jpg", "anim.gif"}) {
         const std::string reason = name == "photo.jpg" ? "lossy-source" : "unsupported-image";
         const std::string contents = readFile(image(name));
@@ -92,10 +87,10 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
     const std::string png = makePNG("image.png");
     fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
     const std::string quarantine = "0083;65f0a1b2;Chrome;";
-    testing::setRawAttribute(png, "user.com.apple.quarantine", quarantine);
-    testing::setRawAttribute(png, "user.xdg.origin.url", "https://a.example/x.png");
-    testing::setRawAttribute(png, "user.unrelated", "x");
-    const std::string pixels = testing::decodedRGBA(png);
+    setRawAttribute(png, "user.com.apple.quarantine", quarantine);
+    setRawAttribute(png, "user.xdg.origin.url", "https://a.example/x.png");
+    setRawAttribute(png, "user.unrelated", "x");
+    const std::string pixels = decodedRGBA(png);
     const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
     writeFile(image("image.webp"), "someone else's");
 
@@ -105,7 +100,7 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
               (ImageOptimizationResult{webp, true, originalBytes,
                                        static_cast<std::int64_t>(fs::file_size(webp)), "smaller"}));
     EXPECT_LT(result.outputBytes, result.originalBytes);
-    EXPECT_EQ(testing::decodedWebPRGBA(webp), pixels);
+    EXPECT_EQ(decodedWebPRGBA(webp), pixels);
     EXPECT_EQ(fs::status(webp).permissions(), fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_EQ(readFile(image("image.webp")), "someone else's");
     EXPECT_EQ(rawAttribute(webp, "user.com.apple.quarantine"), quarantine);
@@ -126,7 +121,7 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
 TEST_F(ImageConversion, WebPNameHoldingAPNGIsExchangedInPlace) {
     const std::string named = image("photo.WEBP");
     fs::rename(makePNG("photo.png"), named);
-    const std::string pixels = testing::decodedRGBA(named);
+    const std::string pixels = decodedRGBA(named);
     const ino_t inode = inodeOf(named);
 
     const auto result = optimize(named);
@@ -134,7 +129,7 @@ TEST_F(ImageConversion, WebPNameHoldingAPNGIsExchangedInPlace) {
     EXPECT_EQ(result.path, named);
     EXPECT_EQ(result.reason, "smaller");
     EXPECT_NE(inodeOf(named), inode);
-    EXPECT_EQ(testing::decodedWebPRGBA(named), pixels);
+    EXPECT_EQ(decodedWebPRGBA(named), pixels);
     EXPECT_EQ(entries(images), Names{"photo.WEBP"});
 }
 
@@ -159,7 +154,7 @@ TEST_F(ImageConversion, UnusablePathsAndLinksAreRefused) {
 
 TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
     const std::string png = makePNG("image.png");
-    const std::string pixels = testing::decodedRGBA(png);
+    const std::string pixels = decodedRGBA(png);
     // The stand-ins encode with a file of their own in the input's place; the second puts it back.
     const std::string swap = "cd '" + images + "' && mv image.png aside && echo > image.png && ";
     // Whether the encoder succeeds or fails, the file in the input's place is not the one judged.
@@ -171,7 +166,7 @@ TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
     }
     installEncoder(swap + "/usr/bin/cwebp \"$@\"; mv aside image.png");
     EXPECT_EQ(optimize(png).reason, "smaller");
-    EXPECT_TRUE(testing::decodedWebPRGBA(image("image.webp")) == pixels);
+    EXPECT_TRUE(decodedWebPRGBA(image("image.webp")) == pixels);
 }
 
 TEST_F(ImageConversion, CancellationStopsASlowEncoder) {

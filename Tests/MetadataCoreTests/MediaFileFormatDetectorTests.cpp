@@ -10,7 +10,7 @@
 namespace brindle {
 namespace {
 
-using testing::writeFile;
+using namespace testing;
 using Detector = MediaFileFormatDetector;
 using Expected = std::optional<std::string>;
 
@@ -36,15 +36,14 @@ std::string fileTypeBox(const std::string& major, const std::vector<std::string>
 class MediaFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
-        testing::makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
-        testing::runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
+        makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
+        makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
+        runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
     }
 
     std::string makeVideo(const std::string& name, const std::string& codec,
                           const std::string& format) {
-        testing::makeImage(directory.file(name), "testsrc=size=32x32",
-                           {"-c:v", codec, "-f", format});
+        makeImage(directory.file(name), "testsrc=size=32x32", {"-c:v", codec, "-f", format});
         return directory.file(name);
     }
 
@@ -52,7 +51,7 @@ protected:
         return Detector::correctingFilenameExtension(filename, path);
     }
 
-    testing::TemporaryDirectory directory;
+    TemporaryDirectory directory;
     std::string png = directory.file("png");
     std::string jpeg = directory.file("jpeg");
     std::string webp = directory.file("webp");
@@ -65,7 +64,7 @@ TEST_F(MediaFiles, ExtensionsAreCorrectedFromContent) {
     const std::string ts = makeVideo("ts", "mpeg2video", "mpegts");
     // Audio alone is not a format the detector names.
     const std::string ogg = directory.file("ogg");
-    testing::makeImage(ogg, "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"});
+    makeImage(ogg, "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"});
     const std::string svg = directory.file("svg");
     writeFile(svg, "\xEF\xBB\xBF  \n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                    "<!-- drawn by hand -->\r\n"
@@ -97,7 +96,7 @@ TEST_F(MediaFiles, UnreadableFilesLeaveTheNameAlone) {
                                     directory.path(), directory.file("text"),
                                     directory.file("link")});
     if (geteuid() != 0) {
-        writeFile(directory.file("unreadable"), testing::readFile(png), 0000);
+        writeFile(directory.file("unreadable"), readFile(png), 0000);
         paths.push_back(directory.file("unreadable"));
     }
     for (const auto& path : paths)

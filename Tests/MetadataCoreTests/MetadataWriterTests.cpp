@@ -17,9 +17,7 @@
 namespace brindle {
 namespace {
 
-using testing::readAttributesIndependently;
-using testing::setRawAttribute;
-using testing::writeFile;
+using namespace testing;
 using Strings = std::vector<std::string>;
 using URL = std::optional<std::string>;
 using Case = MetadataWriterError::Case;
@@ -38,8 +36,7 @@ protected:
 
     // Runs `write` and returns the case of the error it throws (nothing when it succeeds).
     std::optional<Case> failure(const std::string& path, URL resource, URL page = {}) const {
-        return testing::caseOf<MetadataWriterError>(
-            [&] { writer.write(path, resource, page, {}); });
+        return caseOf<MetadataWriterError>([&] { writer.write(path, resource, page, {}); });
     }
 
     boost::json::object attributes() const { return readAttributesIndependently(file); }
@@ -48,7 +45,7 @@ protected:
         return read.contains("comment") ? std::string(read.at("comment").as_string()) : "";
     }
 
-    testing::TemporaryDirectory directory;
+    TemporaryDirectory directory;
     std::string file = directory.file("photo.png");
     MetadataWriter writer;
 };
@@ -127,7 +124,7 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
     expectKept(platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(), {},
                "My own note\n第二行\n\n");
     // A string holding U+0000, as other programs may store one, is read whole.
-    expectKept(testing::utf16StringWithNUL, {}, std::string("a\0b\n\n", 5));
+    expectKept(utf16StringWithNUL, {}, std::string("a\0b\n\n", 5));
     // The file manager's copy, edited by hand, is the one merged, all of it.
     expectKept(oldList, "edited by hand\n" + old, "edited by hand\n\n");
     expectKept(oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10));

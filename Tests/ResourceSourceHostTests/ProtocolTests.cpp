@@ -7,7 +7,6 @@
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
-#include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
 
 namespace brindle::testing {
@@ -17,10 +16,6 @@ using boost::json::object;
 using Replies = std::vector<object>;
 
 const std::string ping = frame(R"({"action":"ping"})");
-
-object json(const std::string& text) {
-    return boost::json::parse(text).as_object();
-}
 
 object failure(const std::string& message) {
     return {{"ok", false}, {"error", message}};
