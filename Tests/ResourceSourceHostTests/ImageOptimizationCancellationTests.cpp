@@ -38,21 +38,17 @@ protected:
 
     std::string marker(const std::string& requestId) const { return markers + "/" + requestId; }
 
-    object cancel(const std::string& requestId) const {
-        ProcessOptions options;
-        options.environment = {{"BRINDLE_IMAGE_CANCEL_DIR", markers}};
-        return singleReply({{"action", "cancelImageOptimization"}, {"requestId", requestId}},
-                           options);
-    }
-
     TemporaryDirectory root;
     std::string markers = root.file("state/Markers");
 };
 
 TEST_F(CancellationMarkers, HostLeavesAPrivateMarkerOrTheReasonItCannot) {
+    const auto cancel = [](const char* requestId) {
+        return singleReply({{"action", "cancelImageOptimization"}, {"requestId", requestId}});
+    };
     const auto isCancelled = imageOptimizationCancellationCheck("job-7");
     EXPECT_FALSE(isCancelled());
-    EXPECT_EQ(cancel("job-7"), (object{{"ok", true}, {"cancelled", true}, {"requestId", "job-7"}}));
+    EXPECT_EQ(cancel("job-7"), json(R"({"ok":true,"cancelled":true,"requestId":"job-7"})"));
     // The check, asked again, sees the marker another process made.
     EXPECT_TRUE(isCancelled());
     EXPECT_EQ(readFile(marker("job-7")), "");
@@ -62,9 +58,8 @@ TEST_F(CancellationMarkers, HostLeavesAPrivateMarkerOrTheReasonItCannot) {
 
     std::filesystem::create_directories(marker("taken"));
     writeFile(marker("taken") + "/inside", "x");
-    EXPECT_EQ(cancel("taken"), (object{{"ok", false},
-                                       {"error", "Native Messaging 输出失败：Is a directory"},
-                                       {"requestId", "taken"}}));
+    EXPECT_EQ(cancel("taken"), json(R"({"ok":false,"requestId":"taken",
+                                        "error":"Native Messaging 输出失败：Is a directory"})"));
     // No temporary file is left behind.
     EXPECT_EQ(entries(markers), (Names{"job-7", "taken"}));
 }
