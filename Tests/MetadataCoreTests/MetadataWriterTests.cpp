@@ -35,7 +35,8 @@ protected:
     void SetUp() override { writeFile(file, "downloaded bytes"); }
 
     // Runs `write` and returns the case of the error it throws (nothing when it succeeds).
-    std::optional<Case> failure(const std::string& path, URL resource, URL page = {}) const {
+    std::optional<Case> failure(const std::string& path, URL resource = "https://a.example/x",
+                                URL page = {}) const {
         return caseOf<MetadataWriterError>([&] { writer.write(path, resource, page, {}); });
     }
 
@@ -55,15 +56,15 @@ TEST_F(MetadataWriterTest, UnusablePathsAndSourcesAreRefusedBeforeAnythingIsWrit
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
     for (const std::string& path : {std::string(), std::string("relative/photo.png"),
                                     std::string("/tmp/a\0b", 8), "/" + std::string(8192, 'a')})
-        EXPECT_EQ(failure(path, "https://a.example/x"), Case::invalidPath) << path;
-    EXPECT_EQ(failure(directory.path(), "https://a.example/x"), Case::notRegularFile);
-    EXPECT_EQ(failure(directory.file("missing"), "https://a.example/x"), Case::openFailed);
-    EXPECT_EQ(failure(link, "https://a.example/x"), Case::openFailed);
+        EXPECT_EQ(failure(path), Case::invalidPath) << path;
+    EXPECT_EQ(failure(directory.path()), Case::notRegularFile);
+    EXPECT_EQ(failure(directory.file("missing")), Case::openFailed);
+    EXPECT_EQ(failure(link), Case::openFailed);
     EXPECT_EQ(failure(file, "ftp://a.example/x", "file:///x"), Case::noUsableURLs);
     EXPECT_EQ(attributes(), (boost::json::object{{"binary", true}}));
     if (geteuid() == 0) { // only root can give a file to another user
         ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(file, "https://a.example/x"), Case::ownerMismatch);
+        EXPECT_EQ(failure(file), Case::ownerMismatch);
     }
 }
 
