@@ -31,11 +31,13 @@ TEST_F(OptimizeImageAction, RepliesWhereTheImageEndedUpTaggedOrTheFailedStage) {
     const std::string png = makePNG("picture.png");
     const auto originalBytes = static_cast<int64_t>(fs::file_size(png));
     fs::create_symlink(makePNG("target.png"), image("link.png"));
-    const auto replies = exchange(
-        {request(png), request(image("link.png")), request(makePNG("untagged.png"), "ftp://x/")},
-        options);
+    makeImage(image("photo.jpg"), "testsrc=size=64x48", {"-f", "image2", "-c:v", "mjpeg"});
+    const auto replies =
+        exchange({request(png), request(image("link.png")),
+                  request(makePNG("untagged.png"), "ftp://x/"), request(image("photo.jpg"))},
+                 options);
     const std::string webp = image("picture.webp");
-    ASSERT_EQ(replies.size(), 3u);
+    ASSERT_EQ(replies.size(), 4u);
     EXPECT_EQ(replies[0], (object{{"ok", true},
                                   {"urls", {"https://example.com/gallery"}},
                                   {"optimized", true},
@@ -43,15 +45,18 @@ TEST_F(OptimizeImageAction, RepliesWhereTheImageEndedUpTaggedOrTheFailedStage) {
                                   {"originalBytes", originalBytes},
                                   {"outputBytes", static_cast<int64_t>(fs::file_size(webp))},
                                   {"reason", "smaller"}}));
-    EXPECT_EQ(readAttributesIndependently(webp).at("whereFroms"),
-              (boost::json::array{"https://example.com/gallery"}));
+    // A JPEG is left alone, but tagged all the same.
+    EXPECT_EQ(replies[3].at("reason"), "lossy-source");
+    for (const std::string& path : {webp, image("photo.jpg")})
+        EXPECT_EQ(readAttributesIndependently(path).at("whereFroms"),
+                  (boost::json::array{"https://example.com/gallery"}));
     EXPECT_EQ(replies[1], json(R"({"ok":false,"stage":"optimize","retryable":false,
         "error":"下载图片文件尚未就绪：Too many levels of symbolic links"})"));
     // The conversion stays when only the tagging fails afterwards.
     EXPECT_EQ(replies[2], json(R"({"ok":false,"error":"没有可写入的 HTTP/HTTPS 来源 URL",
                                    "stage":"metadata","retryable":false})"));
-    EXPECT_EQ(entries(images), (std::vector<std::string>{"link.png", "picture.webp", "target.png",
-                                                         "untagged.webp"}));
+    EXPECT_EQ(entries(images), (std::vector<std::string>{"link.png", "photo.jpg", "picture.webp",
+                                                         "target.png", "untagged.webp"}));
 }
 
 TEST_F(OptimizeImageAction, SecondHostCancelsARunningConversion) {
