@@ -105,9 +105,11 @@ TEST(ChildProcess, StreamsAndPassedDescriptorsGoWhereTheyAreSent) {
     const FileDescriptor output = openFile("output", O_WRONLY | O_CREAT);
     ChildProcessLaunch launch;
     launch.program = "/bin/sh";
-    launch.arguments = {"-c", "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
-                              "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
-                              "cat /dev/fd/3 /dev/fd/4 && test ! -e /proc/$$/fd/5"};
+    launch.arguments = {"-c",
+                        "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
+                        "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
+                        "cat /dev/fd/3 /dev/fd/4 && ls -l /proc/$$/fd > \"$0\"; true",
+                        directory.file("listing")};
     launch.standardInput = launch.standardError = ChildStream::nullDevice();
     launch.standardOutput = ChildStream::descriptor(output.get());
     // In the reverse order, so that each may well take the other's number in the child.
@@ -118,6 +120,14 @@ TEST(ChildProcess, StreamsAndPassedDescriptorsGoWhereTheyAreSent) {
     EXPECT_EQ(exit.exitCode, 0);
     EXPECT_GT(exit.peakResidentKiB, 0);
     EXPECT_EQ(testing::readFile(directory.file("output")), "twoone ");
+    // Each file reaches the child once: the copies made on the way to the numbers given do not.
+    const std::string listing = testing::readFile(directory.file("listing"));
+    for (const char* name : {"one", "two", "output"}) {
+        const std::string target = "-> " + directory.file(name) + "\n";
+        const std::size_t first = listing.find(target);
+        EXPECT_NE(first, std::string::npos) << listing;
+        EXPECT_EQ(listing.find(target, first + 1), std::string::npos) << listing;
+    }
 }
 
 } // namespace
