@@ -39,8 +39,7 @@ TEST_F(DownloadAction, TagRepliesTheRecordedSourcesOrTheMetadataStage) {
               (boost::json::array{"https://frame.example/embed"}));
     EXPECT_EQ(
         singleReply({{"action", "tagDownload"}, {"path", folder}, {"pageUrl", "https://a.b/"}}),
-        json(R"({"ok":false,"error":"拒绝修改非普通文件","stage":"metadata",
-                       "retryable":false})"));
+        json(R"({"ok":false,"error":"拒绝修改非普通文件","stage":"metadata","retryable":false})"));
 }
 
 TEST_F(DownloadAction, MoveRepliesWhereTheFileWentOrTheConflict) {
@@ -50,8 +49,8 @@ TEST_F(DownloadAction, MoveRepliesWhereTheFileWentOrTheConflict) {
         return singleReply(request);
     };
     EXPECT_EQ(move({{"destinationFilename", "../escape.png"}}),
-              json(R"({"ok":false,"error":"上一次保存目录已不存在或不可写","stage":"destination",
-                       "retryable":false})"));
+              json(R"({"ok":false,"stage":"destination","retryable":false,
+                        "error":"上一次保存目录已不存在或不可写"})"));
     const object done{{"ok", true}, {"path", moved}, {"moved", true}, {"conflict", false}};
     EXPECT_EQ(move({{"destinationFilename", ""}}), done);
     writeFile(download, "newer");
@@ -69,8 +68,8 @@ TEST_F(DownloadAction, DiscardDeletesOnceThenReportsAnInvalidSource) {
               json(R"({"ok":true,"discarded":true})"));
     EXPECT_FALSE(exists(download));
     EXPECT_EQ(singleReply({{"action", "discardDownload"}, {"path", download}, {"requestId", "r7"}}),
-              json(R"({"ok":false,"error":"待移动的下载文件无效","stage":"destination",
-                       "retryable":false,"requestId":"r7"})"));
+              json(R"({"ok":false,"stage":"destination","retryable":false,"requestId":"r7",
+                        "error":"待移动的下载文件无效"})"));
 }
 
 } // namespace
