@@ -9,23 +9,20 @@
 namespace brindle {
 namespace {
 
-using testing::TemporaryDirectory;
-using testing::writeFile;
+using namespace testing;
+using Found = std::optional<std::string>;
 
 // A program inside X.app/Contents/MacOS, a user data folder, and a tools override folder, each
 // able to hold a tool.
 class ToolLocation : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::filesystem::create_directories(macOS());
-        std::filesystem::create_directories(bundleTools());
-        std::filesystem::create_directories(userTools());
-        std::filesystem::create_directories(overrideTools());
-        programPath = macOS() + "/brindle-host";
-        char* argv[] = {programPath.data(), nullptr};
+        for (const std::string& folder : {root.file("X.app/Contents/MacOS"), bundle, user, other})
+            std::filesystem::create_directories(folder);
+        std::string program = root.file("X.app/Contents/MacOS/brindle-host");
+        char* argv[] = {program.data(), nullptr};
         platform::setProgramArguments(1, argv);
-        setenv("XDG_DATA_HOME", (root.path() + "/data").c_str(), 1);
-        unsetenv(BundledToolLocation::toolsDirectoryVariable);
+        setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
     }
 
     void TearDown() override {
@@ -33,58 +30,51 @@ protected:
         unsetenv("XDG_DATA_HOME");
     }
 
-    std::string macOS() const { return root.path() + "/X.app/Contents/MacOS"; }
-    std::string bundleTools() const { return root.path() + "/X.app/Contents/Resources/Tools"; }
-    std::string userTools() const { return root.path() + "/data/Brindle/Tools/current"; }
-    std::string overrideTools() const { return root.path() + "/override"; }
-
     static std::string install(const std::string& directory, unsigned mode = 0755) {
-        const std::string path = directory + "/cwebp";
-        writeFile(path, "#!/bin/sh\n", mode);
-        return path;
+        writeFile(directory + "/cwebp", "#!/bin/sh\n", mode);
+        return directory + "/cwebp";
     }
 
     TemporaryDirectory root;
-    std::string programPath;
+    std::string bundle = root.file("X.app/Contents/Resources/Tools");
+    std::string user = root.file("data/Brindle/Tools/current");
+    std::string other = root.file("override");
 };
 
 TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
     const auto found = [] { return BundledToolLocation::executable("cwebp"); };
-    install(bundleTools(), 0644);
+    install(bundle, 0644);
     EXPECT_EQ(found(), std::nullopt);
-    const std::string user = install(userTools());
-    EXPECT_EQ(found(), user);
-    const std::string bundled = install(bundleTools());
-    EXPECT_EQ(found(), bundled);
+    EXPECT_EQ(found(), Found(install(user)));
+    EXPECT_EQ(found(), Found(install(bundle)));
     setenv(BundledToolLocation::toolsDirectoryVariable, "", 1); // an empty override is ignored
-    EXPECT_EQ(found(), bundled);
+    EXPECT_EQ(found(), bundle + "/cwebp");
     // Under the override nothing else is tried.
-    setenv(BundledToolLocation::toolsDirectoryVariable, overrideTools().c_str(), 1);
+    setenv(BundledToolLocation::toolsDirectoryVariable, other.c_str(), 1);
     EXPECT_EQ(found(), std::nullopt);
-    install(overrideTools(), 0644);
+    install(other, 0644);
     EXPECT_EQ(found(), std::nullopt);
-    const std::string overridden = install(overrideTools());
-    EXPECT_EQ(found(), overridden);
+    EXPECT_EQ(found(), Found(install(other)));
 }
 
 TEST_F(ToolLocation, LinksToExecutablesAreFollowedButFoldersAreNotTools) {
-    std::filesystem::create_directories(bundleTools() + "/cwebp");
+    std::filesystem::create_directories(bundle + "/cwebp");
     EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
-    std::filesystem::remove(bundleTools() + "/cwebp");
-    std::filesystem::create_symlink(install(overrideTools()), bundleTools() + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundleTools() + "/cwebp");
+    std::filesystem::remove(bundle + "/cwebp");
+    std::filesystem::create_symlink(install(other), bundle + "/cwebp");
+    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundle + "/cwebp");
 }
 
 TEST_F(ToolLocation, NamesThatLeaveTheFolderFindNothing) {
-    install(bundleTools());
+    install(bundle);
     // A tool one level up from the tools folder must not be reachable through "..".
-    install(root.path() + "/X.app/Contents/Resources");
+    install(root.file("X.app/Contents/Resources"));
     for (const char* name : {"../cwebp", "./../cwebp", "..", ".", "", "sub/../../cwebp"})
-        EXPECT_EQ(BundledToolLocation::executable(name, bundleTools()), std::nullopt) << name;
+        EXPECT_EQ(BundledToolLocation::executable(name, bundle), std::nullopt) << name;
     // Names that stay inside the folder once resolved are still the tool itself.
     for (const char* name : {"./cwebp", "../Tools/cwebp"})
-        EXPECT_EQ(BundledToolLocation::executable(name, bundleTools()), bundleTools() + "/cwebp");
-    setenv(BundledToolLocation::toolsDirectoryVariable, bundleTools().c_str(), 1);
+        EXPECT_EQ(BundledToolLocation::executable(name, bundle), bundle + "/cwebp");
+    setenv(BundledToolLocation::toolsDirectoryVariable, bundle.c_str(), 1);
     EXPECT_EQ(BundledToolLocation::executable("../cwebp"), std::nullopt);
 }
 

@@ -20,15 +20,9 @@
 namespace brindle {
 namespace {
 
-using testing::entries;
-using testing::exists;
-using testing::readFile;
-using testing::TemporaryDirectory;
-using testing::writeFile;
+using namespace testing;
 using Result = DownloadDestinationMoveResult;
-
-const std::string invalidSource = "待移动的下载文件无效";
-const std::string invalidDirectory = "上一次保存目录已不存在或不可写";
+using Case = DownloadDestinationMoverError::Case;
 
 class DestinationMoverTest : public ::testing::Test {
 protected:
@@ -38,13 +32,12 @@ protected:
         writeFile(source, "new download");
     }
 
-    std::string failure(const std::string& path, const std::string& directory,
-                        std::optional<std::string> filename = {}, bool overwrite = false) const {
-        return testing::messageOf<DownloadDestinationMoverError>(
+    std::optional<Case> failure(const std::string& path, const std::string& directory,
+                                std::optional<std::string> filename = {},
+                                bool overwrite = false) const {
+        return caseOf<DownloadDestinationMoverError>(
             [&] { mover.move(path, directory, filename, overwrite); });
     }
-
-    void expectSourceUntouched() const { EXPECT_EQ(readFile(source), "new download"); }
 
     TemporaryDirectory root;
     std::string incoming = root.file("incoming");
@@ -62,26 +55,30 @@ TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
     for (const std::string& path :
          {incoming + "/link.png", std::string(), std::string("incoming/photo.png"),
           std::string("~/photo.png"), "/" + std::string(8192, 'a'), incoming + "/missing.png",
-          incoming})
-        EXPECT_EQ(failure(path, folder), invalidSource) << path;
+          incoming}) {
+        EXPECT_EQ(failure(path, folder), Case::invalidSource) << path;
+        EXPECT_EQ(caseOf<DownloadDestinationMoverError>([&] { mover.discard(path); }),
+                  Case::invalidSource)
+            << path;
+    }
     for (const std::string& directory : {root.file("link-to-folder"), root.file("missing"), source,
                                          std::string("Downloads"), std::string()})
-        EXPECT_EQ(failure(source, directory), invalidDirectory) << directory;
+        EXPECT_EQ(failure(source, directory), Case::invalidDestinationDirectory) << directory;
     for (const std::string& name :
          {std::string(".."), std::string("."), std::string("a/b"), std::string("/x"),
           std::string(256, 'n'), std::string("a\0b", 3), std::string()})
-        EXPECT_EQ(failure(source, folder, name), invalidDirectory) << name;
+        EXPECT_EQ(failure(source, folder, name), Case::invalidDestinationDirectory) << name;
     // Only a regular file is replaced, never a folder or a link.
     for (const char* name : {"folder.png", "link.png"})
-        EXPECT_EQ(failure(source, folder, name, true), invalidDirectory) << name;
+        EXPECT_EQ(failure(source, folder, name, true), Case::invalidDestinationDirectory) << name;
     if (geteuid() != 0) {
         chmod(folder.c_str(), 0500);
-        EXPECT_EQ(failure(source, folder), invalidDirectory);
+        EXPECT_EQ(failure(source, folder), Case::invalidDestinationDirectory);
         chmod(folder.c_str(), 0700);
     }
     EXPECT_EQ(readFile(root.file("target.png")), "target");
     EXPECT_EQ(entries(folder), (std::vector<std::string>{"folder.png", "link.png"}));
-    expectSourceUntouched();
+    EXPECT_EQ(readFile(source), "new download");
     // Without replacing, a link at the destination is just a conflict.
     EXPECT_EQ(mover.move(source, folder, "link.png", false),
               (Result{folder + "/link.png", false, true}));
@@ -92,65 +89,43 @@ TEST_F(DestinationMoverTest, FilesOfAnotherOwnerAreNeitherMovedNorReplaced) {
         GTEST_SKIP() << "giving a file to another user needs root";
     writeFile(folder + "/theirs.png", "theirs");
     ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
-    EXPECT_EQ(failure(source, folder, "theirs.png", true), invalidDirectory);
+    EXPECT_EQ(failure(source, folder, "theirs.png", true), Case::invalidDestinationDirectory);
     EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
     ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
-    EXPECT_EQ(failure(source, folder), invalidSource);
+    EXPECT_EQ(failure(source, folder), Case::invalidSource);
     EXPECT_THROW(mover.discard(source), DownloadDestinationMoverError);
-    expectSourceUntouched();
+    EXPECT_EQ(readFile(source), "new download");
 }
 
-TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceName) {
+TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceNameOrNotAtAll) {
+    // Onto itself: nothing is touched.
+    const ino_t inode = statusOf(source).st_ino;
+    EXPECT_EQ(mover.move(incoming + "/./photo.png", incoming, "photo.png", false),
+              (Result{source, true, false}));
+    EXPECT_EQ(mover.move(source, incoming, std::nullopt, true), (Result{source, true, false}));
+    EXPECT_EQ(statusOf(source).st_ino, inode);
+
     EXPECT_EQ(mover.move(source, folder + "/./", std::nullopt, false),
               (Result{folder + "/photo.png", true, false}));
     EXPECT_EQ(readFile(folder + "/photo.png"), "new download");
     EXPECT_FALSE(exists(source));
-
     writeFile(source, "second");
     EXPECT_EQ(mover.move(incoming + "/../incoming/photo.png", folder, "照片 (2).png", false),
               (Result{folder + "/照片 (2).png", true, false}));
     EXPECT_EQ(readFile(folder + "/照片 (2).png"), "second");
-
     writeFile(source, "third");
     const std::string longest(255, 'n');
     EXPECT_EQ(mover.move(source, folder, longest, false),
               (Result{folder + "/" + longest, true, false}));
-}
 
-TEST_F(DestinationMoverTest, MovingOntoItselfTouchesNothing) {
-    struct stat before {};
-    ASSERT_EQ(lstat(source.c_str(), &before), 0);
-    EXPECT_EQ(mover.move(incoming + "/./photo.png", incoming, "photo.png", false),
-              (Result{source, true, false}));
-    EXPECT_EQ(mover.move(source, incoming, std::nullopt, true), (Result{source, true, false}));
-    struct stat after {};
-    ASSERT_EQ(lstat(source.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    expectSourceUntouched();
-}
-
-// The mover looks for an existing file first; one that appears after that look reaches the
-// move itself, which must refuse to replace it.
-TEST_F(DestinationMoverTest, FileAppearingDuringTheMoveIsNotReplaced) {
-    const std::string appeared = folder + "/photo.png";
-    writeFile(appeared, "appeared meanwhile");
-    EXPECT_EQ(platform::moveItemWithoutReplacing(source, appeared).error(), std::errc::file_exists);
-    EXPECT_EQ(readFile(appeared), "appeared meanwhile");
-    expectSourceUntouched();
-}
-
-TEST_F(DestinationMoverTest, DiscardDeletesOnlyAValidSource) {
-    writeFile(root.file("target.png"), "target");
-    const std::string link = incoming + "/link.png";
-    ASSERT_EQ(symlink(root.file("target.png").c_str(), link.c_str()), 0);
-    EXPECT_EQ(testing::messageOf<DownloadDestinationMoverError>([&] { mover.discard(link); }),
-              invalidSource);
-    EXPECT_EQ(readFile(root.file("target.png")), "target");
-
+    // The mover looks for an existing file first; one that appears after that look reaches the
+    // move itself, which must refuse to replace it.
+    writeFile(source, "fourth");
+    EXPECT_EQ(platform::moveItemWithoutReplacing(source, folder + "/photo.png").error(),
+              std::errc::file_exists);
+    EXPECT_EQ(readFile(folder + "/photo.png"), "new download");
     mover.discard(source);
     EXPECT_FALSE(exists(source));
-    EXPECT_EQ(testing::messageOf<DownloadDestinationMoverError>([&] { mover.discard(source); }),
-              invalidSource);
 }
 
 // /dev/shm (tmpfs) and the build folder are two file systems here; a rename between them fails
@@ -158,10 +133,7 @@ TEST_F(DestinationMoverTest, DiscardDeletesOnlyAValidSource) {
 class CrossFileSystemMoveTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        struct stat memory {};
-        struct stat build {};
-        if (stat("/dev/shm", &memory) != 0 || stat(here.path().c_str(), &build) != 0 ||
-            memory.st_dev == build.st_dev)
+        if (statusOf("/dev/shm").st_dev == statusOf(here.path()).st_dev)
             GTEST_SKIP() << "/dev/shm and the build folder are not two file systems here";
         shm.emplace("/dev/shm");
         source = shm->file("clip.mp4");
@@ -173,12 +145,10 @@ protected:
         writeFile(source, "bytes on tmpfs", 0640);
         const timespec times[2] = {{1500000000, 123456789}, {1600000000, 987654321}};
         ASSERT_EQ(utimensat(AT_FDCWD, source.c_str(), times, AT_SYMLINK_NOFOLLOW), 0);
-        testing::setRawAttribute(source, "user.xdg.origin.url", "https://example.com/");
-        testing::setRawAttribute(source, "user.com.apple.metadata:kMDItemWhereFroms",
-                                 std::string("bplist00\0\x01", 10));
-        testing::setRawAttribute(source, "user.com.apple.quarantine", quarantine);
-        testing::setRawAttribute(source, "user.big", std::string(10240, 'b'));
-        testing::setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
+        for (const auto& [name, value] : carried)
+            setRawAttribute(source, name, value);
+        setRawAttribute(source, "user.big", std::string(10240, 'b'));
+        setRawAttribute(source, "user.zz-filler", std::string(3900, 'f'));
     }
 
     // Root passes every permission check; a move that a read-only folder must stop runs as
@@ -197,7 +167,10 @@ protected:
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
-    const std::string quarantine = "0081;" + std::string(251, 'q');
+    const std::pair<std::string, std::string> carried[3] = {
+        {"user.xdg.origin.url", "https://example.com/"},
+        {"user.com.apple.metadata:kMDItemWhereFroms", std::string("bplist00\0\x01", 10)},
+        {"user.com.apple.quarantine", "0081;" + std::string(251, 'q')}};
     TemporaryDirectory here{std::filesystem::current_path().string()};
     std::optional<TemporaryDirectory> shm;
     std::string source;
@@ -214,16 +187,12 @@ TEST_F(CrossFileSystemMoveTest, CopiesEverythingThenRemovesTheSource) {
         EXPECT_EQ(mover.move(source, here.path(), std::nullopt, overwrite),
                   (Result{destination, true, false}));
         EXPECT_EQ(readFile(destination), "bytes on tmpfs");
-        struct stat status {};
-        ASSERT_EQ(lstat(destination.c_str(), &status), 0);
+        const struct stat status = statusOf(destination);
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_sec, 1600000000);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
-        EXPECT_EQ(testing::rawAttribute(destination, "user.xdg.origin.url"),
-                  "https://example.com/");
-        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.metadata:kMDItemWhereFroms"),
-                  std::string("bplist00\0\x01", 10));
-        EXPECT_EQ(testing::rawAttribute(destination, "user.com.apple.quarantine"), quarantine);
+        for (const auto& [name, value] : carried)
+            EXPECT_EQ(rawAttribute(destination, name), value) << name;
         EXPECT_FALSE(exists(source));
         EXPECT_EQ(entries(here.path()), std::vector<std::string>{"clip.mp4"});
     }

@@ -32,18 +32,18 @@ TEST(FinderComment, ManagedPageURLPrefersTheCurrentBlockAndFallsBack) {
     EXPECT_EQ(managedPageURL(start + "\u2028资源地址：https://r/\u2029页面来源：https://p/\n" +
                              end + legacy),
               "https://p/");
-    // An unusable page line in the current block leaves the legacy block to answer.
-    EXPECT_EQ(managedPageURL(start + "\n页面来源：ftp://p/\n" + end + legacy),
-              "https://legacy.example/");
-    // Only the first page line counts, and the label must start the line.
-    EXPECT_EQ(managedPageURL(start + "\n页面来源：bad\n页面来源：https://p/\n" + end),
-              std::nullopt);
-    EXPECT_EQ(managedPageURL(start + "\n 页面来源：https://p/\n" + end), std::nullopt);
-    EXPECT_EQ(managedPageURL("页面来源：https://p/"), std::nullopt);
-    EXPECT_EQ(managedPageURL(start + "\n页面来源：https://p/"), std::nullopt);
     EXPECT_EQ(managedPageURL(start + "\n页面来源：https://user/\n" + start +
                              "\n页面来源：https://p/\n" + end),
               "https://p/");
+    // An unusable page line in the current block leaves the legacy block to answer.
+    EXPECT_EQ(managedPageURL(start + "\n页面来源：ftp://p/\n" + end + legacy),
+              "https://legacy.example/");
+    // Only the first page line counts, the label must start the line, and the block must end.
+    for (const std::string& comment :
+         {start + "\n页面来源：bad\n页面来源：https://p/\n" + end,
+          start + "\n 页面来源：https://p/\n" + end, std::string("页面来源：https://p/"),
+          start + "\n页面来源：https://p/"})
+        EXPECT_EQ(managedPageURL(comment), std::nullopt) << comment;
 }
 
 TEST(FinderComment, SourceTextIsCutToUserPerceivedCharacters) {

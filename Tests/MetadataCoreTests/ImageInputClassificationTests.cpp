@@ -28,34 +28,30 @@ std::string png(std::uint8_t bitDepth, const std::string& rest) {
     return header + rest;
 }
 
+// Each head, after `start`, is classified as `expected`; its position names a failing one.
+void expectClassified(bool (*classify)(std::span<const std::uint8_t>), const std::string& start,
+                      bool expected, const std::vector<std::string>& heads) {
+    for (std::size_t i = 0; i < heads.size(); ++i)
+        EXPECT_EQ(classify(bytes(start + heads[i])), expected) << "head " << i;
+}
+
 TEST(StaticPNGClassification, ChunkWalk) {
     const std::string cut = png(8, chunk("IDAT", 10));
     const std::string late =
         png(8, chunk("zTXt", imageOptimization::classificationLimit) + chunk("IDAT", 0));
-    const std::pair<std::string, bool> cases[] = {
-        {png(8, chunk("IDAT", 0)), true},
-        {png(1, chunk("IDAT", 0)), true},
-        {png(8, chunk("tEXt", 40) + chunk("IDAT", 5) + chunk("acTL", 8)), true},
-        {png(8, chunk("acTL", 8) + chunk("IDAT", 5)), false},
-        {png(16, chunk("IDAT", 0)), false},
-        {png(0, chunk("IDAT", 0)), false},
-        // Image data counts once its length and type were read; a chunk passed over must fit.
-        {cut.substr(0, cut.size() - 1), true},
-        // A length that would run past the end (or wrap around) is not followed.
-        {png(8, bigEndian32(0xFFFFFFF8) + "tEXt" + chunk("IDAT", 0)), false},
-        {png(8, ""), false},
-        {"GIF89a" + std::string(40, '\0'), false},
-        // The image data must start within the first mebibyte.
-        {late, true},
-        {late.substr(0, imageOptimization::classificationLimit), false}};
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(imageOptimization::isSupportedStaticPNG(bytes(cases[i].first)), cases[i].second)
-            << "case " << i;
-}
-
-// Start of image, then `segments`.
-Bytes jpeg(const std::string& segments) {
-    return bytes("\xFF\xD8" + segments);
+    // Image data counts once its length and type were read; a chunk passed over must fit, and a
+    // length that would run past the end (or wrap around) is not followed. The image data must
+    // start within the first mebibyte.
+    expectClassified(imageOptimization::isSupportedStaticPNG, "", true,
+                     {png(8, chunk("IDAT", 0)), png(1, chunk("IDAT", 0)),
+                      png(8, chunk("tEXt", 40) + chunk("IDAT", 5) + chunk("acTL", 8)),
+                      cut.substr(0, cut.size() - 1), late});
+    expectClassified(imageOptimization::isSupportedStaticPNG, "", false,
+                     {png(8, chunk("acTL", 8) + chunk("IDAT", 5)), png(16, chunk("IDAT", 0)),
+                      png(0, chunk("IDAT", 0)),
+                      png(8, bigEndian32(0xFFFFFFF8) + "tEXt" + chunk("IDAT", 0)), png(8, ""),
+                      "GIF89a" + std::string(40, '\0'),
+                      late.substr(0, imageOptimization::classificationLimit)});
 }
 
 std::string segment(std::uint8_t marker, const std::string& body) {
@@ -73,29 +69,21 @@ std::string frame(std::uint8_t marker, std::uint8_t precision) {
 TEST(JPEGClassification, FrameHeaderPrecision) {
     const std::string end = "\xFF\xD9\0\0\0\0";
     const std::string frameHeader = frame(0xC0, 8);
-    const std::pair<std::string, bool> cases[] = {
-        {frame(0xC0, 8) + end, true},
-        {frame(0xC2, 8) + end, true},
-        {frame(0xCF, 8) + end, true},
-        {frame(0xC1, 12) + end, false},
-        // Application data, tables and fill bytes come first; restart markers carry no length.
-        {segment(0xE0, "JFIF" + std::string(10, '\0')) + segment(0xDB, std::string(65, '\1')) +
-             "\xFF\xFF\xFF" + segment(0xC4, std::string(20, '\2')) + "\xFF\xD3" + frameHeader,
-         true},
-        // Huffman (C4), arithmetic conditioning (CC) and C8 are not frame headers.
-        {segment(0xC4, "\x08xx") + end, false},
-        {segment(0xCC, "\x08xx") + end, false},
-        // The scan stops at the start of scan, at the end of image, at a length below 3, at a
-        // segment running past the bytes read, and with fewer than four bytes after a segment.
-        {segment(0xDA, "\x08xxxxxx") + frameHeader, false},
-        {"\xFF\xD9" + frameHeader, false},
-        {std::string("\xFF\xE0\0\2", 4) + frameHeader, false},
-        {frameHeader.substr(0, frameHeader.size() - 1), false},
-        {segment(0xE1, "1234") + "\xFF\xC0\0", false},
-        {"\xFF\xC0\0\x0B\x08", false}};
-    for (std::size_t i = 0; i < std::size(cases); ++i)
-        EXPECT_EQ(imageOptimization::isEightBitJPEG(jpeg(cases[i].first)), cases[i].second)
-            << "case " << i;
+    // Application data, tables and fill bytes come first; restart markers carry no length.
+    expectClassified(imageOptimization::isEightBitJPEG, "\xFF\xD8", true,
+                     {frame(0xC0, 8) + end, frame(0xC2, 8) + end, frame(0xCF, 8) + end,
+                      segment(0xE0, "JFIF" + std::string(10, '\0')) +
+                          segment(0xDB, std::string(65, '\1')) + "\xFF\xFF\xFF" +
+                          segment(0xC4, std::string(20, '\2')) + "\xFF\xD3" + frameHeader});
+    // Huffman (C4), arithmetic conditioning (CC) and C8 are not frame headers. The scan stops at
+    // the start of scan, at the end of image, at a length below 3, at a segment running past the
+    // bytes read, and with fewer than four bytes after a segment.
+    expectClassified(imageOptimization::isEightBitJPEG, "\xFF\xD8", false,
+                     {frame(0xC1, 12) + end, segment(0xC4, "\x08xx") + end,
+                      segment(0xCC, "\x08xx") + end, segment(0xDA, "\x08xxxxxx") + frameHeader,
+                      "\xFF\xD9" + frameHeader, std::string("\xFF\xE0\0\2", 4) + frameHeader,
+                      frameHeader.substr(0, frameHeader.size() - 1),
+                      segment(0xE1, "1234") + "\xFF\xC0\0", "\xFF\xC0\0\x0B\x08"});
     EXPECT_FALSE(imageOptimization::isEightBitJPEG(bytes("\x89PNG\r\n\x1A\n")));
 }
 

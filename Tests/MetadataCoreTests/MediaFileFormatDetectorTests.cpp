@@ -10,7 +10,7 @@
 namespace brindle {
 namespace {
 
-using testing::writeFile;
+using namespace testing;
 using Detector = MediaFileFormatDetector;
 using Expected = std::optional<std::string>;
 
@@ -36,53 +36,35 @@ std::string fileTypeBox(const std::string& major, const std::vector<std::string>
 class MediaFiles : public ::testing::Test {
 protected:
     void SetUp() override {
-        testing::makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
-        testing::makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
-        testing::runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
+        makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
+        makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
+        runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
     }
 
-    std::string make(const std::string& name, const std::string& input,
-                     const std::vector<std::string>& options) {
-        std::vector<std::string> arguments = {"-hide_banner", "-loglevel", "error", "-y",
-                                              "-f",           "lavfi",     "-i",    input};
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.push_back(directory.file(name));
-        testing::runTool("ffmpeg", arguments);
-        return directory.file(name);
-    }
     std::string makeVideo(const std::string& name, const std::string& codec,
                           const std::string& format) {
-        return make(name, "testsrc=size=32x32:duration=0.2", {"-c:v", codec, "-f", format});
+        makeImage(directory.file(name), "testsrc=size=32x32", {"-c:v", codec, "-f", format});
+        return directory.file(name);
     }
 
     std::string correcting(const std::string& filename, const std::string& path) {
         return Detector::correctingFilenameExtension(filename, path);
     }
 
-    testing::TemporaryDirectory directory;
+    TemporaryDirectory directory;
     std::string png = directory.file("png");
     std::string jpeg = directory.file("jpeg");
     std::string webp = directory.file("webp");
 };
 
-TEST_F(MediaFiles, RealImagesAndVideosAreRecognised) {
-    const std::pair<std::string, Expected> cases[] = {
-        {png, "png"},
-        {webp, "webp"},
-        {jpeg, "jpg"},
-        {makeVideo("mp4", "libx264", "mp4"), "mp4"},
-        {makeVideo("mov", "mpeg4", "mov"), "mov"},
-        {makeVideo("webm", "libvpx", "webm"), "webm"},
-        {makeVideo("ts", "mpeg2video", "mpegts"), "ts"},
-        // Audio alone is not a format the detector names.
-        {make("ogg", "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"}), std::nullopt}};
-    for (const auto& [path, expected] : cases)
-        EXPECT_EQ(Detector::detectedFilenameExtension(path), expected) << path;
-}
-
 TEST_F(MediaFiles, ExtensionsAreCorrectedFromContent) {
     const std::string mp4 = makeVideo("mp4", "libx264", "mp4");
     const std::string mov = makeVideo("mov", "mpeg4", "mov");
+    const std::string webm = makeVideo("webm", "libvpx", "webm");
+    const std::string ts = makeVideo("ts", "mpeg2video", "mpegts");
+    // Audio alone is not a format the detector names.
+    const std::string ogg = directory.file("ogg");
+    makeImage(ogg, "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"});
     const std::string svg = directory.file("svg");
     writeFile(svg, "\xEF\xBB\xBF  \n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                    "<!-- drawn by hand -->\r\n"
@@ -96,7 +78,9 @@ TEST_F(MediaFiles, ExtensionsAreCorrectedFromContent) {
         {"pic.", webp, "pic.webp"},        {"pic...", webp, "pic.webp"},
         {"...", webp, "resource.webp"},    {"..", webp, "resource.webp"},
         {".hidden", webp, ".hidden.webp"}, {"a.tar.gz", webp, "a.tar.webp"},
-        {"clip.m4v", mp4, "clip.m4v"},     {"clip.mp4", mov, "clip.mov"},
+        {"clip.m4v", mp4, "clip.m4v"},     {"clip.mov", mp4, "clip.mp4"},
+        {"clip.mp4", mov, "clip.mov"},     {"clip.mkv", webm, "clip.webm"},
+        {"clip.mp4", ts, "clip.ts"},       {"sound.mp4", ogg, "sound.mp4"},
         {"图片.gif", png, "图片.png"},     {"icon.xml", svg, "icon.svg"},
         {"icon.SVG", svg, "icon.SVG"}};
     for (const auto& [filename, path, expected] : cases)
@@ -108,11 +92,11 @@ TEST_F(MediaFiles, UnreadableFilesLeaveTheNameAlone) {
     writeFile(directory.file("text"), "just some words\n");
     // A link is never followed, even to a PNG.
     std::filesystem::create_symlink(png, directory.file("link"));
-    std::vector<std::string> paths = {directory.file("empty"), directory.file("missing"),
-                                      directory.path(), directory.file("text"),
-                                      directory.file("link")};
+    std::vector<std::string> paths({directory.file("empty"), directory.file("missing"),
+                                    directory.path(), directory.file("text"),
+                                    directory.file("link")});
     if (geteuid() != 0) {
-        writeFile(directory.file("unreadable"), testing::readFile(png), 0000);
+        writeFile(directory.file("unreadable"), readFile(png), 0000);
         paths.push_back(directory.file("unreadable"));
     }
     for (const auto& path : paths)

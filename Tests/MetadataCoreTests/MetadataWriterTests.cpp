@@ -17,11 +17,10 @@
 namespace brindle {
 namespace {
 
-using testing::readAttributesIndependently;
-using testing::setRawAttribute;
-using testing::writeFile;
+using namespace testing;
 using Strings = std::vector<std::string>;
 using URL = std::optional<std::string>;
+using Case = MetadataWriterError::Case;
 
 constexpr const char* whereFromsAttribute = "user.com.apple.metadata:kMDItemWhereFroms";
 constexpr const char* commentAttribute = "user.com.apple.metadata:kMDItemFinderComment";
@@ -35,11 +34,10 @@ class MetadataWriterTest : public ::testing::Test {
 protected:
     void SetUp() override { writeFile(file, "downloaded bytes"); }
 
-    // Runs `write` and returns the error message it throws ("" when it succeeds).
-    std::string failure(const std::string& path, URL resource, URL page = {},
-                        URL frame = {}) const {
-        return testing::messageOf<MetadataWriterError>(
-            [&] { writer.write(path, resource, page, frame); });
+    // Runs `write` and returns the case of the error it throws (nothing when it succeeds).
+    std::optional<Case> failure(const std::string& path, URL resource = "https://a.example/x",
+                                URL page = {}) const {
+        return caseOf<MetadataWriterError>([&] { writer.write(path, resource, page, {}); });
     }
 
     boost::json::object attributes() const { return readAttributesIndependently(file); }
@@ -48,31 +46,25 @@ protected:
         return read.contains("comment") ? std::string(read.at("comment").as_string()) : "";
     }
 
-    testing::TemporaryDirectory directory;
+    TemporaryDirectory directory;
     std::string file = directory.file("photo.png");
     MetadataWriter writer;
 };
 
-TEST_F(MetadataWriterTest, UnusablePathsAreRefused) {
+TEST_F(MetadataWriterTest, UnusablePathsAndSourcesAreRefusedBeforeAnythingIsWritten) {
     const std::string link = directory.file("link.png");
     ASSERT_EQ(symlink(file.c_str(), link.c_str()), 0);
-    const std::string cannotOpen = "无法安全打开下载文件：";
-    const std::pair<std::string, std::string> cases[] = {
-        {"", "下载路径无效"},
-        {"relative/photo.png", "下载路径无效"},
-        {std::string("/tmp/a\0b", 8), "下载路径无效"},
-        {"/" + std::string(8192, 'a'), "下载路径无效"},
-        {directory.path(), "拒绝修改非普通文件"},
-        {directory.file("missing"), cannotOpen + std::strerror(ENOENT)},
-        {link, cannotOpen + std::strerror(ELOOP)},
-    };
-    for (const auto& [path, message] : cases)
-        EXPECT_EQ(failure(path, "https://a.example/x"), message) << path;
-    EXPECT_FALSE(attributes().contains("whereFroms")); // the link's target was not touched
-
+    for (const std::string& path : {std::string(), std::string("relative/photo.png"),
+                                    std::string("/tmp/a\0b", 8), "/" + std::string(8192, 'a')})
+        EXPECT_EQ(failure(path), Case::invalidPath) << path;
+    EXPECT_EQ(failure(directory.path()), Case::notRegularFile);
+    EXPECT_EQ(failure(directory.file("missing")), Case::openFailed);
+    EXPECT_EQ(failure(link), Case::openFailed);
+    EXPECT_EQ(failure(file, "ftp://a.example/x", "file:///x"), Case::noUsableURLs);
+    EXPECT_EQ(attributes(), (boost::json::object{{"binary", true}}));
     if (geteuid() == 0) { // only root can give a file to another user
         ASSERT_EQ(chown(file.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(file, "https://a.example/x"), "下载文件不属于当前用户");
+        EXPECT_EQ(failure(file), Case::ownerMismatch);
     }
 }
 
@@ -100,52 +92,24 @@ TEST_F(MetadataWriterTest, RecordsSourcesWithoutCredentialsWhereBothSystemsShowT
 }
 
 TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
-    struct Case {
-        URL resource, page, frame;
-        std::string source, comment;
-    };
-    const Case cases[] = {
-        {"https://cdn.example/v.mp4", std::nullopt, "https://frame.example/p",
-         "https://frame.example/p",
-         "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4"},
-        {"https://u:p@cdn.example/v.mp4", "ftp://x/", std::nullopt, "https://cdn.example/v.mp4",
-         "资源地址：https://cdn.example/v.mp4"},
-        // The same page and resource give one page line.
-        {"https://example.com/a.jpg", "https://example.com/a.jpg", std::nullopt,
-         "https://example.com/a.jpg", "页面来源：https://example.com/a.jpg"},
-    };
-    for (const auto& [resource, page, frame, source, expectedComment] : cases) {
+    const auto expectSource = [&](URL resource, URL page, URL frame, const std::string& source,
+                                  const std::string& lines) {
         EXPECT_EQ(writer.write(file, resource, page, frame).urls, Strings{source});
-        EXPECT_EQ(comment(), block(expectedComment)) << source;
-    }
+        EXPECT_EQ(comment(), block(lines)) << source;
+    };
+    expectSource("https://cdn.example/v.mp4", {}, "https://frame.example/p",
+                 "https://frame.example/p",
+                 "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4");
+    expectSource("https://u:p@cdn.example/v.mp4", "ftp://x/", {}, "https://cdn.example/v.mp4",
+                 "资源地址：https://cdn.example/v.mp4");
+    // The same page and resource give one page line.
+    expectSource("https://example.com/a.jpg", "https://example.com/a.jpg", {},
+                 "https://example.com/a.jpg", "页面来源：https://example.com/a.jpg");
 }
 
 TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
-    struct Case {
-        std::string stored;
-        std::optional<std::string> editedInFileManager;
-        std::string kept;
-    };
-    const std::string old = block("页面来源：https://old.example/");
-    const std::string oldList = platform::binaryPropertyList(old).value();
-    const Case cases[] = {
-        {platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(),
-         {},
-         "My own note\n第二行\n\n"},
-        {platform::binaryPropertyList(
-             "—— Brindle ——\n页面来源：https://old.example/\n—— /Brindle ——")
-             .value(),
-         {},
-         ""},
-        // A string holding U+0000, as other programs may store one, is read whole.
-        {testing::utf16StringWithNUL, {}, std::string("a\0b\n\n", 5)},
-        // The file manager's copy, edited by hand, is the one merged, all of it.
-        {oldList, "edited by hand\n" + old, "edited by hand\n\n"},
-        {oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10)},
-        // A start marker of the user's own is not paired with the end of the appended block.
-        {oldList, "mine —— Kavo —— stays\n\n" + old, "mine —— Kavo —— stays\n\n"},
-    };
-    for (const auto& [stored, edited, kept] : cases) {
+    // `stored` is the copy kept for macOS, `edited` the file manager's, `kept` what must remain.
+    const auto expectKept = [&](const std::string& stored, URL edited, const std::string& kept) {
         setRawAttribute(file, commentAttribute, stored);
         lremovexattr(file.c_str(), "user.xdg.comment");
         if (edited)
@@ -155,7 +119,16 @@ TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
         const auto read = attributes();
         EXPECT_EQ(read.at("comment"), expected) << kept;
         EXPECT_EQ(read.at("xdgComment"), expected) << kept;
-    }
+    };
+    const std::string old = block("页面来源：https://old.example/");
+    const std::string oldList = platform::binaryPropertyList(old).value();
+    expectKept(platform::binaryPropertyList("  My own note\n第二行\n\n" + old + "\n").value(), {},
+               "My own note\n第二行\n\n");
+    // A string holding U+0000, as other programs may store one, is read whole.
+    expectKept(utf16StringWithNUL, {}, std::string("a\0b\n\n", 5));
+    // The file manager's copy, edited by hand, is the one merged, all of it.
+    expectKept(oldList, "edited by hand\n" + old, "edited by hand\n\n");
+    expectKept(oldList, std::string("cut\0here\n", 9) + old, std::string("cut\0here\n\n", 10));
 }
 
 TEST_F(MetadataWriterTest, SecondRunChangesNothingAndKeepsTheFirstDate) {
@@ -184,7 +157,7 @@ TEST_F(MetadataWriterTest, UnreadableCommentFailsAfterWhereFromsAndDate) {
         setRawAttribute(file, commentAttribute, stored);
         lremovexattr(file.c_str(), whereFromsAttribute);
         lremovexattr(file.c_str(), dateAttribute);
-        EXPECT_EQ(failure(file, {}, "https://example.com/"), "现有下载来源 metadata 格式无效");
+        EXPECT_EQ(failure(file, {}, "https://example.com/"), Case::invalidExistingAttribute);
         // The where-from list and the date were written before the comment was looked at.
         EXPECT_EQ(writer.readURLs(file), Strings{"https://example.com/"});
         char buffer[64];

@@ -2,15 +2,10 @@
 
 #include "Support/TemporaryDirectory.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <filesystem>
 #include <gtest/gtest.h>
-#include <map>
-#include <set>
-#include <sstream>
 
 namespace brindle::platform {
 namespace {
@@ -33,7 +28,7 @@ bool processExists(pid_t pid) {
     return kill(pid, 0) == 0 || errno != ESRCH;
 }
 
-TEST(ChildProcess, ReportsHowTheChildEnded) {
+TEST(ChildProcess, StartsWithTheDefaultsAndReportsHowItEnded) {
     EXPECT_EQ(shell("exit 0").waitForExit().exitCode, 0);
     const ChildExit failed = shell("exit 7").waitForExit();
     EXPECT_EQ(failed.exitCode, 7);
@@ -41,6 +36,24 @@ TEST(ChildProcess, ReportsHowTheChildEnded) {
     const ChildExit killed = shell("kill -KILL $$").waitForExit();
     EXPECT_EQ(killed.exitCode, -1);
     EXPECT_EQ(killed.terminatingSignal, SIGKILL);
+
+    ChildProcessLaunch missing;
+    missing.program = "/nonexistent/tool";
+    EXPECT_EQ(ChildProcess::spawn(missing).error(), std::errc::no_such_file_or_directory);
+
+    // The host ignores SIGPIPE; a tool it starts must not inherit that.
+    const auto previous = signal(SIGPIPE, SIG_IGN);
+    EXPECT_EQ(shell("kill -PIPE $$; exit 0").waitForExit().terminatingSignal, SIGPIPE);
+    signal(SIGPIPE, previous);
+
+    // The environment is inherited unless replaced.
+    setenv("BRINDLE_INHERITED", "yes", 1);
+    EXPECT_TRUE(shell("test \"$BRINDLE_INHERITED\" = yes").waitForExit().succeeded());
+    EXPECT_TRUE(shell("test \"$ONLY\" = this && test -z \"$BRINDLE_INHERITED\"",
+                      std::vector<std::string>{"ONLY=this"})
+                    .waitForExit()
+                    .succeeded());
+    unsetenv("BRINDLE_INHERITED");
 }
 
 TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
@@ -65,90 +78,56 @@ TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
     EXPECT_FALSE(processExists(pid));
 }
 
-TEST(ChildProcess, MissingProgramIsAStartFailure) {
-    ChildProcessLaunch launch;
-    launch.program = "/nonexistent/tool";
-    const auto child = ChildProcess::spawn(launch);
-    ASSERT_FALSE(child);
-    EXPECT_EQ(child.error(), std::errc::no_such_file_or_directory);
-}
-
 TEST(ChildProcess, OwnDescriptorsDoNotReachTheChild) {
     testing::TemporaryDirectory directory;
-    // A running sibling holds a process descriptor, which the next child must not see either.
+    // A running sibling holds a process descriptor, and this process a file; the next child gets
+    // its three streams only.
     ChildProcess sibling = shell("exec sleep 600");
-    std::map<int, std::string> own; // close-on-exec descriptors of this process, with targets
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        const int descriptor = std::stoi(entry.path().filename().string());
-        const int flags = fcntl(descriptor, F_GETFD);
-        std::error_code ignored;
-        if (descriptor > 2 && flags >= 0 && (flags & FD_CLOEXEC) != 0)
-            own[descriptor] = std::filesystem::read_symlink(entry.path(), ignored).string();
-    }
-    EXPECT_TRUE(std::any_of(own.begin(), own.end(), [](const auto& entry) {
-        return entry.second.find("pidfd") != std::string::npos;
-    }));
-
-    shell("ls /proc/$$/fd > '" + directory.file("fds") + "'").waitForExit();
-
-    std::istringstream lines(testing::readFile(directory.file("fds")));
-    std::set<int> inherited;
-    for (std::string line; std::getline(lines, line);)
-        inherited.insert(std::stoi(line));
-    EXPECT_TRUE(inherited.contains(0) && inherited.contains(1) && inherited.contains(2));
-    for (const auto& [descriptor, target] : own)
-        EXPECT_FALSE(inherited.contains(descriptor)) << descriptor << " " << target;
-}
-
-TEST(ChildProcess, EnvironmentIsInheritedUnlessReplaced) {
-    setenv("BRINDLE_INHERITED", "yes", 1);
-    EXPECT_TRUE(shell("test \"$BRINDLE_INHERITED\" = yes").waitForExit().succeeded());
-    EXPECT_TRUE(shell("test \"$ONLY\" = this && test -z \"$BRINDLE_INHERITED\"",
-                      std::vector<std::string>{"ONLY=this"})
-                    .waitForExit()
-                    .succeeded());
-    unsetenv("BRINDLE_INHERITED");
-}
-
-TEST(ChildProcess, ChildStartsWithDefaultSignalHandling) {
-    // The host ignores SIGPIPE; a tool it starts must not inherit that.
-    const auto previous = signal(SIGPIPE, SIG_IGN);
-    const ChildExit ended = shell("kill -PIPE $$; exit 0").waitForExit();
-    signal(SIGPIPE, previous);
-    EXPECT_EQ(ended.terminatingSignal, SIGPIPE);
+    const FileDescriptor held(
+        open(directory.file("held").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600));
+    shell("ls -l /proc/$$/fd > '" + directory.file("fds") + "'").waitForExit();
+    const std::string inherited = testing::readFile(directory.file("fds"));
+    for (const std::string& target : {std::string("pidfd"), directory.file("held")})
+        EXPECT_EQ(inherited.find(target), std::string::npos) << inherited;
+    for (const char* stream : {" 0 -> ", " 1 -> ", " 2 -> "})
+        EXPECT_NE(inherited.find(stream), std::string::npos) << inherited;
 }
 
 TEST(ChildProcess, StreamsAndPassedDescriptorsGoWhereTheyAreSent) {
+    testing::TemporaryDirectory directory;
+    testing::writeFile(directory.file("one"), "one ");
+    testing::writeFile(directory.file("two"), "two");
+    const auto openFile = [&](const char* name, int flags) {
+        return FileDescriptor(open(directory.file(name).c_str(), flags | O_CLOEXEC, 0600));
+    };
+    const FileDescriptor one = openFile("one", O_RDONLY);
+    const FileDescriptor two = openFile("two", O_RDONLY);
+    const FileDescriptor output = openFile("output", O_WRONLY | O_CREAT);
     ChildProcessLaunch launch;
     launch.program = "/bin/sh";
-    launch.arguments = {"-c", "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
-                              "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
-                              "cat /dev/fd/3 /dev/fd/4 && test ! -e /proc/$$/fd/5"};
+    launch.arguments = {"-c",
+                        "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
+                        "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
+                        "cat /dev/fd/3 /dev/fd/4 && ls -l /proc/$$/fd > \"$0\"; true",
+                        directory.file("listing")};
     launch.standardInput = launch.standardError = ChildStream::nullDevice();
-    int first[2];
-    int second[2];
-    int output[2];
-    ASSERT_EQ(pipe2(first, O_CLOEXEC) | pipe2(second, O_CLOEXEC) | pipe2(output, O_CLOEXEC), 0);
-    ASSERT_EQ(write(first[1], "one ", 4) + write(second[1], "two", 3), 7);
-    close(first[1]);
-    close(second[1]);
-    // In the reverse order, so that the child's 3 may well be the first pipe's number here.
-    launch.passedDescriptors = {second[0], first[0]};
-    launch.standardOutput = ChildStream::descriptor(output[1]);
+    launch.standardOutput = ChildStream::descriptor(output.get());
+    // In the reverse order, so that each may well take the other's number in the child.
+    launch.passedDescriptors = {two.get(), one.get()};
     auto child = ChildProcess::spawn(launch);
     ASSERT_TRUE(child);
-    close(output[1]);
-    std::string received;
-    char buffer[16];
-    for (ssize_t count; (count = read(output[0], buffer, sizeof buffer)) > 0;)
-        received.append(buffer, static_cast<size_t>(count));
     const ChildExit exit = child->waitForExit();
     EXPECT_EQ(exit.exitCode, 0);
     EXPECT_GT(exit.peakResidentKiB, 0);
-    EXPECT_EQ(received, "twoone ");
-    close(first[0]);
-    close(second[0]);
-    close(output[0]);
+    EXPECT_EQ(testing::readFile(directory.file("output")), "twoone ");
+    // Each file reaches the child once: the copies made on the way to the numbers given do not.
+    const std::string listing = testing::readFile(directory.file("listing"));
+    for (const char* name : {"one", "two", "output"}) {
+        const std::string target = "-> " + directory.file(name) + "\n";
+        const std::size_t first = listing.find(target);
+        EXPECT_NE(first, std::string::npos) << listing;
+        EXPECT_EQ(listing.find(target, first + 1), std::string::npos) << listing;
+    }
 }
 
 } // namespace

@@ -2,11 +2,10 @@
 // the built host through native messaging and reports the replies to a loopback server.
 
 #include "Platform/ChildProcess.h"
+#include "Support/HostProcess.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"
 
-#include <boost/json/parse.hpp>
-#include <boost/json/serialize.hpp>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -24,14 +23,11 @@ constexpr const char* extensionOrigin = "chrome-extension://jjpieeohabdfmmngaljc
 void installHostManifest(const std::string& profile) {
     const std::string folder = profile + "/NativeMessagingHosts";
     std::filesystem::create_directories(folder);
-    const object manifest{
-        {"name", "com.vantle.brindle"},
-        {"description", "Brindle"},
-        {"path", std::string(BRINDLE_BUNDLE_DIR) + "/Contents/MacOS/brindle-host"},
-        {"type", "stdio"},
-        {"allowed_origins", {extensionOrigin}},
-    };
-    writeFile(folder + "/com.vantle.brindle.json", boost::json::serialize(manifest));
+    writeFile(folder + "/com.vantle.brindle.json",
+              R"({"name":"com.vantle.brindle","description":"Brindle","type":"stdio","path":")" +
+                  std::string(BRINDLE_BUNDLE_DIR) + R"(/Contents/MacOS/brindle-host",
+                  "allowed_origins":[")" +
+                  extensionOrigin + R"("]})");
 }
 
 TEST(Chromium, ExtensionTalksToTheBundledHost) {
@@ -50,37 +46,26 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
     platform::ChildProcessLaunch launch;
     // A session of its own, so that the browser's helper processes can be ended with it.
     launch.program = "/usr/bin/setsid";
-    launch.arguments = {"/bin/sh",
-                        "-c",
-                        R"(exec "$@" > "$0" 2>&1)",
-                        log,
-                        chromium,
-                        "--headless=new",
-                        "--no-sandbox",
-                        "--disable-gpu",
-                        "--no-first-run",
-                        "--disable-background-networking",
-                        "--disable-component-update",
-                        "--disable-sync",
-                        "--disable-features=DisableLoadExtensionCommandLineSwitch",
-                        "--user-data-dir=" + profile,
-                        "--load-extension=" + extension,
-                        "about:blank"};
+    launch.arguments.assign(
+        {"/bin/sh", "-c", R"(exec "$@" > "$0" 2>&1)", log, chromium, "--headless=new",
+         "--no-sandbox", "--disable-gpu", "--no-first-run", "--disable-background-networking",
+         "--disable-component-update", "--disable-sync",
+         "--disable-features=DisableLoadExtensionCommandLineSwitch", "--user-data-dir=" + profile,
+         "--load-extension=" + extension, "about:blank"});
     auto browser = platform::ChildProcess::spawn(launch);
     ASSERT_TRUE(browser);
     const auto body = server.nextRequestBody(std::chrono::seconds(90));
     kill(-browser->processIdentifier(), SIGKILL);
     ASSERT_TRUE(body) << "no report from the extension; Chromium said:\n" << readFile(log);
-    const object report = boost::json::parse(*body).as_object();
+    const object report = json(*body);
 
     const object ping = report.at("ping").as_object();
     EXPECT_EQ(ping.at("ok"), true) << *body;
     EXPECT_EQ(ping.at("version"), "0.8.13");
     EXPECT_EQ(ping.at("component"), "base");
     EXPECT_EQ(ping.at("baseCapabilities").as_array().size(), 9u);
-    EXPECT_EQ(report.at("unknown"), (object{{"ok", false},
-                                            {"error", "不支持的 Native Messaging 操作"},
-                                            {"requestId", "chromium-1"}}))
+    EXPECT_EQ(report.at("unknown"), json(R"({"ok":false,"error":"不支持的 Native Messaging 操作",
+                                             "requestId":"chromium-1"})"))
         << *body;
 }
 

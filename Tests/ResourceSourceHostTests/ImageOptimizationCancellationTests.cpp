@@ -1,7 +1,9 @@
-// Cancellation markers: "cancelImageOptimization" through the built host, and the check and
-// removal that a conversion uses, against a real marker folder.
+// Cancellation markers against a real marker folder: "cancelImageOptimization" through the built
+// host, and the marking, check and removal in-process.
 
+#include "MetadataCore/DirectoryCreation.h"
 #include "ResourceSourceHost/ImageOptimizationCancellation.h"
+#include "ResourceSourceHost/ProtocolError.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -9,36 +11,16 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <set>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brindle::testing {
 namespace {
 
 using boost::json::object;
-using Replies = std::vector<object>;
-
-object cancelled(const std::string& requestId) {
-    return {{"ok", true}, {"cancelled", true}, {"requestId", requestId}};
-}
-
-object cancelRequest(const std::string& requestId) {
-    return {{"action", "cancelImageOptimization"}, {"requestId", requestId}};
-}
+using Names = std::vector<std::string>;
 
 unsigned permissions(const std::string& path) {
-    struct stat status {};
-    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
-    return status.st_mode & 07777;
-}
-
-/// Every entry below `root`, as paths relative to it.
-std::set<std::string> tree(const std::string& root) {
-    std::set<std::string> entries;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
-        entries.insert(std::filesystem::relative(entry.path(), root).string());
-    return entries;
+    return statusOf(path).st_mode & 07777;
 }
 
 std::string repeated(const std::string& text, int count) {
@@ -56,119 +38,88 @@ protected:
 
     std::string marker(const std::string& requestId) const { return markers + "/" + requestId; }
 
-    Replies send(const Replies& requests) const {
-        ProcessOptions options;
-        options.environment = {{"BRINDLE_IMAGE_CANCEL_DIR", markers}};
-        return testing::exchange(requests, options);
-    }
-
     TemporaryDirectory root;
     std::string markers = root.file("state/Markers");
 };
 
-TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarked) {
-    const std::vector<std::string> ids = {
-        "img-1",
-        std::string(128, 'a'),
-        repeated("图", 42),        // 126 bytes
-        "e\xCC\x81t\xC3\xA9-_.v2", // "e" + combining acute, "é", separators
-        "\xD9\xA3\xD9\xA4",        // Arabic-Indic digits
-        "\xC2\xBD",                // "½", a number that is not a decimal digit
-        "...",                     // a name like any other, not the folder or its parent
+TEST_F(CancellationMarkers, HostLeavesAPrivateMarkerOrTheReasonItCannot) {
+    const auto cancel = [](const char* requestId) {
+        return singleReply({{"action", "cancelImageOptimization"}, {"requestId", requestId}});
     };
-    Replies requests = {cancelRequest("img-1")}; // cancelling twice is fine
-    Replies expected = {cancelled("img-1")};
-    for (const auto& id : ids) {
-        requests.push_back(cancelRequest(id));
-        expected.push_back(cancelled(id));
-    }
-    EXPECT_EQ(send(requests), expected);
-    // Private, empty markers, and nothing else in the folder.
-    EXPECT_EQ(tree(markers), std::set<std::string>(ids.begin(), ids.end()));
-    EXPECT_EQ(readFile(marker("img-1")), "");
-    EXPECT_EQ(permissions(marker("img-1")), 0600u);
-    EXPECT_EQ(permissions(markers), 0700u);
-    EXPECT_EQ(permissions(root.file("state")), 0700u);
-}
-
-TEST_F(CancellationMarkers, OtherIdsAreRefusedAndTouchNothing) {
-    // An empty marker folder: "." or ".." must neither remove it nor write beside it.
-    std::filesystem::create_directories(markers);
-    const auto before = tree(root.path());
-    const std::string ids[] = {
-        std::string(129, 'a'),   repeated("图", 43), "a/b", "../escape", "with space", "tab\t",
-        "emoji\xF0\x9F\x98\x80", "semi;colon",       ".",   "..",
-    };
-    Replies requests;
-    Replies expected;
-    for (const auto& id : ids) {
-        requests.push_back(cancelRequest(id));
-        expected.push_back({{"ok", false}, {"error", "缺少字段：requestId"}, {"requestId", id}});
-    }
-    requests.push_back({{"action", "cancelImageOptimization"}});
-    expected.push_back({{"ok", false}, {"error", "缺少字段：requestId"}});
-    EXPECT_EQ(send(requests), expected);
-    for (const auto& id : ids)
-        removeImageOptimizationCancellationMarker(id);
-    EXPECT_EQ(tree(root.path()), before);
-}
-
-TEST_F(CancellationMarkers, CheckFollowsTheMarkerAndRemovalClearsIt) {
     const auto isCancelled = imageOptimizationCancellationCheck("job-7");
     EXPECT_FALSE(isCancelled());
-    ASSERT_EQ(send({cancelRequest("job-7")}), Replies{cancelled("job-7")});
-    // The same check, asked again, sees the marker another process made.
+    EXPECT_EQ(cancel("job-7"), json(R"({"ok":true,"cancelled":true,"requestId":"job-7"})"));
+    // The check, asked again, sees the marker another process made.
     EXPECT_TRUE(isCancelled());
-    removeImageOptimizationCancellationMarker("job-7");
-    EXPECT_FALSE(exists(marker("job-7")));
-    EXPECT_FALSE(isCancelled());
-    // Removing what is not there is fine.
-    removeImageOptimizationCancellationMarker("job-7");
-    // Ids that cannot be marked count as cancelled.
-    for (const std::string& id :
-         {std::string("a/b"), std::string("with space"), std::string("."), std::string(".."),
-          std::string(129, 'x'), std::string("bad\xFF"), std::string("\xE5\x9B"), std::string()})
-        EXPECT_TRUE(imageOptimizationCancellationCheck(id)()) << id;
+    EXPECT_EQ(readFile(marker("job-7")), "");
+    EXPECT_EQ(permissions(marker("job-7")), 0600u);
+    EXPECT_EQ(permissions(markers), 0700u);
+    EXPECT_EQ(permissions(root.file("state")), 0700u);
+
+    std::filesystem::create_directories(marker("taken"));
+    writeFile(marker("taken") + "/inside", "x");
+    EXPECT_EQ(cancel("taken"), json(R"({"ok":false,"requestId":"taken",
+                                        "error":"Native Messaging 输出失败：Is a directory"})"));
+    // No temporary file is left behind.
+    EXPECT_EQ(entries(markers), (Names{"job-7", "taken"}));
+}
+
+TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarkedOthersTouchNothing) {
+    // 126 bytes of "图"; "e" + combining acute, "é" and separators; Arabic-Indic digits; "½", a
+    // number that is not a decimal digit; "..." is a name like any other, unlike the marker
+    // folder itself or its parent.
+    const std::vector<std::string> markable({"img-1", std::string(128, 'a'), repeated("图", 42),
+                                             "e\xCC\x81t\xC3\xA9-_.v2", "\xD9\xA3\xD9\xA4",
+                                             "\xC2\xBD", "..."});
+    const std::vector<std::string> unmarkable(
+        {std::string(129, 'a'), repeated("图", 43), "a/b", "../escape", "with space", "tab\t",
+         "emoji\xF0\x9F\x98\x80", "semi;colon", ".", "..", "bad\xFF", "\xE5\x9B", ""});
+    std::filesystem::create_directories(markers);
+    for (const bool valid : {true, false}) {
+        for (const std::string& id : valid ? markable : unmarkable) {
+            const auto isCancelled = imageOptimizationCancellationCheck(id);
+            if (valid) {
+                EXPECT_FALSE(isCancelled()) << id;
+                markImageOptimizationCancelled(id);
+                markImageOptimizationCancelled(id); // cancelling twice is fine
+                EXPECT_EQ(entries(markers), Names{id});
+            } else {
+                EXPECT_EQ(caseOf<ProtocolError>([&] { markImageOptimizationCancelled(id); }),
+                          ProtocolError::Case::missingField)
+                    << id;
+            }
+            // An id that cannot be marked counts as cancelled.
+            EXPECT_TRUE(isCancelled()) << id;
+            removeImageOptimizationCancellationMarker(id);
+            removeImageOptimizationCancellationMarker(id); // removing what is not there is fine
+            EXPECT_EQ(isCancelled(), !valid) << id;
+            EXPECT_EQ(entries(markers), Names{}) << id;
+        }
+    }
+    EXPECT_EQ(entries(root.file("state")), Names{"Markers"});
 }
 
 TEST_F(CancellationMarkers, AnExistingMarkerIsReplacedWithoutWritingThroughIt) {
     writeFile(root.file("elsewhere"), "user data");
-    ASSERT_EQ(send({cancelRequest("other")}), Replies{cancelled("other")});
+    std::filesystem::create_directories(markers);
     ASSERT_EQ(symlink(root.file("elsewhere").c_str(), marker("linked").c_str()), 0);
-
-    EXPECT_EQ(send({cancelRequest("linked")}), Replies{cancelled("linked")});
+    markImageOptimizationCancelled("linked");
     EXPECT_EQ(readFile(root.file("elsewhere")), "user data");
-    struct stat status {};
-    ASSERT_EQ(lstat(marker("linked").c_str(), &status), 0);
-    EXPECT_TRUE(S_ISREG(status.st_mode));
-    EXPECT_EQ(status.st_size, 0);
+    EXPECT_TRUE(S_ISREG(statusOf(marker("linked")).st_mode));
+    EXPECT_EQ(readFile(marker("linked")), "");
 }
 
-TEST_F(CancellationMarkers, MarkersThatCannotBeCreatedReportTheReason) {
-    std::filesystem::create_directories(marker("taken"));
-    writeFile(marker("taken") + "/inside", "x");
-    EXPECT_EQ(send({cancelRequest("taken")}),
-              (Replies{{{"ok", false},
-                        {"error", "Native Messaging 输出失败：Is a directory"},
-                        {"requestId", "taken"}}}));
-    // No temporary file is left behind.
-    EXPECT_EQ(tree(markers), (std::set<std::string>{"taken", "taken/inside"}));
-
-    std::filesystem::remove_all(root.file("state"));
+TEST_F(CancellationMarkers, FolderIsTheGivenOneElseInTheApplicationDataFolder) {
     writeFile(root.file("state"), "a file where a folder should be");
-    EXPECT_EQ(send({cancelRequest("x")}),
-              (Replies{{{"ok", false},
-                        {"error", "无法创建文件夹“" + root.file("state") + "”：Not a directory"},
-                        {"requestId", "x"}}}));
-}
+    EXPECT_EQ(messageOf<DirectoryCreationError>([] { markImageOptimizationCancelled("x"); }),
+              "无法创建文件夹“" + root.file("state") + "”：Not a directory");
 
-TEST(CancellationMarkerFolder, DefaultsToTheApplicationDataFolder) {
-    TemporaryDirectory data;
-    ProcessOptions options;
-    options.environment = {{"BRINDLE_IMAGE_CANCEL_DIR", ""}, {"XDG_DATA_HOME", data.path()}};
-    EXPECT_EQ(exchange({cancelRequest("r1")}, options), Replies{cancelled("r1")});
-    EXPECT_TRUE(exists(data.file("Brindle/ImageOptimizationCancellations/r1")));
-    EXPECT_EQ(permissions(data.file("Brindle")), 0700u);
+    setenv("BRINDLE_IMAGE_CANCEL_DIR", "", 1);
+    setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
+    markImageOptimizationCancelled("r1");
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(exists(root.file("data/Brindle/ImageOptimizationCancellations/r1")));
+    EXPECT_EQ(permissions(root.file("data/Brindle")), 0700u);
 }
 
 } // namespace

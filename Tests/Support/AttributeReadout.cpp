@@ -13,29 +13,21 @@ namespace {
 
 constexpr const char* readerScript = R"(
 import datetime, json, os, plistlib, sys
-path = sys.argv[1]
 def attribute(name):
-    try:
-        return os.getxattr(path, name, follow_symlinks=False)
-    except OSError:
-        return None
+    try: return os.getxattr(sys.argv[1], name, follow_symlinks=False)
+    except OSError: return None
 out = {"binary": True}
 for key, name in (("whereFroms", "WhereFroms"), ("downloadedDate", "DownloadedDate"),
                   ("comment", "FinderComment")):
     data = attribute("user.com.apple.metadata:kMDItem" + name)
-    if data is None:
-        continue
+    if data is None: continue
     out["binary"] = out["binary"] and data.startswith(b"bplist00")
     value = plistlib.loads(data, fmt=plistlib.FMT_BINARY)
-    if key == "downloadedDate":
-        utc = datetime.timezone.utc
-        value = [d.replace(tzinfo=utc).timestamp() for d in value]
-    out[key] = value
-for key, name in (("origin", "user.xdg.origin.url"), ("xdgComment", "user.xdg.comment"),
-                  ("tags", "user.xdg.tags")):
-    data = attribute(name)
-    if data is not None:
-        out[key] = data.decode("utf-8")
+    utc = datetime.timezone.utc
+    out[key] = [d.replace(tzinfo=utc).timestamp() for d in value] if name[0] == "D" else value
+for key, name in (("origin", "origin.url"), ("xdgComment", "comment"), ("tags", "tags")):
+    data = attribute("user.xdg." + name)
+    if data is not None: out[key] = data.decode("utf-8")
 print(json.dumps(out))
 )";
 

@@ -18,11 +18,12 @@ extern char** environ;
 
 namespace brindle::testing {
 
+boost::json::object json(std::string_view text) {
+    return boost::json::parse(text).as_object();
+}
+
 std::string frameLength(uint32_t length) {
-    std::string header(4, '\0');
-    for (int i = 0; i < 4; ++i)
-        header[i] = static_cast<char>((length >> (8 * i)) & 0xff);
-    return header;
+    return {char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
 }
 
 std::string frame(const std::string& body) {
@@ -35,21 +36,18 @@ std::string frameJSON(const boost::json::object& message) {
 
 std::vector<boost::json::object> parseFrames(const std::string& stream) {
     std::vector<boost::json::object> messages;
-    size_t offset = 0;
-    while (offset < stream.size()) {
-        if (stream.size() - offset < 4) {
-            ADD_FAILURE() << "partial header at offset " << offset;
-            break;
-        }
+    for (size_t offset = 0; offset < stream.size();) {
         const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data() + offset);
-        const size_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
-        offset += 4;
-        if (stream.size() - offset < length) {
-            ADD_FAILURE() << "partial body at offset " << offset;
+        const size_t remaining = stream.size() - offset;
+        const size_t length =
+            remaining < 4 ? remaining
+                          : bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
+        if (remaining < 4 || remaining - 4 < length) {
+            ADD_FAILURE() << "partial frame at offset " << offset;
             break;
         }
-        messages.push_back(boost::json::parse(stream.substr(offset, length)).as_object());
-        offset += length;
+        messages.push_back(json(stream.substr(offset + 4, length)));
+        offset += 4 + length;
     }
     return messages;
 }
@@ -106,13 +104,8 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
     if (!child)
         throw std::runtime_error("cannot start " + program);
     const platform::ChildExit exit = child->waitForExit();
-
-    ProcessResult result;
-    result.exitStatus = exit.exitCode;
-    result.terminatingSignal = exit.terminatingSignal;
-    result.standardOutput = readFile(scratch.file("stdout"));
-    result.standardError = readFile(scratch.file("stderr"));
-    return result;
+    return {exit.exitCode, exit.terminatingSignal, readFile(scratch.file("stdout")),
+            readFile(scratch.file("stderr"))};
 }
 
 ProcessResult runHost(const std::string& input, const ProcessOptions& options) {
@@ -134,6 +127,16 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
     return replies.empty() ? boost::json::object{} : replies.front();
+}
+
+std::vector<boost::json::object> runHostLoop(const std::string& input,
+                                             const RequestHandler& handler) {
+    TemporaryDirectory scratch;
+    writeFile(scratch.file("in"), input);
+    const auto inputFile = openOrFail(scratch.file("in"), O_RDONLY);
+    const auto outputFile = openOrFail(scratch.file("out"), O_WRONLY | O_CREAT);
+    EXPECT_EQ(brindle::runHost(inputFile.get(), outputFile.get(), handler), 0);
+    return parseFrames(readFile(scratch.file("out")));
 }
 
 } // namespace brindle::testing

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "ResourceSourceHost/Dispatcher.h"
+#include "ResourceSourceHost/HostLoop.h"
+
 #include <boost/json/object.hpp>
 
 #include <map>
@@ -7,6 +10,9 @@
 #include <vector>
 
 namespace brindle::testing {
+
+/// The JSON object `text` spells.
+boost::json::object json(std::string_view text);
 
 /// One framed message: 4-byte little-endian length, then the body.
 std::string frame(const std::string& body);
@@ -44,5 +50,10 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
 /// Runs the host with one request and returns its one reply.
 boost::json::object singleReply(const boost::json::object& request,
                                 const ProcessOptions& options = {});
+
+/// Runs the host's request loop in this process on `input` and returns its replies; `handler`
+/// stands in for the real dispatcher when given.
+std::vector<boost::json::object> runHostLoop(const std::string& input,
+                                             const RequestHandler& handler = handle);
 
 } // namespace brindle::testing

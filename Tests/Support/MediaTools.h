@@ -1,5 +1,9 @@
 #pragma once
 
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
 #include <string>
 #include <vector>
 
@@ -29,5 +33,25 @@ void makeStreamingFixtures(const std::string& folder);
 
 /// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
 std::string probeMedia(const std::string& path);
+
+/// A folder for images and a tools folder named by $BRINDLE_TOOLS_DIR (for this process and the
+/// hosts it starts), whose "cwebp" is the real encoder until a test installs a stand-in.
+class ImageFolders : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    std::string image(const std::string& name) const { return images + "/" + name; }
+    /// One PNG frame of the lavfi `source` at `image(name)`; flat colour areas by default, which
+    /// lossless WebP makes much smaller.
+    std::string makePNG(const std::string& name, const std::string& source = "testsrc=size=128x96");
+    /// Replaces the encoder with a shell script; "$@" are the encoder's arguments, of which ${12}
+    /// is the input and ${14} the output.
+    void installEncoder(const std::string& script) const;
+
+    TemporaryDirectory root;
+    std::string images = root.file("images");
+    std::string tools = root.file("tools");
+};
 
 } // namespace brindle::testing

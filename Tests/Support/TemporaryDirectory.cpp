@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <gtest/gtest.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -53,6 +54,12 @@ std::string readFile(const std::string& path) {
 bool exists(const std::string& path) {
     struct stat status {};
     return lstat(path.c_str(), &status) == 0;
+}
+
+struct stat statusOf(const std::string& path) {
+    struct stat status {};
+    EXPECT_EQ(lstat(path.c_str(), &status), 0) << path;
+    return status;
 }
 
 std::vector<std::string> entries(const std::string& directory) {

@@ -1,6 +1,8 @@
 #pragma once
 
+#include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace brindle::testing {
@@ -26,6 +28,9 @@ std::string readFile(const std::string& path);
 /// Whether anything, a dangling link included, is at `path`.
 bool exists(const std::string& path);
 
+/// The status of `path` itself (a link is not followed); fails the current test when there is none.
+struct stat statusOf(const std::string& path);
+
 /// The names in `directory`, sorted.
 std::vector<std::string> entries(const std::string& directory);
 
@@ -37,6 +42,16 @@ template <class Error, class Call> std::string messageOf(const Call& call) {
         return error.what();
     }
     return "";
+}
+
+/// Runs `call` and returns the case of the `Error` it throws, or nothing when it throws none.
+template <class Error, class Call> std::optional<typename Error::Case> caseOf(const Call& call) {
+    try {
+        call();
+    } catch (const Error& error) {
+        return error.errorCase();
+    }
+    return std::nullopt;
 }
 
 } // namespace brindle::testing

@@ -1,0 +1,168 @@
+// The channel through the built host (framing on real files and pipes, exit status, a silent
+// standard error), then the loop, dispatch and request fields in-process.
+
+#include "ResourceSourceHost/FieldReaders.h"
+#include "ResourceSourceHost/NativeMessaging.h"
+#include "ResourceSourceHost/ProtocolError.h"
+#include "Support/HostProcess.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+using Replies = std::vector<object>;
+
+const std::string ping = frame(R"({"action":"ping"})");
+
+object failure(const std::string& message) {
+    return {{"ok", false}, {"error", message}};
+}
+
+// Runs the built host on raw input; it must exit 0 and write nothing to standard error.
+Replies hostReplies(const std::string& input, const ProcessOptions& options = {}) {
+    const ProcessResult result = runHost(input, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardError, "");
+    return parseFrames(result.standardOutput);
+}
+
+TEST(HostBinary, AnswersEveryRequestInOrderUntilTheInputEnds) {
+    EXPECT_EQ(hostReplies(""), Replies{});
+    const object pong = json(R"({"ok":true,"version":"0.8.13","component":"base","baseCapabilities":
+        ["metadata","finder","webp","hls","dash","separate-tracks","last-directory",
+         "direct-save-upload","save-panel"]})");
+    // The largest body, and numbers beyond any integer or double, are still requests.
+    const std::string prefix = R"({"action":"ping","padding":")";
+    const std::string largest = prefix + std::string(1048576 - prefix.size() - 2, 'x') + "\"}";
+    // The marker folder's path is not UTF-8, and the last reply carries it.
+    TemporaryDirectory root;
+    writeFile(root.file("file\xff"), "");
+    ProcessOptions options;
+    options.environment = {{"BRINDLE_IMAGE_CANCEL_DIR", root.file("file\xff/markers")}};
+    object mended = failure("无法创建文件夹“" + root.file("file\uFFFD") + "”：Not a directory");
+    mended["requestId"] = "r3";
+    EXPECT_EQ(
+        hostReplies(frame(largest) +
+                        frame(R"({"action":"ping","n":1e999999,"m":-123456789012345678901})") +
+                        frame(R"({"action":"ping","requestId":"r1"})") +
+                        frame(R"({"action":"unknown","requestId":"r2"})") +
+                        frame(R"({"action":"cancelImageOptimization","requestId":"r3"})"),
+                    options),
+        (Replies{pong, pong, pong,
+                 json(R"({"ok":false,"error":"不支持的 Native Messaging 操作","requestId":"r2"})"),
+                 mended}));
+}
+
+TEST(HostBinary, BrokenInputGetsOneErrorAndEndsTheHost) {
+    // Each error, with the inputs that get it; a ping after the broken message is never answered.
+    // An empty error stands for the JSON parser's own reason (malformed, too deep, not UTF-8).
+    // The body after an oversized length would be a valid ping; it must not be read as one.
+    // Length 1: "7" is valid JSON but not an object. An error reply echoes the request id; the
+    // long one would be too long to send, and there is no smaller way to answer it.
+    const std::pair<std::string, std::vector<std::string>> groups[] = {
+        {"Native Messaging 消息头不完整", {std::string("\x02\x00", 2)}},
+        {"Native Messaging 消息长度无效",
+         {frameLength(0) + "{}", frameLength(1048577) + ping, frameLength(0xffffffff),
+          frameJSON({{"action", "nothing"}, {"requestId", std::string(1048576 - 64, 'r')}}) +
+              ping}},
+        {"Native Messaging 消息内容不完整", {frameLength(10) + "{\"a\"", frameLength(10)}},
+        {"Native Messaging JSON 无效",
+         {frame("7") + ping, frame(R"([{"action":"ping"}])") + ping, frame(R"("ping")")}},
+        {"",
+         {frame(R"({"action":)") + ping, frame(R"({"action":"ping"} x)") + ping,
+          frame("{'a':1}") + ping, frame(std::string(100000, '[') + std::string(100000, ']')),
+          frame("{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}"),
+          frame("{\"action\":\"p\xff\xfeng\"}") + ping}}};
+    for (const auto& [error, inputs] : groups) {
+        for (const std::string& input : inputs) {
+            const Replies answered = hostReplies(input);
+            ASSERT_EQ(answered.size(), 1u) << ::testing::PrintToString(input.substr(0, 16));
+            const std::string said(answered[0].at("error").as_string());
+            EXPECT_NE(said, "");
+            EXPECT_EQ(answered[0], failure(error.empty() ? said : error)) << said;
+        }
+    }
+}
+
+TEST(HostBinary, ClosedStandardOutputEndsQuietly) {
+    ProcessOptions options;
+    options.closeStandardOutput = true;
+    const ProcessResult result = runHost(ping + ping, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardError, "");
+}
+
+TEST(HostLoop, RepliesThatCannotBeSentAreReplacedAndTheLoopGoesOn) {
+    const auto handler = [](const object& request, DirectSaveUploadStore&) -> object {
+        if (request.contains("big"))
+            return {{"blob", std::string(maximumMessageSize, 'x')}};
+        if (request.contains("odd"))
+            throw 42;
+        return {{"ok", true}};
+    };
+    EXPECT_EQ(
+        runHostLoop(frame(R"({"big":1,"requestId":"r1"})") + frame(R"({"odd":1})") + frame("{}"),
+                    handler),
+        (Replies{json(R"({"ok":false,"error":"Native Messaging 消息长度无效","requestId":"r1"})"),
+                 failure("未知错误"), json(R"({"ok":true})")}));
+}
+
+TEST(Dispatch, ActionsMatchExactlyAndMissingFieldsCarryTheirStage) {
+    // Replies, each with the requests that get it.
+    const std::pair<const char*, std::vector<const char*>> groups[] = {
+        {R"({"ok":false,"error":"不支持的 Native Messaging 操作"})",
+         {R"({"action":"Ping"})", R"({"action":"PING"})", R"({"action":"ping "})",
+          R"({"action":"tagdownload"})", R"({"action":"x","requestId":""})",
+          R"({"action":"x","requestId":12})", R"({"action":"x","requestId":true})",
+          R"({"action":"x","requestId":null})"}},
+        {R"({"ok":false,"error":"缺少字段：action"})",
+         {"{}", R"({"action":""})", R"({"action":7})", R"({"action":null})",
+          R"({"action":["ping"]})"}},
+        {R"({"ok":false,"error":"缺少字段：action","requestId":"abc"})",
+         {R"({"requestId":"abc"})"}},
+        {R"({"ok":false,"error":"缺少字段：path","stage":"metadata","retryable":false})",
+         {R"({"action":"tagDownload","pageUrl":"https://a.example/"})"}},
+        {R"({"ok":false,"error":"缺少字段：path","stage":"destination","retryable":false})",
+         {R"({"action":"moveDownload","destinationDirectory":"/tmp"})",
+          R"({"action":"discardDownload"})"}},
+        {R"({"ok":false,"error":"缺少字段：destinationDirectory","stage":"destination",
+            "retryable":false})",
+         {R"({"action":"moveDownload","path":"/tmp/x"})"}},
+        {R"({"ok":false,"error":"缺少字段：path","requestId":"r"})",
+         {R"({"action":"optimizeImage","requestId":"r"})"}},
+        {R"({"ok":false,"error":"缺少字段：path"})",
+         {R"({"action":"revealFile","path":7})", R"({"action":"revealFile","path":""})"}},
+        {R"({"ok":false,"error":"缺少字段：requestId"})",
+         {R"({"action":"cancelImageOptimization"})"}}};
+    std::string input;
+    Replies expected;
+    for (const auto& [reply, requests] : groups) {
+        for (const char* request : requests) {
+            input += frame(request);
+            expected.push_back(json(reply));
+        }
+    }
+    EXPECT_EQ(runHostLoop(input), expected);
+}
+
+TEST(FieldReaders, NonNegativeIntegersAreIntegralFiniteAndFitInt64) {
+    const auto read = [](const std::string& number) {
+        return requiredNonNegativeInteger("n", json(R"({"n":)" + number + "}"));
+    };
+    EXPECT_EQ(read("0"), 0);
+    EXPECT_EQ(read("2.0"), 2);
+    EXPECT_EQ(read("9223372036854775807"), INT64_MAX);
+    EXPECT_EQ(read("1e18"), 1000000000000000000);
+    for (const char* number : {"-1", "1.5", "\"12\"", "null", "true", "9223372036854775808",
+                               "18446744073709551615", "1e19", "-0.5", "1e999999"})
+        EXPECT_EQ(caseOf<ProtocolError>([&] { read(number); }), ProtocolError::Case::missingField)
+            << number;
+    EXPECT_EQ(caseOf<ProtocolError>([] { requiredNonNegativeInteger("n", {}); }),
+              ProtocolError::Case::missingField);
+}
+
+} // namespace
+} // namespace brindle::testing
