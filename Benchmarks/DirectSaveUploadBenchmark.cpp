@@ -2,6 +2,8 @@
 // commit), against copying the same framed stream through a pipe into a file with fsync. The
 // two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB]
 
+#include "Platform/ChildProcess.h"
+#include "Platform/FileDescriptor.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 
 #include <boost/beast/core/detail/base64.hpp>
@@ -15,13 +17,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
-#include <spawn.h>
 #include <string>
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace {
 
@@ -65,24 +63,19 @@ struct Run {
 
 // Runs `arguments` with standard input from `input` and output to /dev/null.
 Run run(const std::vector<std::string>& arguments, const std::string& input) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments)
-        argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
+    const brindle::platform::FileDescriptor from(open(input.c_str(), O_RDONLY | O_CLOEXEC));
+    brindle::platform::ChildProcessLaunch launch;
+    launch.program = arguments.front();
+    launch.arguments.assign(arguments.begin() + 1, arguments.end());
+    launch.standardInput = brindle::platform::ChildStream::descriptor(from.get());
+    launch.standardOutput = brindle::platform::ChildStream::nullDevice();
     const auto start = std::chrono::steady_clock::now();
-    pid_t child = 0;
-    if (posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0)
+    auto child = brindle::platform::ChildProcess::spawn(launch);
+    if (!child)
         std::exit(1);
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    posix_spawn_file_actions_destroy(&actions);
+    const brindle::platform::ChildExit exit = child->waitForExit();
     return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-            usage.ru_maxrss};
+            exit.peakResidentKiB};
 }
 
 } // namespace
