@@ -9,8 +9,10 @@ namespace brindle::platform {
 // first use through these instead of being linked.
 
 /// The library, loaded for the rest of the process's life, or null when it is not installed.
+/// Symbols are bound lazily: binding libcurl's thirty-odd libraries at once touched about 0.9 MiB
+/// of their symbol tables that a playlist fetch never needs.
 inline void* loadLibrary(const char* soname) {
-    return dlopen(soname, RTLD_NOW | RTLD_LOCAL);
+    return dlopen(soname, RTLD_LAZY | RTLD_LOCAL);
 }
 
 /// Points `function` at the library's symbol `name`; false when there is none.
