@@ -1,6 +1,7 @@
 #include "MetadataCore/ImageOptimizer.h"
-#include "MetadataCore/ImageOptimizerError.h"
 #include "ImageOptimizerSteps.h"
+#include "MetadataCore/ImageOptimizerError.h"
+#include "TemporaryOutputName.h"
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
@@ -25,26 +26,6 @@ namespace {
 using platform::ChildProcess;
 
 constexpr std::chrono::milliseconds cancellationInterval{100};
-
-// The name part is cut (on a character boundary) so that even a long image name leaves room for
-// the dot, the UUID and the extension within one file name.
-std::string temporaryOutputPath(const std::string& path) {
-    const std::string uuid = platform::randomUUIDString();
-    const std::size_t room = maximumFilenameBytes - (1 + 1 + uuid.size() + 5);
-    std::string name = platform::lastPathComponent(path);
-    if (name.size() > room) {
-        std::size_t cut = 0;
-        for (std::size_t offset = 0; offset < name.size();) {
-            const std::size_t next = offset + platform::decodeScalar(name, offset).length;
-            if (next > room)
-                break;
-            cut = offset = next;
-        }
-        name.resize(cut);
-    }
-    return platform::appendingPathComponent(platform::deletingLastPathComponent(path),
-                                            "." + name + "." + uuid + ".webp");
-}
 
 // The encoder reads the input through the descriptor that was checked: a path could name
 // another file by the time the encoder opens it.
@@ -155,7 +136,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
     if (!encoder)
         return leftAlone("encoder-missing", originalBytes);
 
-    TemporaryOutput temporary(temporaryOutputPath(path));
+    TemporaryOutput temporary(temporaryOutputPath(path, "webp"));
     const auto encoded = runEncoder(*encoder, input.get(), temporary.path(), isCancelled);
     if (!encoded)
         return leftAlone("conversion-unavailable", originalBytes);

@@ -1,6 +1,7 @@
 #include "MetadataCore/MediaMaterializer.h"
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializerError.h"
+#include "TemporaryOutputName.h"
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
@@ -32,23 +33,6 @@ platform::OpenedFile openValidatedTarget(const std::string& path) {
     if (!opened)
         throw MediaMaterializerError::invalidPath();
     return std::move(*opened);
-}
-
-// ".name.UUID.mp4" beside the placeholder: hidden by its dot. A long name is cut (on a
-// character boundary) so that the whole still fits in one file name.
-std::string temporaryOutputPath(const std::string& path, const std::string& extension) {
-    const std::string uuid = platform::randomUUIDString();
-    const std::size_t room = maximumFilenameBytes - (1 + 1 + uuid.size() + 1 + extension.size());
-    std::string name = platform::lastPathComponent(path);
-    if (name.size() > room) {
-        const std::vector<std::size_t> ends = platform::characterEnds(name);
-        std::size_t cut = 0;
-        for (const std::size_t end : ends)
-            cut = end <= room ? end : cut;
-        name.resize(cut);
-    }
-    return platform::appendingPathComponent(platform::deletingLastPathComponent(path),
-                                            "." + name + "." + uuid + "." + extension);
 }
 
 // A call does not return while the tool is still being asked about its options in the

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <string>
+
+namespace brindle {
+
+/// ".name.UUID.extension" beside the file at `path`: hidden by its dot, and unique. A long name
+/// is cut on a character boundary so that the whole still fits in one file name.
+std::string temporaryOutputPath(const std::string& path, const std::string& extension);
+
+} // namespace brindle
