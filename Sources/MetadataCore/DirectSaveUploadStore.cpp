@@ -159,6 +159,11 @@ std::int64_t DirectSaveUploadStore::append(const std::string& requestID, std::in
         cancel(requestID);
         throw Error(Error::Case::writeFailed);
     }
+    // Storage works on this chunk while the next one is parsed and decoded, instead of all of
+    // them waiting for the flush at the end (a 256 MiB upload took up to twice as long as a
+    // plain copy with fsync without this).
+    platform::startWriteback(session.handle.get(), session.byteCount,
+                             static_cast<std::int64_t>(decodedChunk_.size()));
     ++session.nextChunkIndex;
     session.byteCount = total;
     return total;

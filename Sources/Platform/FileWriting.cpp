@@ -30,6 +30,10 @@ Result<> writeAll(int descriptor, std::string_view bytes) {
     return success();
 }
 
+void startWriteback(int descriptor, std::int64_t offset, std::int64_t length) {
+    sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+}
+
 Result<> synchronize(int descriptor) {
     if (fsync(descriptor) != 0)
         return lastErrnoCode();

@@ -3,6 +3,8 @@
 #include "Platform/FileDescriptor.h"
 #include "Platform/Result.h"
 
+#include <cstdint>
+
 #include <string>
 #include <string_view>
 #include <sys/types.h>
@@ -15,6 +17,10 @@ Result<FileDescriptor> createExclusiveFile(const std::string& path, mode_t permi
 
 /// Writes all of `bytes` at the descriptor's position, however many calls that takes.
 Result<> writeAll(int descriptor, std::string_view bytes);
+
+/// Asks the kernel to start writing the open file's bytes from `offset` on to storage now,
+/// without waiting for it; a later `synchronize` then has little left to wait for. Best effort.
+void startWriteback(int descriptor, std::int64_t offset, std::int64_t length);
 
 /// Flushes the open file's data and attributes to storage.
 Result<> synchronize(int descriptor);
