@@ -20,7 +20,6 @@
 #include <string>
 #include <unistd.h>
 
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -1,5 +1,5 @@
-#include "MetadataCore/ImageOptimizerError.h"
 #include "ImageOptimizerSteps.h"
+#include "MetadataCore/ImageOptimizerError.h"
 
 #include "Platform/AttributeCopy.h"
 #include "Platform/FileContents.h"

@@ -1,5 +1,5 @@
-#include "MetadataCore/ImageOptimizerError.h"
 #include "ImageOptimizerSteps.h"
+#include "MetadataCore/ImageOptimizerError.h"
 
 #include "Platform/FileReplacement.h"
 #include "Platform/PathExtension.h"

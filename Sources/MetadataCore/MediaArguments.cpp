@@ -1,5 +1,5 @@
-#include "MetadataCore/MediaMaterializerError.h"
 #include "MediaMaterializerSteps.h"
+#include "MetadataCore/MediaMaterializerError.h"
 
 #include "Platform/Text.h"
 #include "Platform/URLComponents.h"

@@ -1,6 +1,6 @@
+#include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializer.h"
 #include "MetadataCore/MediaMaterializerError.h"
-#include "MediaMaterializerSteps.h"
 
 #include "Platform/PathExtension.h"
 #include "Platform/Text.h"
