@@ -10,7 +10,7 @@ namespace brindle {
 using namespace platform;
 
 std::optional<std::string> BundledToolLocation::executable(std::string_view name) {
-    if (auto override = environmentValue(toolsDirectoryVariable); override && !override->empty())
+    if (auto override = configuredValue(toolsDirectoryVariable))
         return executable(name, *override);
 
     // X.app/Contents/MacOS/brindle-host -> X.app/Contents/Resources/Tools

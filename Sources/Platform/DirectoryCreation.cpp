@@ -2,6 +2,8 @@
 
 #include "Platform/FileDescriptor.h"
 #include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
+#include "Platform/FileWriting.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,11 +21,10 @@ bool isExistingDirectory(const std::string& path) {
 
 // Through a descriptor, so a link swapped in meanwhile is never followed.
 Result<> setDirectoryPermissions(const std::string& path, mode_t permissions) {
-    const FileDescriptor folder(
-        open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!folder.isOpen() || fchmod(folder.get(), permissions) != 0)
-        return lastErrnoCode();
-    return success();
+    const Result<FileDescriptor> folder = openDirectory(path);
+    if (!folder)
+        return folder.error();
+    return setPermissions(folder->get(), permissions);
 }
 
 Result<> createDirectory(const std::string& path, mode_t permissions) {

@@ -1,6 +1,8 @@
 #include "Platform/FileContents.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/FileSystem.h"
+#include "Platform/FileWriting.h"
 #include "Platform/Path.h"
 
 #include <cstdlib>
@@ -12,24 +14,14 @@ namespace brindle::platform {
 
 namespace {
 
-Result<> writeAll(int descriptor, std::string_view contents) {
-    while (!contents.empty()) {
-        const ssize_t written = write(descriptor, contents.data(), contents.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return written < 0 ? lastErrnoCode() : errnoCode(ENOSPC);
-        contents.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return success();
-}
-
 Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t permissions) {
     if (Result<> written = writeAll(file.get(), contents); !written)
         return written;
     // The umask narrowed the mode mkostemp used; the file gets exactly what was asked for.
-    if (fchmod(file.get(), permissions) != 0 || fsync(file.get()) != 0)
-        return lastErrnoCode();
+    if (Result<> changed = setPermissions(file.get(), permissions); !changed)
+        return changed;
+    if (Result<> flushed = synchronize(file.get()); !flushed)
+        return flushed;
     if (const int error = file.close())
         return errnoCode(error);
     return success();

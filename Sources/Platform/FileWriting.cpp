@@ -20,11 +20,11 @@ Result<FileDescriptor> createExclusiveFile(const std::string& path, mode_t permi
 Result<> writeAll(int descriptor, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t written = write(descriptor, bytes.data(), bytes.size());
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            return lastErrnoCode();
-        }
+        if (written < 0 && errno == EINTR)
+            continue;
+        // A write that takes nothing would be asked again for ever: the device is full.
+        if (written <= 0)
+            return written < 0 ? lastErrnoCode() : errnoCode(ENOSPC);
         bytes.remove_prefix(static_cast<size_t>(written));
     }
     return success();

@@ -34,6 +34,13 @@ std::optional<std::string> environmentValue(const char* name) {
     return std::string(value);
 }
 
+std::optional<std::string> configuredValue(const char* name) {
+    auto value = environmentValue(name);
+    if (!value || value->empty())
+        return std::nullopt;
+    return value;
+}
+
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& entries) {
     std::vector<std::string> result;
     for (char** entry = environ; *entry != nullptr; ++entry) {

@@ -22,6 +22,10 @@ void keepFreedMemoryForReuse();
 /// An environment variable's value, or nothing when it is not set.
 std::optional<std::string> environmentValue(const char* name);
 
+/// A setting given through the environment: the variable's value, or nothing when it is not set
+/// or empty (an empty value leaves the default in place).
+std::optional<std::string> configuredValue(const char* name);
+
 /// This program's environment as "NAME=value" entries, with `entries` added, each replacing an
 /// inherited variable of the same name.
 std::vector<std::string> environmentWith(const std::map<std::string, std::string>& entries);

@@ -30,8 +30,7 @@ bool isMarkerNameScalar(utf8proc_int32_t scalar) {
 } // namespace
 
 std::optional<std::string> imageOptimizationCancellationDirectory() {
-    if (auto configured = platform::environmentValue("BRINDLE_IMAGE_CANCEL_DIR");
-        configured && !configured->empty())
+    if (auto configured = platform::configuredValue("BRINDLE_IMAGE_CANCEL_DIR"))
         return configured;
     const auto applicationSupport = platform::applicationSupportDirectory();
     if (!applicationSupport)

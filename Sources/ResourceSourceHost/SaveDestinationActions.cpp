@@ -27,13 +27,6 @@ constexpr const char* savePanelBundleName = "BrindleSaveUI.app";
 // The panel answers from its event loop; one that is hung must not hold up this host for long.
 constexpr std::chrono::milliseconds activationTimeout{2000};
 
-std::optional<std::string> nonEmptyEnvironmentValue(const char* name) {
-    auto value = platform::environmentValue(name);
-    if (!value || value->empty())
-        return std::nullopt;
-    return value;
-}
-
 // The running panel first makes itself active; then every panel hears that it should come
 // forward. Nothing is broadcast when no panel answered.
 bool activateRunningSavePanel() {
@@ -54,7 +47,7 @@ bool activateRunningSavePanel() {
 } // namespace
 
 std::optional<std::string> directSaveIncomingDirectory() {
-    if (auto configured = nonEmptyEnvironmentValue("BRINDLE_DIRECT_SAVE_DIR"))
+    if (auto configured = platform::configuredValue("BRINDLE_DIRECT_SAVE_DIR"))
         return configured;
     const auto applicationSupport = platform::applicationSupportDirectory();
     if (!applicationSupport)
@@ -77,7 +70,7 @@ std::string savePanelDataDirectory() {
 }
 
 std::string savePanelApplicationURL() {
-    if (auto configured = nonEmptyEnvironmentValue("BRINDLE_SAVE_UI_APP"))
+    if (auto configured = platform::configuredValue("BRINDLE_SAVE_UI_APP"))
         return *configured;
     const std::string contents =
         platform::deletingLastPathComponent(platform::deletingLastPathComponent(
