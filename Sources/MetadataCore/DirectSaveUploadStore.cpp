@@ -28,10 +28,6 @@ constexpr std::string_view fallbackExtension = ".download";
 constexpr std::size_t maximumNameBytes = 255;
 constexpr std::size_t uuidBytes = 36;
 
-bool isOwnDirectory(const platform::FileStatus& status) {
-    return status.isDirectory() && status.isOwnedByCurrentUser();
-}
-
 void preparePrivateDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status) {
@@ -39,18 +35,18 @@ void preparePrivateDirectory(const std::string& path) {
             throw Error(Error::Case::invalidUpload);
         createDirectoryWithIntermediates(path, directoryPermissions);
         const auto created = platform::fileStatusAtPath(path);
-        if (!created || !isOwnDirectory(*created))
+        if (!created || !created->isOwnDirectory())
             throw Error(Error::Case::invalidUpload);
         return;
     }
-    if (!isOwnDirectory(*status))
+    if (!status->isOwnDirectory())
         throw Error(Error::Case::invalidUpload);
     // Through a descriptor, so a link put in the folder's place since the check is not followed.
     const auto folder = platform::openDirectory(path);
     if (!folder)
         throw std::system_error(folder.error());
     const auto opened = platform::fileStatus(folder->get());
-    if (!opened || !isOwnDirectory(*opened))
+    if (!opened || !opened->isOwnDirectory())
         throw Error(Error::Case::invalidUpload);
     if (const auto changed = platform::setPermissions(folder->get(), directoryPermissions);
         !changed)

@@ -36,6 +36,8 @@ struct FileStatus {
     /// A regular file owned by the current user: the only kind of file read, tagged, replaced or
     /// moved on the user's behalf.
     bool isOwnRegularFile() const { return isRegularFile() && isOwnedByCurrentUser(); }
+    /// A folder (not a link to one) owned by the current user: the only kind kept private.
+    bool isOwnDirectory() const { return isDirectory() && isOwnedByCurrentUser(); }
     /// The same file with the same size and modification time (to the nanosecond): unchanged.
     bool isUnchangedFrom(const FileStatus& earlier) const;
 };

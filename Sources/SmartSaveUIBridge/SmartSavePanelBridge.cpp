@@ -33,7 +33,7 @@ constexpr std::size_t maximumInfoPropertyListBytes = 1 << 20;
 
 bool isOwnedDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
-    return status && status->isDirectory() && status->isOwnedByCurrentUser();
+    return status && status->isOwnDirectory();
 }
 
 std::string bundleIdentifier(const std::string& bundlePath) {
