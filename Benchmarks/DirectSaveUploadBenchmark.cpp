@@ -1,6 +1,6 @@
 // A streamed upload through a fresh host, from a file of framed messages (begin, 512 KiB chunks,
 // commit), against copying the same framed stream through a pipe into a file with fsync. The
-// two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB]
+// two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB [rounds]]
 
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
@@ -90,8 +90,11 @@ int main(int argc, char** argv) {
     const std::string copy =
         "cat | dd of=" + (root / "copy").string() + " bs=1M conv=fsync status=none";
     std::printf("%ld MiB upload: host s, copy s, ratio, host peak RSS KiB\n", mebibytes);
-    for (int round = 0; round < 3; ++round) {
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
+    for (int round = 0; round < rounds; ++round) {
+        // Both sides write a new file: freeing the previous round's blocks is not part of either.
         fs::remove(root / "copy");
+        fs::remove(root / "dest" / "upload.bin");
         sync();
         const Run copied = run({"/bin/sh", "-c", copy}, frames);
         sync();
