@@ -5,9 +5,11 @@
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/json.hpp>
+#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace brindle {
@@ -308,6 +310,18 @@ TEST(CompanionConnection, LinksAndTemporaryPlacesAreRefused) {
     EXPECT_EQ(installerMessage([&] { installer.connect(); }), refused);
     EXPECT_EQ(installerMessage([&] { installer.disconnect(); }), refused);
     EXPECT_TRUE(fs::is_symlink(home.chromeManifest));
+
+    // A manifest that cannot be written (here: larger than the file size limit) leaves nothing.
+    fs::remove(home.chromeManifest);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{};
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit small{16, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &small);
+    const std::string failed = installerMessage([&] { installer.connect(); });
+    setrlimit(RLIMIT_FSIZE, &limit);
+    EXPECT_EQ(failed, "无法创建 Chrome 连接文件，请检查当前账户的文件权限。");
+    EXPECT_TRUE(entries(fs::path(home.chromeManifest).parent_path()).empty());
 
     // A linked folder on the way to the manifests.
     fs::remove_all(home.home + "/.config");

@@ -1,4 +1,5 @@
-// The built kavo-helper without a display: it installs, connects and probes in the terminal.
+// The built bundle's kavo-helper without a display: it installs, connects and probes in the
+// terminal.
 
 #include "Support/CompanionBundle.h"
 #include "Support/HostProcess.h"
@@ -15,8 +16,17 @@ TEST(TerminalMode, InstallsConnectsAndProbesOrSaysWhyNot) {
     const std::string home = root.file("home");
     const std::string unpacked = home + "/Downloads/Kavo Helper.app";
     const std::string installed = home + "/Applications/Kavo Helper.app";
-    makeCompanionBundle(unpacked);
-    std::filesystem::copy_file(KAVO_HELPER_PATH, unpacked + "/Contents/MacOS/kavo-helper");
+    // The bundle the build assembled, its tools copies and not links; the save panel is a stand-in
+    // where this build has none.
+    std::filesystem::create_directories(home + "/Downloads");
+    std::filesystem::copy(BRINDLE_BUNDLE_DIR, unpacked,
+                          std::filesystem::copy_options::recursive |
+                              std::filesystem::copy_options::copy_symlinks);
+    const std::string saveUI = unpacked + "/Contents/Helpers/BrindleSaveUI.app/Contents";
+    if (!exists(saveUI)) {
+        std::filesystem::create_directories(saveUI);
+        writeFile(saveUI + "/Info.plist", infoPropertyList("com.vantle.brindle.save-ui"));
+    }
     const ProcessOptions noDisplay{
         {}, {{"HOME", home}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}};
 
