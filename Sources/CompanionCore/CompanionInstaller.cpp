@@ -33,6 +33,7 @@ constexpr std::size_t maximumSmallFileBytes = 1 << 20;
 constexpr const char* manifestLabel = "Chrome 连接文件";
 constexpr const char* outdatedManifest = "Chrome 的连接信息不是当前版本";
 constexpr const char* systemWideApplicationsDirectory = "/opt";
+constexpr const char* companionExecutablePath = "Contents/MacOS/kavo-helper";
 
 [[noreturn]] void throwSystemError(std::error_code error) {
     throw std::system_error(error);
@@ -190,7 +191,7 @@ std::string CompanionInstaller::toolsDirectoryURL() const {
 }
 
 std::string CompanionInstaller::companionExecutableURL() const {
-    return appendingPathComponent(bundleURL_, "Contents/MacOS/kavo-helper");
+    return appendingPathComponent(bundleURL_, companionExecutablePath);
 }
 
 // The same folder reached through another spelling (a home folder under a linked /home, say)
@@ -303,28 +304,29 @@ std::string CompanionInstaller::installOrUpdateApplication() const {
     return target;
 }
 
-std::string CompanionInstaller::desktopEntryData(const std::string& bundle) {
-    const CompanionInstaller installed(bundle, "/");
-    std::string entry = "[Desktop Entry]\n"
-                        "Type=Application\n"
-                        "Name=" +
-                        std::string(KavoProduct::companionName) +
-                        "\n"
-                        "Name[zh_CN]=" +
-                        std::string(KavoProduct::companionDisplayName) +
-                        "\n"
-                        "Comment=Connects the Brindle Chrome extension to this computer\n"
-                        "Comment[zh_CN]=连接 Chrome 扩展与这台电脑\n";
-    entry += "Exec=" + execArgument(installed.companionExecutableURL()) + "\n";
-    entry +=
-        "Icon=" +
-        desktopEntryValue(appendingPathComponent(bundle, "Contents/Resources/kavo-helper.svg")) +
-        "\n";
-    entry += "Terminal=false\n"
-             "Categories=Utility;\n"
-             "StartupWMClass=kavo-helper\n";
-    return entry;
+namespace {
+
+// The entry that puts the companion at `bundle` into the application menu.
+std::string desktopEntry(const std::string& bundle) {
+    const std::string program = appendingPathComponent(bundle, companionExecutablePath);
+    const std::string icon = appendingPathComponent(bundle, "Contents/Resources/kavo-helper.svg");
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=" +
+           std::string(KavoProduct::companionName) +
+           "\nName[zh_CN]=" + std::string(KavoProduct::companionDisplayName) +
+           "\n"
+           "Comment=Connects the Brindle Chrome extension to this computer\n"
+           "Comment[zh_CN]=连接 Chrome 扩展与这台电脑\n"
+           "Exec=" +
+           execArgument(program) + "\nIcon=" + desktopEntryValue(icon) +
+           "\n"
+           "Terminal=false\n"
+           "Categories=Utility;\n"
+           "StartupWMClass=kavo-helper\n";
 }
+
+} // namespace
 
 // The menu entry is a convenience: a linked ~/.local/share or a full disk leaves the companion
 // installed and working, only missing from the application menu.
@@ -334,10 +336,10 @@ void CompanionInstaller::writeDesktopEntry(const std::string& bundle) const {
     try {
         ensureSafeDirectory(paths_.desktopEntryDirectory());
         const std::string path = paths_.desktopEntryURL();
-        if (exists(path))
-            requireRegularFile(path, "");
-        (void)platform::writeFileAtomically(path, desktopEntryData(bundle),
-                                            desktopEntryPermissions);
+        const auto existing = platform::fileStatusAtPath(path);
+        if (existing && !existing->isRegularFile())
+            return;
+        (void)platform::writeFileAtomically(path, desktopEntry(bundle), desktopEntryPermissions);
     } catch (const std::exception&) {
     }
 }

@@ -52,8 +52,6 @@ public:
 
     /// The host manifest for this bundle: sorted keys, indented, ending in a line feed.
     std::string manifestData() const;
-    /// The desktop entry that puts the companion at `bundle` into the application menu.
-    static std::string desktopEntryData(const std::string& bundle);
     void connect() const;
     void disconnect() const;
     /// The worst state among the manifests that exist; never throws.

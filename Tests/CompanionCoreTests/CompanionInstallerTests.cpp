@@ -29,7 +29,8 @@ constexpr const char* origin = "chrome-extension://pmoihgkcfjbalendpmoihgkcfjbal
 
 struct Home {
     TemporaryDirectory root;
-    std::string home = root.file("home");
+    // Characters that a desktop entry must escape, in every path.
+    std::string home = root.file("ho $`\"%\\me");
     std::string downloads = home + "/Downloads";
     std::string installed = home + "/Applications" + app;
     std::string chromeManifest = home + "/.config/google-chrome/NativeMessagingHosts/"
@@ -183,9 +184,15 @@ TEST(CompanionInstaller, StablePlacesCopyNothing) {
     EXPECT_FALSE(home.installer(home.downloads + app).isInStableApplicationsDirectory());
 }
 
+// A path as a JSON string, without its quotes.
+std::string inJSON(const std::string& path) {
+    const std::string quoted = boost::json::serialize(boost::json::string(path));
+    return quoted.substr(1, quoted.size() - 2);
+}
+
 std::string manifestWith(const std::string& path, const std::string& extra,
                          const std::string& type = "stdio") {
-    return R"({"name":"com.vantle.brindle","type":")" + type + R"(","path":")" + path +
+    return R"({"name":"com.vantle.brindle","type":")" + type + R"(","path":")" + inJSON(path) +
            R"(","allowed_origins":[)" + extra + "]}";
 }
 
@@ -204,7 +211,7 @@ TEST(CompanionConnection, ConnectWritesBothManifestsOnceAndDisconnectRemovesThem
     EXPECT_EQ(boost::json::parse(bytes),
               boost::json::parse(R"({"name":"com.vantle.brindle","description":"Kavo macOS helper",
                   "type":"stdio","path":")" +
-                                 home.installed + R"(/Contents/MacOS/brindle-host",
+                                 inJSON(home.installed) + R"(/Contents/MacOS/brindle-host",
                   "allowed_origins":[")" +
                                  origin + R"("]})"));
     EXPECT_EQ(readFile(home.chromiumManifest), bytes);
@@ -231,7 +238,7 @@ TEST(CompanionConnection, StateAndRefusalsFollowTheManifestAndTheBundle) {
         return [contents](const Home& home, const std::string& host) {
             std::string text = contents;
             if (auto at = text.find("{host}"); at != std::string::npos)
-                text.replace(at, 6, host);
+                text.replace(at, 6, inJSON(host));
             fs::create_directories(fs::path(home.chromeManifest).parent_path());
             writeFile(home.chromeManifest, text);
         };
