@@ -2,6 +2,7 @@
 
 #include "CompanionCore/NativeHostProbe.h"
 #include "MetadataCore/ProductInfo.h"
+#include "Platform/FileStatus.h"
 
 namespace brindle {
 
@@ -17,7 +18,11 @@ int runInTerminal(const CompanionInstaller& running, std::ostream& out) {
         const CompanionInstaller installed(bundle, running.paths().homeDirectory);
         out << "正在连接 Chrome\n" << std::flush;
         installed.connect();
-        out << "Chrome 连接文件：" << installed.paths().manifestURL() << "\n";
+        for (const std::string& manifest :
+             {installed.paths().manifestURL(), installed.paths().chromiumManifestURL()}) {
+            if (platform::fileStatusAtPath(manifest))
+                out << "Chrome 连接文件：" << manifest << "\n";
+        }
         out << "正在检查连接\n" << std::flush;
         const std::string version = NativeHostProbe::version(installed.hostURL());
         out << "本机助手已连接 · 助手版本 " << version << "\n";

@@ -16,13 +16,12 @@ bool hasArgument(int argc, char** argv, std::string_view argument) {
     return std::any_of(argv + 1, argv + argc, [&](const char* given) { return given == argument; });
 }
 
-// A window needs a display; Qt's own platform choice (offscreen, say) counts as one.
+// A window needs a display, or one of Qt's platforms that draw without one.
 bool canShowWindow() {
-    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-        if (brindle::platform::configuredValue(name))
-            return true;
-    }
-    return false;
+    using brindle::platform::configuredValue;
+    const auto platform = configuredValue("QT_QPA_PLATFORM");
+    return configuredValue("DISPLAY") || configuredValue("WAYLAND_DISPLAY") ||
+           platform == "offscreen" || platform == "minimal";
 }
 
 } // namespace
