@@ -28,7 +28,8 @@ private:
 
 /// Starts the host the way Chrome does, asks it for a "ping" and returns the version it
 /// reports. Waits at most 4 seconds; a host still running then is terminated and reaped.
-/// Throws `ProbeError`, or `std::system_error` when the request could not be written and
+/// Throws `ProbeError`, or `std::system_error` when the request could not be written to a host
+/// still there, and
 /// `std::runtime_error` with the parser's reason when the reply is no JSON.
 struct NativeHostProbe {
     static std::string version(const std::string& executable);

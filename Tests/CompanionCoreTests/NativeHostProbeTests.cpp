@@ -48,6 +48,9 @@ TEST(NativeHostProbe, ReportsTheVersionOrWhyNot) {
         EXPECT_EQ(outcome(host), rows[index].expected) << rows[index].name;
     }
     EXPECT_EQ(outcome(BRINDLE_HOST_PATH), "version 0.8.13");
+    // Gone before the request is written, or after: the same answer either way.
+    writeFile(folder.file("gone"), "#!/bin/sh\n", 0755);
+    EXPECT_EQ(outcome(folder.file("gone")), invalid);
     writeFile(folder.file("not-executable"), "#!/bin/sh\n", 0644);
     EXPECT_EQ(outcome(folder.file("not-executable")), "本机组件无法启动：Permission denied");
     EXPECT_EQ(outcome(folder.file("missing")), "本机组件无法启动：No such file or directory");
