@@ -53,14 +53,13 @@ struct Companion {
             CompanionInstaller(bundle.empty() ? installed : bundle, home), desktop);
     }
     std::string launchedLines() {
-        if (!QTest::qWaitFor([&] { return exists(launched); }, 3000))
-            return "";
-        return readFile(launched);
+        const auto written = [&] { return exists(launched) && readFile(launched).ends_with('\n'); };
+        return QTest::qWaitFor(written, 10000) ? readFile(launched) : "";
     }
 };
 
 bool settlesIn(const HelperWindowController& window, Kind kind) {
-    return QTest::qWaitFor([&] { return window.state().kind == kind; }, 8000);
+    return QTest::qWaitFor([&] { return window.state().kind == kind; }, 15000);
 }
 
 TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryButtonTakesTheNextStep) {
@@ -131,7 +130,7 @@ TEST(HelperWindow, InstallRelaunchesTheInstalledCopyOrShowsWhyNot) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
     QTest::keyClick(window.get(), Qt::Key_Return);
     EXPECT_EQ(window->state(), ViewState::working("正在安装助手"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return companion.quit; }, 8000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return companion.quit; }, 15000));
     EXPECT_EQ(companion.launchedLines(),
               companion.installed + "/Contents/MacOS/kavo-helper --connect\n");
 
