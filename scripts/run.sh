@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Sets up a fresh Debian 12 machine, builds the programs, assembles "Kavo Helper.app" and runs the
-# main job: one framed "ping" to the bundled host, whose reply is printed.
+# Sets up a fresh Debian 12 machine, builds the programs, assembles "Kavo Helper.app" and runs
+# the companion: it installs itself into ~/Applications, registers the host with Chrome (and
+# Chromium), checks that the host answers and prints each step. With a display, the installed
+# companion's window then shows the connection state. The exit status is 0 when Chrome is
+# connected.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/app"
@@ -10,8 +13,7 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DBRINDLE_BUILD_TESTS=OFF -DBRINDLE_BUILD_BENCHMARKS=OFF > /dev/null
 cmake --build "$build"
 
-host="$build/Kavo Helper.app/Contents/MacOS/brindle-host"
-request='{"action":"ping"}'
-# 4-byte little-endian length (17), then the body; the reply's 4-byte header is skipped.
-printf '\x11\x00\x00\x00%s' "$request" | "$host" | tail -c +5
-echo
+"$build/Kavo Helper.app/Contents/MacOS/kavo-helper" --terminal --connect
+if [[ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]]; then
+    exec "$HOME/Applications/Kavo Helper.app/Contents/MacOS/kavo-helper"
+fi

@@ -1,0 +1,442 @@
+#include "CompanionCore/CompanionInstaller.h"
+
+#include "MetadataCore/ProductInfo.h"
+#include "Platform/DirectoryCreation.h"
+#include "Platform/FileContents.h"
+#include "Platform/FileReplacement.h"
+#include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
+#include "Platform/FileTree.h"
+#include "Platform/OpenedFile.h"
+#include "Platform/Path.h"
+#include "Platform/PropertyList.h"
+#include "Platform/RandomUUID.h"
+#include "Platform/Text.h"
+
+#include <boost/json.hpp>
+
+#include <algorithm>
+#include <system_error>
+
+namespace brindle {
+
+namespace {
+
+using platform::appendingPathComponent;
+using Error = CompanionInstallerError;
+
+constexpr mode_t privateDirectoryPermissions = 0700;
+constexpr mode_t manifestPermissions = 0600;
+constexpr mode_t desktopEntryPermissions = 0644;
+// An Info.plist or a host manifest is a few kilobytes; anything this large is neither.
+constexpr std::size_t maximumSmallFileBytes = 1 << 20;
+constexpr const char* manifestLabel = "Chrome 连接文件";
+constexpr const char* outdatedManifest = "Chrome 的连接信息不是当前版本";
+constexpr const char* systemWideApplicationsDirectory = "/opt";
+constexpr const char* companionExecutablePath = "Contents/MacOS/kavo-helper";
+
+[[noreturn]] void throwSystemError(std::error_code error) {
+    throw std::system_error(error);
+}
+
+bool exists(const std::string& path) {
+    return static_cast<bool>(platform::fileStatusAtPath(path));
+}
+
+bool isSameFolder(const std::string& first, const std::string& second) {
+    const auto a = platform::fileStatusFollowingLinks(first);
+    const auto b = platform::fileStatusFollowingLinks(second);
+    return a && b && a->isDirectory() && a->identity == b->identity;
+}
+
+// A small file read through a descriptor opened without following a link.
+platform::Result<std::string> readSmallFile(const std::string& path) {
+    auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
+    if (!file)
+        return file.error();
+    if (file->status.size > static_cast<std::int64_t>(maximumSmallFileBytes))
+        return platform::errnoCode(EFBIG);
+    return platform::readHead(file->descriptor.get(), maximumSmallFileBytes);
+}
+
+void appendIndentation(std::string& out, int depth) {
+    out.append(static_cast<std::size_t>(depth) * 2, ' ');
+}
+
+// Sorted keys and two-space indentation, the way the manifest has always been laid out.
+void appendPretty(std::string& out, const boost::json::value& value, int depth) {
+    if (const auto* object = value.if_object(); object && !object->empty()) {
+        std::vector<std::string_view> keys;
+        for (const auto& member : *object)
+            keys.push_back(member.key());
+        std::sort(keys.begin(), keys.end());
+        out += "{\n";
+        for (std::size_t index = 0; index < keys.size(); ++index) {
+            appendIndentation(out, depth + 1);
+            out += boost::json::serialize(boost::json::string(keys[index]));
+            out += " : ";
+            appendPretty(out, object->at(keys[index]), depth + 1);
+            out += index + 1 < keys.size() ? ",\n" : "\n";
+        }
+        appendIndentation(out, depth);
+        out += "}";
+    } else if (const auto* array = value.if_array(); array && !array->empty()) {
+        out += "[\n";
+        for (std::size_t index = 0; index < array->size(); ++index) {
+            appendIndentation(out, depth + 1);
+            appendPretty(out, (*array)[index], depth + 1);
+            out += index + 1 < array->size() ? ",\n" : "\n";
+        }
+        appendIndentation(out, depth);
+        out += "]";
+    } else {
+        out += boost::json::serialize(value);
+    }
+}
+
+bool isCurrentManifest(const boost::json::value& parsed, const std::string& hostPath) {
+    const auto* manifest = parsed.if_object();
+    if (manifest == nullptr)
+        return false;
+    const auto isString = [&](const char* key, std::string_view expected) {
+        const auto* member = manifest->if_contains(key);
+        return member && member->is_string() && member->get_string() == expected;
+    };
+    if (!isString("name", KavoProduct::nativeHostName) || !isString("type", "stdio") ||
+        !isString("path", hostPath))
+        return false;
+    const auto* origins = manifest->if_contains("allowed_origins");
+    if (origins == nullptr || !origins->is_array() ||
+        origins->get_array().size() != KavoProduct::allowedExtensionOrigins.size())
+        return false;
+    return std::ranges::equal(origins->get_array(), KavoProduct::allowedExtensionOrigins,
+                              [](const boost::json::value& origin, std::string_view expected) {
+                                  return origin.is_string() && origin.get_string() == expected;
+                              });
+}
+
+// A value of a desktop entry: backslashes and control characters escaped.
+std::string desktopEntryValue(std::string_view text) {
+    std::string escaped;
+    for (char character : text) {
+        switch (character) {
+        case '\\':
+            escaped += "\\\\";
+            break;
+        case '\n':
+            escaped += "\\n";
+            break;
+        case '\t':
+            escaped += "\\t";
+            break;
+        case '\r':
+            escaped += "\\r";
+            break;
+        default:
+            escaped += character;
+        }
+    }
+    return escaped;
+}
+
+// One quoted argument of an Exec line; "%" would start a field code.
+std::string execArgument(std::string_view path) {
+    std::string quoted = "\"";
+    for (char character : path) {
+        if (character == '"' || character == '`' || character == '$' || character == '\\')
+            quoted += '\\';
+        if (character == '%')
+            quoted += '%';
+        quoted += character;
+    }
+    return desktopEntryValue(quoted + "\"");
+}
+
+// Removes the hidden staging copy however the install ends.
+class StagingCopy {
+public:
+    explicit StagingCopy(std::string path) : path_(std::move(path)) {}
+    ~StagingCopy() { (void)platform::removeDirectoryTree(path_); }
+    StagingCopy(const StagingCopy&) = delete;
+    StagingCopy& operator=(const StagingCopy&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+} // namespace
+
+std::string bundleIdentifier(const std::string& bundle) {
+    const auto contents = readSmallFile(appendingPathComponent(bundle, "Contents/Info.plist"));
+    if (!contents)
+        return {};
+    return platform::propertyListDictionaryString(*contents, "CFBundleIdentifier").value_or("");
+}
+
+CompanionInstaller::CompanionInstaller(std::string_view bundleURL, std::string_view homeDirectory)
+    : bundleURL_(platform::absoluteStandardizedPath(bundleURL)), paths_(homeDirectory) {}
+
+std::string CompanionInstaller::hostURL() const {
+    return appendingPathComponent(
+        bundleURL_, "Contents/MacOS/" + std::string(KavoProduct::nativeHostExecutableName));
+}
+
+std::string CompanionInstaller::saveUIApplicationURL() const {
+    return appendingPathComponent(bundleURL_, "Contents/Helpers/BrindleSaveUI.app");
+}
+
+std::string CompanionInstaller::toolsDirectoryURL() const {
+    return appendingPathComponent(bundleURL_, "Contents/Resources/Tools");
+}
+
+std::string CompanionInstaller::companionExecutableURL() const {
+    return appendingPathComponent(bundleURL_, companionExecutablePath);
+}
+
+// The same folder reached through another spelling (a home folder under a linked /home, say)
+// counts as well: otherwise the installed copy would take itself for a temporary one and install
+// itself over itself on every start.
+bool CompanionInstaller::isInStableApplicationsDirectory() const {
+    const std::string parent = platform::deletingLastPathComponent(bundleURL_);
+    const std::string applications = paths_.userApplicationsDirectory();
+    return parent == applications || parent == systemWideApplicationsDirectory ||
+           isSameFolder(parent, applications);
+}
+
+void CompanionInstaller::requireRegularFile(const std::string& path,
+                                            const std::string& label) const {
+    const auto status = platform::fileStatusAtPath(path);
+    if (!status || !status->isRegularFile())
+        throw Error::unsafePath(label + "：" + path);
+}
+
+void CompanionInstaller::requireBundle(const std::string& path, std::string_view identifier,
+                                       const std::string& label) const {
+    const auto status = platform::fileStatusAtPath(path);
+    if (!status || !status->isDirectory() || bundleIdentifier(path) != identifier)
+        throw Error::invalidApplication(label + "无效");
+}
+
+void CompanionInstaller::validateApplication() const {
+    if (bundleIdentifier(bundleURL_) != KavoProduct::companionBundleIdentifier)
+        throw Error::invalidApplication("应用标识不正确");
+    requireRegularFile(hostURL(), "本机通信组件");
+    if (!platform::isExecutableFile(hostURL()))
+        throw Error::invalidApplication("本机通信组件不能运行");
+    requireBundle(saveUIApplicationURL(), KavoProduct::saveUIBundleIdentifier, "保存窗口组件");
+    for (const char* tool : {"ffmpeg", "ffprobe", "cwebp"}) {
+        const std::string path = appendingPathComponent(toolsDirectoryURL(), tool);
+        requireRegularFile(path, tool);
+        if (!platform::isExecutableFile(path))
+            throw Error::invalidApplication(std::string(tool) + "不能运行");
+    }
+}
+
+// Walks down from the home folder one component at a time, so that a link anywhere on the way
+// stops the walk instead of leading it out of the home folder.
+void CompanionInstaller::ensureSafeDirectory(const std::string& path) const {
+    const std::string& home = paths_.homeDirectory;
+    const std::string target = platform::standardizedPath(path);
+    const auto homeStatus = platform::fileStatusAtPath(home);
+    if (!homeStatus || !homeStatus->isDirectory())
+        throw Error::unsafePath(home);
+    const std::string prefix = home == "/" ? home : home + "/";
+    if (!target.starts_with(prefix) || target.size() == prefix.size())
+        throw Error::unsafePath(target);
+
+    std::string current = home;
+    std::string_view rest = std::string_view(target).substr(prefix.size());
+    while (!rest.empty()) {
+        const std::size_t slash = rest.find('/');
+        current = appendingPathComponent(current, rest.substr(0, slash));
+        rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
+        auto status = platform::fileStatusAtPath(current);
+        if (!status && status.error() == std::errc::no_such_file_or_directory) {
+            if (auto created = platform::createDirectory(current, privateDirectoryPermissions);
+                !created)
+                throwSystemError(created.error());
+            // A link put in its place meanwhile would have been taken for the new folder.
+            status = platform::fileStatusAtPath(current);
+        }
+        if (!status && status.error() != std::errc::no_such_file_or_directory)
+            throwSystemError(status.error());
+        if (!status || !status->isDirectory())
+            throw Error::unsafePath(current);
+    }
+}
+
+std::string CompanionInstaller::installOrUpdateApplication() const {
+    validateApplication();
+    if (isInStableApplicationsDirectory()) {
+        if (platform::deletingLastPathComponent(bundleURL_) == paths_.userApplicationsDirectory())
+            writeDesktopEntry(bundleURL_);
+        return bundleURL_;
+    }
+    ensureSafeDirectory(paths_.userApplicationsDirectory());
+    const std::string target = paths_.installedApplicationURL();
+    const auto existing = platform::fileStatusAtPath(target);
+    if (existing)
+        requireBundle(target, KavoProduct::companionBundleIdentifier, "现有Kavo助手");
+
+    const StagingCopy staging(
+        appendingPathComponent(paths_.userApplicationsDirectory(),
+                               ".Kavo-Helper-install-" + platform::randomUUIDString() + ".app"));
+    const auto platformFailure = [](const std::error_code& error) {
+        return Error::invalidApplication(error.message());
+    };
+    if (auto copied = platform::copyDirectoryTree(bundleURL_, staging.path()); !copied)
+        throw platformFailure(copied.error());
+    CompanionInstaller(staging.path(), paths_.homeDirectory).validateApplication();
+    if (existing) {
+        if (auto swapped = platform::exchangePaths(staging.path(), target); !swapped)
+            throw platformFailure(swapped.error());
+        // What was swapped out must be the companion checked above, not an item put there since.
+        const auto displaced = platform::fileStatusAtPath(staging.path());
+        if (!displaced || displaced->identity != existing->identity) {
+            (void)platform::exchangePaths(staging.path(), target);
+            throw Error::invalidApplication("现有Kavo助手无效");
+        }
+    } else if (auto moved = platform::renameExclusively(staging.path(), target); !moved) {
+        throw platformFailure(moved.error());
+    }
+    writeDesktopEntry(target);
+    return target;
+}
+
+namespace {
+
+// The entry that puts the companion at `bundle` into the application menu.
+std::string desktopEntry(const std::string& bundle) {
+    const std::string program = appendingPathComponent(bundle, companionExecutablePath);
+    const std::string icon = appendingPathComponent(bundle, "Contents/Resources/kavo-helper.svg");
+    return "[Desktop Entry]\n"
+           "Type=Application\n"
+           "Name=" +
+           std::string(KavoProduct::companionName) +
+           "\nName[zh_CN]=" + std::string(KavoProduct::companionDisplayName) +
+           "\n"
+           "Comment=Connects the Brindle Chrome extension to this computer\n"
+           "Comment[zh_CN]=连接 Chrome 扩展与这台电脑\n"
+           "Exec=" +
+           execArgument(program) + "\nIcon=" + desktopEntryValue(icon) +
+           "\n"
+           "Terminal=false\n"
+           "Categories=Utility;\n"
+           "StartupWMClass=kavo-helper\n";
+}
+
+} // namespace
+
+// The menu entry is a convenience: a linked ~/.local/share or a full disk leaves the companion
+// installed and working, only missing from the application menu.
+void CompanionInstaller::writeDesktopEntry(const std::string& bundle) const {
+    if (!platform::isValidUTF8(bundle))
+        return;
+    try {
+        ensureSafeDirectory(paths_.desktopEntryDirectory());
+        const std::string path = paths_.desktopEntryURL();
+        const auto existing = platform::fileStatusAtPath(path);
+        if (existing && !existing->isRegularFile())
+            return;
+        (void)platform::writeFileAtomically(path, desktopEntry(bundle), desktopEntryPermissions);
+    } catch (const std::exception&) {
+    }
+}
+
+std::string CompanionInstaller::manifestData() const {
+    boost::json::array origins;
+    for (std::string_view origin : KavoProduct::allowedExtensionOrigins)
+        origins.emplace_back(origin);
+    const boost::json::object manifest = {
+        {"name", KavoProduct::nativeHostName},
+        {"description", "Kavo macOS helper"},
+        {"path", hostURL()},
+        {"type", "stdio"},
+        {"allowed_origins", std::move(origins)},
+    };
+    std::string bytes;
+    appendPretty(bytes, manifest, 0);
+    return bytes + "\n";
+}
+
+// Chromium gets the manifest too, where its configuration folder shows that it is used here.
+std::vector<std::string> CompanionInstaller::manifestURLs() const {
+    std::vector<std::string> manifests = {paths_.manifestURL()};
+    if (exists(paths_.chromiumConfigurationDirectory()))
+        manifests.push_back(paths_.chromiumManifestURL());
+    return manifests;
+}
+
+void CompanionInstaller::connect() const {
+    if (!isInStableApplicationsDirectory())
+        throw Error::unstableApplicationLocation();
+    validateApplication();
+    const std::vector<std::string> manifests = manifestURLs();
+    for (const std::string& manifest : manifests) {
+        ensureSafeDirectory(platform::deletingLastPathComponent(manifest));
+        if (exists(manifest))
+            requireRegularFile(manifest, manifestLabel);
+    }
+    const std::string bytes = manifestData();
+    for (const std::string& manifest : manifests) {
+        if (!platform::writeFileAtomically(manifest, bytes, manifestPermissions))
+            throw Error::cannotCreateManifest();
+    }
+}
+
+void CompanionInstaller::disconnect() const {
+    const std::vector<std::string> manifests = {paths_.manifestURL(), paths_.chromiumManifestURL()};
+    for (const std::string& manifest : manifests) {
+        if (exists(manifest))
+            requireRegularFile(manifest, manifestLabel);
+    }
+    for (const std::string& manifest : manifests) {
+        if (!exists(manifest))
+            continue;
+        if (auto removed = platform::removeFile(manifest); !removed)
+            throwSystemError(removed.error());
+    }
+}
+
+CompanionConnectionState CompanionInstaller::manifestState(const std::string& manifest) const {
+    if (!exists(manifest))
+        return CompanionConnectionState::disconnected();
+    try {
+        requireRegularFile(manifest, manifestLabel);
+    } catch (const Error& error) {
+        return CompanionConnectionState::needsRepair(error.what());
+    }
+    const auto bytes = readSmallFile(manifest);
+    if (!bytes)
+        return CompanionConnectionState::needsRepair(bytes.error().message());
+    boost::system::error_code parseError;
+    const boost::json::value parsed = boost::json::parse(*bytes, parseError);
+    if (parseError)
+        return CompanionConnectionState::needsRepair(parseError.message());
+    if (!isCurrentManifest(parsed, hostURL()))
+        return CompanionConnectionState::needsRepair(outdatedManifest);
+    return CompanionConnectionState::connected();
+}
+
+CompanionConnectionState CompanionInstaller::connectionState() const {
+    bool anyManifest = false;
+    for (const std::string& manifest : {paths_.manifestURL(), paths_.chromiumManifestURL()}) {
+        CompanionConnectionState state = manifestState(manifest);
+        if (state.kind == CompanionConnectionState::Kind::needsRepair)
+            return state;
+        anyManifest = anyManifest || state.kind == CompanionConnectionState::Kind::connected;
+    }
+    if (!anyManifest)
+        return CompanionConnectionState::disconnected();
+    if (!isInStableApplicationsDirectory())
+        return CompanionConnectionState::needsRepair("助手仍在临时位置");
+    try {
+        validateApplication();
+    } catch (const std::exception& error) {
+        return CompanionConnectionState::needsRepair(error.what());
+    }
+    return CompanionConnectionState::connected();
+}
+
+} // namespace brindle

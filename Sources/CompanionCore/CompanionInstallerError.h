@@ -1,0 +1,40 @@
+#pragma once
+
+#include <exception>
+#include <string>
+
+namespace brindle {
+
+/// Why the companion did not install itself or connect Chrome; `what()` is the text shown to
+/// the user.
+class CompanionInstallerError : public std::exception {
+public:
+    enum class Case {
+        invalidApplication,
+        unsafePath,
+        unstableApplicationLocation,
+        cannotCreateManifest
+    };
+
+    static CompanionInstallerError invalidApplication(const std::string& what);
+    static CompanionInstallerError unsafePath(const std::string& path);
+    static CompanionInstallerError unstableApplicationLocation();
+    static CompanionInstallerError cannotCreateManifest();
+
+    Case errorCase() const noexcept { return case_; }
+    const std::string& payload() const noexcept { return payload_; }
+    const char* what() const noexcept override { return message_.c_str(); }
+    bool operator==(const CompanionInstallerError& other) const {
+        return case_ == other.case_ && payload_ == other.payload_;
+    }
+
+private:
+    CompanionInstallerError(Case errorCase, std::string payload, std::string message)
+        : case_(errorCase), payload_(std::move(payload)), message_(std::move(message)) {}
+
+    Case case_;
+    std::string payload_;
+    std::string message_;
+};
+
+} // namespace brindle
