@@ -11,12 +11,14 @@
 
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSortFilterProxyModel>
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
@@ -73,6 +75,20 @@ std::optional<std::string> selectedDirectory(const QFileDialog& panel) {
     }
     return std::nullopt;
 }
+
+// Files are shown, greyed out, so that the names already taken can be seen; only folders can be
+// chosen.
+class FoldersChosenOnly : public QSortFilterProxyModel {
+public:
+    using QSortFilterProxyModel::QSortFilterProxyModel;
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        Qt::ItemFlags flags = QSortFilterProxyModel::flags(index);
+        const auto* files = qobject_cast<const QFileSystemModel*>(sourceModel());
+        if (files != nullptr && !files->isDir(mapToSource(index)))
+            flags &= ~(Qt::ItemIsEnabled | Qt::ItemIsSelectable);
+        return flags;
+    }
+};
 
 // The chooser's own confirmation would refuse a folder deleted meanwhile with a message box of
 // its own; the completion handler judges the folder instead.
@@ -189,7 +205,8 @@ void SavePanelAppDelegate::present() {
     auto* panel = new FolderChooser(window_.centralWidget(), title);
     panel->setObjectName(QStringLiteral("savePanel"));
     panel->setWindowFlags(Qt::Widget);
-    panel->setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+    panel->setOptions(QFileDialog::DontUseNativeDialog);
+    panel->setProxyModel(new FoldersChosenOnly(panel));
     panel->setFileMode(QFileDialog::Directory);
     panel->setLabelText(QFileDialog::Accept, QStringLiteral("保存"));
     panel->setLabelText(QFileDialog::Reject, QStringLiteral("取消"));

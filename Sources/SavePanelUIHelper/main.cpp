@@ -7,6 +7,9 @@
 #include "SmartSaveUIBridge/SmartSavePanelProtocol.h"
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QLocale>
+#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -48,6 +51,11 @@ int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
     // The panel's answer ends the program, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
+    // The folder browser's own texts in the user's language, where the system has them.
+    QTranslator translations;
+    if (translations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(&translations);
     SavePanelDesktop desktop;
     SavePanelAppDelegate delegate(std::move(*request), parsed->responsePath, desktop);
     QObject::connect(&application, &QGuiApplication::applicationStateChanged, &delegate,
