@@ -213,10 +213,14 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
         std::filesystem::create_directories(std::filesystem::path(root.file(name)).parent_path());
         writeFile(root.file(name), "");
     }
-    const auto slowly = [](const std::string& seed, const std::string& directory) {
+    std::atomic<int> started = 0;
+    const auto slowly = [&](const std::string& seed, const std::string& directory) {
+        ++started;
         std::this_thread::sleep_for(150ms);
         return SequentialSavePanelDelegate::resolveInFolder(seed, directory);
     };
+    // Late results are what is checked, not ones dropped before they started.
+    const auto begun = [&](int count) { EXPECT_TRUE(waitFor([&] { return started == count; })); };
     Launched launched(root.file("a"), true, slowly);
     QFileDialog& panel = *launched.app->panel();
     const SequentialSavePanelDelegate& delegate = *launched.app->filenameDelegate();
@@ -234,6 +238,7 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
             emit panel.directoryEntered(QString::fromStdString(root.file(folder)));
     };
     // Typed while "photo (1)" is being worked out: the typing wins.
+    begun(1);
     QTest::keyClicks(&launched.field(), "mine");
     EXPECT_EQ(settle(), "mine");
     EXPECT_FALSE(delegate.isAutomaticallyManaged());
@@ -244,6 +249,7 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
     EXPECT_TRUE(delegate.isAutomaticallyManaged());
     // Two folders in quick succession: only the second counts.
     enter("c");
+    begun(3);
     enter("a");
     EXPECT_EQ(settle(), "mine");
     // A result for a folder no longer on show is dropped.
