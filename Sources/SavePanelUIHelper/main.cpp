@@ -33,6 +33,25 @@ int failToStart(const std::vector<std::string>& arguments, const std::string& de
     return 1;
 }
 
+// Qt ends the program when it cannot reach the display. The host still gets its answer, with its
+// own words for a panel that did not open.
+const std::string* startingResponsePath = nullptr;
+QtMessageHandler qtMessageHandler = nullptr;
+
+void answerIfStartingFails(QtMsgType type, const QMessageLogContext& context,
+                           const QString& message) {
+    if (type == QtFatalMsg && startingResponsePath != nullptr) {
+        try {
+            SmartSavePanelMessageCodec::writeResponse(
+                SmartSavePanelResponse(SmartSavePanelOutcome::failed), *startingResponsePath);
+        } catch (const std::exception&) {
+            // As for any response that cannot be written.
+        }
+        startingResponsePath = nullptr;
+    }
+    qtMessageHandler(type, context, message);
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -48,7 +67,11 @@ int main(int argc, char* argv[]) {
         return failToStart(arguments, error.what());
     }
 
+    startingResponsePath = &parsed->responsePath;
+    qtMessageHandler = qInstallMessageHandler(answerIfStartingFails);
     QApplication application(argc, argv);
+    qInstallMessageHandler(qtMessageHandler);
+    startingResponsePath = nullptr;
     // The panel's answer ends the program, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
     // The folder browser's own texts in the user's language, where the system has them.

@@ -148,6 +148,17 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
         EXPECT_EQ(readFile(root.file("outside")), "keep");
     }
     EXPECT_EQ(entries(root.file("Foreign/PanelRequests")), std::vector<std::string>{});
+
+    // No display to show a panel on: Qt ends the program, and the host still hears of it.
+    std::filesystem::remove(request);
+    std::filesystem::remove(response);
+    writeFile(request, R"({"kind":"chooseDestination","schemaVersion":1})");
+    ProcessOptions noDisplay;
+    noDisplay.arguments = {"--request", request, "--response", response};
+    noDisplay.environment = {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":1999"}};
+    EXPECT_NE(runProcess(BRINDLE_SAVE_UI_PATH, "", noDisplay).exitStatus, 0);
+    EXPECT_EQ(exists(response) ? readFile(response) : "",
+              R"({"outcome":"failed","schemaVersion":1})");
 }
 
 TEST(RomanInputSourceSession, SwitchesBackOnlyWhatItSwitchedAndOnlyWhenThatWorked) {
