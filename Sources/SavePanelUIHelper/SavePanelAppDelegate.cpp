@@ -120,7 +120,11 @@ SavePanelAppDelegate::SavePanelAppDelegate(SmartSavePanelRequest request, std::s
     window_.installEventFilter(this);
 }
 
-SavePanelAppDelegate::~SavePanelAppDelegate() = default;
+// The panel goes with the window; the name's delegate lets go of it first.
+SavePanelAppDelegate::~SavePanelAppDelegate() {
+    if (filenameDelegate_)
+        filenameDelegate_->shutDown();
+}
 
 void SavePanelAppDelegate::applicationDidFinishLaunching() {
     preferredScreenFrame_ = desktop_.screenFrameContainingPointer();

@@ -46,6 +46,7 @@ SequentialSavePanelDelegate::~SequentialSavePanelDelegate() {
 void SequentialSavePanelDelegate::attach(QFileDialog& panel, QLineEdit& field) {
     panel_ = &panel;
     filenameField_ = &field;
+    filenameFieldObject_ = &field;
     connect(&panel, &QFileDialog::directoryEntered, this,
             &SequentialSavePanelDelegate::panelDidChangeToDirectory);
     connect(&field, &QLineEdit::textEdited, this,
@@ -65,6 +66,7 @@ void SequentialSavePanelDelegate::shutDown() {
     }
     panel_ = nullptr;
     filenameField_ = nullptr;
+    filenameFieldObject_ = nullptr;
 }
 
 bool SequentialSavePanelDelegate::isEditingFilename() const {
@@ -82,7 +84,8 @@ void SequentialSavePanelDelegate::panelDidChangeToDirectory(const QString& direc
 
 // The field's focus is what a text field's editing session is elsewhere.
 bool SequentialSavePanelDelegate::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == filenameField_ && romanInputSourceSession_) {
+    // Compared as objects: a field being destroyed sends events too, and is no line edit by then.
+    if (watched == filenameFieldObject_ && romanInputSourceSession_) {
         if (event->type() == QEvent::FocusIn)
             romanInputSourceSession_->restoreOriginal();
         else if (event->type() == QEvent::FocusOut && panel_)

@@ -74,6 +74,7 @@ private:
 
     QPointer<QFileDialog> panel_;
     QPointer<QLineEdit> filenameField_;
+    const QObject* filenameFieldObject_ = nullptr;
     Resolve resolve_;
     std::string seedFilename_;
     std::string lastAutomaticallyAppliedFilename_;
