@@ -290,12 +290,11 @@ QLineEdit& SavePanelAppDelegate::addAccessoryRow(QFileDialog& panel, const std::
 void SavePanelAppDelegate::surfaceCurrentPanel() {
     if (!presenting_ || finished_ || !panel_)
         return;
-    desktop_.activate(window_);
+    // Placed first, then raised and given the focus: the one call does both.
     if (const auto frame =
             preferredScreenFrame_ ? preferredScreenFrame_ : desktop_.screenFrameOf(window_))
         window_.move(placedOrigin(*frame, window_.frameGeometry().size()));
-    window_.raise();
-    window_.activateWindow();
+    desktop_.activate(window_);
     enforceInputSourceForCurrentResponder();
     desktop_.after(0ms, this, [this] { enforceInputSourceForCurrentResponder(); });
 }

@@ -175,6 +175,17 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(launched.desktop.terminations, 1);
         std::filesystem::remove_all(folder);
     }
+
+    // A starting folder given as a link is not taken; the user's Downloads folder is.
+    TemporaryDirectory home;
+    std::filesystem::create_directory(home.file("Downloads"));
+    std::filesystem::create_directory_symlink(home.file("Downloads"), home.file("link"));
+    const QByteArray realHome = qgetenv("HOME");
+    qputenv("HOME", QByteArray::fromStdString(home.path()));
+    Launched linked(home.file("link"));
+    qputenv("HOME", realHome);
+    EXPECT_EQ(linked.app->panel()->directory().absolutePath().toStdString(),
+              home.file("Downloads"));
 }
 
 TEST(SavePanel, ComesForwardBeforeItPresentsAndAnswersWhenItNeverCan) {
