@@ -225,19 +225,23 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
         writeFile(root.file(name), "");
     }
     std::atomic<int> started = 0;
+    std::atomic<int> finished = 0;
     const auto slowly = [&](const std::string& seed, const std::string& directory) {
         ++started;
         std::this_thread::sleep_for(150ms);
-        return SequentialSavePanelDelegate::resolveInFolder(seed, directory);
+        auto name = SequentialSavePanelDelegate::resolveInFolder(seed, directory);
+        ++finished;
+        return name;
     };
     // Late results are what is checked, not ones dropped before they started.
     const auto begun = [&](int count) { EXPECT_TRUE(waitFor([&] { return started == count; })); };
     Launched launched(root.file("a"), true, slowly);
     QFileDialog& panel = *launched.app->panel();
     const SequentialSavePanelDelegate& delegate = *launched.app->filenameDelegate();
-    // Long enough for every resolution submitted to finish and its result to arrive.
-    const auto settle = [&] {
-        for (int round = 0; round < 50; ++round) {
+    // Once `count` resolutions have run, and their results have arrived.
+    const auto settle = [&](int count) {
+        EXPECT_TRUE(waitFor([&] { return started == count && finished == count; }));
+        for (int round = 0; round < 10; ++round) {
             QApplication::processEvents();
             std::this_thread::sleep_for(10ms);
         }
@@ -251,22 +255,22 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
     // Typed while "photo (1)" is being worked out: the typing wins.
     begun(1);
     QTest::keyClicks(&launched.field(), "mine");
-    EXPECT_EQ(settle(), "mine");
+    EXPECT_EQ(settle(1), "mine");
     EXPECT_FALSE(delegate.isAutomaticallyManaged());
     EXPECT_EQ(delegate.seedFilename(), "mine.png");
     // The typed name is what a new folder numbers.
     enter("b");
-    EXPECT_EQ(settle(), "mine (1)");
+    EXPECT_EQ(settle(2), "mine (1)");
     EXPECT_TRUE(delegate.isAutomaticallyManaged());
     // Two folders in quick succession: only the second counts.
     enter("c");
     begun(3);
     enter("a");
-    EXPECT_EQ(settle(), "mine");
+    EXPECT_EQ(settle(4), "mine");
     // A result for a folder no longer on show is dropped.
     enter("b");
     enter("c", false);
-    EXPECT_EQ(settle(), "mine");
+    EXPECT_EQ(settle(5), "mine");
     EXPECT_EQ(delegate.lastAutomaticallyAppliedFilename(), "mine.png");
 }
 
