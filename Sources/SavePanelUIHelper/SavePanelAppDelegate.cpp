@@ -96,6 +96,11 @@ class FolderChooser : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
     void accept() override { QDialog::accept(); }
+    // Stays on show, behind a clash alert; the answer ends the application anyway.
+    void done(int result) override {
+        setResult(result);
+        emit finished(result);
+    }
 };
 
 } // namespace
@@ -341,6 +346,8 @@ void SavePanelAppDelegate::panelDidComplete(
     const std::shared_ptr<SequentialSavePanelDelegate>& filenameDelegate,
     const std::shared_ptr<RomanInputSourceSession>& session, const QPointer<QFileDialog>& panel,
     const QPointer<QLineEdit>& field) {
+    if (panel_ != panel)
+        return; // it stays on show, and completes once
     ++visibilityRecoveryGeneration_;
     const std::string chosen = safeFilename(
         field ? SavePanelFilenamePresentation(filenameDelegate->lastAutomaticallyAppliedFilename())
