@@ -9,7 +9,6 @@
 #include "SavePanelUIHelper/SavePanelText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
-#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGridLayout>
