@@ -9,6 +9,7 @@
 #include "SavePanelUIHelper/SavePanelText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
+#include <QEvent>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QGridLayout>
