@@ -46,3 +46,5 @@ foreach(tool cwebp ffmpeg ffprobe)
 endforeach()
 
 add_custom_target(bundle ALL DEPENDS ${BRINDLE_BUNDLE_FILES})
+include(${CMAKE_CURRENT_LIST_DIR}/SaveUIBundle.cmake)
+add_dependencies(bundle save-ui-bundle)

@@ -1,0 +1,85 @@
+// The real thing on an X server and a session bus of the test's own (it runs under xvfb-run and
+// dbus-run-session): the bundled host starts the bundled save panel, a name is typed into it with
+// xdotool, and the host replies with that name after reading exactly one response.
+
+#include "Support/HostProcess.h"
+#include "Support/TemporaryDirectory.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/inotify.h>
+#include <thread>
+#include <unistd.h>
+
+namespace brindle::testing {
+namespace {
+
+using boost::json::object;
+
+ProcessResult run(const std::string& program, std::vector<std::string> arguments) {
+    ProcessOptions options;
+    options.arguments = std::move(arguments);
+    return runProcess(program, "", options);
+}
+
+TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
+    TemporaryDirectory root;
+    const std::string exchange = root.file("DirectSave/SavePanel/PanelRequests");
+    std::filesystem::create_directories(exchange);
+    std::filesystem::create_directory(root.file("dest"));
+    writeFile(root.file("dest/photo.png"), "");
+    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(watch, exchange.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
+
+    const std::string host = BRINDLE_BUNDLE_DIR "/Contents/MacOS/brindle-host";
+    ProcessOptions options;
+    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("DirectSave/Incoming")}};
+    const object choose{{"action", "chooseSaveDestination"},
+                        {"suggestedFilename", "photo.png"},
+                        {"startingDirectory", root.path() + "/dest"},
+                        {"panelTitle", "Save the report"}};
+    ProcessResult chosen;
+    std::thread waiting([&] { chosen = runProcess(host, frameJSON(choose), options); });
+
+    const ProcessResult window =
+        run("/usr/bin/timeout", {"30", "/usr/bin/xdotool", "search", "--sync", "--onlyvisible",
+                                 "--name", "^Save the report$"});
+    EXPECT_EQ(window.exitStatus, 0) << window.standardError;
+    // A second host brings it forward over the bus.
+    EXPECT_EQ(parseFrames(runProcess(host, frameJSON({{"action", "activateSaveDestinationPanel"}}))
+                              .standardOutput),
+              (std::vector<object>{{{"ok", true}, {"activated", true}}}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the numbered name is in
+    std::filesystem::create_directories(BRINDLE_TEST_ARTIFACTS_DIR);
+    const std::string screenshot = BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.xwd";
+    EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}).exitStatus, 0);
+    run("/usr/bin/ffmpeg", {"-loglevel", "error", "-y", "-i", screenshot,
+                            BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.png"});
+    EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus, 0);
+    EXPECT_EQ(run("/usr/bin/xdotool", {"key", "Return"}).exitStatus, 0);
+    waiting.join();
+
+    EXPECT_EQ(chosen.exitStatus, 0);
+    EXPECT_EQ(parseFrames(chosen.standardOutput),
+              (std::vector<object>{{{"ok", true},
+                                    {"cancelled", false},
+                                    {"path", root.path() + "/dest/report.png"},
+                                    {"overwriteApproved", false}}}));
+    int responses = 0;
+    alignas(inotify_event) char events[64 * 1024];
+    for (ssize_t length; (length = read(watch, events, sizeof events)) > 0;) {
+        for (ssize_t offset = 0; offset < length;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(events + offset);
+            responses += (event->mask & IN_MOVED_TO) != 0 &&
+                         std::string(event->name).ends_with(".response.json");
+            offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+        }
+    }
+    close(watch);
+    EXPECT_EQ(responses, 1);
+    EXPECT_EQ(entries(exchange), std::vector<std::string>{});
+}
+
+} // namespace
+} // namespace brindle::testing
