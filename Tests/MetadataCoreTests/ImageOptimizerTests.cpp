@@ -8,7 +8,6 @@
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace brindle {
 namespace {
