@@ -36,8 +36,7 @@ std::string encoded(const std::string& bytes) {
 }
 
 unsigned mode(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+    return testing::statusOf(path).st_mode & 07777;
 }
 
 // The rules spelt out one by one, independently of the decoder's tables.
@@ -57,12 +56,7 @@ bool isStagedName(const std::string& name, const std::string& prefix, const std:
 }
 
 template <class Call> std::optional<Case> failure(const Call& call) {
-    try {
-        call();
-    } catch (const DirectSaveUploadError& error) {
-        return error.errorCase();
-    }
-    return std::nullopt;
+    return testing::caseOf<DirectSaveUploadError>(call);
 }
 
 // Random texts over the alphabet, padding, white space and the URL-safe letters: accepted
@@ -156,10 +150,11 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
 
     store->begin("r", "a.bin");
     store->append("r", 0, "QUJD");
-    const std::string path = store->finish("r", 3, 1);
-    EXPECT_EQ(testing::readFile(path), "ABC");
-    EXPECT_EQ(store->finish("r", 3, 1), path);
-    EXPECT_EQ(failure([&] { store->finish("r", 3, 2); }), Case::invalidUpload);
+    store->append("r", 1, "RA==");
+    const std::string path = store->finish("r", 4, 2);
+    EXPECT_EQ(testing::readFile(path), "ABCD");
+    EXPECT_EQ(store->finish("r", 4, 2), path);
+    EXPECT_EQ(failure([&] { store->finish("r", 4, 1); }), Case::invalidUpload);
     store->begin("empty", "");
     EXPECT_EQ(failure([&] { store->finish("empty", 0, 0); }), Case::invalidUpload);
     store->begin("short", "");

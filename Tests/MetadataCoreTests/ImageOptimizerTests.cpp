@@ -5,11 +5,9 @@
 #include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
-#include <cerrno>
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 namespace brindle {
 namespace {
@@ -27,20 +25,12 @@ const std::string transparentPicture =
 // Uniform noise: its lossless WebP is larger than the PNG.
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
-ino_t inodeOf(const std::string& path) {
-    return statusOf(path).st_ino;
-}
-
 template <class Call> std::optional<Case> failureOf(const Call& call) {
     return caseOf<ImageOptimizerError>(call);
 }
 
 class ImageConversion : public ImageFolders {
 protected:
-    std::string makePNG(const std::string& name, const std::string& source = transparentPicture) {
-        return ImageFolders::makePNG(name, source);
-    }
-
     ImageOptimizationResult optimize(const std::string& path,
                                      const std::function<bool()>& isCancelled = {}) {
         return ImageOptimizer().optimize(path, isCancelled);
@@ -56,13 +46,13 @@ protected:
 TEST_F(ImageConversion, ImagesThatCannotGainAreLeftAlone) {
     const std::string png = makePNG("noise.png", noise);
     const std::string before = readFile(png);
-    const ino_t inode = inodeOf(png);
+    const ino_t inode = statusOf(png).st_ino;
     const auto result = optimize(png);
     EXPECT_EQ(result, (ImageOptimizationResult{png, false, static_cast<int64_t>(before.size()),
                                                result.outputBytes, "not-smaller"}));
     EXPECT_GE(result.outputBytes, result.originalBytes);
     EXPECT_EQ(readFile(png), before);
-    EXPECT_EQ(inodeOf(png), inode);
+    EXPECT_EQ(statusOf(png).st_ino, inode);
 
     // The others must be decided without running the encoder.
     installEncoder("touch \"$0.ran\"; exit 1");
@@ -81,7 +71,7 @@ TEST_F(ImageConversion, ImagesThatCannotGainAreLeftAlone) {
 }
 
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFreeName) {
-    const std::string png = makePNG("image.png");
+    const std::string png = makePNG("image.png", transparentPicture);
     fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
     const std::string quarantine = "0083;65f0a1b2;Chrome;";
     setRawAttribute(png, "user.com.apple.quarantine", quarantine);
@@ -112,35 +102,23 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
     const std::string plain = optimize(makePNG(name + ".png")).path;
     EXPECT_EQ(plain, image(name + ".webp"));
     EXPECT_EQ(rawAttribute(plain, "user.com.apple.quarantine"), std::nullopt);
-    EXPECT_EQ(entries(images), (Names{"image (1).webp", "image.webp", name + ".webp"}));
-}
 
-TEST_F(ImageConversion, WebPNameHoldingAPNGIsExchangedInPlace) {
+    // A WebP name holding a PNG is exchanged in place.
     const std::string named = image("photo.WEBP");
-    fs::rename(makePNG("photo.png"), named);
-    const std::string pixels = decodedRGBA(named);
-    const ino_t inode = inodeOf(named);
-
-    const auto result = optimize(named);
-
-    EXPECT_EQ(result.path, named);
-    EXPECT_EQ(result.reason, "smaller");
-    EXPECT_NE(inodeOf(named), inode);
+    fs::rename(makePNG("photo.png", transparentPicture), named);
+    const ino_t inode = statusOf(named).st_ino;
+    EXPECT_EQ(optimize(named).path, named);
+    EXPECT_NE(statusOf(named).st_ino, inode);
     EXPECT_EQ(decodedWebPRGBA(named), pixels);
-    EXPECT_EQ(entries(images), Names{"photo.WEBP"});
+    EXPECT_EQ(entries(images),
+              (Names{"image (1).webp", "image.webp", "photo.WEBP", name + ".webp"}));
 }
 
 TEST_F(ImageConversion, UnusablePathsAndLinksAreRefused) {
     const std::string link = image("link.png");
     fs::create_symlink(makePNG("image.png"), link);
-    try {
-        optimize(link);
-        ADD_FAILURE() << "a link was converted";
-    } catch (const ImageOptimizerError& error) {
-        EXPECT_EQ(error.errorCase(), Case::targetUnavailable);
-        EXPECT_EQ(error.errorNumber(), ELOOP);
-        EXPECT_FALSE(error.isRetryable());
-    }
+    // Its reason and that it is not retried show in the host's reply.
+    EXPECT_EQ(failureOf([&] { optimize(link); }), Case::targetUnavailable);
     for (const std::string& path :
          {std::string(), std::string("image.png"), images, image("a") + std::string(1, '\0') + "b",
           "/" + std::string(8192, 'a')})
@@ -170,16 +148,15 @@ TEST_F(ImageConversion, CancellationStopsASlowEncoder) {
     // The stand-in records its process id and then takes far longer than any test may wait.
     installEncoder("echo $$ > \"$0.pid\"\n: > \"${14}\"\nexec sleep 600");
     const std::string png = makePNG("image.png");
-    const std::string before = readFile(png);
     int checks = 0;
     const auto isCancelled = [&] { return fs::exists(tools + "/cwebp.pid") && ++checks >= 3; };
 
     EXPECT_EQ(failureOf([&] { optimize(png, isCancelled); }), Case::cancelled);
 
     const pid_t encoder = std::stoi(readFile(tools + "/cwebp.pid"));
+    // The input left as it was shows in the host's test; the output this stand-in made goes.
     EXPECT_EQ(kill(encoder, 0), -1) << "the encoder is still running";
     EXPECT_EQ(entries(images), Names{"image.png"});
-    EXPECT_EQ(readFile(png), before);
     // Cancelled before the start, nothing runs, not even for a path that does not exist.
     installEncoder("touch \"$0.ran\"");
     for (const std::string& path : {png, image("missing.png")})

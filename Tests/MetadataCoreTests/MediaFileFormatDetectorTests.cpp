@@ -85,22 +85,16 @@ TEST_F(MediaFiles, ExtensionsAreCorrectedFromContent) {
         {"icon.SVG", svg, "icon.SVG"}};
     for (const auto& [filename, path, expected] : cases)
         EXPECT_EQ(correcting(filename, path), expected) << filename;
-}
 
-TEST_F(MediaFiles, UnreadableFilesLeaveTheNameAlone) {
+    // Unreadable files leave the name alone; a link is never followed, even to a PNG.
     writeFile(directory.file("empty"), "");
     writeFile(directory.file("text"), "just some words\n");
-    // A link is never followed, even to a PNG.
+    writeFile(directory.file("unreadable"), readFile(png), 0000);
     std::filesystem::create_symlink(png, directory.file("link"));
-    std::vector<std::string> paths({directory.file("empty"), directory.file("missing"),
-                                    directory.path(), directory.file("text"),
-                                    directory.file("link")});
-    if (geteuid() != 0) {
-        writeFile(directory.file("unreadable"), readFile(png), 0000);
-        paths.push_back(directory.file("unreadable"));
-    }
-    for (const auto& path : paths)
-        EXPECT_EQ(correcting("x.jpg", path), "x.jpg") << path;
+    for (const std::string name : {"empty", "missing", "", "text", "link", "unreadable"})
+        EXPECT_EQ(correcting("x.jpg", directory.file(name)),
+                  name == "unreadable" && geteuid() == 0 ? "x.png" : "x.jpg")
+            << name;
 }
 
 TEST_F(MediaFiles, LongNamesAreCutOnCharacterBoundaries) {
@@ -137,7 +131,7 @@ void expectDetected(const Groups& groups) {
             EXPECT_EQ(detectedIn(head), expected) << ::testing::PrintToString(head);
 }
 
-TEST(MediaFileFormatSVG, RootElementRules) {
+TEST(MediaFileFormatDetector, CraftedHeads) {
     // Spaces, Unicode spaces and breaks, comments and invalid bytes after the root do not matter;
     // "g" or "-" with a combining accent is another letter, a comment or declaration must be
     // closed, and only one byte order mark is dropped.
@@ -150,9 +144,7 @@ TEST(MediaFileFormatSVG, RootElementRules) {
           "<!-- never closed <svg>", "<?xml version='1.0'><svg>", "<html><svg></svg></html>",
           "\xEF\xBB\xBF\xEF\xBB\xBF<svg>"}},
     });
-}
 
-TEST(MediaFileFormatSignatures, CraftedHeads) {
     std::string transport(400, '\0');
     transport[0] = transport[188] = transport[376] = 'G';
     std::string timestamped(400, '\0');
@@ -188,9 +180,8 @@ TEST(MediaFileFormatSignatures, CraftedHeads) {
          {"GIF90a", "RIFF\0\0\0\0WEBP", riff("WAVE"), ebml, ebml + "OggS", transport.substr(0, 376),
           asf.substr(0, 15), "OggS....vorbis", "ID3\x04", "%PDF-1.7", std::string(400, '\0')}},
     });
-}
 
-TEST(MediaFileFormatISOBaseMedia, BrandGroupsInOrderWithinTheBox) {
+    // ISO base media: brand groups in order, within the box.
     const std::string heic = fileTypeBox("mif1", {"heic"}, 100000);
     // A non-ASCII brand is skipped; brands are case-sensitive. A brand past the box's own size
     // is not part of it, and sizes below 16 are refused. A box larger than the head is read up

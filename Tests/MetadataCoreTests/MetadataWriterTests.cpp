@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstring>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -41,10 +40,6 @@ protected:
     }
 
     boost::json::object attributes() const { return readAttributesIndependently(file); }
-    std::string comment() const {
-        const auto read = attributes();
-        return read.contains("comment") ? std::string(read.at("comment").as_string()) : "";
-    }
 
     TemporaryDirectory directory;
     std::string file = directory.file("photo.png");
@@ -95,7 +90,7 @@ TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
     const auto expectSource = [&](URL resource, URL page, URL frame, const std::string& source,
                                   const std::string& lines) {
         EXPECT_EQ(writer.write(file, resource, page, frame).urls, Strings{source});
-        EXPECT_EQ(comment(), block(lines)) << source;
+        EXPECT_EQ(attributes().at("comment"), block(lines).c_str()) << source;
     };
     expectSource("https://cdn.example/v.mp4", {}, "https://frame.example/p",
                  "https://frame.example/p",
@@ -145,8 +140,7 @@ TEST_F(MetadataWriterTest, SecondRunChangesNothingAndKeepsTheFirstDate) {
     // An empty date is left alone as well.
     setRawAttribute(file, dateAttribute, "");
     writer.write(file, {}, "https://example.com/", {});
-    char buffer[8];
-    EXPECT_EQ(getxattr(file.c_str(), dateAttribute, buffer, sizeof buffer), 0);
+    EXPECT_EQ(rawAttribute(file, dateAttribute), "");
 }
 
 TEST_F(MetadataWriterTest, UnreadableCommentFailsAfterWhereFromsAndDate) {
@@ -160,18 +154,17 @@ TEST_F(MetadataWriterTest, UnreadableCommentFailsAfterWhereFromsAndDate) {
         EXPECT_EQ(failure(file, {}, "https://example.com/"), Case::invalidExistingAttribute);
         // The where-from list and the date were written before the comment was looked at.
         EXPECT_EQ(writer.readURLs(file), Strings{"https://example.com/"});
-        char buffer[64];
-        EXPECT_GT(getxattr(file.c_str(), dateAttribute, buffer, sizeof buffer), 0);
+        EXPECT_NE(rawAttribute(file, dateAttribute).value_or(""), "");
     }
 }
 
 TEST_F(MetadataWriterTest, LongPageTagIsCutAndReplacedOnTheNextRun) {
     const std::string longPage = "https://example.com/" + std::string(580, 'p');
-    ASSERT_EQ(longPage.size(), 600u);
     setRawAttribute(file, "user.xdg.tags", "来源：https://older.example/,keep%2Cme");
     writer.write(file, {}, longPage, {});
     EXPECT_EQ(attributes().at("tags"), ("keep%2Cme," + longPage.substr(0, 479) + "…").c_str());
-    EXPECT_EQ(comment(), block("页面来源：" + longPage)); // the comment keeps the whole URL
+    // The comment keeps the whole URL.
+    EXPECT_EQ(attributes().at("comment"), block("页面来源：" + longPage).c_str());
 
     // "%" is escaped too, so a URL holding "%2C" is found again and replaced.
     writer.write(file, {}, "https://other.example/a%2Cb", {});

@@ -59,11 +59,8 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
     ASSERT_TRUE(body) << "no report from the extension; Chromium said:\n" << readFile(log);
     const object report = json(*body);
 
-    const object ping = report.at("ping").as_object();
-    EXPECT_EQ(ping.at("ok"), true) << *body;
-    EXPECT_EQ(ping.at("version"), "0.8.13");
-    EXPECT_EQ(ping.at("component"), "base");
-    EXPECT_EQ(ping.at("baseCapabilities").as_array().size(), 9u);
+    // The reply's fields are the channel's test; here it matters that the browser got one.
+    EXPECT_EQ(report.at("ping").as_object().at("ok"), true) << *body;
     EXPECT_EQ(report.at("unknown"), json(R"({"ok":false,"error":"不支持的 Native Messaging 操作",
                                              "requestId":"chromium-1"})"))
         << *body;

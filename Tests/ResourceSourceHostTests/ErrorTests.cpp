@@ -55,7 +55,8 @@ TEST(ErrorMessages, AreTheExactUserFacingTexts) {
         EXPECT_EQ(message, expected);
 }
 
-TEST(StageRetry, ImageErrorsCarryTheirOwnFlagInTheOptimizeStage) {
+// Image and media errors carry their own flag in their own stage, and are not retried elsewhere.
+TEST(StageRetry, ImageAndMediaErrorsInTheirOwnStage) {
     EXPECT_TRUE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::optimize));
     EXPECT_TRUE(isRetryable(ImageOptimizerError::targetUnavailable(EBUSY), FailureStage::optimize));
     EXPECT_FALSE(
@@ -64,9 +65,6 @@ TEST(StageRetry, ImageErrorsCarryTheirOwnFlagInTheOptimizeStage) {
     EXPECT_FALSE(isRetryable(ProtocolError::missingField("path"), FailureStage::optimize));
     // Outside the image stage an image error is not retried.
     EXPECT_FALSE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::metadata));
-}
-
-TEST(StageRetry, MediaErrorsCarryTheirOwnFlagInTheMaterializeStage) {
     using Error = MediaMaterializerError;
     for (const int passing : {ENOENT, EBUSY, EAGAIN, ESTALE})
         EXPECT_TRUE(isRetryable(Error::replacementFailed(passing), FailureStage::materialize));

@@ -1,33 +1,21 @@
-// Cancellation markers against a real marker folder: "cancelImageOptimization" through the built
-// host, and the marking, check and removal in-process.
+// Cancellation markers against a real marker folder: the marking, check and removal in-process.
 
-#include "MetadataCore/DirectoryCreation.h"
 #include "ResourceSourceHost/ImageOptimizationCancellation.h"
 #include "ResourceSourceHost/ProtocolError.h"
-#include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <unistd.h>
 
 namespace brindle::testing {
 namespace {
 
-using boost::json::object;
 using Names = std::vector<std::string>;
 
 unsigned permissions(const std::string& path) {
     return statusOf(path).st_mode & 07777;
-}
-
-std::string repeated(const std::string& text, int count) {
-    std::string result;
-    for (int i = 0; i < count; ++i)
-        result += text;
-    return result;
 }
 
 /// A marker folder inside a temporary folder, handed to the host and to this process.
@@ -42,37 +30,45 @@ protected:
     std::string markers = root.file("state/Markers");
 };
 
-TEST_F(CancellationMarkers, HostLeavesAPrivateMarkerOrTheReasonItCannot) {
-    const auto cancel = [](const char* requestId) {
-        return singleReply({{"action", "cancelImageOptimization"}, {"requestId", requestId}});
-    };
+// The host's own "cancelImageOptimization" reply, and a marker seen by another process, are the
+// optimize action's test; the folder of a marker that cannot be made is the channel's.
+TEST_F(CancellationMarkers, MarkersArePrivateAndReplaceWhateverHeldTheirName) {
     const auto isCancelled = imageOptimizationCancellationCheck("job-7");
     EXPECT_FALSE(isCancelled());
-    EXPECT_EQ(cancel("job-7"), json(R"({"ok":true,"cancelled":true,"requestId":"job-7"})"));
-    // The check, asked again, sees the marker another process made.
+    markImageOptimizationCancelled("job-7");
     EXPECT_TRUE(isCancelled());
     EXPECT_EQ(readFile(marker("job-7")), "");
     EXPECT_EQ(permissions(marker("job-7")), 0600u);
     EXPECT_EQ(permissions(markers), 0700u);
     EXPECT_EQ(permissions(root.file("state")), 0700u);
 
+    // A link in the marker's place is replaced, not written through; a folder stays.
+    writeFile(root.file("elsewhere"), "user data");
+    ASSERT_EQ(symlink(root.file("elsewhere").c_str(), marker("linked").c_str()), 0);
+    markImageOptimizationCancelled("linked");
+    EXPECT_EQ(readFile(root.file("elsewhere")), "user data");
+    EXPECT_TRUE(S_ISREG(statusOf(marker("linked")).st_mode));
+    EXPECT_EQ(readFile(marker("linked")), "");
     std::filesystem::create_directories(marker("taken"));
     writeFile(marker("taken") + "/inside", "x");
-    EXPECT_EQ(cancel("taken"), json(R"({"ok":false,"requestId":"taken",
-                                        "error":"Native Messaging 输出失败：Is a directory"})"));
+    EXPECT_EQ(caseOf<ProtocolError>([] { markImageOptimizationCancelled("taken"); }),
+              ProtocolError::Case::outputWriteFailed);
     // No temporary file is left behind.
-    EXPECT_EQ(entries(markers), (Names{"job-7", "taken"}));
+    EXPECT_EQ(entries(markers), (Names{"job-7", "linked", "taken"}));
 }
 
 TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarkedOthersTouchNothing) {
     // 126 bytes of "图"; "e" + combining acute, "é" and separators; Arabic-Indic digits; "½", a
     // number that is not a decimal digit; "..." is a name like any other, unlike the marker
     // folder itself or its parent.
-    const std::vector<std::string> markable({"img-1", std::string(128, 'a'), repeated("图", 42),
+    std::string han;
+    for (int i = 0; i < 42; ++i)
+        han += "图";
+    const std::vector<std::string> markable({"img-1", std::string(128, 'a'), han,
                                              "e\xCC\x81t\xC3\xA9-_.v2", "\xD9\xA3\xD9\xA4",
                                              "\xC2\xBD", "..."});
     const std::vector<std::string> unmarkable(
-        {std::string(129, 'a'), repeated("图", 43), "a/b", "../escape", "with space", "tab\t",
+        {std::string(129, 'a'), han + "图", "a/b", "../escape", "with space", "tab\t",
          "emoji\xF0\x9F\x98\x80", "semi;colon", ".", "..", "bad\xFF", "\xE5\x9B", ""});
     std::filesystem::create_directories(markers);
     for (const bool valid : {true, false}) {
@@ -99,21 +95,7 @@ TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarkedOth
     EXPECT_EQ(entries(root.file("state")), Names{"Markers"});
 }
 
-TEST_F(CancellationMarkers, AnExistingMarkerIsReplacedWithoutWritingThroughIt) {
-    writeFile(root.file("elsewhere"), "user data");
-    std::filesystem::create_directories(markers);
-    ASSERT_EQ(symlink(root.file("elsewhere").c_str(), marker("linked").c_str()), 0);
-    markImageOptimizationCancelled("linked");
-    EXPECT_EQ(readFile(root.file("elsewhere")), "user data");
-    EXPECT_TRUE(S_ISREG(statusOf(marker("linked")).st_mode));
-    EXPECT_EQ(readFile(marker("linked")), "");
-}
-
 TEST_F(CancellationMarkers, FolderIsTheGivenOneElseInTheApplicationDataFolder) {
-    writeFile(root.file("state"), "a file where a folder should be");
-    EXPECT_EQ(messageOf<DirectoryCreationError>([] { markImageOptimizationCancelled("x"); }),
-              "无法创建文件夹“" + root.file("state") + "”：Not a directory");
-
     setenv("BRINDLE_IMAGE_CANCEL_DIR", "", 1);
     setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
     markImageOptimizationCancelled("r1");

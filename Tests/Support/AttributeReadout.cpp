@@ -1,6 +1,6 @@
 #include "Support/AttributeReadout.h"
 
-#include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
 
 #include <boost/json/parse.hpp>
 #include <gtest/gtest.h>
@@ -34,13 +34,8 @@ print(json.dumps(out))
 } // namespace
 
 boost::json::object readAttributesIndependently(const std::string& path) {
-    ProcessOptions options;
-    options.arguments = {"-c", readerScript, path};
-    const ProcessResult result = runProcess("/usr/bin/python3", "", options);
-    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-    if (result.exitStatus != 0)
-        return {};
-    return boost::json::parse(result.standardOutput).as_object();
+    const std::string read = runTool("python3", {"-c", readerScript, path});
+    return read.empty() ? boost::json::object() : boost::json::parse(read).as_object();
 }
 
 void setRawAttribute(const std::string& path, const std::string& name, const std::string& value) {

@@ -102,32 +102,24 @@ std::optional<std::string> LoopbackHTTPServer::nextRequestBody(std::chrono::mill
     const timeval patience{10, 0};
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
 
+    // Chromium spells the length header this way.
     std::string received;
-    std::size_t bodyStart = std::string::npos;
-    std::size_t bodyLength = 0;
+    std::optional<std::string> body;
     char buffer[65536];
-    while (bodyStart == std::string::npos || received.size() < bodyStart + bodyLength) {
-        const ssize_t count = read(connection, buffer, sizeof buffer);
-        if (count <= 0)
-            break;
+    for (ssize_t count; !body && (count = read(connection, buffer, sizeof buffer)) > 0;) {
         received.append(buffer, static_cast<std::size_t>(count));
-        const std::size_t headerEnd = received.find("\r\n\r\n");
-        if (bodyStart != std::string::npos || headerEnd == std::string::npos)
-            continue;
-        bodyStart = headerEnd + 4;
-        // Chromium spells the header this way.
+        const std::size_t end = received.find("\r\n\r\n");
         const std::size_t length = received.find("Content-Length: ");
-        if (length != std::string::npos && length < headerEnd)
-            bodyLength = std::stoul(received.substr(length + 16));
+        if (end != std::string::npos && length < end &&
+            received.size() >= end + 4 + std::stoul(received.substr(length + 16)))
+            body = received.substr(end + 4);
     }
 
     const std::string reply = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\n"
                               "Content-Length: 0\r\nConnection: close\r\n\r\n";
     [[maybe_unused]] const ssize_t sent = write(connection, reply.data(), reply.size());
     close(connection);
-    if (bodyStart == std::string::npos)
-        return std::nullopt;
-    return received.substr(bodyStart);
+    return body;
 }
 
 } // namespace brindle::testing

@@ -9,11 +9,10 @@
 
 namespace brindle::testing {
 
-void runTool(const std::string& tool, const std::vector<std::string>& arguments) {
-    ProcessOptions options;
-    options.arguments = arguments;
-    const ProcessResult result = runProcess("/usr/bin/" + tool, "", options);
-    ASSERT_EQ(result.exitStatus, 0) << tool << " failed: " << result.standardError;
+std::string runTool(const std::string& tool, const std::vector<std::string>& arguments) {
+    const ProcessResult result = runProcess("/usr/bin/" + tool, "", {arguments, {}});
+    EXPECT_EQ(result.exitStatus, 0) << tool << " failed: " << result.standardError;
+    return result.standardOutput;
 }
 
 void makeImage(const std::string& path, const std::string& source,
@@ -26,24 +25,15 @@ void makeImage(const std::string& path, const std::string& source,
 }
 
 std::string decodedRGBA(const std::string& path) {
-    TemporaryDirectory scratch;
-    const std::string raw = scratch.file("pixels.rgba");
-    runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-y", "-i", path, "-f", "rawvideo",
-                       "-pix_fmt", "rgba", raw});
-    return readFile(raw);
+    return runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-i", path, "-f", "rawvideo",
+                              "-pix_fmt", "rgba", "-"});
 }
 
 std::string decodedWebPRGBA(const std::string& path) {
-    TemporaryDirectory scratch;
-    const std::string pam = scratch.file("pixels.pam");
-    runTool("dwebp", {"-quiet", "-pam", path, "-o", pam});
     // A PAM file is a text header ending in "ENDHDR\n", then the RGBA samples.
-    const std::string contents = readFile(pam);
-    const std::string headerEnd = "ENDHDR\n";
-    const std::size_t end = contents.find(headerEnd);
-    if (end == std::string::npos)
-        return {};
-    return contents.substr(end + headerEnd.size());
+    const std::string pam = runTool("dwebp", {"-quiet", "-pam", path, "-o", "-"});
+    const std::size_t end = pam.find("ENDHDR\n");
+    return end == std::string::npos ? "" : pam.substr(end + 7);
 }
 
 void makeStreamingFixtures(const std::string& folder) {
@@ -80,15 +70,9 @@ void makeStreamingFixtures(const std::string& folder) {
 }
 
 std::string probeMedia(const std::string& path) {
-    ProcessOptions options;
-    options.arguments = {"-v",
-                         "error",
-                         "-show_entries",
-                         "format=format_name:stream=codec_type,width,height,sample_rate",
-                         "-of",
-                         "compact=p=0:nk=1",
-                         path};
-    return runProcess("/usr/bin/ffprobe", "", options).standardOutput;
+    return runTool("ffprobe", {"-v", "error", "-show_entries",
+                               "format=format_name:stream=codec_type,width,height,sample_rate",
+                               "-of", "compact=p=0:nk=1", path});
 }
 
 void ImageFolders::SetUp() {

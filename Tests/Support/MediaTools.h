@@ -9,8 +9,9 @@
 
 namespace brindle::testing {
 
-/// Runs /usr/bin/`tool` with `arguments` and fails the current test unless it exits with 0.
-void runTool(const std::string& tool, const std::vector<std::string>& arguments);
+/// Runs /usr/bin/`tool` with `arguments` and returns its standard output; fails the current test
+/// unless it exits with 0.
+std::string runTool(const std::string& tool, const std::vector<std::string>& arguments);
 
 /// Writes one frame of an ffmpeg lavfi source (for example "testsrc=size=64x64") to `path`;
 /// the container and codec follow from the extension unless `options` say otherwise.
