@@ -7,10 +7,13 @@
 #include "Platform/FileWriting.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
+#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace brindle {
@@ -104,6 +107,17 @@ void removeQuietly(const std::string& path) noexcept {
     static_cast<void>(platform::removeFile(path));
 }
 
+// Everything made from a staged file keeps the staged name's unique part (its name without the
+// extension) in its own name: the prepared WebP file, the hidden outputs of a conversion or a
+// merge. A file belongs to a running host when its name holds such a part of one of its notes.
+bool isHeldBy(std::string_view name, const std::vector<std::string>& notedNames) {
+    return std::ranges::any_of(notedNames, [&](const std::string& noted) {
+        const std::string_view unique =
+            std::string_view(noted).substr(0, std::min(noted.rfind('.'), noted.size()));
+        return name == noted || (!unique.empty() && name.find(unique) != std::string_view::npos);
+    });
+}
+
 } // namespace
 
 DirectSaveUploadStore::DirectSaveUploadStore(const std::string& directory)
@@ -121,6 +135,23 @@ DirectSaveUploadStore::~DirectSaveUploadStore() {
         cancel(identifier);
 }
 
+void DirectSaveUploadStore::removeAbandonedUploads() const noexcept {
+    try {
+        const auto survey = platform::processJournal::settleAbandonedJournals(rootURL_);
+        std::vector<std::string> notedNames;
+        for (const std::string& path : survey.livingNotes) {
+            if (platform::deletingLastPathComponent(path) == rootURL_)
+                notedNames.push_back(platform::lastPathComponent(path));
+        }
+        for (const std::string& name : survey.otherFiles) {
+            if (!isHeldBy(name, notedNames))
+                removeQuietly(platform::appendingPathComponent(rootURL_, name));
+        }
+    } catch (const std::exception&) {
+        // Clean-up is owed to the dead; it must never keep the living host from starting.
+    }
+}
+
 void DirectSaveUploadStore::begin(const std::string& requestID,
                                   const std::optional<std::string>& suggestedFilename) {
     const std::string extension = safeExtension(suggestedFilename);
@@ -130,6 +161,7 @@ void DirectSaveUploadStore::begin(const std::string& requestID,
     cancel(requestID);
     std::string url = platform::appendingPathComponent(
         rootURL_, identifier + "-" + platform::randomUUIDString() + extension);
+    platform::processJournal::noteTemporaryFile(url);
     auto file = platform::createExclusiveFile(url, filePermissions);
     if (!file)
         throw Error(Error::Case::writeFailed);

@@ -52,6 +52,13 @@ public:
     /// Forgets the upload and deletes its staged or prepared file; an unknown id is no error.
     void cancel(const std::string& requestID) noexcept;
 
+    /// Whether the store holds no upload at all.
+    bool isEmpty() const { return sessions_.empty() && readyFiles_.empty(); }
+
+    /// Removes the staged and prepared uploads, and their temporaries, that no running host
+    /// process holds: those of hosts that died without cleaning up.
+    void removeAbandonedUploads() const noexcept;
+
 private:
     friend class DirectSaveUploadStoreTestAccess;
 

@@ -2,6 +2,8 @@
 
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "MetadataCore/DirectoryCreation.h"
+#include "Platform/ProcessJournal.h"
+#include "Platform/Termination.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"
@@ -38,6 +40,11 @@ void writeFinalErrorReply(const std::exception_ptr& error, int outputFd) {
     }
 }
 
+// The journal goes last, once the store has removed the uploads that it names.
+struct JournalClosing {
+    ~JournalClosing() { platform::processJournal::close(); }
+};
+
 } // namespace
 
 boost::json::object errorReply(std::exception_ptr error, const boost::json::object* request) {
@@ -62,6 +69,7 @@ int runHost(int inputFd, int outputFd) {
 
 int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
     std::signal(SIGPIPE, SIG_IGN);
+    const JournalClosing journalClosing;
     std::optional<DirectSaveUploadStore> store;
     try {
         const std::optional<std::string> incoming = directSaveIncomingDirectory();
@@ -73,11 +81,18 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
         return 0;
     }
     DirectSaveUploadStore& uploadStore = *store;
+    uploadStore.removeAbandonedUploads();
+    platform::processJournal::useFolder(uploadStore.rootURL());
 
+    // Asked to end (SIGTERM, SIGINT, SIGHUP), the host ends as at the end of its input: the step
+    // under way unwinds, ending its child and removing its temporaries, and the store's uploads
+    // go with it. Nobody reads a reply any more.
     while (true) {
         std::optional<boost::json::object> request;
         try {
             request = readMessage(inputFd);
+        } catch (const platform::TerminationRequested&) {
+            return 0;
         } catch (...) {
             writeFinalErrorReply(std::current_exception(), outputFd);
             return 0;
@@ -87,8 +102,13 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
 
         try {
             writeMessage(handler(*request, uploadStore), outputFd);
-            continue;
+        } catch (const platform::TerminationRequested&) {
+            return 0;
         } catch (...) {
+            // A step cut short because the host is ending fails like any other; nobody waits
+            // for its reply.
+            if (platform::terminationRequested())
+                return 0;
             try {
                 writeMessage(errorReply(std::current_exception(), &*request), outputFd);
             } catch (...) {
@@ -96,6 +116,9 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
                 return 0;
             }
         }
+        // Between requests nothing noted exists any more but the store's uploads.
+        if (uploadStore.isEmpty())
+            platform::processJournal::forgetAll();
     }
 }
 

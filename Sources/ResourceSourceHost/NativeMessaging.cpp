@@ -1,5 +1,6 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 
+#include "Platform/Termination.h"
 #include "Platform/Text.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
@@ -7,6 +8,7 @@
 #include <boost/json/serialize.hpp>
 
 #include <cerrno>
+#include <poll.h>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -39,12 +41,24 @@ std::string replacingInvalidUTF8(std::string serialized) {
     return mended;
 }
 
+// Chrome may ask the host to end while its pipe stays open: waiting for input ends then too.
+void awaitInput(int fd) {
+    const int termination = platform::terminationDescriptor();
+    if (termination < 0)
+        return;
+    pollfd watch[2] = {{fd, POLLIN, 0}, {termination, POLLIN, 0}};
+    while (poll(watch, 2, -1) < 0 && errno == EINTR) {
+    }
+    platform::throwIfTerminationRequested();
+}
+
 } // namespace
 
 std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError& truncatedError) {
     std::string buffer(count, '\0');
     size_t received = 0;
     while (received < count) {
+        awaitInput(fd);
         const ssize_t result = read(fd, buffer.data() + received, count - received);
         if (result < 0 && errno == EINTR)
             continue;
