@@ -1,0 +1,141 @@
+// How the built host ends. Asked to by a signal, with Chrome's pipes closed first or left open,
+// it ends as at the end of its input; killed outright, the next host to start settles what it
+// left. Real processes, files on ext4 and tmpfs.
+
+#include "ResourceSourceHost/NativeMessaging.h"
+#include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
+#include "Support/SavePanelStandIn.h"
+
+#include <boost/beast/core/detail/base64.hpp>
+
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace brindle::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using boost::json::object;
+
+bool eventually(const std::function<bool()>& condition) {
+    for (int attempt = 0; attempt < 1000 && !condition(); ++attempt)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return condition();
+}
+
+class HostEnd : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (statusOf("/dev/shm").st_dev == statusOf(root.path()).st_dev)
+            GTEST_SKIP() << "/dev/shm and the temporary folder are not two file systems here";
+        for (const std::string& folder : {tools, images, scratch})
+            fs::create_directory(folder);
+        makeImage(image("a.png"), "testsrc=size=1280x960", {"-f", "image2", "-c:v", "png"});
+        writeFile(image("clip.mp4"), "placeholder");
+        source = shm.file("big.bin");
+        options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", staging},
+                               {"BRINDLE_TOOLS_DIR", tools},
+                               {"TMPDIR", scratch},
+                               {"XDG_CACHE_HOME", root.file("cache")},
+                               {"BRINDLE_SAVE_UI_APP", root.file("Panel.app")}};
+    }
+
+    std::string image(const std::string& name) const { return images + "/" + name; }
+    void installTool(const std::string& name, const std::string& script) const {
+        fs::remove(tools + "/" + name);
+        writeFile(tools + "/" + name, "#!/bin/sh\n" + script + "\n", 0755);
+    }
+    void writeSource(size_t mebibytes) const {
+        std::ofstream file(source, std::ios::binary);
+        for (size_t index = 0; index < mebibytes; ++index)
+            file << std::string(1 << 20, char('a' + index % 26));
+    }
+    object move() const {
+        return {{"action", "moveDownload"}, {"path", source}, {"destinationDirectory", images}};
+    }
+    // Nothing hidden or staged is left, in the user's folder, the private one or /tmp.
+    void expectNothingLeft(const std::string& context) const {
+        for (const std::string& name : entries(images))
+            EXPECT_FALSE(name.starts_with('.')) << context << name;
+        for (const std::string& folder : {staging, scratch, root.file("SavePanel/PanelRequests")})
+            EXPECT_TRUE(!exists(folder) || entries(folder).empty()) << context << folder;
+    }
+
+    TemporaryDirectory root;
+    TemporaryDirectory shm{"/dev/shm"};
+    std::string tools = root.file("tools"), images = root.file("images");
+    std::string scratch = root.file("tmp"), staging = root.file("in"), started = root.file("pid");
+    std::string source;
+    ProcessOptions options;
+};
+
+TEST_F(HostEnd, SignalEndsTheStepUnderWayAndRemovesWhatItMade) {
+    const std::string park = "echo $$ > " + started + "\n";
+    installTool("cwebp", park + "printf RIFF > \"${14}\"\nexec sleep 600");
+    installTool("ffmpeg", "[ \"$2\" = -h ] && exit 0\n" + park +
+                              "eval \"out=\\${$#}\"\nprintf half > \"$out\"\nexec sleep 600");
+    makeSavePanelBundle(root.file("Panel.app"), park + "exec sleep 600");
+    const std::string png = readFile(image("a.png"));
+    const auto hasPid = [&] { return exists(started) && !readFile(started).empty(); };
+    const auto staged = [&] { return exists(staging) && entries(staging).size() == 2; };
+    const auto copying = [&] { return entries(images).size() == 3; };
+    const struct {
+        std::vector<object> requests;
+        std::function<bool()> isUnderWay;
+    } steps[] = {
+        {{{{"action", "optimizeImage"}, {"path", image("a.png")}}}, hasPid},
+        {{{{"action", "materializeDownload"},
+           {"path", image("clip.mp4")},
+           {"mediaUrl", "https://cdn.example/v.mp4"},
+           {"mediaKind", "video"}}},
+         hasPid},
+        {{{{"action", "beginDirectSaveUpload"}, {"requestId", "u"}},
+          {{"action", "appendDirectSaveUpload"},
+           {"requestId", "u"},
+           {"chunkIndex", 0},
+           {"data", "QUJD"}}},
+         staged},
+        {{move()}, copying},
+        {{{{"action", "chooseSaveDestination"}, {"suggestedFilename", "a.png"}}}, hasPid},
+    };
+    writeSource(300);
+    int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    int round = 0;
+    for (const bool closePipes : {true, false}) {
+        for (const auto& step : steps) {
+            const std::string context = std::to_string(round) + " " + (closePipes ? "closed " : "");
+            int input[2], output[2];
+            ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+            ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+            platform::FileDescriptor toHost(input[1]), fromHost(output[0]);
+            auto host = startHost(input[0], output[1], options);
+            close(input[0]);
+            close(output[1]);
+            for (const object& request : step.requests)
+                writeAll(frameJSON(request), toHost.get());
+            ASSERT_TRUE(eventually(step.isUnderWay)) << context;
+            if (closePipes) {
+                toHost.close();
+                fromHost.close();
+            }
+            kill(host.processIdentifier(), signals[round++ % 3]);
+            EXPECT_EQ(host.waitForExit().exitCode, 0) << context;
+            if (exists(started)) {
+                EXPECT_NE(kill(std::stoi(readFile(started)), 0), 0) << context << "child lives";
+                fs::remove(started);
+            }
+            expectNothingLeft(context);
+            EXPECT_EQ(entries(images), (std::vector<std::string>{"a.png", "clip.mp4"})) << context;
+            EXPECT_EQ(readFile(image("a.png")), png);
+            EXPECT_EQ(readFile(image("clip.mp4")), "placeholder");
+            EXPECT_EQ(fs::file_size(source), 300u << 20) << context;
+        }
+    }
+}
+
+} // namespace
+} // namespace brindle::testing
