@@ -137,5 +137,90 @@ TEST_F(HostEnd, SignalEndsTheStepUnderWayAndRemovesWhatItMade) {
     }
 }
 
+// Killed at fixed points of each step, then a fresh host started: the user's folder holds the old
+// state or the complete new file.
+TEST_F(HostEnd, KilledHostLeavesTheOldStateOrTheWholeNewFile) {
+    fs::create_symlink("/usr/bin/cwebp", tools + "/cwebp");
+    std::string media;
+    for (int piece = 0; piece < 40; ++piece)
+        media += "0123456789";
+    installTool("ffmpeg", "[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nfor i in $(seq 40); do "
+                          "printf 0123456789 >> \"$out\"; sleep 0.01; done");
+    staging = shm.file("in");
+    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = staging;
+    writeSource(64);
+    const std::string bytes = readFile(source), png = readFile(image("a.png"));
+    namespace base64 = boost::beast::detail::base64;
+    std::string upload = frameJSON({{"action", "beginDirectSaveUpload"}, {"requestId", "k"}});
+    for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
+        std::string text(base64::encoded_size(524288), '\0');
+        text.resize(base64::encode(text.data(), bytes.data() + offset, 524288));
+        upload += frameJSON({{"action", "appendDirectSaveUpload"},
+                             {"requestId", "k"},
+                             {"chunkIndex", offset / 524288},
+                             {"data", text}});
+    }
+    upload += frameJSON({{"action", "commitDirectSaveUpload"},
+                         {"requestId", "k"},
+                         {"totalBytes", bytes.size()},
+                         {"chunkCount", bytes.size() / 524288},
+                         {"destinationDirectory", images},
+                         {"destinationFilename", "big.bin"},
+                         {"resourceUrl", "https://example.com/big.bin"}});
+    const auto isWholeWebP = [&](const std::string& path) {
+        const std::string webp = exists(path) ? readFile(path) : "";
+        const uint32_t riffSize =
+            webp.size() < 8 ? 0 : *reinterpret_cast<const uint32_t*>(&webp[4]);
+        return webp.substr(8, 4) == "WEBP" && riffSize + 8 == webp.size();
+    };
+    const auto bigIsOldOrNew = [&] {
+        return exists(image("big.bin")) ? readFile(image("big.bin")) == bytes
+                                        : readFile(source) == bytes;
+    };
+    const struct {
+        std::string requests;
+        std::function<bool()> isOldOrNew;
+    } steps[] = {
+        {upload, bigIsOldOrNew},
+        {frameJSON({{"action", "optimizeImage"}, {"path", image("a.png")}}),
+         [&] {
+             return exists(image("a.png"))
+                        ? readFile(image("a.png")) == png && !exists(image("a.webp"))
+                        : isWholeWebP(image("a.webp"));
+         }},
+        {frameJSON({{"action", "materializeDownload"},
+                    {"path", image("clip.mp4")},
+                    {"mediaUrl", "https://cdn.example/v.mp4"},
+                    {"mediaKind", "video"}}),
+         [&] {
+             const std::string clip = readFile(image("clip.mp4"));
+             return clip == "placeholder" || clip == media;
+         }},
+        {frameJSON(move()), bigIsOldOrNew},
+    };
+    for (const auto& step : steps) {
+        writeFile(root.file("requests"), step.requests);
+        for (const int milliseconds : {20, 90, 200, 350, 600, 900}) {
+            const std::string context = std::to_string(milliseconds) + " ms ";
+            const platform::FileDescriptor input(open(root.file("requests").c_str(), O_RDONLY));
+            const platform::FileDescriptor output(open("/dev/null", O_WRONLY));
+            auto host = startHost(input.get(), output.get(), options);
+            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+            kill(host.processIdentifier(), SIGKILL);
+            host.waitForExit();
+            EXPECT_EQ(exchange({{{"action", "ping"}}}, options).size(), 1u);
+            EXPECT_TRUE(step.isOldOrNew()) << context << step.requests.substr(4, 40);
+            expectNothingLeft(context);
+            // Back to the old state for the next point.
+            for (const char* name : {"big.bin", "a.webp"})
+                fs::remove(image(name));
+            writeFile(image("a.png"), png);
+            writeFile(image("clip.mp4"), "placeholder");
+            if (!exists(source))
+                writeSource(64);
+        }
+    }
+}
+
 } // namespace
 } // namespace brindle::testing
