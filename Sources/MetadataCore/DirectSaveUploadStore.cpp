@@ -31,7 +31,9 @@ constexpr std::string_view fallbackExtension = ".download";
 constexpr std::size_t maximumNameBytes = 255;
 constexpr std::size_t uuidBytes = 36;
 
-void preparePrivateDirectory(const std::string& path) {
+// The folder stays open for the clean-up at start-up, which lists it; a folder just created holds
+// nothing to clean.
+platform::FileDescriptor preparePrivateDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status) {
         if (status.error() != std::errc::no_such_file_or_directory)
@@ -40,12 +42,12 @@ void preparePrivateDirectory(const std::string& path) {
         const auto created = platform::fileStatusAtPath(path);
         if (!created || !created->isOwnDirectory())
             throw Error(Error::Case::invalidUpload);
-        return;
+        return platform::FileDescriptor();
     }
     if (!status->isOwnDirectory())
         throw Error(Error::Case::invalidUpload);
     // Through a descriptor, so a link put in the folder's place since the check is not followed.
-    const auto folder = platform::openDirectory(path);
+    auto folder = platform::openDirectory(path);
     if (!folder)
         throw std::system_error(folder.error());
     const auto opened = platform::fileStatus(folder->get());
@@ -54,6 +56,7 @@ void preparePrivateDirectory(const std::string& path) {
     if (const auto changed = platform::setPermissions(folder->get(), directoryPermissions);
         !changed)
         throw std::system_error(changed.error());
+    return std::move(*folder);
 }
 
 std::string alphanumericsAndHyphens(std::string_view text) {
@@ -121,9 +124,8 @@ bool isHeldBy(std::string_view name, const std::vector<std::string>& notedNames)
 } // namespace
 
 DirectSaveUploadStore::DirectSaveUploadStore(const std::string& directory)
-    : rootURL_(platform::standardizedPath(directory)) {
-    preparePrivateDirectory(rootURL_);
-}
+    : rootURL_(platform::standardizedPath(directory)),
+      rootDescriptor_(preparePrivateDirectory(rootURL_)) {}
 
 DirectSaveUploadStore::~DirectSaveUploadStore() {
     std::vector<std::string> identifiers;
@@ -135,9 +137,13 @@ DirectSaveUploadStore::~DirectSaveUploadStore() {
         cancel(identifier);
 }
 
-void DirectSaveUploadStore::removeAbandonedUploads() const noexcept {
+void DirectSaveUploadStore::removeAbandonedUploads() noexcept {
+    if (!rootDescriptor_.isOpen())
+        return;
     try {
-        const auto survey = platform::processJournal::settleAbandonedJournals(rootURL_);
+        const auto survey =
+            platform::processJournal::settleAbandonedJournals(rootDescriptor_.get(), rootURL_);
+        rootDescriptor_.close();
         std::vector<std::string> notedNames;
         for (const std::string& path : survey.livingNotes) {
             if (platform::deletingLastPathComponent(path) == rootURL_)

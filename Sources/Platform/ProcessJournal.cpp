@@ -2,14 +2,13 @@
 
 #include "Platform/FileDescriptor.h"
 #include "Platform/Path.h"
+#include "Platform/RandomUUID.h"
 
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <poll.h>
-#include <random>
-#include <sstream>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -45,22 +44,13 @@ Journal& journal() {
     return instance;
 }
 
-std::string randomHex() {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::random_device device;
-    std::string text;
-    for (int index = 0; index < 16; ++index)
-        text += digits[device() % 16];
-    return text;
-}
-
 // The journal exists and is locked by the time its name can be seen with a free lock... almost:
 // another host may take the lock between the creation and this process's flock, find the journal
 // empty and remove it. The lock is therefore checked to be on a file that still has its name.
 bool openJournal(Journal& state) {
     for (int attempt = 0; attempt < creationAttempts; ++attempt) {
         std::string path =
-            appendingPathComponent(state.folder, std::string(journalPrefix) + randomHex());
+            appendingPathComponent(state.folder, std::string(journalPrefix) + randomUUIDString());
         FileDescriptor file(open(
             path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (!file.isOpen() && errno == EEXIST)
@@ -158,13 +148,13 @@ std::string startTime(pid_t pid) {
     const std::size_t nameEnd = contents.rfind(')'); // the command name may hold anything
     if (nameEnd == std::string::npos)
         return {};
-    std::istringstream fields(contents.substr(nameEnd + 1));
-    std::string field;
-    for (int number = 3; number <= 22 && fields >> field; ++number) {
-        if (number == 22)
-            return field;
-    }
-    return {};
+    // Fields are separated by single spaces from the state, field 3, on.
+    std::size_t start = nameEnd + 2;
+    for (int number = 3; number < 22 && start < contents.size(); ++number)
+        start = contents.find(' ', start) + 1;
+    if (start == 0 || start >= contents.size())
+        return {};
+    return contents.substr(start, contents.find(' ', start) - start);
 }
 
 void endChildProcess(const Note& note) {
@@ -219,12 +209,35 @@ void settle(const std::vector<Note>& notes, const std::string& folder) {
     }
 }
 
-bool isRegularEntry(int folder, const dirent& entry) {
-    if (entry.d_type != DT_UNKNOWN)
-        return entry.d_type == DT_REG;
-    struct stat status {};
-    return fstatat(folder, entry.d_name, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-           S_ISREG(status.st_mode);
+struct DirectoryEntry {
+    std::string name;
+    bool isRegularFile = false;
+};
+
+// Straight from the kernel into a buffer on the stack: this runs at every start of the host,
+// where each system call counts, and the folder is usually empty.
+std::vector<DirectoryEntry> listDirectory(int directory) {
+    std::vector<DirectoryEntry> entries;
+    alignas(dirent64) char buffer[8192];
+    for (;;) {
+        const long count = syscall(SYS_getdents64, directory, buffer, sizeof buffer);
+        if (count <= 0)
+            return entries;
+        for (long offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            bool isRegularFile = entry->d_type == DT_REG;
+            struct stat status {};
+            if (entry->d_type == DT_UNKNOWN)
+                isRegularFile =
+                    fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(status.st_mode);
+            entries.push_back({std::move(name), isRegularFile});
+        }
+    }
 }
 
 } // namespace
@@ -266,26 +279,19 @@ void close() noexcept {
     state.hasNotes = false;
 }
 
-FolderSurvey settleAbandonedJournals(const std::string& folder) {
+FolderSurvey settleAbandonedJournals(int directory, const std::string& folder) {
     FolderSurvey survey;
-    const FileDescriptor directory(
-        open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    DIR* stream = directory.isOpen() ? fdopendir(dup(directory.get())) : nullptr;
-    if (stream == nullptr)
-        return survey;
     std::vector<std::string> journals;
-    while (const dirent* entry = readdir(stream)) {
-        const std::string_view name = entry->d_name;
-        if (name.starts_with(journalPrefix))
-            journals.emplace_back(name);
-        else if (isRegularEntry(directory.get(), *entry))
-            survey.otherFiles.emplace_back(name);
+    for (DirectoryEntry& entry : listDirectory(directory)) {
+        if (entry.name.starts_with(journalPrefix))
+            journals.push_back(std::move(entry.name));
+        else if (entry.isRegularFile)
+            survey.otherFiles.push_back(std::move(entry.name));
     }
-    closedir(stream);
 
     for (const std::string& name : journals) {
         const FileDescriptor file(
-            openat(directory.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+            openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
         struct stat status {};
         if (!file.isOpen() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
             status.st_uid != geteuid())
@@ -294,7 +300,7 @@ FolderSurvey settleAbandonedJournals(const std::string& folder) {
         const std::vector<Note> notes = parse(readAll(file.get()));
         if (abandoned) {
             settle(notes, folder);
-            unlinkat(directory.get(), name.c_str(), 0);
+            unlinkat(directory, name.c_str(), 0);
             continue;
         }
         for (const Note& note : notes) {

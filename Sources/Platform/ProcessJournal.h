@@ -41,8 +41,9 @@ struct FolderSurvey {
     std::vector<std::string> livingNotes; // the files noted by processes that are still running
 };
 
-/// Settles every abandoned journal in `folder`. The folder is listed before the journals of
-/// running processes are read, so a file there that a running process made is in its notes.
-FolderSurvey settleAbandonedJournals(const std::string& folder);
+/// Settles every abandoned journal in `folder`, open as `directory`. The folder is listed before
+/// the journals of running processes are read, so a file there that a running process made is
+/// in its notes.
+FolderSurvey settleAbandonedJournals(int directory, const std::string& folder);
 
 } // namespace brindle::platform::processJournal

@@ -20,6 +20,8 @@ sigset_t terminationSignals() {
 } // namespace
 
 void deferTerminationRequests() {
+    if (descriptor >= 0)
+        return;
     const sigset_t signals = terminationSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     // The signal is never read from it: it stays pending, so every thread's waits see it.

@@ -40,6 +40,11 @@ void writeFinalErrorReply(const std::exception_ptr& error, int outputFd) {
     }
 }
 
+bool isPing(const boost::json::object& request) {
+    const boost::json::value* action = request.if_contains("action");
+    return action != nullptr && action->is_string() && action->get_string() == "ping";
+}
+
 // The journal goes last, once the store has removed the uploads that it names.
 struct JournalClosing {
     ~JournalClosing() { platform::processJournal::close(); }
@@ -63,11 +68,10 @@ boost::json::object errorReply(std::exception_ptr error, const boost::json::obje
     return reply;
 }
 
-int runHost(int inputFd, int outputFd) {
-    return runHost(inputFd, outputFd, handle);
-}
+namespace {
 
-int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
+// `ownsProcess`: the loop is the whole program, whose signals it may hold back.
+int run(int inputFd, int outputFd, const RequestHandler& handler, bool ownsProcess) {
     std::signal(SIGPIPE, SIG_IGN);
     const JournalClosing journalClosing;
     std::optional<DirectSaveUploadStore> store;
@@ -81,8 +85,7 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
         return 0;
     }
     DirectSaveUploadStore& uploadStore = *store;
-    uploadStore.removeAbandonedUploads();
-    platform::processJournal::useFolder(uploadStore.rootURL());
+    bool preparedForWork = false;
 
     // Asked to end (SIGTERM, SIGINT, SIGHUP), the host ends as at the end of its input: the step
     // under way unwinds, ending its child and removing its temporaries, and the store's uploads
@@ -99,6 +102,18 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
         }
         if (!request)
             return 0;
+        // Before the first request that may start a child, a thread or a file: what dead hosts
+        // left is settled, and signals are held back from then on (until then their default
+        // action ends the host just as cleanly). A host that only answers "ping", started anew
+        // for each probe, is spared both. Only requests start threads, so every thread inherits
+        // the held-back signals.
+        if (!preparedForWork && !isPing(*request)) {
+            if (ownsProcess)
+                platform::deferTerminationRequests();
+            uploadStore.removeAbandonedUploads();
+            platform::processJournal::useFolder(uploadStore.rootURL());
+            preparedForWork = true;
+        }
 
         try {
             writeMessage(handler(*request, uploadStore), outputFd);
@@ -120,6 +135,16 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
         if (uploadStore.isEmpty())
             platform::processJournal::forgetAll();
     }
+}
+
+} // namespace
+
+int runHost(int inputFd, int outputFd) {
+    return run(inputFd, outputFd, handle, true);
+}
+
+int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
+    return run(inputFd, outputFd, handler, false);
 }
 
 } // namespace brindle

@@ -41,15 +41,18 @@ std::string replacingInvalidUTF8(std::string serialized) {
     return mended;
 }
 
-// Chrome may ask the host to end while its pipe stays open: waiting for input ends then too.
-void awaitInput(int fd) {
+// Chrome may ask the host to end while its pipe stays open, and the host spends its idle time
+// waiting for the next message: that wait ends then too. Inside a message the rest follows at
+// once (Chrome writes each whole), or the pipe closes.
+void awaitMessage(int fd) {
     const int termination = platform::terminationDescriptor();
     if (termination < 0)
         return;
     pollfd watch[2] = {{fd, POLLIN, 0}, {termination, POLLIN, 0}};
     while (poll(watch, 2, -1) < 0 && errno == EINTR) {
     }
-    platform::throwIfTerminationRequested();
+    if (watch[1].revents != 0)
+        throw platform::TerminationRequested{};
 }
 
 } // namespace
@@ -58,7 +61,6 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
     std::string buffer(count, '\0');
     size_t received = 0;
     while (received < count) {
-        awaitInput(fd);
         const ssize_t result = read(fd, buffer.data() + received, count - received);
         if (result < 0 && errno == EINTR)
             continue;
@@ -76,6 +78,7 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
 }
 
 std::optional<boost::json::object> readMessage(int fd) {
+    awaitMessage(fd);
     auto header = readExactly(fd, 4, ProtocolError::truncatedHeader());
     if (!header)
         return std::nullopt;
