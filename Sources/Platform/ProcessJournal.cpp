@@ -36,6 +36,7 @@ struct Journal {
     std::string folder;
     FileDescriptor file;
     bool hasNotes = false;
+    bool unavailable = false; // tried once and failed: the work goes on unjournaled
     std::string path;
 };
 
@@ -57,9 +58,16 @@ bool openJournal(Journal& state) {
             continue;
         if (!file.isOpen())
             return false;
+        // Where there are no locks (some network file systems), there is no journal either: one
+        // that could not be told from an abandoned one would be settled under a living process.
+        if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                continue; // another host is settling it as abandoned
+            unlink(path.c_str());
+            return false;
+        }
         struct stat status {};
-        if (flock(file.get(), LOCK_EX | LOCK_NB) != 0 || fstat(file.get(), &status) != 0 ||
-            status.st_nlink == 0)
+        if (fstat(file.get(), &status) != 0 || status.st_nlink == 0)
             continue;
         // Its name must survive a power cut as surely as the notes written into it.
         if (const FileDescriptor folder(
@@ -78,8 +86,12 @@ bool openJournal(Journal& state) {
 void write(Note note, bool durable) {
     Journal& state = journal();
     const std::lock_guard lock(state.mutex);
-    if (state.folder.empty() || (!state.file.isOpen() && !openJournal(state)))
+    if (state.folder.empty() || state.unavailable)
         return;
+    if (!state.file.isOpen() && !openJournal(state)) {
+        state.unavailable = true;
+        return;
+    }
     std::string record;
     for (const std::string_view field :
          {std::string_view(&note.kind, 1), std::string_view(note.first),
@@ -277,6 +289,7 @@ void close() noexcept {
     state.file = FileDescriptor();
     state.folder.clear();
     state.hasNotes = false;
+    state.unavailable = false;
 }
 
 FolderSurvey settleAbandonedJournals(int directory, const std::string& folder) {

@@ -10,6 +10,7 @@
 #include <boost/beast/core/detail/base64.hpp>
 
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -168,9 +169,9 @@ TEST_F(HostEnd, KilledHostLeavesTheOldStateOrTheWholeNewFile) {
                          {"destinationFilename", "big.bin"},
                          {"resourceUrl", "https://example.com/big.bin"}});
     const auto isWholeWebP = [&](const std::string& path) {
-        const std::string webp = exists(path) ? readFile(path) : "";
-        const uint32_t riffSize =
-            webp.size() < 8 ? 0 : *reinterpret_cast<const uint32_t*>(&webp[4]);
+        const std::string webp = exists(path) ? readFile(path) : std::string(12, '\0');
+        uint32_t riffSize = 0;
+        std::memcpy(&riffSize, &webp[4], 4);
         return webp.substr(8, 4) == "WEBP" && riffSize + 8 == webp.size();
     };
     const auto bigIsOldOrNew = [&] {
