@@ -45,9 +45,8 @@ Journal& journal() {
     return instance;
 }
 
-// The journal exists and is locked by the time its name can be seen with a free lock... almost:
-// another host may take the lock between the creation and this process's flock, find the journal
-// empty and remove it. The lock is therefore checked to be on a file that still has its name.
+// Another host may take the lock between the creation and this process's flock, find the journal
+// empty and remove it: a lock only counts on a file that still has its name.
 bool openJournal(Journal& state) {
     for (int attempt = 0; attempt < creationAttempts; ++attempt) {
         std::string path =
