@@ -4,6 +4,7 @@
 #include "Platform/Path.h"
 #include "Platform/RandomUUID.h"
 
+#include <cctype>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
@@ -183,12 +184,30 @@ void endChildProcess(const Note& note) {
     poll(&watch, 1, childExitWaitMilliseconds);
 }
 
-// Only what a dead process could have made is removed: a hidden file, or a file of the private
-// folder itself, and only a regular file of this user.
+// The names this system gives its temporaries outside the private folder: ".brindle-..." for a
+// move's copy and a tool's log, ".NAME.UUID.EXT" beside a converted or merged file.
+bool isTemporaryName(std::string_view name) {
+    if (name.starts_with(".brindle-"))
+        return true;
+    const std::size_t extension = name.rfind('.');
+    constexpr std::size_t uuidLength = 36;
+    if (!name.starts_with('.') || extension == std::string_view::npos ||
+        extension < uuidLength + 2 || name[extension - uuidLength - 1] != '.')
+        return false;
+    const std::string_view uuid = name.substr(extension - uuidLength, uuidLength);
+    for (std::size_t index = 0; index < uuidLength; ++index) {
+        const bool isDash = index == 8 || index == 13 || index == 18 || index == 23;
+        if (isDash ? uuid[index] != '-' : !std::isxdigit(static_cast<unsigned char>(uuid[index])))
+            return false;
+    }
+    return true;
+}
+
+// Only what a dead process could have made is removed, whatever its journal says: a file of the
+// private folder itself or one named as a temporary, and only a regular file of this user.
 void removeTemporary(const std::string& path, const std::string& folder) {
     struct stat status {};
-    const std::string name = lastPathComponent(path);
-    if ((name.starts_with('.') || deletingLastPathComponent(path) == folder) &&
+    if ((deletingLastPathComponent(path) == folder || isTemporaryName(lastPathComponent(path))) &&
         isOwnRegularFile(path, status))
         unlink(path.c_str());
 }

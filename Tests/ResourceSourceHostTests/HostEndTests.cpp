@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <sys/file.h>
 #include <thread>
 
 namespace brindle::testing {
@@ -225,6 +226,28 @@ TEST_F(HostEnd, KilledHostLeavesTheOldStateOrTheWholeNewFile) {
                 writeSource(64);
         }
     }
+}
+
+// Only a journal whose lock is free is settled, and only temporaries are removed, whatever it says;
+// an upload that a living host's journal names stays, one that no journal names goes.
+TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
+    fs::create_directory(staging);
+    const std::string temporary = image(".a.png.0123ABCD-0123-4567-89AB-0123456789AB.webp");
+    for (const std::string& path : {temporary, image(".keep"), staging + "/old-1.png",
+                                    staging + "/live-2.png", staging + "/live-2.webp"})
+        writeFile(path, "x");
+    const auto note = [](const std::string& path) {
+        return std::string("t\0", 2) + path + '\0' + '\0';
+    };
+    writeFile(staging + "/_journal-dead", note(image(".keep")) + note(temporary));
+    writeFile(staging + "/_journal-live", note(staging + "/live-2.png"));
+    const platform::FileDescriptor living(open((staging + "/_journal-live").c_str(), O_RDONLY));
+    ASSERT_EQ(flock(living.get(), LOCK_EX), 0);
+    EXPECT_EQ(
+        exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options).size(), 1u);
+    EXPECT_EQ(entries(staging),
+              (std::vector<std::string>{"_journal-live", "live-2.png", "live-2.webp"}));
+    EXPECT_EQ(entries(images), (std::vector<std::string>{".keep", "a.png", "clip.mp4"}));
 }
 
 } // namespace
