@@ -134,6 +134,7 @@ FileDescriptor openProcessDescriptor(pid_t pid) {
 } // namespace
 
 Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
+    throwIfTerminationRequested(); // a process that is ending starts nothing more
     SpawnSettings settings;
     if (int error = arrangeDescriptors(settings.actions, launch))
         return errnoCode(error);

@@ -62,7 +62,7 @@ struct ChildExit {
 class ChildProcess {
 public:
     /// Starts the child; fails when the program is missing or not executable, or for want of
-    /// resources.
+    /// resources. Throws `TerminationRequested` instead once this process is asked to end.
     static Result<ChildProcess> spawn(const ChildProcessLaunch& launch);
 
     ChildProcess(ChildProcess&& other) noexcept;
