@@ -7,10 +7,13 @@
 #include "Platform/FileWriting.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
+#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
+#include <algorithm>
 #include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace brindle {
@@ -28,7 +31,9 @@ constexpr std::string_view fallbackExtension = ".download";
 constexpr std::size_t maximumNameBytes = 255;
 constexpr std::size_t uuidBytes = 36;
 
-void preparePrivateDirectory(const std::string& path) {
+// The folder stays open for the clean-up at start-up, which lists it; a folder just created holds
+// nothing to clean.
+platform::FileDescriptor preparePrivateDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status) {
         if (status.error() != std::errc::no_such_file_or_directory)
@@ -37,12 +42,12 @@ void preparePrivateDirectory(const std::string& path) {
         const auto created = platform::fileStatusAtPath(path);
         if (!created || !created->isOwnDirectory())
             throw Error(Error::Case::invalidUpload);
-        return;
+        return platform::FileDescriptor();
     }
     if (!status->isOwnDirectory())
         throw Error(Error::Case::invalidUpload);
     // Through a descriptor, so a link put in the folder's place since the check is not followed.
-    const auto folder = platform::openDirectory(path);
+    auto folder = platform::openDirectory(path);
     if (!folder)
         throw std::system_error(folder.error());
     const auto opened = platform::fileStatus(folder->get());
@@ -51,6 +56,7 @@ void preparePrivateDirectory(const std::string& path) {
     if (const auto changed = platform::setPermissions(folder->get(), directoryPermissions);
         !changed)
         throw std::system_error(changed.error());
+    return std::move(*folder);
 }
 
 std::string alphanumericsAndHyphens(std::string_view text) {
@@ -104,12 +110,22 @@ void removeQuietly(const std::string& path) noexcept {
     static_cast<void>(platform::removeFile(path));
 }
 
+// Everything made from a staged file keeps the staged name's unique part (its name without the
+// extension) in its own name: the prepared WebP file, the hidden outputs of a conversion or a
+// merge. A file belongs to a running host when its name holds such a part of one of its notes.
+bool isHeldBy(std::string_view name, const std::vector<std::string>& notedNames) {
+    return std::ranges::any_of(notedNames, [&](const std::string& noted) {
+        const std::string_view unique =
+            std::string_view(noted).substr(0, std::min(noted.rfind('.'), noted.size()));
+        return name == noted || (!unique.empty() && name.find(unique) != std::string_view::npos);
+    });
+}
+
 } // namespace
 
 DirectSaveUploadStore::DirectSaveUploadStore(const std::string& directory)
-    : rootURL_(platform::standardizedPath(directory)) {
-    preparePrivateDirectory(rootURL_);
-}
+    : rootURL_(platform::standardizedPath(directory)),
+      rootDescriptor_(preparePrivateDirectory(rootURL_)) {}
 
 DirectSaveUploadStore::~DirectSaveUploadStore() {
     std::vector<std::string> identifiers;
@@ -121,6 +137,27 @@ DirectSaveUploadStore::~DirectSaveUploadStore() {
         cancel(identifier);
 }
 
+void DirectSaveUploadStore::removeAbandonedUploads() noexcept {
+    if (!rootDescriptor_.isOpen())
+        return;
+    try {
+        const auto survey =
+            platform::processJournal::settleAbandonedJournals(rootDescriptor_.get(), rootURL_);
+        rootDescriptor_.close();
+        std::vector<std::string> notedNames;
+        for (const std::string& path : survey.livingNotes) {
+            if (platform::deletingLastPathComponent(path) == rootURL_)
+                notedNames.push_back(platform::lastPathComponent(path));
+        }
+        for (const std::string& name : survey.otherFiles) {
+            if (!isHeldBy(name, notedNames))
+                removeQuietly(platform::appendingPathComponent(rootURL_, name));
+        }
+    } catch (const std::exception&) {
+        // Clean-up is owed to the dead; it must never keep the living host from starting.
+    }
+}
+
 void DirectSaveUploadStore::begin(const std::string& requestID,
                                   const std::optional<std::string>& suggestedFilename) {
     const std::string extension = safeExtension(suggestedFilename);
@@ -130,6 +167,7 @@ void DirectSaveUploadStore::begin(const std::string& requestID,
     cancel(requestID);
     std::string url = platform::appendingPathComponent(
         rootURL_, identifier + "-" + platform::randomUUIDString() + extension);
+    platform::processJournal::noteTemporaryFile(url);
     auto file = platform::createExclusiveFile(url, filePermissions);
     if (!file)
         throw Error(Error::Case::writeFailed);

@@ -52,6 +52,14 @@ public:
     /// Forgets the upload and deletes its staged or prepared file; an unknown id is no error.
     void cancel(const std::string& requestID) noexcept;
 
+    /// Whether the store holds no upload at all.
+    bool isEmpty() const { return sessions_.empty() && readyFiles_.empty(); }
+
+    /// Removes the staged and prepared uploads, and their temporaries, that no running host
+    /// process holds: those of hosts that died without cleaning up. Once, right after the
+    /// store is made.
+    void removeAbandonedUploads() noexcept;
+
 private:
     friend class DirectSaveUploadStoreTestAccess;
 
@@ -70,6 +78,7 @@ private:
     };
 
     std::string rootURL_;
+    platform::FileDescriptor rootDescriptor_; // until the clean-up at start-up
     std::unordered_map<std::string, Session> sessions_;
     std::unordered_map<std::string, ReadyFile> readyFiles_;
     std::string decodedChunk_; // kept between chunks to spare an allocation per chunk

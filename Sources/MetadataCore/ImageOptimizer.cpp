@@ -9,6 +9,7 @@
 #include "Platform/ChildProcess.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
+#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
@@ -157,10 +158,13 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
     temporary.exchangeAttempted();
     const bool keepsName = platform::lowercased(platform::pathExtension(path)) == "webp";
     std::string resultPath = path;
-    if (keepsName)
+    if (keepsName) {
         exchangeInPlace(temporary.path(), path, openedStatus);
-    else
+    } else {
+        // Between the swap and the rename the WebP content lies under the image's old name.
+        platform::processJournal::noteExchange(temporary.path(), path);
         resultPath = exchangeAndRename(temporary.path(), path, openedStatus);
+    }
     temporary.succeeded();
     return {resultPath, true, originalBytes, outputBytes, "smaller"};
 }

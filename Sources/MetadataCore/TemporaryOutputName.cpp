@@ -2,6 +2,7 @@
 
 #include "MetadataCore/RequestPath.h"
 #include "Platform/Path.h"
+#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
@@ -19,8 +20,10 @@ std::string temporaryOutputPath(const std::string& path, const std::string& exte
             cut = end <= room ? end : cut;
         name.resize(cut);
     }
-    return platform::appendingPathComponent(platform::deletingLastPathComponent(path),
-                                            "." + name + "." + uuid + "." + extension);
+    std::string temporary = platform::appendingPathComponent(
+        platform::deletingLastPathComponent(path), "." + name + "." + uuid + "." + extension);
+    platform::processJournal::noteTemporaryFile(temporary);
+    return temporary;
 }
 
 } // namespace brindle

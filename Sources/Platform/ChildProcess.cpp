@@ -1,5 +1,8 @@
 #include "Platform/ChildProcess.h"
 
+#include "Platform/ProcessJournal.h"
+#include "Platform/Termination.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -18,6 +21,11 @@ namespace brindle::platform {
 namespace {
 
 using Milliseconds = std::chrono::milliseconds;
+using Clock = std::chrono::steady_clock;
+
+// What a child asked to end gets before it is killed, when this process itself is ending: an
+// encoder stops at once, FFmpeg closes its output, and Chrome allows the whole host two seconds.
+constexpr Milliseconds terminationGrace{500};
 
 class SpawnSettings {
 public:
@@ -126,6 +134,7 @@ FileDescriptor openProcessDescriptor(pid_t pid) {
 } // namespace
 
 Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
+    throwIfTerminationRequested(); // a process that is ending starts nothing more
     SpawnSettings settings;
     if (int error = arrangeDescriptors(settings.actions, launch))
         return errnoCode(error);
@@ -145,6 +154,7 @@ Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
                     argv.data(), launch.environment ? envp.data() : environ);
     if (error != 0)
         return errnoCode(error);
+    processJournal::noteChildProcess(pid);
     return ChildProcess(pid, openProcessDescriptor(pid));
 }
 
@@ -177,35 +187,53 @@ std::optional<ChildExit> ChildProcess::reap(bool block) {
     return exit_;
 }
 
-std::optional<ChildExit> ChildProcess::waitForExit(Milliseconds timeout) {
-    if (exit_)
-        return exit_;
-    if (!processDescriptor_.isOpen()) {
-        // Without a process descriptor, look in short steps so an exit is still seen quickly.
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (!reap(false) && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(Milliseconds(2));
-        return exit_;
+std::optional<ChildExit> ChildProcess::await(std::optional<Milliseconds> timeout,
+                                             bool watchTermination) {
+    const int termination = watchTermination ? terminationDescriptor() : -1;
+    const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
+    while (!exit_) {
+        if (termination >= 0 && terminationRequested()) {
+            terminate(terminationGrace);
+            throw TerminationRequested{};
+        }
+        const auto left = std::chrono::ceil<Milliseconds>(deadline - Clock::now());
+        if (!processDescriptor_.isOpen()) {
+            // Without a process descriptor, look in short steps so an exit is still seen quickly.
+            if (reap(false) || left.count() <= 0)
+                break;
+            std::this_thread::sleep_for(std::min(left, Milliseconds(2)));
+            continue;
+        }
+        if (!timeout && termination < 0)
+            return reap(true);
+        pollfd watch[2] = {{processDescriptor_.get(), POLLIN, 0}, {termination, POLLIN, 0}};
+        const int ready = poll(watch, termination >= 0 ? 2 : 1,
+                               timeout ? static_cast<int>(std::max<long>(left.count(), 0)) : -1);
+        if (ready > 0 && watch[0].revents != 0)
+            return reap(true);
+        if (ready == 0)
+            return reap(false);
+        // A signal cut the wait short, or this process is asked to end: look again.
     }
-    pollfd watch{processDescriptor_.get(), POLLIN, 0};
-    const int ready = poll(&watch, 1, static_cast<int>(timeout.count()));
-    if (ready <= 0)
-        return reap(false); // a signal cut the wait short: the caller simply asks again
-    return reap(true);
+    return exit_;
+}
+
+std::optional<ChildExit> ChildProcess::waitForExit(Milliseconds timeout) {
+    return await(timeout, true);
 }
 
 ChildExit ChildProcess::waitForExit() {
-    return *reap(true);
+    return *await(std::nullopt, true);
 }
 
 ChildExit ChildProcess::terminate(Milliseconds grace) {
     if (exit_)
         return *exit_;
     kill(pid_, SIGTERM);
-    if (auto ended = waitForExit(grace))
+    if (auto ended = await(grace, false))
         return *ended;
     kill(pid_, SIGKILL);
-    return waitForExit();
+    return *await(std::nullopt, false);
 }
 
 } // namespace brindle::platform

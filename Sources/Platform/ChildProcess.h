@@ -62,7 +62,7 @@ struct ChildExit {
 class ChildProcess {
 public:
     /// Starts the child; fails when the program is missing or not executable, or for want of
-    /// resources.
+    /// resources. Throws `TerminationRequested` instead once this process is asked to end.
     static Result<ChildProcess> spawn(const ChildProcessLaunch& launch);
 
     ChildProcess(ChildProcess&& other) noexcept;
@@ -73,10 +73,12 @@ public:
 
     pid_t processIdentifier() const { return pid_; }
 
-    /// Waits at most `timeout` for the child to end; nothing when it is still running.
+    /// Waits at most `timeout` for the child to end; nothing when it is still running. Once this
+    /// process has been asked to end, the child is terminated and reaped and the wait throws
+    /// `TerminationRequested`.
     std::optional<ChildExit> waitForExit(std::chrono::milliseconds timeout);
 
-    /// Waits for the child to end, however long it takes.
+    /// Waits for the child to end, however long it takes; ends early as the other wait does.
     ChildExit waitForExit();
 
     /// Asks the child to end (SIGTERM); a child that is still there after `grace` is killed.
@@ -87,6 +89,9 @@ private:
     ChildProcess(pid_t pid, FileDescriptor processDescriptor)
         : pid_(pid), processDescriptor_(std::move(processDescriptor)) {}
     std::optional<ChildExit> reap(bool block);
+    // No `timeout`: for as long as it takes.
+    std::optional<ChildExit> await(std::optional<std::chrono::milliseconds> timeout,
+                                   bool watchTermination);
 
     pid_t pid_;
     FileDescriptor processDescriptor_; // none when the kernel offers none: waits then poll

@@ -1,5 +1,7 @@
 #include "Platform/ChildStandardError.h"
 
+#include "Platform/Termination.h"
+
 #include <algorithm>
 #include <fcntl.h>
 #include <poll.h>
@@ -31,11 +33,13 @@ Result<ChildRun> runKeepingStandardError(ChildProcessLaunch launch, std::size_t 
     ChildRun run;
     char buffer[4096];
     for (;;) {
-        pollfd watch{reading.get(), POLLIN, 0};
-        const int ready = poll(&watch, 1, quietMilliseconds);
+        // A child that writes on and on must not keep this process from ending when asked to:
+        // the wait below ends it then.
+        pollfd watch[2] = {{reading.get(), POLLIN, 0}, {terminationDescriptor(), POLLIN, 0}};
+        const int ready = poll(watch, watch[1].fd >= 0 ? 2 : 1, quietMilliseconds);
         if (ready < 0 && errno != EINTR)
             break;
-        if (ready > 0) {
+        if (ready > 0 && watch[0].revents != 0 && watch[1].revents == 0) {
             const ssize_t count = read(reading.get(), buffer, sizeof buffer);
             if (count == 0 || (count < 0 && errno != EINTR))
                 break;

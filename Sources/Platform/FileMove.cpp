@@ -4,6 +4,8 @@
 #include "Platform/ExtendedAttributes.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/Path.h"
+#include "Platform/ProcessJournal.h"
+#include "Platform/Termination.h"
 
 #include <algorithm>
 #include <array>
@@ -124,6 +126,9 @@ int copyAttributes(int from, int to) {
 int copyFile(int from, const struct stat& status, int to) {
     if (int error = copyContents(from, to))
         return error;
+    // A host asked to end stops before the flush, the slow part, and takes its copy back out.
+    if (terminationRequested())
+        return ECANCELED;
     if (int error = copyAttributes(from, to))
         return error;
     if (fchmod(to, status.st_mode & 07777) != 0)
@@ -149,9 +154,10 @@ struct TemporaryFile {
     int error = 0;
 };
 
-TemporaryFile createHiddenTemporaryFile(int directory) {
+TemporaryFile createHiddenTemporaryFile(int directory, const std::string& folder) {
     for (int attempt = 0; attempt < temporaryNameAttempts; ++attempt) {
         std::string name = ".brindle-move-" + randomSuffix();
+        processJournal::noteTemporaryFile(appendingPathComponent(folder, name));
         FileDescriptor file(openat(directory, name.c_str(),
                                    O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
         if (file.isOpen())
@@ -234,7 +240,7 @@ int copyAcrossFileSystems(const std::string& source, const std::string& destinat
     if (!directory.isOpen())
         return errno;
 
-    TemporaryFile temporary = createHiddenTemporaryFile(directory.get());
+    TemporaryFile temporary = createHiddenTemporaryFile(directory.get(), folder);
     if (temporary.error != 0)
         return temporary.error;
     const char* hidden = temporary.name.c_str();

@@ -1,6 +1,7 @@
 #include "Platform/HTTPFetch.h"
 
 #include "CurlLibrary.h"
+#include "Platform/Termination.h"
 
 #include <algorithm>
 #include <memory>
@@ -84,14 +85,20 @@ Result<CURLcode> perform(CURLM* multi, Transfer& transfer, const HTTPFetchLimits
             return errnoCode(EIO);
         if (running == 0)
             break;
+        // A host asked to end stops waiting for the network at once; the caller's next wait for
+        // a child or for input sees why.
+        if (terminationRequested())
+            return errnoCode(ECANCELED);
         const Clock::time_point now = Clock::now();
         const auto left = std::min(transfer.lastProgress + limits.stallTimeout - now,
                                    start + limits.totalTimeout - now);
         if (left <= Clock::duration::zero())
             return errnoCode(ETIMEDOUT);
         const auto wait = std::chrono::ceil<milliseconds>(left).count();
-        curl.multiPoll(multi, nullptr, 0, static_cast<int>(std::min<long long>(wait, 1000)),
-                       nullptr);
+        curl_waitfd termination{terminationDescriptor(), CURL_WAIT_POLLIN, 0};
+        curl.multiPoll(multi, termination.fd >= 0 ? &termination : nullptr,
+                       termination.fd >= 0 ? 1 : 0,
+                       static_cast<int>(std::min<long long>(wait, 1000)), nullptr);
     }
     CURLcode result = CURLE_OK;
     int queued = 0;

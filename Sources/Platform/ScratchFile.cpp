@@ -3,6 +3,7 @@
 #include "Platform/FileStatus.h"
 #include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
+#include "Platform/ProcessJournal.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -37,6 +38,7 @@ Result<std::string> readFrom(int descriptor, off_t offset) {
 
 Result<ScratchFile> ScratchFile::create(const std::string& name) {
     std::string path = appendingPathComponent(temporaryDirectory(), name);
+    processJournal::noteTemporaryFile(path);
     FileDescriptor descriptor(
         open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!descriptor.isOpen())

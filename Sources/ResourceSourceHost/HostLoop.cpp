@@ -2,6 +2,8 @@
 
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "MetadataCore/DirectoryCreation.h"
+#include "Platform/ProcessJournal.h"
+#include "Platform/Termination.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"
@@ -38,6 +40,16 @@ void writeFinalErrorReply(const std::exception_ptr& error, int outputFd) {
     }
 }
 
+bool isPing(const boost::json::object& request) {
+    const boost::json::value* action = request.if_contains("action");
+    return action != nullptr && action->is_string() && action->get_string() == "ping";
+}
+
+// The journal goes last, once the store has removed the uploads that it names.
+struct JournalClosing {
+    ~JournalClosing() { platform::processJournal::close(); }
+};
+
 } // namespace
 
 boost::json::object errorReply(std::exception_ptr error, const boost::json::object* request) {
@@ -56,12 +68,12 @@ boost::json::object errorReply(std::exception_ptr error, const boost::json::obje
     return reply;
 }
 
-int runHost(int inputFd, int outputFd) {
-    return runHost(inputFd, outputFd, handle);
-}
+namespace {
 
-int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
+// `ownsProcess`: the loop is the whole program, whose signals it may hold back.
+int run(int inputFd, int outputFd, const RequestHandler& handler, bool ownsProcess) {
     std::signal(SIGPIPE, SIG_IGN);
+    const JournalClosing journalClosing;
     std::optional<DirectSaveUploadStore> store;
     try {
         const std::optional<std::string> incoming = directSaveIncomingDirectory();
@@ -73,22 +85,45 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
         return 0;
     }
     DirectSaveUploadStore& uploadStore = *store;
+    bool preparedForWork = false;
 
+    // Asked to end (SIGTERM, SIGINT, SIGHUP), the host ends as at the end of its input: the step
+    // under way unwinds, ending its child and removing its temporaries, and the store's uploads
+    // go with it. Nobody reads a reply any more.
     while (true) {
         std::optional<boost::json::object> request;
         try {
             request = readMessage(inputFd);
+        } catch (const platform::TerminationRequested&) {
+            return 0;
         } catch (...) {
             writeFinalErrorReply(std::current_exception(), outputFd);
             return 0;
         }
         if (!request)
             return 0;
+        // Before the first request that may start a child, a thread or a file: what dead hosts
+        // left is settled, and signals are held back from then on (until then their default
+        // action ends the host just as cleanly). A host that only answers "ping", started anew
+        // for each probe, is spared both. Only requests start threads, so every thread inherits
+        // the held-back signals.
+        if (!preparedForWork && !isPing(*request)) {
+            if (ownsProcess)
+                platform::deferTerminationRequests();
+            uploadStore.removeAbandonedUploads();
+            platform::processJournal::useFolder(uploadStore.rootURL());
+            preparedForWork = true;
+        }
 
         try {
             writeMessage(handler(*request, uploadStore), outputFd);
-            continue;
+        } catch (const platform::TerminationRequested&) {
+            return 0;
         } catch (...) {
+            // A step cut short because the host is ending fails like any other; nobody waits
+            // for its reply.
+            if (platform::terminationRequested())
+                return 0;
             try {
                 writeMessage(errorReply(std::current_exception(), &*request), outputFd);
             } catch (...) {
@@ -96,7 +131,20 @@ int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
                 return 0;
             }
         }
+        // Between requests nothing noted exists any more but the store's uploads.
+        if (uploadStore.isEmpty())
+            platform::processJournal::forgetAll();
     }
+}
+
+} // namespace
+
+int runHost(int inputFd, int outputFd) {
+    return run(inputFd, outputFd, handle, true);
+}
+
+int runHost(int inputFd, int outputFd, const RequestHandler& handler) {
+    return run(inputFd, outputFd, handler, false);
 }
 
 } // namespace brindle

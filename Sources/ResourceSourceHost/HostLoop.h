@@ -17,8 +17,10 @@ using RequestHandler =
     std::function<boost::json::object(const boost::json::object&, DirectSaveUploadStore&)>;
 
 /// Reads, dispatches and answers requests one at a time until the input ends or the channel
-/// fails. Returns the process exit status, which is always 0.
+/// fails, or the process is asked to end (SIGTERM, SIGINT, SIGHUP). Returns the process exit
+/// status, which is always 0.
 int runHost(int inputFd, int outputFd);
+/// The same loop inside a program of its own, whose signals it leaves alone.
 int runHost(int inputFd, int outputFd, const RequestHandler& handler);
 
 } // namespace brindle

@@ -1,5 +1,6 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 
+#include "Platform/Termination.h"
 #include "Platform/Text.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
@@ -7,6 +8,7 @@
 #include <boost/json/serialize.hpp>
 
 #include <cerrno>
+#include <poll.h>
 #include <stdexcept>
 #include <system_error>
 #include <unistd.h>
@@ -39,6 +41,20 @@ std::string replacingInvalidUTF8(std::string serialized) {
     return mended;
 }
 
+// Chrome may ask the host to end while its pipe stays open, and the host spends its idle time
+// waiting for the next message: that wait ends then too. Inside a message the rest follows at
+// once (Chrome writes each whole), or the pipe closes.
+void awaitMessage(int fd) {
+    const int termination = platform::terminationDescriptor();
+    if (termination < 0)
+        return;
+    pollfd watch[2] = {{fd, POLLIN, 0}, {termination, POLLIN, 0}};
+    while (poll(watch, 2, -1) < 0 && errno == EINTR) {
+    }
+    if (watch[1].revents != 0)
+        throw platform::TerminationRequested{};
+}
+
 } // namespace
 
 std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError& truncatedError) {
@@ -62,6 +78,7 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
 }
 
 std::optional<boost::json::object> readMessage(int fd) {
+    awaitMessage(fd);
     auto header = readExactly(fd, 4, ProtocolError::truncatedHeader());
     if (!header)
         return std::nullopt;

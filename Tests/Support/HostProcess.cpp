@@ -74,7 +74,26 @@ platform::FileDescriptor openOrFail(const std::string& path, int flags) {
     return file;
 }
 
+platform::ChildProcess spawn(const std::string& program, int input, int output, int error,
+                             const ProcessOptions& options) {
+    platform::ChildProcessLaunch launch;
+    launch.program = program;
+    launch.arguments = options.arguments;
+    launch.standardInput = platform::ChildStream::descriptor(input);
+    launch.standardOutput = platform::ChildStream::descriptor(output);
+    launch.standardError = platform::ChildStream::descriptor(error);
+    launch.environment = environmentWith(options.environment);
+    auto child = platform::ChildProcess::spawn(launch);
+    if (!child)
+        throw std::runtime_error("cannot start " + program);
+    return std::move(*child);
+}
+
 } // namespace
+
+platform::ChildProcess startHost(int input, int output, const ProcessOptions& options) {
+    return spawn(BRINDLE_HOST_PATH, input, output, STDERR_FILENO, options);
+}
 
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options) {
@@ -93,17 +112,8 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
         outputFile = platform::FileDescriptor(ends[1]);
     }
 
-    platform::ChildProcessLaunch launch;
-    launch.program = program;
-    launch.arguments = options.arguments;
-    launch.standardInput = platform::ChildStream::descriptor(inputFile.get());
-    launch.standardOutput = platform::ChildStream::descriptor(outputFile.get());
-    launch.standardError = platform::ChildStream::descriptor(errorFile.get());
-    launch.environment = environmentWith(options.environment);
-    auto child = platform::ChildProcess::spawn(launch);
-    if (!child)
-        throw std::runtime_error("cannot start " + program);
-    const platform::ChildExit exit = child->waitForExit();
+    const platform::ChildExit exit =
+        spawn(program, inputFile.get(), outputFile.get(), errorFile.get(), options).waitForExit();
     return {exit.exitCode, exit.terminatingSignal, readFile(scratch.file("stdout")),
             readFile(scratch.file("stderr"))};
 }

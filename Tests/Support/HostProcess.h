@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Platform/ChildProcess.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/HostLoop.h"
 
@@ -38,6 +39,9 @@ struct ProcessOptions {
 /// Runs `program` with `input` on its standard input and waits for it.
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options = {});
+
+/// Starts the built brindle-host on the given standard input and output, without waiting.
+platform::ChildProcess startHost(int input, int output, const ProcessOptions& options = {});
 
 /// Runs the built brindle-host.
 ProcessResult runHost(const std::string& input, const ProcessOptions& options = {});

@@ -1,0 +1,345 @@
+#include "Platform/ProcessJournal.h"
+
+#include "Platform/FileDescriptor.h"
+#include "Platform/Path.h"
+#include "Platform/RandomUUID.h"
+
+#include <cctype>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+namespace brindle::platform::processJournal {
+namespace {
+
+// No staged upload or temporary name can begin with "_": request identifiers keep only letters,
+// digits and "-", and temporaries begin with ".".
+constexpr std::string_view journalPrefix = "_journal-";
+constexpr int creationAttempts = 16;
+constexpr int childExitWaitMilliseconds = 2000;
+
+enum Kind : char { temporaryFile = 't', exchange = 'x', childProcess = 'p' };
+
+struct Note {
+    char kind = 0;
+    std::string first;  // a path, or a process id
+    std::string second; // the exchanged path and the output's identity, or the start time
+};
+
+struct Journal {
+    std::mutex mutex;
+    std::string folder;
+    FileDescriptor file;
+    bool hasNotes = false;
+    bool unavailable = false; // tried once and failed: the work goes on unjournaled
+    std::string path;
+};
+
+Journal& journal() {
+    static Journal instance;
+    return instance;
+}
+
+// Another host may take the lock between the creation and this process's flock, find the journal
+// empty and remove it: a lock only counts on a file that still has its name.
+bool openJournal(Journal& state) {
+    for (int attempt = 0; attempt < creationAttempts; ++attempt) {
+        std::string path =
+            appendingPathComponent(state.folder, std::string(journalPrefix) + randomUUIDString());
+        FileDescriptor file(open(
+            path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        if (!file.isOpen() && errno == EEXIST)
+            continue;
+        if (!file.isOpen())
+            return false;
+        // Where there are no locks (some network file systems), there is no journal either: one
+        // that could not be told from an abandoned one would be settled under a living process.
+        if (flock(file.get(), LOCK_EX | LOCK_NB) != 0) {
+            if (errno == EWOULDBLOCK)
+                continue; // another host is settling it as abandoned
+            unlink(path.c_str());
+            return false;
+        }
+        struct stat status {};
+        if (fstat(file.get(), &status) != 0 || status.st_nlink == 0)
+            continue;
+        // Its name must survive a power cut as surely as the notes written into it.
+        if (const FileDescriptor folder(
+                open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+            folder.isOpen())
+            fsync(folder.get());
+        state.file = std::move(file);
+        state.path = std::move(path);
+        return true;
+    }
+    return false;
+}
+
+// `durable`: the note must be on storage before what it names is, which only matters for a file
+// that a power cut could leave behind in a user's folder.
+void write(Note note, bool durable) {
+    Journal& state = journal();
+    const std::lock_guard lock(state.mutex);
+    if (state.folder.empty() || state.unavailable)
+        return;
+    if (!state.file.isOpen() && !openJournal(state)) {
+        state.unavailable = true;
+        return;
+    }
+    std::string record;
+    for (const std::string_view field :
+         {std::string_view(&note.kind, 1), std::string_view(note.first),
+          std::string_view(note.second)}) {
+        record += field;
+        record += '\0';
+    }
+    // One write with O_APPEND: a reader sees a note whole or not at all, and a half note at the
+    // end (a reader racing the writer) is dropped by the parser.
+    if (::write(state.file.get(), record.data(), record.size()) !=
+        static_cast<ssize_t>(record.size()))
+        return;
+    state.hasNotes = true;
+    if (durable)
+        fdatasync(state.file.get());
+}
+
+std::vector<Note> parse(std::string_view contents) {
+    std::vector<Note> notes;
+    std::vector<std::string> fields;
+    for (std::size_t start = 0; start < contents.size();) {
+        const std::size_t end = contents.find('\0', start);
+        if (end == std::string_view::npos)
+            break;
+        fields.emplace_back(contents.substr(start, end - start));
+        start = end + 1;
+        if (fields.size() == 3) {
+            if (fields[0].size() == 1)
+                notes.push_back({fields[0][0], std::move(fields[1]), std::move(fields[2])});
+            fields.clear();
+        }
+    }
+    return notes;
+}
+
+std::string readAll(int descriptor) {
+    std::string contents;
+    char buffer[16384];
+    for (off_t offset = 0;;) {
+        const ssize_t count = pread(descriptor, buffer, sizeof buffer, offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count <= 0)
+            return contents;
+        contents.append(buffer, static_cast<std::size_t>(count));
+        offset += count;
+    }
+}
+
+std::string identity(const struct stat& status) {
+    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+}
+
+bool isOwnRegularFile(const std::string& path, struct stat& status) {
+    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_uid == geteuid();
+}
+
+// Field 22 of /proc/PID/stat: with the process id, it names one process for the machine's uptime.
+std::string startTime(pid_t pid) {
+    const FileDescriptor file(
+        open(("/proc/" + std::to_string(pid) + "/stat").c_str(), O_RDONLY | O_CLOEXEC));
+    if (!file.isOpen())
+        return {};
+    const std::string contents = readAll(file.get());
+    const std::size_t nameEnd = contents.rfind(')'); // the command name may hold anything
+    if (nameEnd == std::string::npos)
+        return {};
+    // Fields are separated by single spaces from the state, field 3, on.
+    std::size_t start = nameEnd + 2;
+    for (int number = 3; number < 22 && start < contents.size(); ++number)
+        start = contents.find(' ', start) + 1;
+    if (start == 0 || start >= contents.size())
+        return {};
+    return contents.substr(start, contents.find(' ', start) - start);
+}
+
+void endChildProcess(const Note& note) {
+    char* end = nullptr;
+    const long pid = std::strtol(note.first.c_str(), &end, 10);
+    if (pid <= 0 || *end != '\0' || note.second.empty() || startTime(pid_t(pid)) != note.second)
+        return;
+    const FileDescriptor process(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    // Looked at again through the descriptor's process: the number may have been reused since.
+    if (!process.isOpen() || startTime(pid_t(pid)) != note.second)
+        return;
+    syscall(SYS_pidfd_send_signal, process.get(), SIGKILL, nullptr, 0);
+    // Gone before its temporaries are removed, or it could write one again.
+    pollfd watch{process.get(), POLLIN, 0};
+    poll(&watch, 1, childExitWaitMilliseconds);
+}
+
+// The names this system gives its temporaries outside the private folder: ".brindle-..." for a
+// move's copy and a tool's log, ".NAME.UUID.EXT" beside a converted or merged file.
+bool isTemporaryName(std::string_view name) {
+    if (name.starts_with(".brindle-"))
+        return true;
+    const std::size_t extension = name.rfind('.');
+    constexpr std::size_t uuidLength = 36;
+    if (!name.starts_with('.') || extension == std::string_view::npos ||
+        extension < uuidLength + 2 || name[extension - uuidLength - 1] != '.')
+        return false;
+    const std::string_view uuid = name.substr(extension - uuidLength, uuidLength);
+    for (std::size_t index = 0; index < uuidLength; ++index) {
+        const bool isDash = index == 8 || index == 13 || index == 18 || index == 23;
+        if (isDash ? uuid[index] != '-' : !std::isxdigit(static_cast<unsigned char>(uuid[index])))
+            return false;
+    }
+    return true;
+}
+
+// Only what a dead process could have made is removed, whatever its journal says: a file of the
+// private folder itself or one named as a temporary, and only a regular file of this user.
+void removeTemporary(const std::string& path, const std::string& folder) {
+    struct stat status {};
+    if ((deletingLastPathComponent(path) == folder || isTemporaryName(lastPathComponent(path))) &&
+        isOwnRegularFile(path, status))
+        unlink(path.c_str());
+}
+
+// The swap happened when the target now holds the output noted before it.
+void undoHalfDoneExchange(const Note& note) {
+    const std::size_t split = note.second.rfind('|');
+    if (split == std::string::npos)
+        return;
+    const std::string target = note.second.substr(0, split);
+    struct stat status {};
+    if (isOwnRegularFile(target, status) && identity(status) == note.second.substr(split + 1) &&
+        isOwnRegularFile(note.first, status))
+        renameat2(AT_FDCWD, note.first.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
+}
+
+void settle(const std::vector<Note>& notes, const std::string& folder) {
+    for (const Note& note : notes) {
+        if (note.kind == childProcess)
+            endChildProcess(note);
+    }
+    for (const Note& note : notes) {
+        if (note.kind == exchange)
+            undoHalfDoneExchange(note);
+    }
+    for (const Note& note : notes) {
+        if (note.kind == temporaryFile || note.kind == exchange)
+            removeTemporary(note.first, folder);
+    }
+}
+
+struct DirectoryEntry {
+    std::string name;
+    bool isRegularFile = false;
+};
+
+// Straight from the kernel into a buffer on the stack: this runs at every start of the host,
+// where each system call counts, and the folder is usually empty.
+std::vector<DirectoryEntry> listDirectory(int directory) {
+    std::vector<DirectoryEntry> entries;
+    alignas(dirent64) char buffer[8192];
+    for (;;) {
+        const long count = syscall(SYS_getdents64, directory, buffer, sizeof buffer);
+        if (count <= 0)
+            return entries;
+        for (long offset = 0; offset < count;) {
+            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
+            offset += entry->d_reclen;
+            std::string name = entry->d_name;
+            if (name == "." || name == "..")
+                continue;
+            bool isRegularFile = entry->d_type == DT_REG;
+            struct stat status {};
+            if (entry->d_type == DT_UNKNOWN)
+                isRegularFile =
+                    fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+                    S_ISREG(status.st_mode);
+            entries.push_back({std::move(name), isRegularFile});
+        }
+    }
+}
+
+} // namespace
+
+void useFolder(const std::string& folder) {
+    Journal& state = journal();
+    const std::lock_guard lock(state.mutex);
+    state.folder = folder;
+}
+
+void noteTemporaryFile(const std::string& path) {
+    write({temporaryFile, path, {}}, true);
+}
+
+void noteExchange(const std::string& temporaryPath, const std::string& targetPath) {
+    struct stat status {};
+    if (lstat(temporaryPath.c_str(), &status) == 0)
+        write({exchange, temporaryPath, targetPath + "|" + identity(status)}, true);
+}
+
+void noteChildProcess(pid_t pid) {
+    write({childProcess, std::to_string(pid), startTime(pid)}, false);
+}
+
+void forgetAll() noexcept {
+    Journal& state = journal();
+    const std::lock_guard lock(state.mutex);
+    if (state.hasNotes && ftruncate(state.file.get(), 0) == 0)
+        state.hasNotes = false;
+}
+
+void close() noexcept {
+    Journal& state = journal();
+    const std::lock_guard lock(state.mutex);
+    if (state.file.isOpen())
+        unlink(state.path.c_str());
+    state.file = FileDescriptor();
+    state.folder.clear();
+    state.hasNotes = false;
+    state.unavailable = false;
+}
+
+FolderSurvey settleAbandonedJournals(int directory, const std::string& folder) {
+    FolderSurvey survey;
+    std::vector<std::string> journals;
+    for (DirectoryEntry& entry : listDirectory(directory)) {
+        if (entry.name.starts_with(journalPrefix))
+            journals.push_back(std::move(entry.name));
+        else if (entry.isRegularFile)
+            survey.otherFiles.push_back(std::move(entry.name));
+    }
+
+    for (const std::string& name : journals) {
+        const FileDescriptor file(
+            openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        struct stat status {};
+        if (!file.isOpen() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
+            status.st_uid != geteuid())
+            continue;
+        const bool abandoned = flock(file.get(), LOCK_EX | LOCK_NB) == 0;
+        const std::vector<Note> notes = parse(readAll(file.get()));
+        if (abandoned) {
+            settle(notes, folder);
+            unlinkat(directory, name.c_str(), 0);
+            continue;
+        }
+        for (const Note& note : notes) {
+            if (note.kind != childProcess)
+                survey.livingNotes.push_back(note.first);
+        }
+    }
+    return survey;
+}
+
+} // namespace brindle::platform::processJournal
