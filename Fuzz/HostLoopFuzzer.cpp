@@ -23,6 +23,7 @@ namespace fs = std::filesystem;
 constexpr std::string_view sandboxName = "/sandbox";
 std::string sandbox;
 int output = -1;
+int startFolder = -1;
 
 // Puts the sandbox in the place of "/sandbox"; false for a path anywhere else.
 bool confine(boost::json::value& value) {
@@ -61,6 +62,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     if (mkdtemp(root.data()) == nullptr)
         std::abort();
     sandbox = root;
+    std::atexit([] { fs::remove_all(sandbox); });
     for (const auto& [name, folder] : {std::pair{"HOME", "/home"},
                                        {"XDG_DATA_HOME", "/data"},
                                        {"XDG_CACHE_HOME", "/cache"},
@@ -79,9 +81,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         setenv(name, "http://127.0.0.1:9", 1);
     for (const char* name : {"no_proxy", "NO_PROXY", "DBUS_SESSION_BUS_ADDRESS"})
         unsetenv(name);
-    if (chdir(sandbox.c_str()) != 0)
-        std::abort();
     output = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    startFolder = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     return 0;
 }
 
@@ -94,7 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (input < 0 || write(input, data, size) != static_cast<ssize_t>(size) ||
         lseek(input, 0, SEEK_SET) != 0)
         std::abort();
+    // A relative path names a file in the sandbox too; libFuzzer's own are read from where it
+    // was started.
+    if (chdir(sandbox.c_str()) != 0)
+        std::abort();
     brindle::runHost(input, output, confinedHandle);
+    if (fchdir(startFolder) != 0)
+        std::abort();
     close(input);
     return 0;
 }
