@@ -1,11 +1,7 @@
-// The reader of ffprobe's JSON list of streams, and the choice of the best DASH streams.
+// ffprobe's list of streams as JSON, and the best DASH streams chosen from it.
 
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializerError.h"
-
-#include <boost/system/system_error.hpp>
-
-#include <cstdint>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace brindle::mediaMaterialization;

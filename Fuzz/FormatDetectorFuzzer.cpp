@@ -1,18 +1,12 @@
-// The format detector on any head of a file, and the extension it puts on a name.
+// The format detector on any head of a file.
 
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include <cstdint>
-#include <cstdlib>
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    using brindle::MediaFileFormatDetector;
-    const MediaFileFormatDetector::Head head(data,
-                                             std::min(size, MediaFileFormatDetector::headLength));
-    MediaFileFormatDetector::detectedISOBaseMediaExtension(head);
-    MediaFileFormatDetector::looksLikeSVG(head);
-    const auto extension = MediaFileFormatDetector::detectedFilenameExtension(head);
-    if (extension && !MediaFileFormatDetector::isAcceptedExtension(*extension, *extension))
+    using Detector = brindle::MediaFileFormatDetector;
+    const Detector::Head head(data, std::min(size, Detector::headLength));
+    const auto extension = Detector::detectedFilenameExtension(head);
+    if (extension && !Detector::isAcceptedExtension(*extension, *extension))
         std::abort();
     return 0;
 }
