@@ -12,8 +12,11 @@ namespace brindle::platform {
 
 namespace {
 
-// Moving 256 MiB from tmpfs to ext4 took least time in pieces of 8 MiB: smaller ones cost more
-// calls, larger ones start the writeback of each piece later.
+// Between file systems of different kinds (tmpfs to ext4) the kernel refuses its own copy with
+// EXDEV instead of copying page by page itself; sendfile does that. Moving 256 MiB from tmpfs to
+// ext4 took 1.4 s through a 1 MiB buffer, 0.75 s with sendfile and 0.55 s with the room reserved
+// and each piece's writeback started (mv and sync: 0.9 s). Pieces of 8 MiB took least time:
+// smaller ones cost more calls, larger ones start the writeback of each piece later.
 constexpr size_t pieceSize = 8 << 20;
 // A buffer that stays in the processor's cache: 1 MiB made the same move half as fast again.
 constexpr size_t bufferSize = 128 << 10;
