@@ -98,8 +98,13 @@ std::string truncatedSourceText(std::string_view text) {
 
 std::string userTextOfFinderComment(const std::optional<std::string>& existing) {
     std::string userText = existing.value_or("");
-    for (const MarkerPair& markers : markerPairs)
-        removeBlocks(userText, markers);
+    // Taking a block out can join the text around it into another (one block inside another),
+    // which the next merge would take for a block too: none is left, so merging is repeatable.
+    for (size_t before = std::string::npos; before != userText.size();) {
+        before = userText.size();
+        for (const MarkerPair& markers : markerPairs)
+            removeBlocks(userText, markers);
+    }
     return platform::trimmingWhitespaceAndNewlines(userText);
 }
 

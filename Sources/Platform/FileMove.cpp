@@ -2,6 +2,7 @@
 
 #include "Platform/AttributeCopy.h"
 #include "Platform/ExtendedAttributes.h"
+#include "Platform/FileDataCopy.h"
 #include "Platform/FileDescriptor.h"
 #include "Platform/Path.h"
 #include "Platform/ProcessJournal.h"
@@ -22,12 +23,7 @@ namespace {
 
 enum class Placement { keepExisting, replaceExisting };
 
-constexpr size_t copyBufferSize = 1 << 20;
 constexpr int temporaryNameAttempts = 16;
-
-int lastError(int fallback = EIO) {
-    return errno != 0 ? errno : fallback;
-}
 
 // Some file systems (NFS, many FUSE ones) refuse the no-replace flag; a hard link is just as
 // exclusive there. Where links are refused too, a check just before the rename is the least
@@ -54,28 +50,6 @@ int place(int fromDirectory, const char* from, int toDirectory, const char* to,
     if (placement == Placement::keepExisting)
         return renameWithoutReplacing(fromDirectory, from, toDirectory, to);
     return renameat(fromDirectory, from, toDirectory, to) == 0 ? 0 : errno;
-}
-
-int copyContents(int from, int to) {
-    std::vector<char> buffer(copyBufferSize);
-    while (true) {
-        const ssize_t count = read(from, buffer.data(), buffer.size());
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return errno;
-        if (count == 0)
-            return 0;
-        for (ssize_t written = 0; written < count;) {
-            const ssize_t result =
-                write(to, buffer.data() + written, static_cast<size_t>(count - written));
-            if (result < 0 && errno == EINTR)
-                continue;
-            if (result <= 0)
-                return lastError(ENOSPC);
-            written += result;
-        }
-    }
 }
 
 bool isUserAttribute(std::string_view name) {
@@ -124,8 +98,8 @@ int copyAttributes(int from, int to) {
 }
 
 int copyFile(int from, const struct stat& status, int to) {
-    if (int error = copyContents(from, to))
-        return error;
+    if (const Result<> copied = copyFileData(from, to, status.st_size); !copied)
+        return copied.error().value();
     // A host asked to end stops before the flush, the slow part, and takes its copy back out.
     if (terminationRequested())
         return ECANCELED;

@@ -287,7 +287,11 @@ SmartSavePanelBridge::present(const SmartSavePanelRequest& request) const {
     SmartSavePanelMessageCodec::writeRequest(request, files.requestPath);
     launchApplication(files.requestPath, files.responsePath);
 
-    const std::string contents = readValidatedResponse(files.responsePath);
+    return acceptedResponse(readValidatedResponse(files.responsePath), request.kind);
+}
+
+SmartSavePanelBridgeResult SmartSavePanelBridge::acceptedResponse(std::string_view contents,
+                                                                  SmartSavePanelKind kind) {
     std::optional<SmartSavePanelResponse> response;
     try {
         response = SmartSavePanelMessageCodec::decodeResponse(contents);
@@ -302,7 +306,7 @@ SmartSavePanelBridge::present(const SmartSavePanelRequest& request) const {
             throw SmartSavePanelBridgeError::invalidResponse();
         return SmartSavePanelBridgeResult::selected(
             platform::standardizedPath(*response->selectedPath),
-            request.kind == SmartSavePanelKind::chooseLibraryRoot,
+            kind == SmartSavePanelKind::chooseLibraryRoot,
             acceptedBookmark(response->bookmarkDataBase64));
     case SmartSavePanelOutcome::cancelled:
         return SmartSavePanelBridgeResult::cancelled();

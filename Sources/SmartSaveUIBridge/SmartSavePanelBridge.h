@@ -98,6 +98,11 @@ public:
     /// request cannot be written. Both exchange files are gone again whatever happens.
     SmartSavePanelBridgeResult present(const SmartSavePanelRequest& request) const;
 
+    /// What the application's response file `contents` says about a panel of `kind`: the
+    /// choice, or the `SmartSavePanelBridgeError` that a bad or failed answer is.
+    static SmartSavePanelBridgeResult acceptedResponse(std::string_view contents,
+                                                       SmartSavePanelKind kind);
+
 private:
     void validateHelperApplication() const;
     std::string prepareExchangeDirectory() const;

@@ -114,7 +114,8 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
             {chinese, "a.png", chinese.substr(0, 71 * 3), ".png"},
         };
     for (const auto& [id, suggested, prefix, suffix] : cases) {
-        const auto error = failure([&] { store->begin(id, suggested); });
+        const auto error =
+            failure([&, &id = id, &suggested = suggested] { store->begin(id, suggested); });
         if (prefix.empty()) {
             EXPECT_EQ(error, Case::invalidRequest) << id;
             continue;
@@ -138,7 +139,9 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
         {0, "QQ==", -1},
         {1, "QUJD", 524291}};
     for (const auto& [index, text, expected] : chunks) {
-        const auto error = failure([&] { EXPECT_EQ(store->append("r", index, text), expected); });
+        const auto error = failure([&, index = index, &text = text, expected = expected] {
+            EXPECT_EQ(store->append("r", index, text), expected);
+        });
         EXPECT_EQ(error == Case::invalidChunk, expected < 0) << index << text.substr(0, 9);
     }
     DirectSaveUploadStoreTestAccess::setByteCount(*store, "r", store->maximumUploadBytes - 3);

@@ -207,7 +207,7 @@ TEST_F(CrossFileSystemMoveTest, FailedMovesLeaveBothFoldersAsTheyWere) {
         if (existing)
             writeFile(destination, "older");
         chmod(shm->path().c_str(), error == EACCES ? 0555 : 0700);
-        EXPECT_EQ(asUnprivilegedUser([&] {
+        EXPECT_EQ(asUnprivilegedUser([&, overwrite = overwrite] {
                       const auto moved =
                           overwrite ? platform::replaceItem(source, destination)
                                     : platform::moveItemWithoutReplacing(source, destination);

@@ -17,6 +17,9 @@ TEST(FinderComment, EveryOldBlockGoesAndUserTextIsTrimmed) {
                                  "\ny\n" + end + "\n—— Brindle ——\nz\n—— /Brindle ——\n\t";
     EXPECT_EQ(mergedFinderComment(existing, {}, "https://p/"),
               "note A\n middle\n\n" + start + "\n页面来源：https://p/\n" + end);
+    // Taking out a block inside another leaves the outer one whole: it goes too.
+    EXPECT_EQ(userTextOfFinderComment("a " + start + " b " + start + " x " + end + " c " + end),
+              "a");
 }
 
 TEST(FinderComment, StrayMarkersStayAsUserText) {

@@ -360,7 +360,8 @@ TEST_F(Materialization, Failures) {
                     "FFmpeg 下载或合并流媒体失败："),
           std::pair(manifest(url("/gone.mpd?token=SECRET"), "video"),
                     "无法读取流媒体的画质信息：")}) {
-        const std::string message = messageOf<MediaMaterializerError>([&] { run(path); });
+        const std::string message =
+            messageOf<MediaMaterializerError>([&, &run = run] { run(path); });
         EXPECT_TRUE(message.starts_with(prefix)) << message;
         EXPECT_NE(message.find("[media URL] Server returned 404 Not Found"), std::string::npos);
         EXPECT_EQ(message.find("SECRET"), std::string::npos);

@@ -1,0 +1,14 @@
+// ffprobe's list of streams as JSON, and the best DASH streams chosen from it.
+
+#include "MediaMaterializerSteps.h"
+#include "MetadataCore/MediaMaterializerError.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    using namespace brindle::mediaMaterialization;
+    try {
+        bestDASHStreams(probedStreams({reinterpret_cast<const char*>(data), size}, std::nullopt));
+    } catch (const brindle::MediaMaterializerError&) {
+    } catch (const boost::system::system_error&) {
+    }
+    return 0;
+}
