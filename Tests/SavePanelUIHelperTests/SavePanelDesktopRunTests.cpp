@@ -28,7 +28,9 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     std::filesystem::create_directory(root.file("dest"));
     writeFile(root.file("dest/photo.png"), "");
     const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    ASSERT_GE(inotify_add_watch(watch, exchange.c_str(), IN_MOVED_TO), 0);
+    // Closes are watched too: only another event between two renames into the same name keeps the
+    // kernel from merging them into one.
+    ASSERT_GE(inotify_add_watch(watch, exchange.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
 
     const std::string host = BRINDLE_BUNDLE_DIR "/Contents/MacOS/brindle-host";
     ProcessOptions options;
@@ -68,7 +70,8 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     alignas(inotify_event) char events[64 * 1024];
     for (ssize_t length = read(watch, events, sizeof events), offset = 0; offset < length;) {
         const auto* event = reinterpret_cast<const inotify_event*>(events + offset);
-        responses += std::string_view(event->name).ends_with(".response.json");
+        responses += (event->mask & IN_MOVED_TO) != 0 &&
+                     std::string_view(event->name).ends_with(".response.json");
         offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     }
     close(watch);

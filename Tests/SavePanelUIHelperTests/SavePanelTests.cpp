@@ -166,6 +166,7 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
         {"", "保存窗口缺少参数：--request", false, {"--response", response, "--request"}},
         {"", "保存窗口缺少参数：--response", false, {"--request", request}},
         {"", invalid, false, {"--request", request, "--response", elsewhere}},
+        {"", invalid, false, filesIn("Other")},
         {"", invalid, false, filesIn("Linked/PanelRequests")},
         {"", invalid, false, filesIn("Foreign/PanelRequests")},
         {"", invalid, false, {"--request", request, "--response", misnamed}},
