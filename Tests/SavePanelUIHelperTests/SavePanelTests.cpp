@@ -260,7 +260,8 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
         EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
         EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
-        QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed)); // over the name
+        QTest::keyClicks(&launched.field(),
+                         QString::fromStdString(row.typed)); // over the whole name, still selected
         if (row.action == "take")
             writeFile(folder + "/photo (1).png", "");
         if (row.action == "delete")
