@@ -260,8 +260,8 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
         EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
         EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
-        QTest::keyClicks(&launched.field(),
-                         QString::fromStdString(row.typed)); // over the whole name, still selected
+        // Typed over the whole name, which stays selected while it is numbered.
+        QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed));
         if (row.action == "take")
             writeFile(folder + "/photo (1).png", "");
         if (row.action == "delete")
