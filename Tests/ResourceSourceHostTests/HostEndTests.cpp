@@ -10,10 +10,8 @@
 #include <boost/beast/core/detail/base64.hpp>
 
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <fstream>
 #include <sys/file.h>
 #include <thread>
 
@@ -21,13 +19,6 @@ namespace brindle::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using boost::json::object;
-
-bool eventually(const std::function<bool()>& condition) {
-    for (int attempt = 0; attempt < 1000 && !condition(); ++attempt)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    return condition();
-}
 
 class HostEnd : public ::testing::Test {
 protected:
@@ -38,7 +29,6 @@ protected:
             fs::create_directory(folder);
         makeImage(image("a.png"), "testsrc=size=1280x960", {"-f", "image2", "-c:v", "png"});
         writeFile(image("clip.mp4"), "placeholder");
-        source = shm.file("big.bin");
         options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", staging},
                                {"BRINDLE_TOOLS_DIR", tools},
                                {"TMPDIR", scratch},
@@ -47,111 +37,33 @@ protected:
     }
 
     std::string image(const std::string& name) const { return images + "/" + name; }
-    void installTool(const std::string& name, const std::string& script) const {
-        fs::remove(tools + "/" + name);
-        writeFile(tools + "/" + name, "#!/bin/sh\n" + script + "\n", 0755);
-    }
-    void writeSource(size_t mebibytes) const {
-        std::ofstream file(source, std::ios::binary);
-        for (size_t index = 0; index < mebibytes; ++index)
-            file << std::string(1 << 20, char('a' + index % 26));
-    }
-    object move() const {
-        return {{"action", "moveDownload"}, {"path", source}, {"destinationDirectory", images}};
-    }
-    // Nothing hidden or staged is left, in the user's folder, the private one or /tmp.
-    void expectNothingLeft(const std::string& context) const {
-        for (const std::string& name : entries(images))
-            EXPECT_FALSE(name.starts_with('.')) << context << name;
-        for (const std::string& folder : {staging, scratch, root.file("SavePanel/PanelRequests")})
-            EXPECT_TRUE(!exists(folder) || entries(folder).empty()) << context << folder;
-    }
 
     TemporaryDirectory root;
     TemporaryDirectory shm{"/dev/shm"};
     std::string tools = root.file("tools"), images = root.file("images");
-    std::string scratch = root.file("tmp"), staging = root.file("in"), started = root.file("pid");
-    std::string source;
+    std::string scratch = root.file("tmp"), staging = shm.file("in"), started = root.file("pid");
     ProcessOptions options;
 };
 
-TEST_F(HostEnd, SignalEndsTheStepUnderWayAndRemovesWhatItMade) {
-    const std::string park = "echo $$ > " + started + "\n";
-    installTool("cwebp", park + "printf RIFF > \"${14}\"\nexec sleep 600");
-    installTool("ffmpeg", "[ \"$2\" = -h ] && exit 0\n" + park +
-                              "eval \"out=\\${$#}\"\nprintf half > \"$out\"\nexec sleep 600");
-    makeSavePanelBundle(root.file("Panel.app"), park + "exec sleep 600");
-    const std::string png = readFile(image("a.png"));
-    const auto hasPid = [&] { return exists(started) && !readFile(started).empty(); };
-    const auto staged = [&] { return exists(staging) && entries(staging).size() == 2; };
-    const auto copying = [&] { return entries(images).size() == 3; };
-    const struct {
-        std::vector<object> requests;
-        std::function<bool()> isUnderWay;
-    } steps[] = {
-        {{{{"action", "optimizeImage"}, {"path", image("a.png")}}}, hasPid},
-        {{{{"action", "materializeDownload"},
-           {"path", image("clip.mp4")},
-           {"mediaUrl", "https://cdn.example/v.mp4"},
-           {"mediaKind", "video"}}},
-         hasPid},
-        {{{{"action", "beginDirectSaveUpload"}, {"requestId", "u"}},
-          {{"action", "appendDirectSaveUpload"},
-           {"requestId", "u"},
-           {"chunkIndex", 0},
-           {"data", "QUJD"}}},
-         staged},
-        {{move()}, copying},
-        {{{{"action", "chooseSaveDestination"}, {"suggestedFilename", "a.png"}}}, hasPid},
-    };
-    writeSource(300);
-    int signals[] = {SIGTERM, SIGINT, SIGHUP};
-    int round = 0;
-    for (const bool closePipes : {true, false}) {
-        for (const auto& step : steps) {
-            const std::string context = std::to_string(round) + " " + (closePipes ? "closed " : "");
-            int input[2], output[2];
-            ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
-            ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
-            platform::FileDescriptor toHost(input[1]), fromHost(output[0]);
-            auto host = startHost(input[0], output[1], options);
-            close(input[0]);
-            close(output[1]);
-            for (const object& request : step.requests)
-                writeAll(frameJSON(request), toHost.get());
-            ASSERT_TRUE(eventually(step.isUnderWay)) << context;
-            if (closePipes) {
-                toHost.close();
-                fromHost.close();
-            }
-            kill(host.processIdentifier(), signals[round++ % 3]);
-            EXPECT_EQ(host.waitForExit().exitCode, 0) << context;
-            if (exists(started)) {
-                EXPECT_NE(kill(std::stoi(readFile(started)), 0), 0) << context << "child lives";
-                fs::remove(started);
-            }
-            expectNothingLeft(context);
-            EXPECT_EQ(entries(images), (std::vector<std::string>{"a.png", "clip.mp4"})) << context;
-            EXPECT_EQ(readFile(image("a.png")), png);
-            EXPECT_EQ(readFile(image("clip.mp4")), "placeholder");
-            EXPECT_EQ(fs::file_size(source), 300u << 20) << context;
-        }
-    }
-}
-
-// Killed at fixed points of each step, then a fresh host started: the user's folder holds the old
-// state or the complete new file.
-TEST_F(HostEnd, KilledHostLeavesTheOldStateOrTheWholeNewFile) {
-    fs::create_symlink("/usr/bin/cwebp", tools + "/cwebp");
-    std::string media;
-    for (int piece = 0; piece < 40; ++piece)
-        media += "0123456789";
-    installTool("ffmpeg", "[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nfor i in $(seq 40); do "
-                          "printf 0123456789 >> \"$out\"; sleep 0.01; done");
-    staging = shm.file("in");
-    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = staging;
-    writeSource(64);
-    const std::string bytes = readFile(source), png = readFile(image("a.png"));
+// Each step is ended by a signal once under way, with the pipes closed first or left open, and
+// killed at fixed points; the user's folder then holds the old state or the whole new file.
+TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
+    // The tools do their work, then wait where a signal is to find them, if asked to.
+    const std::string parked = "[ -e " + root.file("park") + " ] || ";
+    const std::string park = "\necho $$ > " + started + "\nexec sleep 600";
+    writeFile(tools + "/cwebp",
+              "#!/bin/sh\n" + parked + "exec /usr/bin/cwebp \"$@\"\n/usr/bin/cwebp \"$@\"" + park,
+              0755);
+    writeFile(tools + "/ffmpeg",
+              "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nfor i in $(seq 40); "
+              "do printf 0123456789 >> \"$out\"; sleep 0.01; done\n" +
+                  parked + "exit" + park,
+              0755);
+    makeSavePanelBundle(root.file("Panel.app"), park);
+    const std::string source = shm.file("big.bin"), png = readFile(image("a.png"));
+    std::string bytes;
+    for (size_t index = 0; index < 64; ++index)
+        bytes += std::string(1 << 20, char('a' + index % 26));
     namespace base64 = boost::beast::detail::base64;
     std::string upload = frameJSON({{"action", "beginDirectSaveUpload"}, {"requestId", "k"}});
     for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
@@ -169,61 +81,91 @@ TEST_F(HostEnd, KilledHostLeavesTheOldStateOrTheWholeNewFile) {
                          {"destinationDirectory", images},
                          {"destinationFilename", "big.bin"},
                          {"resourceUrl", "https://example.com/big.bin"}});
-    const auto isWholeWebP = [&](const std::string& path) {
-        const std::string webp = exists(path) ? readFile(path) : std::string(12, '\0');
-        uint32_t riffSize = 0;
-        std::memcpy(&riffSize, &webp[4], 4);
-        return webp.substr(8, 4) == "WEBP" && riffSize + 8 == webp.size();
+    const auto isOld = [&] {
+        return entries(images) == std::vector<std::string>{"a.png", "clip.mp4"} &&
+               readFile(image("a.png")) == png && readFile(image("clip.mp4")) == "placeholder" &&
+               readFile(source) == bytes;
     };
-    const auto bigIsOldOrNew = [&] {
-        return exists(image("big.bin")) ? readFile(image("big.bin")) == bytes
-                                        : readFile(source) == bytes;
-    };
+    const auto hasPid = [&] { return exists(started) && !readFile(started).empty(); };
+    const auto bigIsWhole = [&] { return readFile(image("big.bin")) == bytes; };
     const struct {
         std::string requests;
-        std::function<bool()> isOldOrNew;
+        std::function<bool()> isUnderWay, isNew;
     } steps[] = {
-        {upload, bigIsOldOrNew},
-        {frameJSON({{"action", "optimizeImage"}, {"path", image("a.png")}}),
+        {upload, [&] { return exists(staging) && entries(staging).size() == 2; }, bigIsWhole},
+        {frameJSON({{"action", "optimizeImage"}, {"path", image("a.png")}}), hasPid,
          [&] {
-             return exists(image("a.png"))
-                        ? readFile(image("a.png")) == png && !exists(image("a.webp"))
-                        : isWholeWebP(image("a.webp"));
+             const std::string webp = readFile(image("a.webp"));
+             return !exists(image("a.png")) && webp.size() > 12 && webp.substr(8, 4) == "WEBP" &&
+                    webp.substr(4, 4) == frameLength(uint32_t(webp.size() - 8));
          }},
         {frameJSON({{"action", "materializeDownload"},
                     {"path", image("clip.mp4")},
                     {"mediaUrl", "https://cdn.example/v.mp4"},
                     {"mediaKind", "video"}}),
-         [&] {
-             const std::string clip = readFile(image("clip.mp4"));
-             return clip == "placeholder" || clip == media;
-         }},
-        {frameJSON(move()), bigIsOldOrNew},
+         hasPid, [&] { return readFile(image("clip.mp4")).size() == 400; }},
+        {frameJSON(
+             {{"action", "moveDownload"}, {"path", source}, {"destinationDirectory", images}}),
+         [&] { return entries(images).size() == 3; }, bigIsWhole},
+        {frameJSON({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a.png"}}), hasPid,
+         nullptr},
     };
-    for (const auto& step : steps) {
-        writeFile(root.file("requests"), step.requests);
-        for (const int milliseconds : {20, 90, 200, 350, 600, 900}) {
-            const std::string context = std::to_string(milliseconds) + " ms ";
-            const platform::FileDescriptor input(open(root.file("requests").c_str(), O_RDONLY));
-            const platform::FileDescriptor output(open("/dev/null", O_WRONLY));
-            auto host = startHost(input.get(), output.get(), options);
-            std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-            kill(host.processIdentifier(), SIGKILL);
-            host.waitForExit();
-            // A ping does no work and settles nothing; any other request does.
-            EXPECT_EQ(
-                exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options)
-                    .size(),
-                1u);
-            EXPECT_TRUE(step.isOldOrNew()) << context << step.requests.substr(4, 40);
-            expectNothingLeft(context);
-            // Back to the old state for the next point.
-            for (const char* name : {"big.bin", "a.webp"})
-                fs::remove(image(name));
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    int round = 0;
+    // -1: a signal after Chrome closed the pipes; 0: a signal alone; else SIGKILL after as many ms.
+    for (const int end : {-1, 0, 20, 90, 200, 350, 600, 900}) {
+        for (const auto& step : steps) {
+            if (end > 0 && !step.isNew)
+                continue;
+            const std::string context = std::to_string(end) + " " + step.requests.substr(4, 40);
+            if (!exists(source))
+                writeFile(source, bytes);
+            end > 0 ? void(fs::remove(root.file("park"))) : writeFile(root.file("park"), "");
+            writeFile(root.file("requests"), step.requests);
+            int input[2], output[2];
+            ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
+            ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
+            platform::FileDescriptor toHost(input[1]), fromHost(output[0]), hostInput(input[0]);
+            if (end > 0) // killed: every request waits in a file
+                hostInput = platform::FileDescriptor(open(root.file("requests").c_str(), O_RDONLY));
+            auto host = startHost(hostInput.get(), output[1], options);
+            hostInput.close();
+            close(output[1]);
+            if (end > 0) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(end));
+                kill(host.processIdentifier(), SIGKILL);
+                host.waitForExit();
+                // A ping does no work and settles nothing; any other request does.
+                exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
+                EXPECT_TRUE(isOld() || step.isNew()) << context;
+            } else {
+                const auto frames = parseFrames(step.requests); // an upload's start is enough
+                for (size_t index = 0; index < std::min<size_t>(2, frames.size()); ++index)
+                    writeAll(frameJSON(frames[index]), toHost.get());
+                for (int attempt = 0; attempt < 1000 && !step.isUnderWay(); ++attempt)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                ASSERT_TRUE(step.isUnderWay()) << context;
+                if (end < 0) {
+                    toHost.close();
+                    fromHost.close();
+                }
+                kill(host.processIdentifier(), signals[round++ % 3]);
+                EXPECT_EQ(host.waitForExit().exitCode, 0) << context;
+                if (exists(started)) {
+                    EXPECT_NE(kill(std::stoi(readFile(started)), 0), 0) << context << "child lives";
+                }
+                EXPECT_TRUE(isOld()) << context;
+            }
+            // Nothing hidden or staged is left, in the user's folder, the private one or /tmp.
+            for (const std::string& name : entries(images))
+                EXPECT_FALSE(name.starts_with('.')) << context << name;
+            for (const std::string& folder :
+                 {staging, scratch, root.file("SavePanel/PanelRequests")})
+                EXPECT_TRUE(!exists(folder) || entries(folder).empty()) << context << folder;
+            for (const std::string& path : {image("big.bin"), image("a.webp"), started})
+                fs::remove(path);
             writeFile(image("a.png"), png);
             writeFile(image("clip.mp4"), "placeholder");
-            if (!exists(source))
-                writeSource(64);
         }
     }
 }
@@ -243,8 +185,7 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
     writeFile(staging + "/_journal-live", note(staging + "/live-2.png"));
     const platform::FileDescriptor living(open((staging + "/_journal-live").c_str(), O_RDONLY));
     ASSERT_EQ(flock(living.get(), LOCK_EX), 0);
-    EXPECT_EQ(
-        exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options).size(), 1u);
+    exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
     EXPECT_EQ(entries(staging),
               (std::vector<std::string>{"_journal-live", "live-2.png", "live-2.webp"}));
     EXPECT_EQ(entries(images), (std::vector<std::string>{".keep", "a.png", "clip.mp4"}));
