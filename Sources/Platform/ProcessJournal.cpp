@@ -169,19 +169,55 @@ std::string startTime(pid_t pid) {
     return contents.substr(start, contents.find(' ', start) - start);
 }
 
+// Kills the process, unless the number has been given to another since `identified` was true of
+// it, and waits until it is gone: before its temporaries are removed, or it could write one again.
+template <class Identified> void killProcess(pid_t pid, Identified identified) {
+    const FileDescriptor process(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
+    // Looked at again through the descriptor's process: the number may have been reused since.
+    if (!process.isOpen() || !identified())
+        return;
+    syscall(SYS_pidfd_send_signal, process.get(), SIGKILL, nullptr, 0);
+    pollfd watch{process.get(), POLLIN, 0};
+    poll(&watch, 1, childExitWaitMilliseconds);
+}
+
 void endChildProcess(const Note& note) {
     char* end = nullptr;
     const long pid = std::strtol(note.first.c_str(), &end, 10);
-    if (pid <= 0 || *end != '\0' || note.second.empty() || startTime(pid_t(pid)) != note.second)
+    if (pid <= 0 || *end != '\0' || note.second.empty())
         return;
-    const FileDescriptor process(static_cast<int>(syscall(SYS_pidfd_open, pid, 0)));
-    // Looked at again through the descriptor's process: the number may have been reused since.
-    if (!process.isOpen() || startTime(pid_t(pid)) != note.second)
+    killProcess(pid_t(pid), [&] { return startTime(pid_t(pid)) == note.second; });
+}
+
+// A child started in the moment before its note was written has none. Its arguments name the
+// output noted before it started, a name no other process has reason to hold, so processes of
+// this user whose arguments name a noted temporary are ended too.
+void endChildrenNamingTemporaries(const std::vector<std::string>& temporaries) {
+    if (temporaries.empty())
         return;
-    syscall(SYS_pidfd_send_signal, process.get(), SIGKILL, nullptr, 0);
-    // Gone before its temporaries are removed, or it could write one again.
-    pollfd watch{process.get(), POLLIN, 0};
-    poll(&watch, 1, childExitWaitMilliseconds);
+    DIR* listing = opendir("/proc");
+    if (listing == nullptr)
+        return;
+    const auto namesATemporary = [&](pid_t pid) {
+        const std::string folder = "/proc/" + std::to_string(pid);
+        struct stat status {};
+        if (stat(folder.c_str(), &status) != 0 || status.st_uid != geteuid())
+            return false;
+        const FileDescriptor file(open((folder + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
+        const std::string arguments = file.isOpen() ? readAll(file.get()) : std::string();
+        for (const std::string& temporary : temporaries) {
+            if (arguments.find(temporary) != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    while (const dirent* entry = readdir(listing)) {
+        char* end = nullptr;
+        const long pid = std::strtol(entry->d_name, &end, 10);
+        if (pid > 0 && *end == '\0' && pid != getpid() && namesATemporary(pid_t(pid)))
+            killProcess(pid_t(pid), [&] { return namesATemporary(pid_t(pid)); });
+    }
+    closedir(listing);
 }
 
 // The names this system gives its temporaries outside the private folder: ".brindle-..." for a
@@ -225,10 +261,16 @@ void undoHalfDoneExchange(const Note& note) {
 }
 
 void settle(const std::vector<Note>& notes, const std::string& folder) {
+    std::vector<std::string> temporaries;
     for (const Note& note : notes) {
         if (note.kind == childProcess)
             endChildProcess(note);
+        // Only a name as unique as a temporary's identifies a process, whatever the journal says.
+        if (note.kind == temporaryFile && isTemporaryName(lastPathComponent(note.first)) &&
+            lastPathComponent(note.first).size() > 36 + 2)
+            temporaries.push_back(note.first);
     }
+    endChildrenNamingTemporaries(temporaries);
     for (const Note& note : notes) {
         if (note.kind == exchange)
             undoHalfDoneExchange(note);

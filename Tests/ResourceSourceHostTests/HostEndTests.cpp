@@ -2,6 +2,7 @@
 // it ends as at the end of its input; killed outright, the next host to start settles what it
 // left. Real processes, files on ext4 and tmpfs.
 
+#include "Platform/ChildProcess.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "Support/HostProcess.h"
 #include "Support/MediaTools.h"
@@ -185,7 +186,18 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
     writeFile(staging + "/_journal-live", note(staging + "/live-2.png"));
     const platform::FileDescriptor living(open((staging + "/_journal-live").c_str(), O_RDONLY));
     ASSERT_EQ(flock(living.get(), LOCK_EX), 0);
+    // A child the dead host had no time to note is known by the temporary in its arguments.
+    const auto process = [](const std::string& argument) {
+        platform::ChildProcessLaunch launch;
+        launch.program = "/bin/sh";
+        launch.arguments = {"-c", "sleep 30; : \"$0\"", argument};
+        return std::move(platform::ChildProcess::spawn(launch).value());
+    };
+    platform::ChildProcess unnoted = process(temporary);
+    platform::ChildProcess unrelated = process(image(".keep"));
     exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
+    EXPECT_EQ(unnoted.waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
+    EXPECT_FALSE(unrelated.waitForExit(std::chrono::milliseconds(0)));
     EXPECT_EQ(entries(staging),
               (std::vector<std::string>{"_journal-live", "live-2.png", "live-2.webp"}));
     EXPECT_EQ(entries(images), (std::vector<std::string>{".keep", "a.png", "clip.mp4"}));
