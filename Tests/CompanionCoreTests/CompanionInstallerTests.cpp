@@ -9,7 +9,6 @@
 
 #include <boost/json.hpp>
 #include <csignal>
-#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -111,15 +110,15 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         {"$D", state, R"(sed -i s/Applications/Downloads/ "$M")", "助手仍在临时位置"},
     };
     for (const Row& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + ": " + row.setUp);
         const CompanionHome home;
         home.install();
         CompanionInstaller(home.installed, home.home).connect();
-        ASSERT_TRUE(home.shell(row.setUp)) << row.setUp;
+        ASSERT_TRUE(home.shell(row.setUp));
         const CompanionInstaller installer(home.expand(row.bundle), home.home);
-        EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected)) << row.setUp;
+        EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected));
         EXPECT_TRUE(home.shell(std::string(row.after) +
-                               "\n! ls -A Applications/ | grep -q Kavo-Helper-install"))
-            << row.setUp;
+                               "\n! ls -A Applications/ | grep -q Kavo-Helper-install"));
     }
 }
 

@@ -7,7 +7,8 @@ namespace brindle::testing {
 
 namespace fs = std::filesystem;
 
-std::string infoPropertyList(const std::string& identifier) {
+// The Info.plist of a bundle with the identifier `identifier`.
+static std::string infoPropertyList(const std::string& identifier) {
     return R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>CFBundleIdentifier</key><string>)" +
            identifier + "</string></dict></plist>\n";
