@@ -43,7 +43,7 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         Action action;
         const char* setUp; // shell, in the home folder
         std::string expected;
-        const char* after = ""; // shell that must succeed afterwards
+        const char* after = "true"; // shell that must succeed afterwards
     };
     using enum Action;
     const std::string incomplete = "Kavo助手安装包不完整：";
@@ -118,7 +118,7 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         const CompanionInstaller installer(home.expand(row.bundle), home.home);
         EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected));
         EXPECT_TRUE(home.shell(std::string(row.after) +
-                               "\n! ls -A Applications/ | grep -q Kavo-Helper-install"));
+                               " && ! ls -A Applications/ | grep -q Kavo-Helper-install"));
     }
 }
 

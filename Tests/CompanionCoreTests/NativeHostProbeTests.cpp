@@ -34,6 +34,7 @@ TEST(NativeHostProbe, ReportsTheVersionOrWhyNot) {
         {frame("{nope"), "syntax error"},
         {frameLength(100) + std::string(20, 'x'), invalid},
         {frameLength(0), invalid},
+        {"ab", invalid},
         {"", invalid},
     };
     TemporaryDirectory folder;
