@@ -175,18 +175,14 @@ TEST(ChromiumConnection, FindsTheManifestThatConnectWrote) {
     platform::ChildProcessLaunch launch;
     // A session of its own, so that the browser's helper processes can be ended with it.
     launch.program = "/usr/bin/setsid";
-    launch.arguments = {"/usr/bin/env",
-                        "-u",
-                        "XDG_CONFIG_HOME",
-                        "HOME=" + home.home,
-                        "/bin/sh",
-                        "-c",
-                        "exec /usr/bin/chromium --headless=new --no-sandbox --disable-gpu "
-                        "--no-first-run --disable-background-networking --disable-component-update "
-                        "--disable-sync --disable-features=DisableLoadExtensionCommandLineSwitch "
-                        "--user-data-dir=\"$HOME/.config/chromium\" --load-extension=\"$0/x\" "
-                        "about:blank > \"$0/chromium.log\" 2>&1",
-                        home.root.path()};
+    launch.arguments = {"/bin/sh", "-c",
+                        "exec env -u XDG_CONFIG_HOME HOME=\"$0\" /usr/bin/chromium --headless=new "
+                        "--no-sandbox --disable-gpu --no-first-run --disable-background-networking "
+                        "--disable-component-update --disable-sync "
+                        "--disable-features=DisableLoadExtensionCommandLineSwitch "
+                        "--user-data-dir=\"$0/.config/chromium\" --load-extension=\"$1/x\" "
+                        "about:blank > \"$1/chromium.log\" 2>&1",
+                        home.home, home.root.path()};
     auto browser = platform::ChildProcess::spawn(launch);
     ASSERT_TRUE(browser);
     const auto body = server.nextRequestBody(std::chrono::seconds(90));
