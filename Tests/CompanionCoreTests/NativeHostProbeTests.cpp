@@ -1,4 +1,5 @@
-// The probe against the built host and against stand-ins written as small shell scripts.
+// The probe against the built host and against one stand-in that reads the request and answers
+// with its reply file, leaves at once without one, and never answers when it is a pipe.
 
 #include "CompanionCore/NativeHostProbe.h"
 #include "Support/HostProcess.h"
@@ -6,6 +7,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <filesystem>
 #include <gtest/gtest.h>
 
 namespace brindle::testing {
@@ -21,52 +23,47 @@ std::string outcome(const std::string& executable) {
 }
 
 TEST(NativeHostProbe, ReportsTheVersionOrWhyNot) {
-    struct Row {
-        std::string name;
-        std::string reply; // what the stand-in writes after reading the request
-        std::string expected;
-    };
     const std::string invalid = "本机组件返回了无效信息";
-    const std::vector<Row> rows = {
-        {"version", frame(R"({"ok":true,"version":"9.1"})"), "version 9.1"},
-        {"no version", frame(R"({"ok":true})"), "version 0.8.13"},
-        {"rejected", frame(R"({"ok":false,"error":"坏了"})"), "坏了"},
-        {"rejected without reason", frame(R"({"ok":"yes"})"), "本机组件自检失败"},
-        {"not an object", frame("[true]"), invalid},
-        {"garbage", "hello, this is no frame", invalid},
-        {"garbage in a frame", frame("{nope"), "syntax error"},
-        {"short frame", frameLength(100) + std::string(20, 'x'), invalid},
-        {"zero length", frameLength(0), invalid},
-        {"nothing", "", invalid},
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {frame(R"({"ok":true,"version":"9.1"})"), "version 9.1"},
+        {frame(R"({"ok":true})"), "version 0.8.13"},
+        {frame(R"({"ok":false,"error":"坏了"})"), "坏了"},
+        {frame(R"({"ok":"yes"})"), "本机组件自检失败"},
+        {frame("[true]"), invalid},
+        {"hello, this is no frame", invalid},
+        {frame("{nope"), "syntax error"},
+        {frameLength(100) + std::string(20, 'x'), invalid},
+        {frameLength(0), invalid},
+        {"ab", invalid},
+        {"", invalid},
     };
     TemporaryDirectory folder;
-    for (size_t index = 0; index < rows.size(); ++index) {
-        const std::string reply = folder.file("reply" + std::to_string(index));
-        const std::string host = folder.file("host" + std::to_string(index));
-        writeFile(reply, rows[index].reply);
-        writeFile(host, "#!/bin/sh\nhead -c 21 > /dev/null\ncat '" + reply + "'\n", 0755);
-        EXPECT_EQ(outcome(host), rows[index].expected) << rows[index].name;
+    const std::string host = folder.file("host");
+    writeFile(host,
+              "#!/bin/sh\necho $$ > \"$0.pid\"\ntest -e \"$0.reply\" || exit\n"
+              "head -c 21 > /dev/null\nexec cat \"$0.reply\"\n",
+              0755);
+    for (const auto& [reply, expected] : rows) {
+        writeFile(host + ".reply", reply);
+        EXPECT_EQ(outcome(host), expected) << reply;
     }
     EXPECT_EQ(outcome(BRINDLE_HOST_PATH), "version 0.8.13");
     // Gone before the request is written, or after: the same answer either way.
-    writeFile(folder.file("gone"), "#!/bin/sh\n", 0755);
-    EXPECT_EQ(outcome(folder.file("gone")), invalid);
-    writeFile(folder.file("not-executable"), "#!/bin/sh\n", 0644);
-    EXPECT_EQ(outcome(folder.file("not-executable")), "本机组件无法启动：Permission denied");
-    EXPECT_EQ(outcome(folder.file("missing")), "本机组件无法启动：No such file or directory");
-}
+    std::filesystem::remove(host + ".reply");
+    EXPECT_EQ(outcome(host), invalid);
 
-TEST(NativeHostProbe, TerminatesAndReapsAHostThatNeverAnswers) {
-    TemporaryDirectory folder;
-    const std::string host = folder.file("host");
-    writeFile(host, "#!/bin/sh\necho $$ > '" + folder.file("pid") + "'\nexec sleep 60\n", 0755);
+    // One that never answers is ended and reaped.
+    mkfifo((host + ".reply").c_str(), 0600);
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(outcome(host), "本机组件没有及时响应");
     const auto elapsed = std::chrono::steady_clock::now() - start;
     EXPECT_GE(elapsed, std::chrono::milliseconds(3900));
     EXPECT_LT(elapsed, std::chrono::milliseconds(5500));
-    const pid_t pid = std::stoi(readFile(folder.file("pid")));
-    EXPECT_NE(kill(pid, 0), 0) << "the stand-in still exists (running or a zombie)";
+    EXPECT_NE(kill(std::stoi(readFile(host + ".pid")), 0), 0) << "still there, running or a zombie";
+
+    chmod(host.c_str(), 0644);
+    EXPECT_EQ(outcome(host), "本机组件无法启动：Permission denied");
+    EXPECT_EQ(outcome(folder.file("missing")), "本机组件无法启动：No such file or directory");
 }
 
 } // namespace

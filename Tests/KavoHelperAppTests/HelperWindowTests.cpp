@@ -5,7 +5,6 @@
 #include "KavoHelperApp/HelperWindowController.h"
 #include "Support/CompanionBundle.h"
 #include "Support/HostProcess.h"
-#include "Support/TemporaryDirectory.h"
 
 #include <QApplication>
 #include <QDir>
@@ -13,44 +12,34 @@
 #include <QScreen>
 #include <QTest>
 #include <filesystem>
-#include <functional>
 #include <gtest/gtest.h>
 
 namespace brindle::testing {
 namespace {
 
-namespace fs = std::filesystem;
 using Kind = ViewState::Kind;
 
-struct Companion {
-    TemporaryDirectory root;
-    std::string home = root.file("home");
-    std::string installed = home + "/Applications/Kavo Helper.app";
-    std::string unpacked = home + "/Downloads/Kavo Helper.app";
-    std::string manifest =
-        home + "/.config/google-chrome/NativeMessagingHosts/com.vantle.brindle.json";
-    std::string launched = root.file("launched"); // what the stand-ins were started with
+// Installed and connected; the relaunched companion and the browser record how they were started.
+struct Companion : CompanionHome {
+    std::string launched = root.file("launched");
     std::vector<QString> opened;
     bool quit = false;
 
-    explicit Companion(bool installedCopy = true) {
-        makeCompanionBundle(installedCopy ? installed : unpacked);
-        // The relaunched companion and the browser record how they were started.
+    Companion() {
         for (const std::string& program :
-             {(installedCopy ? installed : unpacked) + "/Contents/MacOS/kavo-helper",
-              root.file("bin/chromium")}) {
-            fs::create_directories(fs::path(program).parent_path());
-            writeFile(program, "#!/bin/sh\necho \"$0 $*\" >> '" + launched + "'\n", 0755);
+             {unpacked + "/Contents/MacOS/kavo-helper", root.file("bin/chromium")}) {
+            std::filesystem::create_directories(std::filesystem::path(program).parent_path());
+            writeFile(program, "#!/bin/sh\nprintf '%s\\n' \"$0 $*\" >> '" + launched + "'\n", 0755);
         }
+        install();
+        CompanionInstaller(installed, home).connect();
     }
-    std::unique_ptr<HelperWindowController> window(bool animations = false,
-                                                   std::string bundle = "") {
+    std::unique_ptr<HelperWindowController> window(const std::string& bundle, bool animations) {
         DesktopServices desktop = DesktopServices::standard();
         desktop.open = [this](const QString& target) { opened.push_back(target); };
         desktop.quit = [this] { quit = true; };
         desktop.animationsEnabled = animations;
-        return std::make_unique<HelperWindowController>(
-            CompanionInstaller(bundle.empty() ? installed : bundle, home), desktop);
+        return std::make_unique<HelperWindowController>(CompanionInstaller(bundle, home), desktop);
     }
     std::string launchedLines() {
         const auto written = [&] { return exists(launched) && readFile(launched).ends_with('\n'); };
@@ -62,93 +51,66 @@ bool settlesIn(const HelperWindowController& window, Kind kind) {
     return QTest::qWaitFor([&] { return window.state().kind == kind; }, 15000);
 }
 
-TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryButtonTakesTheNextStep) {
+TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
     struct Row {
-        std::string name;
         bool installedCopy;
         bool connectArgument;
-        std::function<void(Companion&)> setUp;
+        const char* setUp;    // shell, in the home folder
         ViewState first;      // right after launch
-        ViewState afterwards; // once the background work is done, or after [primary]
-    };
-    const auto manifestFor = [](const std::string& host) {
-        return [host](Companion& companion) {
-            fs::create_directories(fs::path(companion.manifest).parent_path());
-            writeFile(
-                companion.manifest,
-                R"({"name":"com.vantle.brindle","type":"stdio","path":")" +
-                    (host.empty() ? companion.installed + "/Contents/MacOS/brindle-host" : host) +
-                    R"(","allowed_origins":["chrome-extension://pmoihgkcfjbalendpmoihgkcfjbalend/"]})");
-        };
+        ViewState afterwards; // once the background work is done, or after the primary action
     };
     const std::vector<Row> rows = {
-        {"not installed", false, true, nullptr, ViewState::readyToInstall(), {}},
-        {"no manifest", true, false, nullptr, ViewState::disconnected(),
+        {false, true, "", ViewState::readyToInstall(), ViewState::working("正在安装助手")},
+        {false, false, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
+         ViewState::readyToInstall(), ViewState::failed("Kavo助手安装包不完整：现有Kavo助手无效")},
+        {true, false, R"(rm "$M")", ViewState::disconnected(), ViewState::connected("0.8.13")},
+        {true, false, R"(echo {} > "$M")", ViewState::needsRepair("Chrome 的连接信息不是当前版本"),
          ViewState::connected("0.8.13")},
-        {"older manifest", true, false, manifestFor("/old/brindle-host"),
-         ViewState::needsRepair("Chrome 的连接信息不是当前版本"), ViewState::connected("0.8.13")},
-        {"current manifest", true, false, manifestFor(""), ViewState::checking(),
-         ViewState::connected("0.8.13")},
-        {"host broken", true, false,
-         [&](Companion& companion) {
-             manifestFor("")(companion);
-             writeFile(companion.installed + "/Contents/MacOS/brindle-host", "#!/bin/sh\n", 0755);
-         },
+        {true, false, "", ViewState::checking(), ViewState::connected("0.8.13")},
+        {true, false, R"(echo '#!/bin/sh' > "$A/Contents/MacOS/brindle-host")",
          ViewState::checking(), ViewState::needsRepair("本机组件返回了无效信息")},
-        {"--connect", true, true, nullptr, ViewState::working("正在连接 Chrome"),
+        {true, true, R"(rm "$M")", ViewState::working("正在连接 Chrome"),
          ViewState::connected("0.8.13")},
     };
     for (const Row& row : rows) {
-        Companion companion(row.installedCopy);
-        if (row.setUp)
-            row.setUp(companion);
-        auto window = companion.window(false, row.installedCopy ? "" : companion.unpacked);
+        SCOPED_TRACE("row " + std::to_string(&row - rows.data()));
+        Companion companion;
+        ASSERT_TRUE(companion.shell(row.setUp));
+        auto window =
+            companion.window(row.installedCopy ? companion.installed : companion.unpacked, false);
+        window->show();
+        QApplication::setActiveWindow(window.get());
+        ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         window->start(row.connectArgument);
-        EXPECT_EQ(window->state(), row.first) << row.name;
-        EXPECT_EQ(window->primaryButton()->isEnabled(), presentation(row.first).primaryEnabled);
-        if (row.afterwards == ViewState())
-            continue;
+        EXPECT_EQ(window->state(), row.first);
+        EXPECT_EQ(window->statusCardOpacity(), 1.0) << "no animations were asked for";
         if (row.first.kind != Kind::checking && row.first.kind != Kind::working) {
-            window->primaryButton()->click();
-            EXPECT_EQ(window->state(), ViewState::working("正在连接 Chrome")) << row.name;
-            EXPECT_FALSE(window->primaryButton()->isEnabled()) << row.name;
+            // Return installs, a click connects: both take the primary action.
+            if (row.installedCopy)
+                window->primaryButton()->click();
+            else
+                QTest::keyClick(window.get(), Qt::Key_Return);
+            EXPECT_EQ(window->state(),
+                      ViewState::working(row.installedCopy ? "正在连接 Chrome" : "正在安装助手"));
+            EXPECT_FALSE(window->primaryButton()->isEnabled());
         }
-        EXPECT_TRUE(settlesIn(*window, row.afterwards.kind)) << row.name;
-        EXPECT_EQ(window->state(), row.afterwards) << row.name;
+        EXPECT_TRUE(settlesIn(*window, row.afterwards.kind));
+        EXPECT_EQ(window->state(), row.afterwards);
         EXPECT_EQ(window->disconnectButton()->isVisibleTo(window.get()),
-                  row.afterwards.kind == Kind::connected)
-            << row.name;
+                  row.afterwards.kind == Kind::connected);
+        // A finished install starts the installed copy to connect, and quits.
+        if (row.afterwards.kind == Kind::working) {
+            EXPECT_EQ(companion.launchedLines(),
+                      companion.installed + "/Contents/MacOS/kavo-helper --connect\n");
+        }
+        EXPECT_EQ(companion.quit, row.afterwards.kind == Kind::working);
     }
-}
-
-TEST(HelperWindow, InstallRelaunchesTheInstalledCopyOrShowsWhyNot) {
-    Companion companion(false);
-    auto window = companion.window(false, companion.unpacked);
-    window->start(false);
-    window->show();
-    QApplication::setActiveWindow(window.get());
-    ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
-    QTest::keyClick(window.get(), Qt::Key_Return);
-    EXPECT_EQ(window->state(), ViewState::working("正在安装助手"));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return companion.quit; }, 15000));
-    EXPECT_EQ(companion.launchedLines(),
-              companion.installed + "/Contents/MacOS/kavo-helper --connect\n");
-
-    Companion refused(false);
-    fs::create_directories(refused.installed + "/Contents");
-    writeFile(refused.installed + "/Contents/Info.plist", infoPropertyList("org.other"));
-    auto failing = refused.window(false, refused.unpacked);
-    failing->start(false);
-    failing->primaryButton()->click();
-    EXPECT_TRUE(settlesIn(*failing, Kind::failed));
-    EXPECT_EQ(failing->state().text, "Kavo助手安装包不完整：现有Kavo助手无效");
-    EXPECT_FALSE(refused.quit);
 }
 
 TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
     Companion companion;
     const QByteArray path = qgetenv("PATH");
-    auto window = companion.window(true);
+    auto window = companion.window(companion.installed, true);
     window->start(true);
     ASSERT_TRUE(settlesIn(*window, Kind::connected));
 
@@ -166,12 +128,9 @@ TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
     window->disconnectButton()->click();
     EXPECT_EQ(window->state(), ViewState::disconnected());
     EXPECT_FALSE(exists(companion.manifest));
-    // The card fades in unless the desktop asks for no animations.
+    // The card fades in where the desktop asks for animations.
     EXPECT_LT(window->statusCardOpacity(), 1.0);
     EXPECT_TRUE(QTest::qWaitFor([&] { return window->statusCardOpacity() == 1.0; }, 2000));
-    auto still = companion.window(false);
-    still->start(false);
-    EXPECT_EQ(still->statusCardOpacity(), 1.0);
 
     window->openLicences();
     EXPECT_TRUE(companion.opened.empty());
@@ -182,11 +141,34 @@ TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
     EXPECT_EQ(companion.opened, std::vector<QString>{QString::fromStdString(notices)});
 }
 
+// The built bundle's kavo-helper without a display installs, connects and probes in the terminal.
+TEST(TerminalMode, InstallsConnectsAndProbesOrSaysWhyNot) {
+    const CompanionHome home(true);
+    const ProcessOptions noDisplay{
+        {},
+        {{"HOME", home.home}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}};
+    ProcessResult run = runProcess(home.unpacked + "/Contents/MacOS/kavo-helper", "", noDisplay);
+    EXPECT_EQ(run.exitStatus, 0) << run.standardOutput;
+    EXPECT_EQ(run.standardOutput,
+              home.expand("Kavo助手 0.8.13\n正在安装助手\n已安装：$A\n正在连接 Chrome\nChrome "
+                          "连接文件：$M\n正在检查连接\n本机助手已连接 · 助手版本 0.8.13\n"));
+
+    // The installed copy connects without installing; a host that cannot run fails the check.
+    ProcessOptions terminal = noDisplay;
+    terminal.arguments = {"--terminal"};
+    terminal.environment["DISPLAY"] = ":99";
+    ASSERT_TRUE(home.shell(R"(chmod 644 "$A/Contents/MacOS/brindle-host")"));
+    run = runProcess(home.installed + "/Contents/MacOS/kavo-helper", "", terminal);
+    EXPECT_EQ(run.exitStatus, 1);
+    EXPECT_EQ(run.standardOutput, "Kavo助手 0.8.13\n正在连接 Chrome\n"
+                                  "没有完成：Kavo助手安装包不完整：本机通信组件不能运行\n");
+}
+
 TEST(HelperWindowScreenshots, OneOfEachState) {
     if (QGuiApplication::platformName() != "xcb")
         GTEST_SKIP() << "screenshots are taken under Xvfb (the CompanionWindowScreenshots test)";
     Companion companion;
-    auto window = companion.window(false);
+    auto window = companion.window(companion.installed, false);
     window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
     const std::vector<std::pair<std::string, ViewState>> states = {
@@ -203,9 +185,7 @@ TEST(HelperWindowScreenshots, OneOfEachState) {
         window->render(state, false);
         QTest::qWait(100);
         const QPixmap shot = window->screen()->grabWindow(window->winId());
-        const QString file =
-            QString(BRINDLE_ARTIFACT_DIR) + "/" + QString::fromStdString(name) + ".png";
-        EXPECT_TRUE(shot.save(file)) << file.toStdString();
+        EXPECT_TRUE(shot.save(BRINDLE_ARTIFACT_DIR "/" + QString::fromStdString(name) + ".png"));
         EXPECT_EQ(shot.size(), QSize(520, 452)) << name;
     }
 }

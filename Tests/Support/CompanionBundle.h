@@ -1,14 +1,39 @@
 #pragma once
 
+#include "Support/TemporaryDirectory.h"
+
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace brindle::testing {
-
-/// The Info.plist of a bundle with the identifier `identifier`.
-std::string infoPropertyList(const std::string& identifier);
 
 /// Builds a complete "Kavo Helper.app" at `bundle`: its Info.plist, a copy of the built host,
 /// the save panel's bundle and three runnable stand-in tools.
 void makeCompanionBundle(const std::string& bundle);
+
+/// A temporary home folder whose name holds every character a desktop entry must escape, with a
+/// complete companion unpacked in its Downloads folder: one made by `makeCompanionBundle`, or
+/// when `built` a copy of the bundle the build assembled.
+struct CompanionHome {
+    explicit CompanionHome(bool built = false);
+    /// Copies the unpacked companion into ~/Applications, as a user would.
+    void install() const;
+    /// `text` with $H, $D, $A, $M and $C standing for the home folder, the unpacked and the
+    /// installed companion, Chrome's and Chromium's manifest.
+    std::string expand(std::string text) const;
+    /// Runs the shell `command` in the home folder with those names set; true when it succeeds.
+    bool shell(const std::string& command) const;
+
+    TemporaryDirectory root;
+    std::string home = root.file("ho $`\"%\\me");
+    std::string unpacked = home + "/Downloads/Kavo Helper.app";
+    std::string installed = home + "/Applications/Kavo Helper.app";
+    std::string manifest =
+        home + "/.config/google-chrome/NativeMessagingHosts/com.vantle.brindle.json";
+
+private:
+    std::vector<std::pair<std::string, std::string>> names() const;
+};
 
 } // namespace brindle::testing
