@@ -42,9 +42,9 @@ std::string replacingInvalidUTF8(std::string serialized) {
 }
 
 // Chrome may ask the host to end while its pipe stays open, and the host spends its idle time
-// waiting for the next message: that wait ends then too. Inside a message the rest follows at
-// once (Chrome writes each whole), or the pipe closes.
-void awaitMessage(int fd) {
+// waiting for the next message: that wait ends then too, as does a wait for the rest of a message
+// that a writer left half-sent.
+void awaitInput(int fd) {
     const int termination = platform::terminationDescriptor();
     if (termination < 0)
         return;
@@ -61,6 +61,7 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
     std::string buffer(count, '\0');
     size_t received = 0;
     while (received < count) {
+        awaitInput(fd);
         const ssize_t result = read(fd, buffer.data() + received, count - received);
         if (result < 0 && errno == EINTR)
             continue;
@@ -78,7 +79,6 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
 }
 
 std::optional<boost::json::object> readMessage(int fd) {
-    awaitMessage(fd);
     auto header = readExactly(fd, 4, ProtocolError::truncatedHeader());
     if (!header)
         return std::nullopt;
