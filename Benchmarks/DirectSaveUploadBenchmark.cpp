@@ -1,6 +1,7 @@
 // A streamed upload through a fresh host, from a file of framed messages (begin, 512 KiB chunks,
 // commit), against copying the same framed stream through a pipe into a file with fsync. The
-// two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB [rounds]]
+// two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB
+// [rounds]]
 
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
