@@ -16,6 +16,8 @@ const brindle::CompanionInstaller& installer() {
             (std::filesystem::temp_directory_path() / "brindle-fuzz-XXXXXX").string();
         if (mkdtemp(home.data()) == nullptr)
             std::abort();
+        static const std::string folder = home;
+        std::atexit([] { std::filesystem::remove_all(folder); });
         brindle::CompanionInstaller made(home + "/Applications/Kavo Helper.app", home);
         std::filesystem::create_directories(
             std::filesystem::path(made.paths().manifestURL()).parent_path());
