@@ -1,6 +1,7 @@
 #include "Platform/ProcessJournal.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/FileStatus.h"
 #include "Platform/Path.h"
 #include "Platform/RandomUUID.h"
 
@@ -9,6 +10,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -141,13 +143,16 @@ std::string readAll(int descriptor) {
     }
 }
 
-std::string identity(const struct stat& status) {
-    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+// "device:inode": how a note keeps which file a path named.
+std::string identityText(const FileIdentity& identity) {
+    return std::to_string(identity.device) + ":" + std::to_string(identity.inode);
 }
 
-bool isOwnRegularFile(const std::string& path, struct stat& status) {
-    return lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode) &&
-           status.st_uid == geteuid();
+std::optional<FileStatus> ownRegularFile(const std::string& path) {
+    Result<FileStatus> status = fileStatusAtPath(path);
+    if (!status || !status->isOwnRegularFile())
+        return std::nullopt;
+    return *status;
 }
 
 // Field 22 of /proc/PID/stat: with the process id, it names one process for the machine's uptime.
@@ -242,9 +247,8 @@ bool isTemporaryName(std::string_view name) {
 // Only what a dead process could have made is removed, whatever its journal says: a file of the
 // private folder itself or one named as a temporary, and only a regular file of this user.
 void removeTemporary(const std::string& path, const std::string& folder) {
-    struct stat status {};
     if ((deletingLastPathComponent(path) == folder || isTemporaryName(lastPathComponent(path))) &&
-        isOwnRegularFile(path, status))
+        ownRegularFile(path))
         unlink(path.c_str());
 }
 
@@ -254,9 +258,9 @@ void undoHalfDoneExchange(const Note& note) {
     if (split == std::string::npos)
         return;
     const std::string target = note.second.substr(0, split);
-    struct stat status {};
-    if (isOwnRegularFile(target, status) && identity(status) == note.second.substr(split + 1) &&
-        isOwnRegularFile(note.first, status))
+    const std::optional<FileStatus> swapped = ownRegularFile(target);
+    if (swapped && identityText(swapped->identity) == note.second.substr(split + 1) &&
+        ownRegularFile(note.first))
         renameat2(AT_FDCWD, note.first.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
 }
 
@@ -325,9 +329,8 @@ void noteTemporaryFile(const std::string& path) {
 }
 
 void noteExchange(const std::string& temporaryPath, const std::string& targetPath) {
-    struct stat status {};
-    if (lstat(temporaryPath.c_str(), &status) == 0)
-        write({exchange, temporaryPath, targetPath + "|" + identity(status)}, true);
+    if (const Result<FileStatus> status = fileStatusAtPath(temporaryPath))
+        write({exchange, temporaryPath, targetPath + "|" + identityText(status->identity)}, true);
 }
 
 void noteChildProcess(pid_t pid) {
