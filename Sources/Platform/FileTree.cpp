@@ -1,7 +1,8 @@
 #include "Platform/FileTree.h"
 
+#include "Platform/FileDataCopy.h"
 #include "Platform/FileDescriptor.h"
-#include "Platform/FileWriting.h"
+#include "Platform/FileStatus.h"
 
 #include <climits>
 #include <dirent.h>
@@ -43,22 +44,6 @@ Result<std::vector<std::string>> namesIn(int folder) {
     return names;
 }
 
-Result<> copyFileContents(int from, int to) {
-    char buffer[1 << 16];
-    for (;;) {
-        const ssize_t count = read(from, buffer, sizeof buffer);
-        if (count < 0 && errno == EINTR)
-            continue;
-        if (count < 0)
-            return lastErrnoCode();
-        if (count == 0)
-            return success();
-        if (Result<> written = writeAll(to, std::string_view(buffer, static_cast<size_t>(count)));
-            !written)
-            return written;
-    }
-}
-
 Result<> copyEntry(int fromFolder, int toFolder, const std::string& name);
 
 // The new folder stays private and writable until its entries are in; only then does it take
@@ -93,7 +78,10 @@ Result<> copyRegularFile(int fromFolder, int toFolder, const std::string& name, 
         openat(toFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!to.isOpen())
         return lastErrnoCode();
-    if (Result<> copied = copyFileContents(from.get(), to.get()); !copied)
+    const Result<FileStatus> source = fileStatus(from.get());
+    if (!source)
+        return source.error();
+    if (Result<> copied = copyFileData(from.get(), to.get(), source->size); !copied)
         return copied;
     if (fchmod(to.get(), mode & 07777) != 0)
         return lastErrnoCode();
