@@ -1,7 +1,7 @@
 // The upload chunk decoder against Boost.Beast's, a plain decoder that looks up one character
 // at a time, on a full 512 KiB chunk.
 
-#include "Base64.h"
+#include "Platform/Base64.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/beast/core/detail/base64.hpp>
@@ -27,7 +27,7 @@ void BM_UploadDecoder(benchmark::State& state) {
     const std::string text = chunkText();
     std::string bytes;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(brindle::decodeBase64(text, bytes));
+        benchmark::DoNotOptimize(brindle::platform::decodeBase64(text, bytes));
         benchmark::DoNotOptimize(bytes.data());
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));

@@ -1,7 +1,7 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
 
-#include "Base64.h"
 #include "MetadataCore/DirectoryCreation.h"
+#include "Platform/Base64.h"
 #include "Platform/FileStatus.h"
 #include "Platform/FileSystem.h"
 #include "Platform/FileWriting.h"
@@ -183,8 +183,8 @@ std::int64_t DirectSaveUploadStore::append(const std::string& requestID, std::in
     if (chunkIndex != session.nextChunkIndex)
         throw Error(Error::Case::invalidChunk);
     // An oversized chunk is refused before any of it is decoded.
-    if (base64DecodedLength(base64) > static_cast<std::size_t>(maximumChunkBytes) ||
-        !decodeBase64(base64, decodedChunk_) || decodedChunk_.empty())
+    if (platform::base64DecodedLength(base64) > static_cast<std::size_t>(maximumChunkBytes) ||
+        !platform::decodeBase64(base64, decodedChunk_) || decodedChunk_.empty())
         throw Error(Error::Case::invalidChunk);
     const std::int64_t total = session.byteCount + static_cast<std::int64_t>(decodedChunk_.size());
     if (total > maximumUploadBytes)

@@ -1,5 +1,6 @@
 #include "SmartSaveUIBridge/SmartSavePanelBridge.h"
 
+#include "Platform/Base64.h"
 #include "Platform/ChildStandardError.h"
 #include "Platform/DirectoryCreation.h"
 #include "Platform/FileContents.h"
@@ -70,49 +71,6 @@ public:
     std::string responsePath;
 };
 
-int base64Digit(char character) {
-    if (character >= 'A' && character <= 'Z')
-        return character - 'A';
-    if (character >= 'a' && character <= 'z')
-        return character - 'a' + 26;
-    if (character >= '0' && character <= '9')
-        return character - '0' + 52;
-    if (character == '+')
-        return 62;
-    if (character == '/')
-        return 63;
-    return -1;
-}
-
-// Standard Base64 with its padding and nothing else: no line breaks, no spaces.
-std::optional<std::string> decodedBase64(std::string_view text) {
-    if (text.size() % 4 != 0)
-        return std::nullopt;
-    const std::size_t padding = text.ends_with("==") ? 2 : text.ends_with("=") ? 1 : 0;
-    std::string bytes;
-    bytes.reserve(text.size() / 4 * 3);
-    std::uint32_t group = 0;
-    for (std::size_t index = 0; index < text.size() - padding; ++index) {
-        const int digit = base64Digit(text[index]);
-        if (digit < 0)
-            return std::nullopt;
-        group = (group << 6) | static_cast<std::uint32_t>(digit);
-        if (index % 4 == 3) {
-            bytes += static_cast<char>(group >> 16);
-            bytes += static_cast<char>(group >> 8);
-            bytes += static_cast<char>(group);
-            group = 0;
-        }
-    }
-    if (padding == 2) {
-        bytes += static_cast<char>(group >> 4);
-    } else if (padding == 1) {
-        bytes += static_cast<char>(group >> 10);
-        bytes += static_cast<char>(group >> 2);
-    }
-    return bytes;
-}
-
 bool isAcceptableSelectedPath(const std::optional<std::string>& path) {
     return path && path->starts_with('/') && path->size() <= maximumSelectedPathBytes &&
            path->find('\0') == std::string::npos;
@@ -122,8 +80,9 @@ bool isAcceptableSelectedPath(const std::optional<std::string>& path) {
 std::optional<std::string> acceptedBookmark(const std::optional<std::string>& text) {
     if (!text)
         return std::nullopt;
-    auto bytes = text->size() <= maximumBookmarkTextBytes ? decodedBase64(*text) : std::nullopt;
-    if (!bytes || bytes->empty() || bytes->size() > maximumBookmarkBytes)
+    std::string bytes;
+    if (text->size() > maximumBookmarkTextBytes || !platform::decodeBase64(*text, bytes) ||
+        bytes.empty() || bytes.size() > maximumBookmarkBytes)
         throw SmartSavePanelBridgeError::invalidResponse();
     return bytes;
 }

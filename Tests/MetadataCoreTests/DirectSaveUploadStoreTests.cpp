@@ -1,7 +1,7 @@
 // Streamed uploads staged on real files: names, chunk rules, limits, verification, clean-up.
 
-#include "Base64.h"
 #include "MetadataCore/DirectSaveUploadStore.h"
+#include "Platform/Base64.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/beast/core/detail/base64.hpp>
@@ -74,7 +74,7 @@ TEST(Base64, StrictRulesAgainstAnIndependentDecoder) {
     for (const std::string& text : texts) {
         std::string bytes;
         const bool valid = isStrictBase64(text);
-        ASSERT_EQ(decodeBase64(text, bytes), valid) << text;
+        ASSERT_EQ(platform::decodeBase64(text, bytes), valid) << text;
         std::string expected(beast64::decoded_size(text.size()), '\0');
         expected.resize(beast64::decode(expected.data(), text.data(), text.size()).first);
         if (valid) {

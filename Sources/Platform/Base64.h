@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace brindle {
+namespace brindle::platform {
 
 /// How many bytes `text` decodes to if it is valid Base64 (nothing is checked here).
 std::size_t base64DecodedLength(std::string_view text);
@@ -15,4 +15,4 @@ std::size_t base64DecodedLength(std::string_view text);
 /// unspecified. An empty text decodes to nothing.
 bool decodeBase64(std::string_view text, std::string& bytes);
 
-} // namespace brindle
+} // namespace brindle::platform

@@ -1,9 +1,9 @@
-#include "Base64.h"
+#include "Platform/Base64.h"
 
 #include <array>
 #include <cstdint>
 
-namespace brindle {
+namespace brindle::platform {
 
 namespace {
 
@@ -90,4 +90,4 @@ bool decodeBase64(std::string_view text, std::string& bytes) {
     return true;
 }
 
-} // namespace brindle
+} // namespace brindle::platform
