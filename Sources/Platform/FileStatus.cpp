@@ -36,6 +36,10 @@ bool FileStatus::isOwnedByCurrentUser() const {
     return owner == geteuid();
 }
 
+bool FileStatus::isSafeFromOtherUsers() const {
+    return (owner == geteuid() || owner == 0) && (permissions & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 bool FileStatus::isUnchangedFrom(const FileStatus& earlier) const {
     return identity == earlier.identity && size == earlier.size &&
            modificationTime.tv_sec == earlier.modificationTime.tv_sec &&

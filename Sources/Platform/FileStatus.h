@@ -38,6 +38,9 @@ struct FileStatus {
     bool isOwnRegularFile() const { return isRegularFile() && isOwnedByCurrentUser(); }
     /// A folder (not a link to one) owned by the current user: the only kind kept private.
     bool isOwnDirectory() const { return isDirectory() && isOwnedByCurrentUser(); }
+    /// Owned by the current user or by root, and writable by neither group nor others: what a
+    /// per-user install and a system-wide one have in common, and what another user cannot change.
+    bool isSafeFromOtherUsers() const;
     /// The same file with the same size and modification time (to the nanosecond): unchanged.
     bool isUnchangedFrom(const FileStatus& earlier) const;
 };

@@ -110,12 +110,16 @@ boost::json::object chooseSaveDestination(const boost::json::object& request) {
     const SmartSavePanelBridgeResult result = bridge.present(panelRequest);
     if (result.resultCase() == SmartSavePanelBridgeResult::Case::cancelled)
         return {{"ok", true}, {"cancelled", true}};
-    // The panel has asked the user already whether an existing file may be replaced.
-    const bool fileExists = platform::fileStatusFollowingLinks(result.path()).has_value();
+    // The extension overwrites on the strength of this flag, so a file that appeared at the name
+    // after the user confirmed a free one must not count as approved. A panel that does not
+    // report the user's answer asked about every file it saw, so for it existence is the answer.
+    // Something is there as the panel and the move judge it: a link counts, dangling or not.
+    const bool fileExists = platform::fileStatusAtPath(result.path()).has_value();
+    const bool overwriteApproved = fileExists && result.replaceApproved().value_or(true);
     return {{"ok", true},
             {"cancelled", false},
             {"path", result.path()},
-            {"overwriteApproved", fileExists}};
+            {"overwriteApproved", overwriteApproved}};
 }
 
 boost::json::object activateSaveDestinationPanel(const boost::json::object& /*request*/) {

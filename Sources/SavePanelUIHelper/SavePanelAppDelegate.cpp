@@ -3,6 +3,7 @@
 #include "AppKitUIUtilities/StandardApplicationMenu.h"
 #include "Platform/FileStatus.h"
 #include "Platform/Path.h"
+#include "Platform/Text.h"
 #include "SavePanelUIHelper/HelperArguments.h"
 #include "SavePanelUIHelper/PanelPlacement.h"
 #include "SavePanelUIHelper/SavePanelActivationService.h"
@@ -47,9 +48,9 @@ SmartSavePanelResponse failure(std::string message) {
                                   std::move(message));
 }
 
-SmartSavePanelResponse selection(const std::string& path) {
-    return SmartSavePanelResponse(SmartSavePanelOutcome::selected,
-                                  platform::standardizedPath(path));
+SmartSavePanelResponse selection(const std::string& path, bool replaceApproved = false) {
+    return SmartSavePanelResponse(SmartSavePanelOutcome::selected, platform::standardizedPath(path),
+                                  std::nullopt, std::nullopt, replaceApproved);
 }
 
 // The first Downloads folder of the user, when it is there.
@@ -74,6 +75,28 @@ std::optional<std::string> selectedDirectory(const QFileDialog& panel) {
             return path;
     }
     return std::nullopt;
+}
+
+// A name that is a folder's (or a link's to one) opens that folder, as the desktop's own save
+// dialogs do: nothing is ever saved over a folder.
+// The name is tried as it would be saved and as it was typed, without the extension.
+bool openFolderNamed(QFileDialog& panel, const std::vector<std::string>& names,
+                     SequentialSavePanelDelegate& filenameDelegate) {
+    const auto directory = selectedDirectory(panel);
+    if (!directory)
+        return false;
+    for (const std::string& name : names) {
+        if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+            continue;
+        const std::string target = platform::appendingPathComponent(*directory, name);
+        const auto status = platform::fileStatusFollowingLinks(target);
+        if (!status || !status->isDirectory())
+            continue;
+        filenameDelegate.restoreSuggestedFilename();
+        panel.setDirectory(QString::fromStdString(target));
+        return true;
+    }
+    return false;
 }
 
 // Files are shown, greyed out, so that the names already taken can be seen; only folders can be
@@ -118,6 +141,8 @@ SavePanelAppDelegate::SavePanelAppDelegate(SmartSavePanelRequest request, std::s
     auto* layout = new QVBoxLayout(content);
     auto* message = new QLabel(content);
     message->setObjectName(QStringLiteral("savePanelMessageLabel"));
+    // Texts that come from a web page are shown as the characters they are, never as markup.
+    message->setTextFormat(Qt::PlainText);
     message->setWordWrap(true);
     layout->addWidget(message);
     window_.setCentralWidget(content);
@@ -275,6 +300,7 @@ QLineEdit& SavePanelAppDelegate::addAccessoryRow(QFileDialog& panel, const std::
     field->setFixedHeight(24);
     auto* extension = new QLabel(qText(presentation.extensionWithDot()), row);
     extension->setObjectName(QStringLiteral("saveFilenameExtensionLabel"));
+    extension->setTextFormat(Qt::PlainText);
     extension->setAccessibleName(QStringLiteral("文件扩展名"));
     extension->setFont(field->font());
     extension->setForegroundRole(QPalette::PlaceholderText);
@@ -348,12 +374,16 @@ void SavePanelAppDelegate::panelDidComplete(
     const QPointer<QLineEdit>& field) {
     if (panel_ != panel)
         return; // it stays on show, and completes once
-    ++visibilityRecoveryGeneration_;
     const std::string chosen = safeFilename(
         field ? SavePanelFilenamePresentation(filenameDelegate->lastAutomaticallyAppliedFilename())
                     .fullFilename(field->text().toStdString())
               : filenameDelegate->seedFilename(),
         filename);
+    const std::string typed =
+        field ? platform::trimmingWhitespaceAndNewlines(field->text().toStdString()) : "";
+    if (confirmed && panel && openFolderNamed(*panel, {chosen, typed}, *filenameDelegate))
+        return;
+    ++visibilityRecoveryGeneration_;
     const bool isAutomaticallyManaged = filenameDelegate->isAutomaticallyManaged();
     filenameDelegate->shutDown();
     if (session)
@@ -397,6 +427,7 @@ void SavePanelAppDelegate::askAboutExistingFile(const std::string& directory,
         new QMessageBox(QMessageBox::Warning, window_.windowTitle(),
                         qText("“" + filename + "”已存在"), QMessageBox::NoButton, &window_);
     alert->setObjectName(QStringLiteral("saveClashAlert"));
+    alert->setTextFormat(Qt::PlainText);
     alert->setInformativeText(QStringLiteral("可以替换现有文件，或使用下一个可用名称。"));
     QPushButton* keepBoth = alert->addButton(QStringLiteral("保留两者"), QMessageBox::AcceptRole);
     QPushButton* replace = alert->addButton(QStringLiteral("替换"), QMessageBox::DestructiveRole);
@@ -410,7 +441,7 @@ void SavePanelAppDelegate::askAboutExistingFile(const std::string& directory,
                 if (alert->clickedButton() == keepBoth)
                     finishWithFreeName(directory, filename);
                 else if (alert->clickedButton() == replace)
-                    finish(selection(platform::appendingPathComponent(directory, filename)));
+                    finish(selection(platform::appendingPathComponent(directory, filename), true));
                 else
                     finish(SmartSavePanelResponse(SmartSavePanelOutcome::cancelled));
             });

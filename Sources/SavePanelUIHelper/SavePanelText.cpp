@@ -24,6 +24,28 @@ std::string prefixWithin(const std::string& text, std::size_t bytes) {
     return text.substr(0, kept);
 }
 
+// A long name loses the end of its base name, never its extension: the extension says what the
+// file is, and the host corrects a missing one only for some kinds.
+std::string withinFilenameLimits(const std::string& name) {
+    if (platform::characterCount(name) <= maximumFilenameCharacters &&
+        name.size() <= maximumFilenameBytes)
+        return name;
+    const SavePanelFilenamePresentation parts(name);
+    const std::string& extension = parts.extensionWithDot();
+    const std::size_t extensionCharacters = platform::characterCount(extension);
+    if (extensionCharacters < maximumFilenameCharacters &&
+        extension.size() < maximumFilenameBytes) {
+        const std::string base =
+            prefixWithin(platform::characterPrefix(parts.editableBasename(),
+                                                   maximumFilenameCharacters - extensionCharacters),
+                         maximumFilenameBytes - extension.size());
+        if (!base.empty())
+            return base + extension;
+    }
+    return prefixWithin(platform::characterPrefix(name, maximumFilenameCharacters),
+                        maximumFilenameBytes);
+}
+
 } // namespace
 
 std::string bounded(const std::optional<std::string>& value, std::string_view fallback,
@@ -53,18 +75,7 @@ std::string safeFilename(const std::optional<std::string>& value, std::string_vi
     flush();
     if (joined.empty() || joined == "." || joined == "..")
         return std::string(fallback);
-    std::string name = platform::characterPrefix(joined, maximumFilenameCharacters);
-    if (name.size() <= maximumFilenameBytes)
-        return name;
-    const SavePanelFilenamePresentation parts(name);
-    const std::string& extension = parts.extensionWithDot();
-    if (extension.size() < maximumFilenameBytes) {
-        std::string base =
-            prefixWithin(parts.editableBasename(), maximumFilenameBytes - extension.size());
-        if (!base.empty())
-            return base + extension;
-    }
-    return prefixWithin(name, maximumFilenameBytes);
+    return withinFilenameLimits(joined);
 }
 
 std::optional<std::string> safeDirectoryPath(const std::optional<std::string>& path) {

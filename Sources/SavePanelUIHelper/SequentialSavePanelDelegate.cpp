@@ -1,11 +1,13 @@
 #include "SavePanelUIHelper/SequentialSavePanelDelegate.h"
 
 #include "Platform/Path.h"
+#include "SavePanelUIHelper/SavePanelText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QLineEdit>
 
 namespace brindle {
@@ -33,7 +35,8 @@ SequentialSavePanelDelegate::resolveInFolder(const std::string& seed,
 SequentialSavePanelDelegate::SequentialSavePanelDelegate(
     std::string suggestedFilename, std::shared_ptr<RomanInputSourceSession> session,
     Resolve resolve)
-    : resolve_(std::move(resolve)), seedFilename_(suggestedFilename),
+    : resolve_(std::move(resolve)), suggestedFilename_(suggestedFilename),
+      seedFilename_(suggestedFilename),
       lastAutomaticallyAppliedFilename_(std::move(suggestedFilename)),
       romanInputSourceSession_(std::move(session)) {
     resolutionQueue_.setObjectName(QStringLiteral("com.vantle.brindle.filename-resolution"));
@@ -47,8 +50,14 @@ void SequentialSavePanelDelegate::attach(QFileDialog& panel, QLineEdit& field) {
     panel_ = &panel;
     filenameField_ = &field;
     filenameFieldObject_ = &field;
-    connect(&panel, &QFileDialog::directoryEntered, this,
-            &SequentialSavePanelDelegate::panelDidChangeToDirectory);
+    // The folder model hears of every way to another folder; the panel's own signal misses Back
+    // and Forward.
+    if (auto* folders = panel.findChild<QFileSystemModel*>())
+        connect(folders, &QFileSystemModel::rootPathChanged, this,
+                &SequentialSavePanelDelegate::panelDidChangeToDirectory);
+    else
+        connect(&panel, &QFileDialog::directoryEntered, this,
+                &SequentialSavePanelDelegate::panelDidChangeToDirectory);
     connect(&field, &QLineEdit::textEdited, this,
             &SequentialSavePanelDelegate::controlTextDidChange);
     field.installEventFilter(this);
@@ -67,6 +76,18 @@ void SequentialSavePanelDelegate::shutDown() {
     panel_ = nullptr;
     filenameField_ = nullptr;
     filenameFieldObject_ = nullptr;
+}
+
+void SequentialSavePanelDelegate::restoreSuggestedFilename() {
+    ++resolutionGeneration_;
+    cancelPendingResolution();
+    seedFilename_ = suggestedFilename_;
+    lastAutomaticallyAppliedFilename_ = suggestedFilename_;
+    isAutomaticallyManaged_ = true;
+    if (!filenameField_)
+        return;
+    filenameField_->setText(QString::fromStdString(basename(suggestedFilename_)));
+    filenameField_->selectAll();
 }
 
 bool SequentialSavePanelDelegate::isEditingFilename() const {
@@ -159,8 +180,11 @@ void SequentialSavePanelDelegate::applyResolution(std::uint64_t generation,
 void SequentialSavePanelDelegate::adoptManualSeedIfNeeded(const std::string& text) {
     if (text == basename(lastAutomaticallyAppliedFilename_))
         return;
-    std::string typed =
-        SavePanelFilenamePresentation(lastAutomaticallyAppliedFilename_).fullFilename(text);
+    // Made safe at once, as the final name will be: a "/" typed on the way to "12/07" must not
+    // leave "12/.png" as the seed, whose last component reads as a dot-file with no extension.
+    std::string typed = safeFilename(
+        SavePanelFilenamePresentation(lastAutomaticallyAppliedFilename_).fullFilename(text),
+        lastAutomaticallyAppliedFilename_);
     ++resolutionGeneration_;
     cancelPendingResolution();
     seedFilename_ = typed;

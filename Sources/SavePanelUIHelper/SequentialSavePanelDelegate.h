@@ -49,6 +49,9 @@ public:
     /// Drops every result still to come and lets go of the panel and the field.
     void shutDown();
 
+    /// Starts over with the suggested name, numbered for the folder shown next.
+    void restoreSuggestedFilename();
+
     /// The panel and the field are there and the field has the keyboard focus.
     bool isEditingFilename() const;
 
@@ -76,6 +79,7 @@ private:
     QPointer<QLineEdit> filenameField_;
     const QObject* filenameFieldObject_ = nullptr;
     Resolve resolve_;
+    std::string suggestedFilename_;
     std::string seedFilename_;
     std::string lastAutomaticallyAppliedFilename_;
     std::uint64_t resolutionGeneration_ = 0;

@@ -2,14 +2,12 @@
 
 #include "Platform/Path.h"
 #include "SavePanelUIHelper/HelperArguments.h"
+#include "SavePanelUIHelper/PanelApplicationSetup.h"
 #include "SavePanelUIHelper/SavePanelAppDelegate.h"
 #include "SavePanelUIHelper/SavePanelDesktop.h"
 #include "SmartSaveUIBridge/SmartSavePanelProtocol.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
 
 #include <cstdio>
 #include <optional>
@@ -67,6 +65,7 @@ int main(int argc, char* argv[]) {
         return failToStart(arguments, error.what());
     }
 
+    keepUserSettingsUnwritten();
     startingResponsePath = &parsed->responsePath;
     qtMessageHandler = qInstallMessageHandler(answerIfStartingFails);
     QApplication application(argc, argv);
@@ -74,11 +73,7 @@ int main(int argc, char* argv[]) {
     startingResponsePath = nullptr;
     // The panel's answer ends the program, not the last window.
     QApplication::setQuitOnLastWindowClosed(false);
-    // The folder browser's own texts in the user's language, where the system has them.
-    QTranslator translations;
-    if (translations.load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
-                          QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&translations);
+    installPanelTranslations();
     SavePanelDesktop desktop;
     SavePanelAppDelegate delegate(std::move(*request), parsed->responsePath, desktop);
     QObject::connect(&application, &QGuiApplication::applicationStateChanged, &delegate,

@@ -184,14 +184,23 @@ SmartSavePanelBridge::SmartSavePanelBridge(const std::string& dataRootPath,
     : SmartSavePanelBridge(dataRootPath, defaultHelperApplicationPath(dataRootPath, environment),
                            std::string(helperBundleIdentifier), "brindle-ui") {}
 
+// The host runs what the bundle holds, so nobody but the user and root may be able to change
+// it: each folder down to the executable, and the executable itself. A system-wide install is
+// root's; a per-user one is the user's.
 void SmartSavePanelBridge::validateHelperApplication() const {
-    if (!isOwnedDirectory(helperApplicationPath_) ||
-        bundleIdentifier(helperApplicationPath_) != expectedBundleIdentifier_)
+    std::string path = helperApplicationPath_;
+    for (const std::string_view folder : {"", "Contents", "MacOS"}) {
+        path = folder.empty() ? path : platform::appendingPathComponent(path, std::string(folder));
+        const auto status = platform::fileStatusAtPath(path);
+        if (!status || !status->isDirectory() || !status->isSafeFromOtherUsers())
+            throw SmartSavePanelBridgeError::missingHelperApplication();
+    }
+    if (bundleIdentifier(helperApplicationPath_) != expectedBundleIdentifier_)
         throw SmartSavePanelBridgeError::missingHelperApplication();
-    const std::string executable = platform::appendingPathComponent(
-        helperApplicationPath_, "Contents/MacOS/" + helperExecutableName_);
+    const std::string executable = platform::appendingPathComponent(path, helperExecutableName_);
     const auto status = platform::fileStatusAtPath(executable);
-    if (!status || !status->isOwnRegularFile() || !platform::isExecutableFile(executable))
+    if (!status || !status->isRegularFile() || !status->isSafeFromOtherUsers() ||
+        !platform::isExecutableFile(executable))
         throw SmartSavePanelBridgeError::missingHelperApplication();
 }
 
@@ -219,8 +228,9 @@ std::string SmartSavePanelBridge::prepareExchangeDirectory() const {
 // The bundle's executable is started directly with the arguments the application reads, and
 // waited for. Its standard input and output are never the host's own: those are Chrome's
 // message channel.
-void SmartSavePanelBridge::launchApplication(const std::string& requestPath,
-                                             const std::string& responsePath) const {
+std::optional<std::string>
+SmartSavePanelBridge::launchApplication(const std::string& requestPath,
+                                        const std::string& responsePath) const {
     platform::ChildProcessLaunch launch;
     launch.program = platform::appendingPathComponent(helperApplicationPath_,
                                                       "Contents/MacOS/" + helperExecutableName_);
@@ -234,17 +244,21 @@ void SmartSavePanelBridge::launchApplication(const std::string& requestPath,
     // An application that crashed or was killed has quit like any other: whether it answered is
     // for the response file to tell.
     if (run->exit.terminatingSignal != 0 || run->exit.succeeded())
-        return;
-    throw SmartSavePanelBridgeError::helperLaunchFailed(
-        launchFailureDetail(run->standardError, run->exit.exitCode));
+        return std::nullopt;
+    return launchFailureDetail(run->standardError, run->exit.exitCode);
 }
 
+// The application is started directly, so its own exit status stands where a launcher's would:
+// an application that answered and then failed has still answered (its "failed" response says
+// why in its own words), and the status speaks only for an application that did not.
 SmartSavePanelBridgeResult
 SmartSavePanelBridge::present(const SmartSavePanelRequest& request) const {
     validateHelperApplication();
     const ExchangeFiles files(prepareExchangeDirectory());
     SmartSavePanelMessageCodec::writeRequest(request, files.requestPath);
-    launchApplication(files.requestPath, files.responsePath);
+    const auto exitFailure = launchApplication(files.requestPath, files.responsePath);
+    if (exitFailure && !platform::fileStatusAtPath(files.responsePath))
+        throw SmartSavePanelBridgeError::helperLaunchFailed(*exitFailure);
 
     return acceptedResponse(readValidatedResponse(files.responsePath), request.kind);
 }
@@ -266,7 +280,7 @@ SmartSavePanelBridgeResult SmartSavePanelBridge::acceptedResponse(std::string_vi
         return SmartSavePanelBridgeResult::selected(
             platform::standardizedPath(*response->selectedPath),
             kind == SmartSavePanelKind::chooseLibraryRoot,
-            acceptedBookmark(response->bookmarkDataBase64));
+            acceptedBookmark(response->bookmarkDataBase64), response->replaceApproved);
     case SmartSavePanelOutcome::cancelled:
         return SmartSavePanelBridgeResult::cancelled();
     case SmartSavePanelOutcome::failed:

@@ -17,29 +17,36 @@ public:
     enum class Case { selected, cancelled };
 
     static SmartSavePanelBridgeResult selected(std::string path, bool isDirectory,
-                                               std::optional<std::string> bookmarkData) {
-        return {Case::selected, std::move(path), isDirectory, std::move(bookmarkData)};
+                                               std::optional<std::string> bookmarkData,
+                                               std::optional<bool> replaceApproved = {}) {
+        return {Case::selected, std::move(path), isDirectory, std::move(bookmarkData),
+                replaceApproved};
     }
-    static SmartSavePanelBridgeResult cancelled() { return {Case::cancelled, {}, false, {}}; }
+    static SmartSavePanelBridgeResult cancelled() { return {Case::cancelled, {}, false, {}, {}}; }
 
     Case resultCase() const noexcept { return case_; }
     /// The standardised path of the selected location; empty when cancelled.
     const std::string& path() const noexcept { return path_; }
     bool isDirectory() const noexcept { return isDirectory_; }
     const std::optional<std::string>& bookmarkData() const noexcept { return bookmarkData_; }
+    /// Whether the user agreed to replace what stood at the chosen name; absent when the panel
+    /// did not say.
+    std::optional<bool> replaceApproved() const noexcept { return replaceApproved_; }
 
     bool operator==(const SmartSavePanelBridgeResult&) const = default;
 
 private:
     SmartSavePanelBridgeResult(Case resultCase, std::string path, bool isDirectory,
-                               std::optional<std::string> bookmarkData)
+                               std::optional<std::string> bookmarkData,
+                               std::optional<bool> replaceApproved)
         : case_(resultCase), path_(std::move(path)), isDirectory_(isDirectory),
-          bookmarkData_(std::move(bookmarkData)) {}
+          bookmarkData_(std::move(bookmarkData)), replaceApproved_(replaceApproved) {}
 
     Case case_;
     std::string path_;
     bool isDirectory_;
     std::optional<std::string> bookmarkData_;
+    std::optional<bool> replaceApproved_;
 };
 
 class SmartSavePanelBridgeError : public std::exception {
@@ -106,7 +113,9 @@ public:
 private:
     void validateHelperApplication() const;
     std::string prepareExchangeDirectory() const;
-    void launchApplication(const std::string& requestPath, const std::string& responsePath) const;
+    /// Runs the application to its end; what its exit status says went wrong, if anything.
+    std::optional<std::string> launchApplication(const std::string& requestPath,
+                                                 const std::string& responsePath) const;
 
     std::string dataRootPath_;
     std::string helperApplicationPath_;

@@ -109,6 +109,15 @@ std::optional<std::string> optionalString(const boost::json::object& object, std
     return std::string(value->get_string());
 }
 
+std::optional<bool> optionalBool(const boost::json::object& object, std::string_view key) {
+    const boost::json::value* value = object.if_contains(key);
+    if (value == nullptr || value->is_null())
+        return std::nullopt;
+    if (!value->is_bool())
+        throw SmartSavePanelDecodingError();
+    return value->get_bool();
+}
+
 void writeAtomically(const std::string& contents, const std::string& path) {
     if (const auto written = platform::writeFileAtomically(path, contents, exchangeFilePermissions);
         !written)
@@ -139,9 +148,11 @@ SmartSavePanelRequest::SmartSavePanelRequest(SmartSavePanelKind kind_,
 SmartSavePanelResponse::SmartSavePanelResponse(SmartSavePanelOutcome outcome_,
                                                std::optional<std::string> selectedPath_,
                                                std::optional<std::string> bookmarkDataBase64_,
-                                               std::optional<std::string> error_)
+                                               std::optional<std::string> error_,
+                                               std::optional<bool> replaceApproved_)
     : outcome(outcome_), selectedPath(std::move(selectedPath_)),
-      bookmarkDataBase64(std::move(bookmarkDataBase64_)), error(std::move(error_)) {}
+      bookmarkDataBase64(std::move(bookmarkDataBase64_)), error(std::move(error_)),
+      replaceApproved(replaceApproved_) {}
 
 std::string SmartSavePanelMessageCodec::encodeRequest(const SmartSavePanelRequest& request) {
     boost::json::object object;
@@ -160,6 +171,8 @@ std::string SmartSavePanelMessageCodec::encodeResponse(const SmartSavePanelRespo
     insertIfPresent(object, "bookmarkDataBase64", response.bookmarkDataBase64);
     insertIfPresent(object, "error", response.error);
     object["outcome"] = rawValue(response.outcome);
+    if (response.replaceApproved)
+        object["replaceApproved"] = *response.replaceApproved;
     object["schemaVersion"] = response.schemaVersion_;
     insertIfPresent(object, "selectedPath", response.selectedPath);
     return serialized(object);
@@ -190,10 +203,10 @@ SmartSavePanelRequest SmartSavePanelMessageCodec::decodeRequest(const std::strin
 SmartSavePanelResponse SmartSavePanelMessageCodec::decodeResponse(std::string_view data) {
     const boost::json::object object = parsedObject(data);
     const std::int64_t schemaVersion = requiredInteger(object, "schemaVersion");
-    SmartSavePanelResponse response(valueNamed(outcomeValues, requiredString(object, "outcome")),
-                                    optionalString(object, "selectedPath"),
-                                    optionalString(object, "bookmarkDataBase64"),
-                                    optionalString(object, "error"));
+    SmartSavePanelResponse response(
+        valueNamed(outcomeValues, requiredString(object, "outcome")),
+        optionalString(object, "selectedPath"), optionalString(object, "bookmarkDataBase64"),
+        optionalString(object, "error"), optionalBool(object, "replaceApproved"));
     response.schemaVersion_ = schemaVersion;
     return response;
 }

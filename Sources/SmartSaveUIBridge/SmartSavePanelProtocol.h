@@ -60,7 +60,8 @@ public:
     explicit SmartSavePanelResponse(SmartSavePanelOutcome outcome,
                                     std::optional<std::string> selectedPath = std::nullopt,
                                     std::optional<std::string> bookmarkDataBase64 = std::nullopt,
-                                    std::optional<std::string> error = std::nullopt);
+                                    std::optional<std::string> error = std::nullopt,
+                                    std::optional<bool> replaceApproved = std::nullopt);
 
     std::int64_t schemaVersion() const noexcept { return schemaVersion_; }
 
@@ -68,6 +69,9 @@ public:
     std::optional<std::string> selectedPath;
     std::optional<std::string> bookmarkDataBase64;
     std::optional<std::string> error;
+    /// For a chosen file: whether the user agreed in the panel to replace what stood at that
+    /// name. Panels that predate it leave it out, and their answer says nothing either way.
+    std::optional<bool> replaceApproved;
 
     bool operator==(const SmartSavePanelResponse&) const = default;
 

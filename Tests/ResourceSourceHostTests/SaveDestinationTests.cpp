@@ -26,14 +26,15 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
                                                     "; cat \"$2\" > " + root.file("request") +
                                                     "; cat " + root.file("response") + " > \"$4\"");
     writeFile(root.file("existing.png"), "");
+    std::filesystem::create_symlink(root.file("nowhere"), root.file("dangling.png"));
     const object choose{{"action", "chooseSaveDestination"},
                         {"suggestedFilename", "a/b.png"},
                         {"startingDirectory", "/start"},
                         {"panelTitle", "T"},
                         {"panelMessage", ""}};
-    const auto selected = [&](const std::string& name) {
-        return R"({"outcome":"selected","schemaVersion":1,"selectedPath":")" + root.file(name) +
-               "\"}";
+    const auto selected = [&](const std::string& name, const std::string& approval = "") {
+        return R"({"outcome":"selected",)" + approval + R"("schemaVersion":1,"selectedPath":")" +
+               root.file(name) + "\"}";
     };
     const auto chosen = [&](const std::string& name, bool exists) {
         return object{{"ok", true},
@@ -44,6 +45,11 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     const std::vector<std::pair<std::string, object>> rows = {
         {selected("existing.png"), chosen("existing.png", true)},
         {selected("new.png"), chosen("new.png", false)},
+        // A file that appeared after the user confirmed a free name was never approved.
+        {selected("existing.png", R"("replaceApproved":false,)"), chosen("existing.png", false)},
+        {selected("existing.png", R"("replaceApproved":true,)"), chosen("existing.png", true)},
+        {selected("new.png", R"("replaceApproved":true,)"), chosen("new.png", false)},
+        {selected("dangling.png", R"("replaceApproved":true,)"), chosen("dangling.png", true)},
         {R"({"outcome":"cancelled","schemaVersion":1})", {{"ok", true}, {"cancelled", true}}},
         {R"({"outcome":"failed","schemaVersion":1,"error":"面板坏了"})",
          {{"ok", false}, {"error", "面板坏了"}}},

@@ -34,7 +34,8 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
 
     const std::string host = BRINDLE_BUNDLE_DIR "/Contents/MacOS/brindle-host";
     ProcessOptions options;
-    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("DirectSave/Incoming")}};
+    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("DirectSave/Incoming")},
+                           {"XDG_CONFIG_HOME", root.file("config")}};
     const object choose{{"action", "chooseSaveDestination"},
                         {"suggestedFilename", "photo.png"},
                         {"startingDirectory", root.path() + "/dest"},
@@ -77,6 +78,7 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     close(watch);
     EXPECT_EQ(responses, 1);
     EXPECT_EQ(entries(exchange), std::vector<std::string>{});
+    EXPECT_FALSE(exists(root.file("config"))); // no settings of the file dialog's
 }
 
 } // namespace

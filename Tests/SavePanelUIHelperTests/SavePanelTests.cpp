@@ -4,6 +4,7 @@
 // desktop whose answers and clock the test sets (the panel, every way out, activation and the
 // numbering).
 
+#include "SavePanelUIHelper/PanelApplicationSetup.h"
 #include "SavePanelUIHelper/PanelPlacement.h"
 #include "SavePanelUIHelper/SavePanelAppDelegate.h"
 #include "SavePanelUIHelper/SavePanelText.h"
@@ -14,6 +15,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -86,9 +88,10 @@ struct Launched {
 };
 
 std::string encoded(SmartSavePanelOutcome outcome, std::optional<std::string> path = {},
-                    std::optional<std::string> error = {}) {
-    return SmartSavePanelMessageCodec::encodeResponse(
-        SmartSavePanelResponse(outcome, std::move(path), std::nullopt, std::move(error)));
+                    std::optional<std::string> error = {},
+                    std::optional<bool> replaceApproved = {}) {
+    return SmartSavePanelMessageCodec::encodeResponse(SmartSavePanelResponse(
+        outcome, std::move(path), std::nullopt, std::move(error), replaceApproved));
 }
 
 TEST(PanelPlacement, CentresThePanelInsideTheFreeAreaOfTheScreenUnderThePointer) {
@@ -122,6 +125,8 @@ TEST(SavePanelText, KeepsTitlesShortAndNamesSingleAndFoldersReal) {
         {"..", "整页截图.webp"},
         {std::string("x\0y", 3), "x-y"},
         {chinese + ".png", std::string(chinese, 0, 83 * 3) + ".png"},
+        {std::string(250, 'a') + ".png", std::string(236, 'a') + ".png"},
+        {std::string(300, 'a') + ".jpeg", std::string(235, 'a') + ".jpeg"},
     };
     for (const auto& [value, expected] : names)
         EXPECT_EQ(safeFilename(value, "整页截图.webp"), expected) << value.value_or("(none)");
@@ -233,16 +238,22 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         std::string button; // of the clash alert; "" for none
         std::string action; // "accept", "cancel", "close", "take" (the numbered name appears
                             // meanwhile), "delete" (the folder goes meanwhile), "link" (accept,
-                            // asked to start in a link: the user's Downloads folder is taken)
+                            // asked to start in a link: the user's Downloads folder is taken),
+                            // "back" (into "sub" and back first), "folder" (the typed name is
+                            // the folder "sub", which opens; then accept)
         std::string chosen; // the name in the answer; "" for cancelled
     } rows[] = {
         {"", "", "accept", "photo (1).png"},
         {"", "", "take", "photo (2).png"},
         {"", "", "link", "photo (1).png"},
         {"report", "", "accept", "report.png"},
+        {"12/07/2024", "", "accept", "12-07-2024.png"},
+        {std::string(250, 'a'), "", "accept", std::string(236, 'a') + ".png"},
         {"taken", "保留两者", "accept", "taken (1).png"},
         {"taken", "替换", "accept", "taken.png"},
         {"taken", "取消", "accept", ""},
+        {"", "", "back", "photo (1).png"},
+        {"sub", "", "folder", "sub/photo.png"},
         {"", "", "cancel", ""},
         {"", "", "close", ""},
         {"", "", "delete", ""},
@@ -250,7 +261,7 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed + " " + row.button + " " + row.action);
         const std::string folder = home + (row.action == "link" ? "/Downloads" : "/dest");
-        std::filesystem::create_directory(folder);
+        std::filesystem::create_directories(folder + "/sub");
         writeFile(folder + "/photo.png", "");
         writeFile(folder + "/taken.png", "");
         Launched launched(row.action == "link" ? home + "/link" : folder);
@@ -260,12 +271,27 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
         EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
         EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
+        EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
+        for (const QLabel* label : launched.app->window().findChildren<QLabel*>(
+                 QRegularExpression("savePanelMessageLabel|saveFilenameExtensionLabel")))
+            EXPECT_EQ(label->textFormat(), Qt::PlainText);
         // Typed over the whole name, which stays selected while it is numbered.
         QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed));
         if (row.action == "take")
             writeFile(folder + "/photo (1).png", "");
         if (row.action == "delete")
             std::filesystem::remove_all(folder);
+        if (row.action == "back") {
+            panel->setDirectory(QString::fromStdString(folder + "/sub"));
+            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo"; }));
+            panel->findChild<QAbstractButton*>("backButton")->click();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo (1)"; }));
+        }
+        if (row.action == "folder") {
+            static_cast<QDialog*>(panel)->accept();
+            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo"; }));
+            EXPECT_EQ(panel->directory().absolutePath().toStdString(), folder + "/sub");
+        }
         if (row.action == "cancel")
             panel->reject();
         else if (row.action == "close")
@@ -274,13 +300,15 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
             static_cast<QDialog*>(panel)->accept();
         if (auto* alert = launched.app->window().findChild<QMessageBox*>("saveClashAlert")) {
             EXPECT_EQ(alert->text(), "“taken.png”已存在");
+            EXPECT_EQ(alert->textFormat(), Qt::PlainText);
             for (QAbstractButton* button : alert->buttons())
                 if (button->text() == QString::fromStdString(row.button))
                     button->click();
         }
         EXPECT_EQ(launched.answer(), row.chosen.empty() ? encoded(SmartSavePanelOutcome::cancelled)
                                                         : encoded(SmartSavePanelOutcome::selected,
-                                                                  folder + "/" + row.chosen));
+                                                                  folder + "/" + row.chosen, {},
+                                                                  row.button == "替换"));
         // Nothing after the first answer writes again, the watchdog included.
         std::filesystem::remove(launched.response);
         launched.app->finish(SmartSavePanelResponse(SmartSavePanelOutcome::failed));
@@ -289,6 +317,7 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(launched.desktop.terminations, 1);
         std::filesystem::remove_all(folder);
     }
+    EXPECT_FALSE(exists(home + "/.config/QtProject.conf"));
 }
 
 TEST(SavePanel, ComesForwardBeforeItPresentsAndAnswersWhenItNeverCan) {
@@ -342,10 +371,8 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
         QTest::qWait(100);
         return launched.field().text().toStdString();
     };
-    const auto enter = [&](const char* folder, bool announced = true) {
+    const auto enter = [&](const char* folder) {
         panel.setDirectory(QString::fromStdString(root.file(folder)));
-        if (announced)
-            emit panel.directoryEntered(QString::fromStdString(root.file(folder)));
     };
     // Typed while "photo (1)" is being worked out: the typing wins. Late results are what is
     // checked, not ones dropped before they started.
@@ -361,10 +388,6 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
     EXPECT_TRUE(QTest::qWaitFor([&] { return started == 3; }));
     enter("a");
     EXPECT_EQ(settle(4), "mine");
-    // A result for a folder no longer on show is dropped.
-    enter("b");
-    enter("c", false);
-    EXPECT_EQ(settle(5), "mine");
 }
 
 } // namespace
@@ -374,7 +397,9 @@ int main(int argc, char* argv[]) {
     const brindle::testing::TemporaryDirectory home;
     qputenv("HOME", QByteArray::fromStdString(home.path()));
     qputenv("QT_QPA_PLATFORM", "offscreen");
+    brindle::keepUserSettingsUnwritten();
     QApplication application(argc, argv);
+    brindle::installPanelTranslations();
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace brindle::testing {
@@ -103,8 +104,11 @@ TEST(SmartSavePanelBridge, AcceptsOnlyWellFormedResponsesAndRemovesBothExchangeF
         {cancelled, "rm \"$4\"; ln -s " + response + " \"$4\"", invalid},
         {std::nullopt, "mkdir \"$4\"", invalid},
         {cancelled, "chown 65534 \"$4\"", geteuid() == 0 ? invalid : "cancelled"},
-        {cancelled, "echo boom >&2; exit 3", launchFailed + "boom"},
-        {cancelled, "echo >&2; exit 1", launchFailed + "启动器退出码 1"},
+        // The exit status speaks only for an application that did not answer.
+        {cancelled, "echo boom >&2; exit 3", "cancelled"},
+        {failed(R"(,"error":"保存窗口请求版本不兼容")"), "exit 1", "保存窗口请求版本不兼容"},
+        {std::nullopt, "echo boom >&2; exit 3", launchFailed + "boom"},
+        {std::nullopt, "echo >&2; exit 1", launchFailed + "启动器退出码 1"},
         // A two-byte character cut at byte 4096 leaves no valid text.
         {std::nullopt, "head -c 4095 /dev/zero | tr '\\0' x >&2; printf '\\303\\251' >&2; exit 2",
          launchFailed + "启动器退出码 2"},
@@ -136,6 +140,9 @@ TEST(SmartSavePanelBridge, RefusesABrokenBundleOrDataFolderBeforeWritingAnything
         {"mv " + program + " program && ln -s $PWD/program " + program, notInstalled},
         {"mv Panel.app Real.app && ln -s Real.app Panel.app", notInstalled},
         {geteuid() == 0 ? "chown 65534 Panel.app" : "rm " + program, notInstalled},
+        {"chmod g+w Panel.app/Contents", notInstalled},
+        {"chmod o+w Panel.app/Contents/MacOS", notInstalled},
+        {"chmod g+w " + program, notInstalled},
         {"rmdir SavePanel", invalidData},
         {"mv SavePanel Data && ln -s Data SavePanel", invalidData},
         {"touch SavePanel/PanelRequests", invalidData},
@@ -153,6 +160,31 @@ TEST(SmartSavePanelBridge, RefusesABrokenBundleOrDataFolderBeforeWritingAnything
             (expected != notInstalled && folder.permissions() == std::filesystem::perms::owner_all))
             << command;
     }
+}
+
+// A system-wide install belongs to root, and every user's host runs it.
+TEST(SmartSavePanelBridge, RunsARootOwnedBundleForAnotherUser) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to act as another user";
+    Exchange exchange;
+    writeFile(exchange.root.file("script"),
+              "echo '" + selected(R"("selectedPath":"/p")") + "' > \"$4\"");
+    ASSERT_EQ(chmod(exchange.root.path().c_str(), 0755), 0);
+    ASSERT_EQ(chown(exchange.data.c_str(), 65534, 65534), 0);
+    int answer[2];
+    ASSERT_EQ(pipe(answer), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        const std::string result =
+            setgid(65534) == 0 && setuid(65534) == 0 ? exchange.present() : "setuid";
+        _exit(write(answer[1], result.data(), result.size()) < 0);
+    }
+    close(answer[1]);
+    char buffer[512];
+    const ssize_t length = read(answer[0], buffer, sizeof buffer);
+    close(answer[0]);
+    waitpid(child, nullptr, 0);
+    EXPECT_EQ(std::string(buffer, length > 0 ? length : 0), "/p");
 }
 
 TEST(SmartSavePanelBridge, DefaultConfigurationTakesTheEnvironmentsBundleOrTheOneBesideTheData) {

@@ -35,14 +35,13 @@ TEST(SmartSavePanelMessageCodec, WritesCompactSortedJSONWithoutAbsentKeysAndWith
     EXPECT_THROW(Codec::decodeRequest(directory.file("none.request.json")), SmartSaveFileError);
 
     // Written in one step over whatever held the name: a link is replaced, not written through.
-    const Response response(failed, "/p", "QQ==", "e");
+    const Response response(failed, "/p", "QQ==", "e", true);
     const std::string path = directory.file("r.response.json");
     writeFile(directory.file("target"), "kept");
     ASSERT_EQ(symlink("target", path.c_str()), 0);
     Codec::writeResponse(response, path);
-    EXPECT_EQ(readFile(path),
-              R"({"bookmarkDataBase64":"QQ==","error":"e","outcome":"failed","schemaVersion":1,)"
-              R"("selectedPath":"\/p"})");
+    EXPECT_EQ(readFile(path), R"({"bookmarkDataBase64":"QQ==","error":"e","outcome":"failed",)"
+                              R"("replaceApproved":true,"schemaVersion":1,"selectedPath":"\/p"})");
     EXPECT_EQ(Codec::decodeResponse(readFile(path)), response);
     EXPECT_EQ(readFile(directory.file("target")), "kept");
     EXPECT_EQ(std::filesystem::symlink_status(path).permissions(),
@@ -61,6 +60,7 @@ TEST(SmartSavePanelMessageCodec, DecodesOnlyWellTypedRecordsAndIgnoresUnknownKey
         {R"({"outcome":"cancelled"})", std::nullopt},
         {R"({"schemaVersion":1})", std::nullopt},
         {R"({"outcome":"failed","schemaVersion":1,"error":5})", std::nullopt},
+        {R"({"outcome":"selected","schemaVersion":1,"replaceApproved":1})", std::nullopt},
         {R"(["outcome","cancelled"])", std::nullopt},
     };
     for (const auto& [json, expected] : rows) {
