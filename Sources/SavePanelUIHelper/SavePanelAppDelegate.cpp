@@ -10,17 +10,21 @@
 #include "SavePanelUIHelper/SavePanelText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
+#include <QDir>
 #include <QEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFileSystemModel>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSortFilterProxyModel>
 #include <QStandardPaths>
+#include <QTreeView>
 #include <QVBoxLayout>
 
 namespace brindle {
@@ -53,13 +57,22 @@ SmartSavePanelResponse selection(const std::string& path, bool replaceApproved =
                                   std::nullopt, std::nullopt, replaceApproved);
 }
 
-// The first Downloads folder of the user, when it is there.
-std::optional<std::string> downloadsDirectory() {
-    const QStringList locations =
+// Where the panel opens when the request names no usable folder: the user's Downloads folder,
+// else the home folder; never the working folder the host happened to start in. A Downloads
+// folder that is a link (common on Linux) is the user's own arrangement and is followed, to a
+// folder the user owns.
+std::optional<std::string> fallbackDirectory() {
+    const QStringList downloads =
         QStandardPaths::standardLocations(QStandardPaths::DownloadLocation);
-    if (locations.isEmpty())
-        return std::nullopt;
-    return safeDirectoryPath(locations.first().toStdString());
+    if (!downloads.isEmpty()) {
+        if (auto direct = safeDirectoryPath(downloads.first().toStdString()))
+            return direct;
+        const std::string resolved = QFileInfo(downloads.first()).canonicalFilePath().toStdString();
+        if (const auto status = platform::fileStatusAtPath(resolved);
+            !resolved.empty() && status && status->isOwnDirectory())
+            return resolved;
+    }
+    return safeDirectoryPath(QDir::homePath().toStdString());
 }
 
 // The selected folder, else the folder on show: the first of them that is a folder now.
@@ -159,8 +172,11 @@ SavePanelAppDelegate::~SavePanelAppDelegate() {
 void SavePanelAppDelegate::applicationDidFinishLaunching() {
     preferredScreenFrame_ = desktop_.screenFrameContainingPointer();
     if (const auto frame =
-            preferredScreenFrame_ ? preferredScreenFrame_ : desktop_.screenFrameOf(window_))
+            preferredScreenFrame_ ? preferredScreenFrame_ : desktop_.screenFrameOf(window_)) {
+        // A small screen gets a smaller window, never one cut off at its edges.
+        window_.resize(initialWindowSize.boundedTo(frame->size()));
         window_.move(placedOrigin(*frame, window_.size()));
+    }
     activationService_ = std::make_unique<SavePanelActivationService>(
         [this] {
             if (!finished_)
@@ -242,11 +258,18 @@ void SavePanelAppDelegate::present() {
     panel->setOptions(QFileDialog::DontUseNativeDialog);
     panel->setProxyModel(new FoldersChosenOnly(panel));
     panel->setFileMode(QFileDialog::Directory);
+    // Names get the room the other columns leave, rather than being cut short beside empty
+    // space.
+    if (auto* details = panel->findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        details->header()->setStretchLastSection(false);
+        details->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        details->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
     panel->setLabelText(QFileDialog::Accept, QStringLiteral("保存"));
     panel->setLabelText(QFileDialog::Reject, QStringLiteral("取消"));
     auto start = safeDirectoryPath(request_.directoryPath);
     if (!start)
-        start = downloadsDirectory();
+        start = fallbackDirectory();
     if (start)
         panel->setDirectory(qText(*start));
     window_.centralWidget()->layout()->addWidget(panel);

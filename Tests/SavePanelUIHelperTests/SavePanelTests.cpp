@@ -13,10 +13,12 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QTest>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -66,10 +68,12 @@ private:
 // The application launched for a request with a long title, its exchange folder in `root`.
 struct Launched {
     explicit Launched(const std::string& directory, bool active = true,
-                      SequentialSavePanelDelegate::Resolve resolve = {})
+                      SequentialSavePanelDelegate::Resolve resolve = {},
+                      std::optional<QRect> screen = std::nullopt)
         : response(root.file("PanelRequests/t.response.json")) {
         std::filesystem::create_directory(root.file("PanelRequests"));
         desktop.active = active;
+        desktop.pointerFrame = screen;
         app = std::make_unique<SavePanelAppDelegate>(
             SmartSavePanelRequest(SmartSavePanelKind::chooseDestination, directory, "photo.png",
                                   "  " + std::string(100, 'T') + " ", "选择文件夹"),
@@ -238,7 +242,8 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         std::string button; // of the clash alert; "" for none
         std::string action; // "accept", "cancel", "close", "take" (the numbered name appears
                             // meanwhile), "delete" (the folder goes meanwhile), "link" (accept,
-                            // asked to start in a link: the user's Downloads folder is taken),
+                            // asked to start in a link: the user's Downloads folder is taken;
+                            // "linked" the same with Downloads a link to "Saved"),
                             // "back" (into "sub" and back first), "folder" (the typed name is
                             // the folder "sub", which opens; then accept)
         std::string chosen; // the name in the answer; "" for cancelled
@@ -246,6 +251,7 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         {"", "", "accept", "photo (1).png"},
         {"", "", "take", "photo (2).png"},
         {"", "", "link", "photo (1).png"},
+        {"", "", "linked", "photo (1).png"},
         {"report", "", "accept", "report.png"},
         {"12/07/2024", "", "accept", "12-07-2024.png"},
         {std::string(250, 'a'), "", "accept", std::string(236, 'a') + ".png"},
@@ -260,17 +266,30 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.typed + " " + row.button + " " + row.action);
-        const std::string folder = home + (row.action == "link" ? "/Downloads" : "/dest");
+        const std::string folder = home + (row.action == "link"     ? "/Downloads"
+                                           : row.action == "linked" ? "/Saved"
+                                                                    : "/dest");
         std::filesystem::create_directories(folder + "/sub");
+        if (row.action == "linked")
+            std::filesystem::create_directory_symlink(folder, home + "/Downloads");
         writeFile(folder + "/photo.png", "");
         writeFile(folder + "/taken.png", "");
-        Launched launched(row.action == "link" ? home + "/link" : folder);
+        writeFile(folder + "/" + std::string(40, 'n') + ".png", "");
+        Launched launched(row.action.starts_with("link") ? home + "/link" : folder, true, {},
+                          QRect(0, 0, 800, 600));
         QFileDialog* panel = launched.app->panel();
         ASSERT_NE(panel, nullptr);
         ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo (1)"; }));
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
         EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
         EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
+        // A small screen: the window fits it, and the names fill the rows.
+        EXPECT_TRUE(QRect(0, 0, 800, 600).contains(launched.app->window().frameGeometry()));
+        const auto* details = panel->findChild<QTreeView*>("treeView");
+        const QString longest = QString(40, 'n') + ".png";
+        EXPECT_GT(details->header()->sectionSize(0),
+                  details->fontMetrics().horizontalAdvance(longest) + details->iconSize().width());
+        EXPECT_EQ(details->header()->length(), details->viewport()->width());
         EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
         for (const QLabel* label : launched.app->window().findChildren<QLabel*>(
                  QRegularExpression("savePanelMessageLabel|saveFilenameExtensionLabel")))
@@ -316,6 +335,7 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_FALSE(exists(launched.response));
         EXPECT_EQ(launched.desktop.terminations, 1);
         std::filesystem::remove_all(folder);
+        std::filesystem::remove(home + "/Downloads");
     }
     EXPECT_FALSE(exists(home + "/.config/QtProject.conf"));
 }
