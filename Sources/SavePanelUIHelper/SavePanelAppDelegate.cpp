@@ -184,6 +184,7 @@ void SavePanelAppDelegate::applicationDidFinishLaunching() {
         },
         [this] { handleSavePanelActivationRequest(); });
     scheduleForegroundActivation();
+    schedulePresentation();
     desktop_.after(activationWatchdog, this, [this] {
         if (!presenting_ && !finished_)
             finish(failure("Chrome 没能激活保存窗口，请重试"));
@@ -234,14 +235,14 @@ void SavePanelAppDelegate::applicationWillTerminate() {
     activationService_.reset();
 }
 
+// The panel is built as soon as the window can be shown, active or not: a desktop may refuse
+// the focus (Wayland compositors do, to a window the user did not ask for), and a window shown
+// without its panel would be an empty frame until the watchdog. The panel then keeps being
+// brought forward like any other.
 void SavePanelAppDelegate::present() {
     presentationScheduled_ = false;
     if (presenting_ || finished_)
         return;
-    if (!desktop_.isActive()) {
-        scheduleForegroundActivation();
-        return;
-    }
     presenting_ = true;
     if (request_.kind != SmartSavePanelKind::chooseDestination) {
         finish(failure(SavePanelHelperError::unsupportedPanel().what()));

@@ -1,12 +1,14 @@
-// The real thing on an X server and a session bus of the test's own (it runs under xvfb-run and
-// dbus-run-session): the bundled host starts the bundled save panel, a name is typed into it with
-// xdotool, and the host replies with that name after reading exactly one response.
+// The real thing on a display and a session bus of the test's own (dbus-run-session): an X server
+// (xvfb-run), or GNOME's compositor on Wayland (wayland-session.sh). The bundled host starts the
+// bundled save panel, a name is typed into it (xdotool on X, the compositor's remote-desktop
+// interface on Wayland), and the host replies with that name after reading exactly one response.
 
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <sys/inotify.h>
 #include <thread>
@@ -43,22 +45,36 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     ProcessResult chosen;
     std::thread waiting([&] { chosen = runProcess(host, frameJSON(choose), options); });
 
-    const ProcessResult window =
-        run("/usr/bin/timeout", {"30", "/usr/bin/xdotool", "search", "--sync", "--onlyvisible",
-                                 "--name", "^Save the report$"});
-    EXPECT_EQ(window.exitStatus, 0) << window.standardError;
-    // A second host brings it forward over the bus.
-    EXPECT_EQ(parseFrames(runProcess(host, frameJSON({{"action", "activateSaveDestinationPanel"}}))
-                              .standardOutput),
-              (std::vector<object>{{{"ok", true}, {"activated", true}}}));
-    std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the numbered name is in
-    std::filesystem::create_directories(BRINDLE_TEST_ARTIFACTS_DIR);
-    const std::string screenshot = BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.xwd";
-    EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}).exitStatus, 0);
-    run("/usr/bin/ffmpeg", {"-loglevel", "error", "-y", "-i", screenshot,
-                            BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.png"});
-    EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus, 0);
-    EXPECT_EQ(run("/usr/bin/xdotool", {"key", "Return"}).exitStatus, 0);
+    const bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
+    const auto activated = [&] {
+        return parseFrames(runProcess(host, frameJSON({{"action", "activateSaveDestinationPanel"}}))
+                               .standardOutput) ==
+               std::vector<object>{{{"ok", true}, {"activated", true}}};
+    };
+    if (wayland) {
+        // No client sees another's windows there: the panel is up once it answers on the bus.
+        bool answered = false;
+        for (int attempt = 0; attempt < 300 && !(answered = activated()); ++attempt)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        EXPECT_TRUE(answered);
+        std::this_thread::sleep_for(std::chrono::seconds(1)); // presented, the name numbered
+        EXPECT_EQ(run("/usr/bin/python3", {BRINDLE_WAYLAND_KEYBOARD, "report"}).exitStatus, 0);
+    } else {
+        const ProcessResult window =
+            run("/usr/bin/timeout", {"30", "/usr/bin/xdotool", "search", "--sync", "--onlyvisible",
+                                     "--name", "^Save the report$"});
+        EXPECT_EQ(window.exitStatus, 0) << window.standardError;
+        // A second host brings it forward over the bus.
+        EXPECT_TRUE(activated());
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the numbered name is in
+        std::filesystem::create_directories(BRINDLE_TEST_ARTIFACTS_DIR);
+        const std::string screenshot = BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.xwd";
+        EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}).exitStatus, 0);
+        run("/usr/bin/ffmpeg", {"-loglevel", "error", "-y", "-i", screenshot,
+                                BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.png"});
+        EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus, 0);
+        EXPECT_EQ(run("/usr/bin/xdotool", {"key", "Return"}).exitStatus, 0);
+    }
     waiting.join();
 
     EXPECT_EQ(chosen.exitStatus, 0);
@@ -66,7 +82,8 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
               (std::vector<object>{{{"ok", true},
                                     {"cancelled", false},
                                     {"path", root.path() + "/dest/report.png"},
-                                    {"overwriteApproved", false}}}));
+                                    {"overwriteApproved", false}}}))
+        << chosen.standardOutput;
     int responses = 0;
     alignas(inotify_event) char events[64 * 1024];
     for (ssize_t length = read(watch, events, sizeof events), offset = 0; offset < length;) {

@@ -340,29 +340,22 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
     EXPECT_FALSE(exists(home + "/.config/QtProject.conf"));
 }
 
-TEST(SavePanel, ComesForwardBeforeItPresentsAndAnswersWhenItNeverCan) {
+// A desktop that will not give the window the focus still gets the panel itself, never an empty
+// frame; it is brought forward for as long as it stays behind.
+TEST(SavePanel, ShowsThePanelAtOnceAndKeepsBringingItForward) {
     TemporaryDirectory folder;
     Launched never(folder.path(), false);
-    never.desktop.advance(7999ms);
-    EXPECT_EQ(never.desktop.activations, 24);
+    EXPECT_NE(never.app->panel(), nullptr);
+    never.desktop.front = false;
+    never.desktop.advance(10s);
+    EXPECT_GE(never.desktop.activations, 20); // the panel's 20 checks, after the window's own
     EXPECT_EQ(never.answer(), "");
-    never.desktop.advance(1ms);
-    EXPECT_EQ(never.answer(), encoded(SmartSavePanelOutcome::failed, std::nullopt,
-                                      "Chrome 没能激活保存窗口，请重试"));
 
     Launched late(folder.path(), false);
     late.desktop.pointerFrame = QRect(1000, 0, 1600, 1200);
     late.desktop.advance(1s);
-    EXPECT_EQ(late.app->panel(), nullptr);
     late.desktop.active = true;
-    late.desktop.front = false; // and it stays behind: 20 checks bring it forward again
     late.app->applicationDidBecomeActive();
-    late.desktop.advance(0ms);
-    ASSERT_NE(late.app->panel(), nullptr);
-    const int activations = late.desktop.activations;
-    late.desktop.advance(20s);
-    EXPECT_EQ(late.desktop.activations - activations, 20);
-    EXPECT_EQ(late.answer(), "");
     // The host's request brings it to the screen under the pointer.
     late.app->handleSavePanelActivationRequest();
     EXPECT_EQ(late.app->window().pos(),
