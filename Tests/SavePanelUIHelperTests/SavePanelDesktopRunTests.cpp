@@ -45,36 +45,29 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     ProcessResult chosen;
     std::thread waiting([&] { chosen = runProcess(host, frameJSON(choose), options); });
 
+    // Up once it answers a second host on the bus: no Wayland client sees another's windows.
+    bool activated = false;
+    for (int attempt = 0; attempt < 300 && !activated; ++attempt) {
+        const object activate{{"action", "activateSaveDestinationPanel"}};
+        activated = parseFrames(runProcess(host, frameJSON(activate)).standardOutput) ==
+                    std::vector<object>{{{"ok", true}, {"activated", true}}};
+        std::this_thread::sleep_for(std::chrono::milliseconds(activated ? 1000 : 100));
+    }
+    EXPECT_TRUE(activated);
     const bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
-    const auto activated = [&] {
-        return parseFrames(runProcess(host, frameJSON({{"action", "activateSaveDestinationPanel"}}))
-                               .standardOutput) ==
-               std::vector<object>{{{"ok", true}, {"activated", true}}};
-    };
-    if (wayland) {
-        // No client sees another's windows there: the panel is up once it answers on the bus.
-        bool answered = false;
-        for (int attempt = 0; attempt < 300 && !(answered = activated()); ++attempt)
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        EXPECT_TRUE(answered);
-        std::this_thread::sleep_for(std::chrono::seconds(1)); // presented, the name numbered
-        EXPECT_EQ(run("/usr/bin/python3", {BRINDLE_WAYLAND_KEYBOARD, "report"}).exitStatus, 0);
-    } else {
-        const ProcessResult window =
-            run("/usr/bin/timeout", {"30", "/usr/bin/xdotool", "search", "--sync", "--onlyvisible",
-                                     "--name", "^Save the report$"});
-        EXPECT_EQ(window.exitStatus, 0) << window.standardError;
-        // A second host brings it forward over the bus.
-        EXPECT_TRUE(activated());
-        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // the numbered name is in
+    if (!wayland) {
         std::filesystem::create_directories(BRINDLE_TEST_ARTIFACTS_DIR);
         const std::string screenshot = BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.xwd";
         EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}).exitStatus, 0);
         run("/usr/bin/ffmpeg", {"-loglevel", "error", "-y", "-i", screenshot,
                                 BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.png"});
-        EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus, 0);
-        EXPECT_EQ(run("/usr/bin/xdotool", {"key", "Return"}).exitStatus, 0);
     }
+    if (wayland)
+        EXPECT_EQ(run("/usr/bin/python3", {BRINDLE_WAYLAND_KEYBOARD, "report"}).exitStatus, 0);
+    else
+        EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus +
+                      run("/usr/bin/xdotool", {"key", "Return"}).exitStatus,
+                  0);
     waiting.join();
 
     EXPECT_EQ(chosen.exitStatus, 0);
