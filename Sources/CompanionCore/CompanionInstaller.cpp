@@ -2,11 +2,13 @@
 
 #include "MetadataCore/ProductInfo.h"
 #include "Platform/DirectoryCreation.h"
+#include "Platform/DirectoryNames.h"
 #include "Platform/FileContents.h"
 #include "Platform/FileReplacement.h"
 #include "Platform/FileStatus.h"
 #include "Platform/FileSystem.h"
 #include "Platform/FileTree.h"
+#include "Platform/FolderLock.h"
 #include "Platform/OpenedFile.h"
 #include "Platform/Path.h"
 #include "Platform/PropertyList.h"
@@ -16,6 +18,7 @@
 #include <boost/json.hpp>
 
 #include <algorithm>
+#include <optional>
 #include <system_error>
 
 namespace brindle {
@@ -34,6 +37,8 @@ constexpr const char* manifestLabel = "Chrome 连接文件";
 constexpr const char* outdatedManifest = "Chrome 的连接信息不是当前版本";
 constexpr const char* systemWideApplicationsDirectory = "/opt";
 constexpr const char* companionExecutablePath = "Contents/MacOS/kavo-helper";
+constexpr std::string_view stagingPrefix = ".Kavo-Helper-install-";
+constexpr std::string_view stagingSuffix = ".app";
 
 [[noreturn]] void throwSystemError(std::error_code error) {
     throw std::system_error(error);
@@ -105,6 +110,10 @@ bool isCurrentManifest(const boost::json::value& parsed, const std::string& host
     if (!isString("name", KavoProduct::nativeHostName) || !isString("type", "stdio") ||
         !isString("path", hostPath))
         return false;
+    // The browsers refuse a manifest without a description.
+    const auto* description = manifest->if_contains("description");
+    if (description == nullptr || !description->is_string() || description->get_string().empty())
+        return false;
     const auto* origins = manifest->if_contains("allowed_origins");
     if (origins == nullptr || !origins->is_array() ||
         origins->get_array().size() != KavoProduct::allowedExtensionOrigins.size())
@@ -152,6 +161,55 @@ std::string execArgument(std::string_view path) {
     return desktopEntryValue(quoted + "\"");
 }
 
+// The name of a hidden staging copy: the prefix, an upper-case UUID, ".app".
+bool isStagingName(std::string_view name) {
+    if (!name.starts_with(stagingPrefix) || !name.ends_with(stagingSuffix))
+        return false;
+    const std::string_view uuid = name.substr(
+        stagingPrefix.size(), name.size() - stagingPrefix.size() - stagingSuffix.size());
+    if (uuid.size() != 36)
+        return false;
+    for (std::size_t index = 0; index < uuid.size(); ++index) {
+        const char character = uuid[index];
+        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
+        const bool hex =
+            (character >= '0' && character <= '9') || (character >= 'A' && character <= 'F');
+        if (dash ? character != '-' : !hex)
+            return false;
+    }
+    return true;
+}
+
+// Staging copies that a companion ended during its copy left behind. Only folders of this
+// program's name form and owner are removed.
+void removeStaleStagingCopies(const std::string& applications) {
+    const auto names = platform::directoryEntryNames(applications);
+    if (!names)
+        return;
+    for (const std::string& name : *names) {
+        const std::string path = appendingPathComponent(applications, name);
+        const auto status = platform::fileStatusAtPath(path);
+        if (isStagingName(name) && status && status->isOwnDirectory())
+            (void)platform::removeDirectoryTree(path);
+    }
+}
+
+// A companion holds a shared lock on ~/Applications while it copies itself there, and the lock
+// ends with the process however it ends. So whoever gets the folder to itself knows that every
+// staging copy in it is left over.
+std::optional<platform::FolderLock> holdApplicationsFolder(const std::string& applications) {
+    if (auto alone = platform::FolderLock::exclusive(applications)) {
+        removeStaleStagingCopies(applications);
+        if (alone->share())
+            return std::move(*alone);
+        return std::nullopt;
+    }
+    auto shared = platform::FolderLock::shared(applications);
+    if (!shared)
+        return std::nullopt;
+    return std::move(*shared);
+}
+
 // Removes the hidden staging copy however the install ends.
 class StagingCopy {
 public:
@@ -175,7 +233,10 @@ std::string bundleIdentifier(const std::string& bundle) {
 }
 
 CompanionInstaller::CompanionInstaller(std::string_view bundleURL, std::string_view homeDirectory)
-    : bundleURL_(platform::absoluteStandardizedPath(bundleURL)), paths_(homeDirectory) {}
+    : CompanionInstaller(bundleURL, CompanionPaths(homeDirectory)) {}
+
+CompanionInstaller::CompanionInstaller(std::string_view bundleURL, CompanionPaths paths)
+    : bundleURL_(platform::absoluteStandardizedPath(bundleURL)), paths_(std::move(paths)) {}
 
 std::string CompanionInstaller::hostURL() const {
     return appendingPathComponent(
@@ -196,12 +257,15 @@ std::string CompanionInstaller::companionExecutableURL() const {
 
 // The same folder reached through another spelling (a home folder under a linked /home, say)
 // counts as well: otherwise the installed copy would take itself for a temporary one and install
-// itself over itself on every start.
+// itself over itself on every start. A ~/Applications that is itself a link is no install place:
+// it may lead anywhere, Downloads included.
 bool CompanionInstaller::isInStableApplicationsDirectory() const {
     const std::string parent = platform::deletingLastPathComponent(bundleURL_);
+    if (parent == systemWideApplicationsDirectory)
+        return true;
     const std::string applications = paths_.userApplicationsDirectory();
-    return parent == applications || parent == systemWideApplicationsDirectory ||
-           isSameFolder(parent, applications);
+    return isSafeExistingDirectory(applications) &&
+           (parent == applications || isSameFolder(parent, applications));
 }
 
 void CompanionInstaller::requireRegularFile(const std::string& path,
@@ -233,17 +297,35 @@ void CompanionInstaller::validateApplication() const {
     }
 }
 
-// Walks down from the home folder one component at a time, so that a link anywhere on the way
-// stops the walk instead of leading it out of the home folder.
 void CompanionInstaller::ensureSafeDirectory(const std::string& path) const {
+    walkFromHome(path, true);
+}
+
+// Whether the folder is there, reached from the home folder through real folders only; a link or
+// a file on the way is refused, and a place outside the home folder is never ours.
+bool CompanionInstaller::isSafeExistingDirectory(const std::string& path) const {
+    try {
+        return walkFromHome(path, false);
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+// Walks down from the home folder one component at a time, so that a link anywhere on the way
+// stops the walk instead of leading it out of the home folder. Without `create`, a missing folder
+// ends the walk with false; a target outside the home folder is then not there either.
+bool CompanionInstaller::walkFromHome(const std::string& path, bool create) const {
     const std::string& home = paths_.homeDirectory;
     const std::string target = platform::standardizedPath(path);
     const auto homeStatus = platform::fileStatusAtPath(home);
     if (!homeStatus || !homeStatus->isDirectory())
         throw Error::unsafePath(home);
     const std::string prefix = home == "/" ? home : home + "/";
-    if (!target.starts_with(prefix) || target.size() == prefix.size())
+    if (!target.starts_with(prefix) || target.size() == prefix.size()) {
+        if (!create)
+            return false;
         throw Error::unsafePath(target);
+    }
 
     std::string current = home;
     std::string_view rest = std::string_view(target).substr(prefix.size());
@@ -252,6 +334,8 @@ void CompanionInstaller::ensureSafeDirectory(const std::string& path) const {
         current = appendingPathComponent(current, rest.substr(0, slash));
         rest = slash == std::string_view::npos ? std::string_view() : rest.substr(slash + 1);
         auto status = platform::fileStatusAtPath(current);
+        if (!status && status.error() == std::errc::no_such_file_or_directory && !create)
+            return false;
         if (!status && status.error() == std::errc::no_such_file_or_directory) {
             if (auto created = platform::createDirectory(current, privateDirectoryPermissions);
                 !created)
@@ -264,6 +348,7 @@ void CompanionInstaller::ensureSafeDirectory(const std::string& path) const {
         if (!status || !status->isDirectory())
             throw Error::unsafePath(current);
     }
+    return true;
 }
 
 std::string CompanionInstaller::installOrUpdateApplication() const {
@@ -273,11 +358,15 @@ std::string CompanionInstaller::installOrUpdateApplication() const {
             writeDesktopEntry(bundleURL_);
         return bundleURL_;
     }
-    ensureSafeDirectory(paths_.userApplicationsDirectory());
     const std::string target = paths_.installedApplicationURL();
+    // The browsers' manifests could not name the installed host.
+    if (!platform::isValidUTF8(target))
+        throw Error::unencodablePath(target);
+    ensureSafeDirectory(paths_.userApplicationsDirectory());
     const auto existing = platform::fileStatusAtPath(target);
     if (existing)
         requireBundle(target, KavoProduct::companionBundleIdentifier, "现有Kavo助手");
+    const auto lock = holdApplicationsFolder(paths_.userApplicationsDirectory());
 
     const StagingCopy staging(
         appendingPathComponent(paths_.userApplicationsDirectory(),
@@ -360,43 +449,86 @@ std::string CompanionInstaller::manifestData() const {
     return bytes + "\n";
 }
 
-// Chromium gets the manifest too, where its configuration folder shows that it is used here.
-std::vector<std::string> CompanionInstaller::manifestURLs() const {
-    std::vector<std::string> manifests = {paths_.manifestURL()};
-    if (exists(paths_.chromiumConfigurationDirectory()))
-        manifests.push_back(paths_.chromiumManifestURL());
-    return manifests;
+// Google Chrome always, so that a Chrome installed later finds the host; each other browser
+// where its folder shows that it is used here.
+std::vector<ChromiumBrowser> CompanionInstaller::presentBrowsers() const {
+    std::vector<ChromiumBrowser> present;
+    for (const ChromiumBrowser& browser : chromiumBrowsers()) {
+        if (present.empty() || exists(paths_.browserFolder(browser)))
+            present.push_back(browser);
+    }
+    return present;
+}
+
+std::vector<SandboxedBrowser> CompanionInstaller::sandboxedBrowsersPresent() const {
+    std::vector<SandboxedBrowser> present;
+    for (const SandboxedBrowser& browser : sandboxedBrowsers()) {
+        if (exists(paths_.sandboxFolder(browser)))
+            present.push_back(browser);
+    }
+    return present;
 }
 
 void CompanionInstaller::connect() const {
     if (!isInStableApplicationsDirectory())
         throw Error::unstableApplicationLocation();
+    if (!platform::isValidUTF8(hostURL()))
+        throw Error::unencodablePath(hostURL());
     validateApplication();
-    const std::vector<std::string> manifests = manifestURLs();
-    for (const std::string& manifest : manifests) {
-        ensureSafeDirectory(platform::deletingLastPathComponent(manifest));
-        if (exists(manifest))
-            requireRegularFile(manifest, manifestLabel);
+    const std::vector<ChromiumBrowser> browsers = presentBrowsers();
+    for (const ChromiumBrowser& browser : browsers) {
+        ensureSafeDirectory(paths_.manifestDirectory(browser));
+        if (exists(paths_.manifestURL(browser)))
+            requireRegularFile(paths_.manifestURL(browser), manifestLabel);
     }
     const std::string bytes = manifestData();
-    for (const std::string& manifest : manifests) {
-        if (!platform::writeFileAtomically(manifest, bytes, manifestPermissions))
+    for (const ChromiumBrowser& browser : browsers) {
+        if (!platform::writeFileAtomically(paths_.manifestURL(browser), bytes, manifestPermissions))
             throw Error::cannotCreateManifest();
     }
 }
 
+// The folders are walked as connect walks them: a manifest reached through a link is not ours to
+// remove, wherever the link leads.
 void CompanionInstaller::disconnect() const {
-    const std::vector<std::string> manifests = {paths_.manifestURL(), paths_.chromiumManifestURL()};
-    for (const std::string& manifest : manifests) {
-        if (exists(manifest))
-            requireRegularFile(manifest, manifestLabel);
+    std::vector<std::string> manifests;
+    for (const ChromiumBrowser& browser : chromiumBrowsers()) {
+        const std::string manifest = paths_.manifestURL(browser);
+        if (!walkFromHome(paths_.manifestDirectory(browser), false) || !exists(manifest))
+            continue;
+        requireRegularFile(manifest, manifestLabel);
+        manifests.push_back(manifest);
     }
     for (const std::string& manifest : manifests) {
-        if (!exists(manifest))
-            continue;
         if (auto removed = platform::removeFile(manifest); !removed)
             throwSystemError(removed.error());
     }
+}
+
+// The bundle goes only when it is a folder of this user's holding the companion, the menu entry
+// only when it is this user's file; what the host keeps for itself stays.
+void CompanionInstaller::uninstall() const {
+    disconnect();
+    const std::string applications = paths_.userApplicationsDirectory();
+    if (walkFromHome(applications, false)) {
+        const std::string installed = paths_.installedApplicationURL();
+        if (const auto status = platform::fileStatusAtPath(installed)) {
+            requireBundle(installed, KavoProduct::companionBundleIdentifier, "现有Kavo助手");
+            if (!status->isOwnDirectory())
+                throw Error::unsafePath(installed);
+            const auto lock = holdApplicationsFolder(applications);
+            if (auto removed = platform::removeDirectoryTree(installed); !removed)
+                throwSystemError(removed.error());
+        }
+    }
+    const std::string entry = paths_.desktopEntryURL();
+    if (!walkFromHome(paths_.desktopEntryDirectory(), false) || !exists(entry))
+        return;
+    if (const auto status = platform::fileStatusAtPath(entry);
+        !status || !status->isOwnRegularFile())
+        throw Error::unsafePath(entry);
+    if (auto removed = platform::removeFile(entry); !removed)
+        throwSystemError(removed.error());
 }
 
 CompanionConnectionState CompanionInstaller::manifestState(const std::string& manifest) const {
@@ -419,16 +551,35 @@ CompanionConnectionState CompanionInstaller::manifestState(const std::string& ma
     return CompanionConnectionState::connected();
 }
 
-CompanionConnectionState CompanionInstaller::connectionState() const {
-    bool anyManifest = false;
-    for (const std::string& manifest : {paths_.manifestURL(), paths_.chromiumManifestURL()}) {
-        CompanionConnectionState state = manifestState(manifest);
-        if (state.kind == CompanionConnectionState::Kind::needsRepair)
-            return state;
-        anyManifest = anyManifest || state.kind == CompanionConnectionState::Kind::connected;
+std::vector<BrowserConnection> CompanionInstaller::browserConnections() const {
+    std::vector<BrowserConnection> connections;
+    for (const ChromiumBrowser& browser : presentBrowsers()) {
+        const std::string manifest = paths_.manifestURL(browser);
+        connections.push_back({std::string(browser.name), manifest, manifestState(manifest)});
     }
-    if (!anyManifest)
+    return connections;
+}
+
+CompanionConnectionState CompanionInstaller::connectionState() const {
+    using Kind = CompanionConnectionState::Kind;
+    const std::vector<BrowserConnection> browsers = browserConnections();
+    // Google Chrome's reasons are shown as they are; another browser's carry its name.
+    for (const BrowserConnection& browser : browsers) {
+        if (browser.state.kind != Kind::needsRepair)
+            continue;
+        if (&browser == &browsers.front())
+            return browser.state;
+        return CompanionConnectionState::needsRepair(browser.name + "：" + browser.state.reason);
+    }
+    const auto connected = [](const BrowserConnection& browser) {
+        return browser.state.kind == Kind::connected;
+    };
+    if (std::ranges::none_of(browsers, connected))
         return CompanionConnectionState::disconnected();
+    // A browser started for the first time since the connect has no manifest yet.
+    if (const auto missing = std::ranges::find_if_not(browsers, connected);
+        missing != browsers.end())
+        return CompanionConnectionState::needsRepair(missing->name + " 尚未连接");
     if (!isInStableApplicationsDirectory())
         return CompanionConnectionState::needsRepair("助手仍在临时位置");
     try {

@@ -2,29 +2,15 @@
 
 #include "CompanionCore/CompanionInstallerError.h"
 #include "CompanionCore/CompanionPaths.h"
+#include "CompanionCore/ConnectionState.h"
 
 #include <string>
 #include <vector>
 
 namespace brindle {
 
-/// Whether Chrome can start the host of this bundle.
-struct CompanionConnectionState {
-    enum class Kind { needsRepair, connected, disconnected };
-
-    static CompanionConnectionState needsRepair(std::string reason) {
-        return {Kind::needsRepair, std::move(reason)};
-    }
-    static CompanionConnectionState connected() { return {Kind::connected, {}}; }
-    static CompanionConnectionState disconnected() { return {Kind::disconnected, {}}; }
-
-    Kind kind = Kind::disconnected;
-    std::string reason; // what to show for `needsRepair`
-    bool operator==(const CompanionConnectionState&) const = default;
-};
-
-/// Installs the companion's bundle into ~/Applications and registers its host with Chrome (and
-/// with Chromium where it is used). Paths are never followed through a symbolic link on the way
+/// Installs the companion's bundle into ~/Applications and registers its host with every
+/// Chromium-family browser used here. Paths are never followed through a symbolic link on the way
 /// from the home folder, and nothing half-installed is ever left under the bundle's name.
 ///
 /// Failures are `CompanionInstallerError`, except where the system's own reason is passed on
@@ -33,6 +19,7 @@ struct CompanionConnectionState {
 class CompanionInstaller {
 public:
     CompanionInstaller(std::string_view bundleURL, std::string_view homeDirectory);
+    CompanionInstaller(std::string_view bundleURL, CompanionPaths paths);
 
     const std::string& bundleURL() const { return bundleURL_; }
     const CompanionPaths& paths() const { return paths_; }
@@ -52,9 +39,18 @@ public:
 
     /// The host manifest for this bundle: sorted keys, indented, ending in a line feed.
     std::string manifestData() const;
+    /// Registers the host with Google Chrome and with every other browser whose folder is here.
     void connect() const;
+    /// Removes the host's manifest from every browser's folder.
     void disconnect() const;
-    /// The worst state among the manifests that exist; never throws.
+    /// Disconnects, then removes the companion installed in ~/Applications and its menu entry.
+    void uninstall() const;
+    /// Google Chrome and each other browser whose folder is here, each with its own state.
+    std::vector<BrowserConnection> browserConnections() const;
+    /// The sandboxed browsers whose profile is here: no manifest reaches them.
+    std::vector<SandboxedBrowser> sandboxedBrowsersPresent() const;
+    /// The worst state among `browserConnections`: a browser without the manifest while another
+    /// has it needs repair. Never throws.
     CompanionConnectionState connectionState() const;
 
 private:
@@ -62,8 +58,10 @@ private:
     void requireBundle(const std::string& path, std::string_view identifier,
                        const std::string& label) const;
     void ensureSafeDirectory(const std::string& path) const;
+    bool isSafeExistingDirectory(const std::string& path) const;
+    bool walkFromHome(const std::string& path, bool create) const;
     void writeDesktopEntry(const std::string& bundle) const;
-    std::vector<std::string> manifestURLs() const;
+    std::vector<ChromiumBrowser> presentBrowsers() const;
     CompanionConnectionState manifestState(const std::string& manifest) const;
 
     std::string bundleURL_;

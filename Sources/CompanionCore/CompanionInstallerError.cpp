@@ -1,6 +1,22 @@
 #include "CompanionCore/CompanionInstallerError.h"
 
+#include "Platform/Text.h"
+
 namespace brindle {
+
+namespace {
+
+std::string readable(const std::string& path) {
+    std::string text;
+    for (std::size_t offset = 0; offset < path.size();) {
+        const platform::DecodedScalar scalar = platform::decodeScalar(path, offset);
+        text += scalar.isUndecodable() ? "\uFFFD" : path.substr(offset, scalar.length);
+        offset += scalar.length;
+    }
+    return text;
+}
+
+} // namespace
 
 CompanionInstallerError CompanionInstallerError::invalidApplication(const std::string& what) {
     return {Case::invalidApplication, what, "Kavo助手安装包不完整：" + what};
@@ -11,11 +27,17 @@ CompanionInstallerError CompanionInstallerError::unsafePath(const std::string& p
 }
 
 CompanionInstallerError CompanionInstallerError::unstableApplicationLocation() {
-    return {Case::unstableApplicationLocation, "", "请先把Kavo助手安装到“应用程序”文件夹。"};
+    return {Case::unstableApplicationLocation, "", "请先把Kavo助手安装到 ~/Applications 文件夹。"};
 }
 
 CompanionInstallerError CompanionInstallerError::cannotCreateManifest() {
     return {Case::cannotCreateManifest, "", "无法创建 Chrome 连接文件，请检查当前账户的文件权限。"};
+}
+
+CompanionInstallerError CompanionInstallerError::unencodablePath(const std::string& path) {
+    const std::string shown = readable(path);
+    return {Case::unencodablePath, shown,
+            "浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用这个位置：" + shown};
 }
 
 } // namespace brindle

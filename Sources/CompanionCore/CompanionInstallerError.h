@@ -13,13 +13,17 @@ public:
         invalidApplication,
         unsafePath,
         unstableApplicationLocation,
-        cannotCreateManifest
+        cannotCreateManifest,
+        unencodablePath
     };
 
     static CompanionInstallerError invalidApplication(const std::string& what);
     static CompanionInstallerError unsafePath(const std::string& path);
     static CompanionInstallerError unstableApplicationLocation();
     static CompanionInstallerError cannotCreateManifest();
+    /// A path a manifest would have to carry that is no UTF-8 text; the message shows it with
+    /// each byte that is not part of a character replaced by U+FFFD.
+    static CompanionInstallerError unencodablePath(const std::string& path);
 
     Case errorCase() const noexcept { return case_; }
     const std::string& payload() const noexcept { return payload_; }

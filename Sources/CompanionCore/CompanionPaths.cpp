@@ -15,8 +15,10 @@ std::string manifestName() {
 
 } // namespace
 
-CompanionPaths::CompanionPaths(std::string_view home)
-    : homeDirectory(platform::absoluteStandardizedPath(home)) {}
+CompanionPaths::CompanionPaths(std::string_view home, std::string_view configHome)
+    : homeDirectory(platform::absoluteStandardizedPath(home)),
+      configurationHome(configHome.empty() ? appendingPathComponent(homeDirectory, ".config")
+                                           : platform::absoluteStandardizedPath(configHome)) {}
 
 std::string CompanionPaths::userApplicationsDirectory() const {
     return appendingPathComponent(homeDirectory, "Applications");
@@ -27,24 +29,28 @@ std::string CompanionPaths::installedApplicationURL() const {
                                   std::string(KavoProduct::companionName) + ".app");
 }
 
+std::string CompanionPaths::browserFolder(const ChromiumBrowser& browser) const {
+    return appendingPathComponent(configurationHome, browser.folder);
+}
+
+std::string CompanionPaths::manifestDirectory(const ChromiumBrowser& browser) const {
+    return appendingPathComponent(browserFolder(browser), "NativeMessagingHosts");
+}
+
+std::string CompanionPaths::manifestURL(const ChromiumBrowser& browser) const {
+    return appendingPathComponent(manifestDirectory(browser), manifestName());
+}
+
 std::string CompanionPaths::manifestDirectory() const {
-    return appendingPathComponent(homeDirectory, ".config/google-chrome/NativeMessagingHosts");
+    return manifestDirectory(chromiumBrowsers().front());
 }
 
 std::string CompanionPaths::manifestURL() const {
-    return appendingPathComponent(manifestDirectory(), manifestName());
+    return manifestURL(chromiumBrowsers().front());
 }
 
-std::string CompanionPaths::chromiumConfigurationDirectory() const {
-    return appendingPathComponent(homeDirectory, ".config/chromium");
-}
-
-std::string CompanionPaths::chromiumManifestDirectory() const {
-    return appendingPathComponent(chromiumConfigurationDirectory(), "NativeMessagingHosts");
-}
-
-std::string CompanionPaths::chromiumManifestURL() const {
-    return appendingPathComponent(chromiumManifestDirectory(), manifestName());
+std::string CompanionPaths::sandboxFolder(const SandboxedBrowser& browser) const {
+    return appendingPathComponent(homeDirectory, browser.folder);
 }
 
 std::string CompanionPaths::desktopEntryDirectory() const {

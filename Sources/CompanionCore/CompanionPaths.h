@@ -1,30 +1,37 @@
 #pragma once
 
+#include "CompanionCore/Browsers.h"
+
 #include <string>
 #include <string_view>
 
 namespace brindle {
 
 /// Where the companion puts things in a user's home folder. Every place is derived from the home
-/// folder alone, so that a temporary home holds all of them.
+/// folder and the configuration home alone, so that a temporary home holds all of them.
 struct CompanionPaths {
-    /// `home`, standardised ("." and ".." resolved, relative to the current folder if relative).
-    explicit CompanionPaths(std::string_view home);
+    /// `home` and `configurationHome` standardised ("." and ".." resolved, relative to the current
+    /// folder if relative); no configuration home stands for ~/.config.
+    explicit CompanionPaths(std::string_view home, std::string_view configurationHome = {});
 
     std::string homeDirectory;
+    /// Where the browsers keep their per-user folders ($XDG_CONFIG_HOME, ~/.config by default).
+    std::string configurationHome;
 
     /// ~/Applications, the per-user install place.
     std::string userApplicationsDirectory() const;
     /// ~/Applications/Kavo Helper.app
     std::string installedApplicationURL() const;
-    /// Google Chrome's per-user folder of host manifests, and the manifest in it.
+    /// A browser's per-user folder (its presence says the browser is used here), its folder of
+    /// host manifests and the manifest in it.
+    std::string browserFolder(const ChromiumBrowser& browser) const;
+    std::string manifestDirectory(const ChromiumBrowser& browser) const;
+    std::string manifestURL(const ChromiumBrowser& browser) const;
+    /// Google Chrome's folder of host manifests, and the manifest in it.
     std::string manifestDirectory() const;
     std::string manifestURL() const;
-    /// Chromium's configuration folder (its presence says Chromium is used here), its folder of
-    /// host manifests and the manifest in it.
-    std::string chromiumConfigurationDirectory() const;
-    std::string chromiumManifestDirectory() const;
-    std::string chromiumManifestURL() const;
+    /// A sandboxed browser's profile folder.
+    std::string sandboxFolder(const SandboxedBrowser& browser) const;
     /// The desktop's per-user folder of application entries, and the companion's entry.
     std::string desktopEntryDirectory() const;
     std::string desktopEntryURL() const;

@@ -22,7 +22,6 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 using platform::FileDescriptor;
 
-constexpr auto replyTimeout = 4s;
 constexpr auto terminationGrace = 500ms;
 constexpr auto exitPollInterval = 20ms;
 // A ping reply is a few hundred bytes; the host's replies never come near this.
@@ -84,8 +83,9 @@ bool drain(int descriptor, std::string& output) {
 
 // The reply is read while the host runs, so that a long one cannot fill the pipe and stall it.
 // A host that has exited while something it started still holds the pipe is not waited for.
-std::string collectReply(platform::ChildProcess& host, int output) {
-    const auto deadline = Clock::now() + replyTimeout;
+std::string collectReply(platform::ChildProcess& host, int output,
+                         std::chrono::milliseconds timeout) {
+    const auto deadline = Clock::now() + timeout;
     std::string reply;
     bool closed = false;
     for (;;) {
@@ -132,7 +132,8 @@ ProbeError ProbeError::invalidResponse() {
     return {Case::invalidResponse, "本机组件返回了无效信息"};
 }
 
-std::string NativeHostProbe::version(const std::string& executable) {
+std::string NativeHostProbe::version(const std::string& executable,
+                                     std::chrono::milliseconds timeout) {
     Pipe input = makePipe();
     Pipe output = makePipe();
     platform::ChildProcessLaunch launch;
@@ -141,6 +142,8 @@ std::string NativeHostProbe::version(const std::string& executable) {
     launch.standardOutput = platform::ChildStream::descriptor(output.writing.get());
     // Nothing reads what the host says there; a pipe left unread could only stall it.
     launch.standardError = platform::ChildStream::nullDevice();
+    // A hung host may have started programs of its own: the time-out ends them with it.
+    launch.ownProcessGroup = true;
     auto host = platform::ChildProcess::spawn(launch);
     if (!host)
         throw ProbeError::launch(host.error().message());
@@ -154,7 +157,7 @@ std::string NativeHostProbe::version(const std::string& executable) {
         !written && written.error() != std::errc::broken_pipe)
         throw std::system_error(written.error());
     input.writing.close();
-    const std::string reply = collectReply(*host, output.reading.get());
+    const std::string reply = collectReply(*host, output.reading.get(), timeout);
 
     if (reply.size() < 4)
         throw ProbeError::invalidResponse();

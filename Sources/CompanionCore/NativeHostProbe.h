@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <exception>
 #include <string>
 
@@ -27,12 +28,14 @@ private:
 };
 
 /// Starts the host the way Chrome does, asks it for a "ping" and returns the version it
-/// reports. Waits at most 4 seconds; a host still running then is terminated and reaped.
+/// reports. Waits at most `timeout`; a host still running then is terminated and reaped, together
+/// with whatever it started.
 /// Throws `ProbeError`, or `std::system_error` when the request could not be written to a host
 /// still there, and
 /// `std::runtime_error` with the parser's reason when the reply is no JSON.
 struct NativeHostProbe {
-    static std::string version(const std::string& executable);
+    static std::string version(const std::string& executable,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(4));
 };
 
 } // namespace brindle

@@ -39,6 +39,23 @@ QString fromUtf8(std::string_view text) {
     return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Every text here may carry a path or a message from elsewhere: none is ever read as markup.
+QLabel* plainLabel(const QString& text = {}) {
+    auto* label = new QLabel(text);
+    label->setTextFormat(Qt::PlainText);
+    return label;
+}
+
+// Each browser's state and what to do about a sandboxed one, a line each.
+QString browserLines(const CompanionInstaller& installer) {
+    QStringList lines;
+    for (const BrowserConnection& browser : installer.browserConnections())
+        lines << fromUtf8(describeConnection(browser));
+    for (const SandboxedBrowser& browser : installer.sandboxedBrowsersPresent())
+        lines << fromUtf8(sandboxNotice(browser));
+    return lines.join('\n');
+}
+
 QColor colourOf(ViewPresentation::Colour colour, const QPalette& palette) {
     switch (colour) {
     case ViewPresentation::Colour::green:
@@ -161,16 +178,16 @@ HelperWindowController::HelperWindowController(CompanionInstaller installer,
     layout->setContentsMargins(32, 24, 32, 16);
     layout->setSpacing(10);
 
-    iconView_ = new QLabel;
+    iconView_ = plainLabel();
     iconView_->setPixmap(applicationIcon(64));
     iconView_->setAlignment(Qt::AlignCenter);
-    auto* heading = new QLabel(fromUtf8(KavoProduct::companionDisplayName));
+    auto* heading = plainLabel(fromUtf8(KavoProduct::companionDisplayName));
     QFont headingFont = heading->font();
     headingFont.setPointSizeF(headingFont.pointSizeF() * 1.6);
     headingFont.setBold(true);
     heading->setFont(headingFont);
     heading->setAlignment(Qt::AlignCenter);
-    auto* introduction = new QLabel("连接 Chrome 扩展与这台 Mac，解锁视频合并、\n"
+    auto* introduction = plainLabel("连接 Chrome 扩展与这台电脑，解锁视频合并、\n"
                                     "无损 WebP 和来源信息写入。");
     introduction->setAlignment(Qt::AlignCenter);
     layout->addWidget(iconView_);
@@ -184,15 +201,15 @@ HelperWindowController::HelperWindowController(CompanionInstaller installer,
     auto* card = new QHBoxLayout(statusCard_);
     card->setContentsMargins(16, 14, 16, 14);
     card->setSpacing(14);
-    statusSymbol_ = new QLabel;
+    statusSymbol_ = plainLabel();
     statusSymbol_->setFixedSize(40, 40);
     auto* texts = new QVBoxLayout;
-    statusTitle_ = new QLabel;
+    statusTitle_ = plainLabel();
     QFont titleFont = statusTitle_->font();
     titleFont.setBold(true);
     titleFont.setPointSizeF(titleFont.pointSizeF() * 1.15);
     statusTitle_->setFont(titleFont);
-    statusDescription_ = new QLabel;
+    statusDescription_ = plainLabel();
     statusDescription_->setWordWrap(true);
     statusDescription_->setTextInteractionFlags(Qt::TextSelectableByMouse);
     texts->addWidget(statusTitle_);
@@ -208,7 +225,11 @@ HelperWindowController::HelperWindowController(CompanionInstaller installer,
     cardFade_->setEndValue(1.0);
     layout->addSpacing(6);
     layout->addWidget(statusCard_);
-    layout->addSpacing(6);
+    browsers_ = plainLabel();
+    browsers_->setWordWrap(true);
+    browsers_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    browsers_->setForegroundRole(QPalette::PlaceholderText);
+    layout->addWidget(browsers_);
 
     primaryButton_ = new QPushButton;
     primaryButton_->setDefault(true);
@@ -235,7 +256,7 @@ HelperWindowController::HelperWindowController(CompanionInstaller installer,
     links->addWidget(linkButton("帮助与支持", &HelperWindowController::openSupport));
     links->addStretch(1);
     layout->addLayout(links);
-    auto* version = new QLabel("版本 " + fromUtf8(KavoProduct::version));
+    auto* version = plainLabel("版本 " + fromUtf8(KavoProduct::version));
     version->setAlignment(Qt::AlignCenter);
     version->setForegroundRole(QPalette::PlaceholderText);
     layout->addWidget(version);
@@ -294,6 +315,9 @@ void HelperWindowController::render(const ViewState& state, bool animated) {
     primaryButton_->setText(shown.primaryTitle);
     primaryButton_->setEnabled(shown.primaryEnabled);
     disconnectButton_->setVisible(shown.disconnectVisible);
+    // What the browsers' folders say now; unchanged while work on them is under way.
+    if (shown.primaryEnabled)
+        browsers_->setText(browserLines(installer_));
     cardFade_->stop();
     if (animated && desktop_.animationsEnabled) {
         cardOpacity_->setOpacity(fadeStartOpacity);
@@ -321,18 +345,18 @@ void HelperWindowController::primaryAction() {
         return;
     }
     render(ViewState::working("正在安装助手"), true);
-    auto installed = std::make_shared<QString>();
+    auto installed = std::make_shared<std::string>();
     runInBackground(
         [installer = installer_, installed] {
             try {
-                *installed = QString::fromStdString(installer.installOrUpdateApplication());
+                *installed = installer.installOrUpdateApplication();
                 return ViewState::working("正在安装助手");
             } catch (const std::exception& error) {
                 return ViewState::failed(QString::fromUtf8(error.what()));
             }
         },
         [this, installed](const ViewState& result) {
-            if (installed->isEmpty())
+            if (installed->empty())
                 render(result, true);
             else
                 relaunch(*installed);
@@ -345,6 +369,10 @@ void HelperWindowController::performConnection() {
         [installer = installer_] {
             try {
                 installer.connect();
+                // What the browsers will find is checked before the host is.
+                if (const auto state = installer.connectionState();
+                    state.kind != CompanionConnectionState::Kind::connected)
+                    return ViewState::failed(fromUtf8(state.reason));
                 return ViewState::connected(
                     QString::fromStdString(NativeHostProbe::version(installer.hostURL())));
             } catch (const std::exception& error) {
@@ -367,10 +395,10 @@ void HelperWindowController::probeHost() {
         [this](const ViewState& result) { render(result, true); });
 }
 
-void HelperWindowController::relaunch(const QString& bundle) {
-    const QString program = QString::fromStdString(
-        CompanionInstaller(bundle.toStdString(), installer_.paths().homeDirectory)
-            .companionExecutableURL());
+// The installed copy's path is UTF-8: an install into a place whose name is not has been refused.
+void HelperWindowController::relaunch(const std::string& bundle) {
+    const QString program =
+        fromUtf8(CompanionInstaller(bundle, installer_.paths()).companionExecutableURL());
     const QString error = desktop_.launch(program, {"--connect"});
     if (!error.isEmpty()) {
         render(ViewState::failed(error), true);

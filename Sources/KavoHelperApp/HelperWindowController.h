@@ -61,7 +61,7 @@ public slots:
 private:
     void performConnection();
     void probeHost();
-    void relaunch(const QString& bundle);
+    void relaunch(const std::string& bundle);
     QPushButton* linkButton(const QString& title, void (HelperWindowController::*action)());
     void runInBackground(std::function<ViewState()> work, std::function<void(ViewState)> done);
 
@@ -72,6 +72,7 @@ private:
     QLabel* statusSymbol_;
     QLabel* statusTitle_;
     QLabel* statusDescription_;
+    QLabel* browsers_;
     QFrame* statusCard_;
     QPushButton* primaryButton_;
     QPushButton* chromeButton_;

@@ -3,30 +3,98 @@
 #include "CompanionCore/NativeHostProbe.h"
 #include "MetadataCore/ProductInfo.h"
 #include "Platform/FileStatus.h"
+#include "Platform/Path.h"
+#include "Platform/StandardDirectories.h"
 
 namespace brindle {
 
-int runInTerminal(const CompanionInstaller& running, std::ostream& out) {
-    out << KavoProduct::companionDisplayName << " " << KavoProduct::version << "\n";
+namespace {
+
+using Kind = CompanionConnectionState::Kind;
+
+void printSandboxNotices(const CompanionInstaller& installer, std::ostream& out) {
+    for (const SandboxedBrowser& browser : installer.sandboxedBrowsersPresent())
+        out << sandboxNotice(browser) << "\n";
+}
+
+// Exit status 0 only once the browsers' manifests are current and the host answers.
+int reportConnection(const CompanionInstaller& installer, std::ostream& out) {
+    const CompanionConnectionState state = installer.connectionState();
+    if (state.kind == Kind::disconnected) {
+        out << "尚未连接 Chrome\n";
+        return 1;
+    }
+    if (state.kind == Kind::needsRepair) {
+        out << "连接需要修复：" << state.reason << "\n";
+        return 1;
+    }
+    out << "正在检查连接\n" << std::flush;
+    const std::string version = NativeHostProbe::version(installer.hostURL());
+    out << "本机助手已连接 · 助手版本 " << version << "\n";
+    return 0;
+}
+
+int installAndConnect(const CompanionInstaller& running, std::ostream& out) {
     std::string bundle = running.bundleURL();
+    if (!running.isInStableApplicationsDirectory()) {
+        out << "正在安装助手\n" << std::flush;
+        bundle = running.installOrUpdateApplication();
+        out << "已安装：" << bundle << "\n";
+    }
+    const CompanionInstaller installed(bundle, running.paths());
+    out << "正在连接 Chrome\n" << std::flush;
+    installed.connect();
+    for (const BrowserConnection& browser : installed.browserConnections())
+        out << browser.name << " 连接文件：" << browser.manifest << "\n";
+    printSandboxNotices(installed, out);
+    return reportConnection(installed, out);
+}
+
+int showStatus(const CompanionInstaller& installer, std::ostream& out) {
+    for (const BrowserConnection& browser : installer.browserConnections())
+        out << describeConnection(browser) << "\n";
+    printSandboxNotices(installer, out);
+    return reportConnection(installer, out);
+}
+
+int uninstallCompanion(const CompanionInstaller& installer, std::ostream& out) {
+    const std::vector<std::string> removable = {installer.paths().installedApplicationURL(),
+                                                installer.paths().desktopEntryURL()};
+    std::vector<std::string> removed;
+    for (const std::string& path : removable) {
+        if (platform::fileStatusAtPath(path))
+            removed.push_back(path);
+    }
+    installer.uninstall();
+    out << "已断开本机连接\n";
+    for (const std::string& path : removed)
+        out << "已删除：" << path << "\n";
+    if (const auto data = platform::applicationSupportDirectory())
+        out << "保留了本机组件的数据文件夹：" << platform::appendingPathComponent(*data, "Brindle")
+            << "（不再需要时可以自行删除）\n";
+    out << "下载的文件都保留在原处。\n";
+    return 0;
+}
+
+} // namespace
+
+int runInTerminal(const CompanionInstaller& running, CommandLine::Action action,
+                  std::ostream& out) {
+    using enum CommandLine::Action;
+    out << KavoProduct::companionDisplayName << " " << KavoProduct::version << "\n";
     try {
-        if (!running.isInStableApplicationsDirectory()) {
-            out << "正在安装助手\n" << std::flush;
-            bundle = running.installOrUpdateApplication();
-            out << "已安装：" << bundle << "\n";
+        switch (action) {
+        case status:
+            return showStatus(running, out);
+        case disconnect:
+            running.disconnect();
+            out << "已断开本机连接\n";
+            return 0;
+        case uninstall:
+            return uninstallCompanion(running, out);
+        default:
+            return installAndConnect(running, out);
         }
-        const CompanionInstaller installed(bundle, running.paths().homeDirectory);
-        out << "正在连接 Chrome\n" << std::flush;
-        installed.connect();
-        for (const std::string& manifest :
-             {installed.paths().manifestURL(), installed.paths().chromiumManifestURL()}) {
-            if (platform::fileStatusAtPath(manifest))
-                out << "Chrome 连接文件：" << manifest << "\n";
-        }
-        out << "正在检查连接\n" << std::flush;
-        const std::string version = NativeHostProbe::version(installed.hostURL());
-        out << "本机助手已连接 · 助手版本 " << version << "\n";
-        return 0;
     } catch (const std::exception& error) {
         out << "没有完成：" << error.what() << "\n";
         return 1;

@@ -48,8 +48,8 @@ ViewPresentation presentation(const ViewState& state) {
         return {"arrow.down.app.fill",
                 "↓",
                 Colour::accent,
-                "准备安装到这台 Mac",
-                "点击一次即可安装到您的“应用程序”文件夹并连接 Chrome。",
+                "准备安装到这台电脑",
+                "点击一次即可安装到 ~/Applications 并连接 Chrome。",
                 "安装并连接",
                 true,
                 false};

@@ -111,6 +111,15 @@ int resetSignals(posix_spawnattr_t& attributes) {
     return posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
+int leadOwnProcessGroup(posix_spawnattr_t& attributes) {
+    short flags = 0;
+    if (int error = posix_spawnattr_getflags(&attributes, &flags))
+        return error;
+    if (int error = posix_spawnattr_setpgroup(&attributes, 0))
+        return error;
+    return posix_spawnattr_setflags(&attributes, static_cast<short>(flags | POSIX_SPAWN_SETPGROUP));
+}
+
 std::vector<char*> pointers(std::vector<std::string>& strings) {
     std::vector<char*> result;
     for (auto& string : strings)
@@ -140,6 +149,10 @@ Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
         return errnoCode(error);
     if (int error = resetSignals(settings.attributes))
         return errnoCode(error);
+    if (launch.ownProcessGroup) {
+        if (int error = leadOwnProcessGroup(settings.attributes))
+            return errnoCode(error);
+    }
 
     std::vector<std::string> argumentStrings = {launch.program};
     argumentStrings.insert(argumentStrings.end(), launch.arguments.begin(), launch.arguments.end());
@@ -155,12 +168,14 @@ Result<ChildProcess> ChildProcess::spawn(const ChildProcessLaunch& launch) {
     if (error != 0)
         return errnoCode(error);
     processJournal::noteChildProcess(pid);
-    return ChildProcess(pid, openProcessDescriptor(pid));
+    ChildProcess child(pid, openProcessDescriptor(pid));
+    child.leadsProcessGroup_ = launch.ownProcessGroup;
+    return child;
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : pid_(other.pid_), processDescriptor_(std::move(other.processDescriptor_)),
-      exit_(other.exit_) {
+    : pid_(other.pid_), processDescriptor_(std::move(other.processDescriptor_)), exit_(other.exit_),
+      leadsProcessGroup_(other.leadsProcessGroup_) {
     other.pid_ = -1;
 }
 
@@ -229,10 +244,16 @@ ChildExit ChildProcess::waitForExit() {
 ChildExit ChildProcess::terminate(Milliseconds grace) {
     if (exit_)
         return *exit_;
-    kill(pid_, SIGTERM);
-    if (auto ended = await(grace, false))
+    // The group keeps the child's number for as long as any of its members lives, so the
+    // number cannot name another group by the time the rest is killed.
+    const pid_t target = leadsProcessGroup_ ? -pid_ : pid_;
+    kill(target, SIGTERM);
+    if (auto ended = await(grace, false)) {
+        if (leadsProcessGroup_)
+            kill(target, SIGKILL);
         return *ended;
-    kill(pid_, SIGKILL);
+    }
+    kill(target, SIGKILL);
     return *await(std::nullopt, false);
 }
 

@@ -44,6 +44,9 @@ struct ChildProcessLaunch {
     static constexpr int firstPassedDescriptorNumber = 3;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
+    /// The child leads a process group of its own, and `terminate` ends the whole group: what
+    /// the child started goes with it.
+    bool ownProcessGroup = false;
 };
 
 /// How a child ended.
@@ -82,7 +85,8 @@ public:
     ChildExit waitForExit();
 
     /// Asks the child to end (SIGTERM); a child that is still there after `grace` is killed.
-    /// Returns once it has ended.
+    /// Returns once it has ended. A child with a process group of its own is signalled with its
+    /// group, and what is left of the group is killed once the child has ended.
     ChildExit terminate(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
 private:
@@ -96,6 +100,7 @@ private:
     pid_t pid_;
     FileDescriptor processDescriptor_; // none when the kernel offers none: waits then poll
     std::optional<ChildExit> exit_;
+    bool leadsProcessGroup_ = false;
 };
 
 } // namespace brindle::platform

@@ -27,6 +27,14 @@ std::string executablePath() {
     return std::string(buffer, static_cast<size_t>(length));
 }
 
+std::string resolvedExecutablePath() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (length <= 0)
+        return {};
+    return std::string(buffer, static_cast<size_t>(length));
+}
+
 std::optional<std::string> environmentValue(const char* name) {
     const char* value = std::getenv(name);
     if (value == nullptr)

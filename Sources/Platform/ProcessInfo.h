@@ -14,6 +14,10 @@ void setProgramArguments(int argc, char** argv);
 /// what the kernel reports for /proc/self/exe.
 std::string executablePath();
 
+/// The running program's executable as the kernel knows it (/proc/self/exe), whatever path or
+/// link it was started through; "" when the kernel does not say.
+std::string resolvedExecutablePath();
+
 /// Lets the allocator keep freed blocks of up to 32 MiB for the next allocation instead of giving
 /// them back to the system at once. For a program that handles one large message after another
 /// this spares a page fault for every page of every message, at the cost of some resident memory.

@@ -32,6 +32,15 @@ std::optional<std::string> applicationSupportDirectory() {
     return appendingPathComponent(appendingPathComponent(*home, ".local"), "share");
 }
 
+std::optional<std::string> configurationDirectory() {
+    if (auto configHome = environmentValue("XDG_CONFIG_HOME"); isAbsolute(configHome))
+        return configHome;
+    auto home = homeDirectory();
+    if (!home)
+        return std::nullopt;
+    return appendingPathComponent(*home, ".config");
+}
+
 std::optional<std::string> cacheDirectory() {
     if (auto cacheHome = environmentValue("XDG_CACHE_HOME"); isAbsolute(cacheHome))
         return cacheHome;

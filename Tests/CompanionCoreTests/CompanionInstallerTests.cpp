@@ -78,6 +78,11 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         {"$D", install, R"(touch "$A/old")", "$A", R"(test ! -e "$A/old")"},
         {"$D", install, R"(rm -r Applications && mkdir ../else && ln -s "$H/../else" Applications)",
          unsafe + "$H/Applications", "test -z \"$(ls -A ../else)\""},
+        {"$D", install, "rm -r Applications && ln -s Downloads Applications",
+         unsafe + "$H/Applications"},
+        // Left by a companion that ended during its copy.
+        {"$D", install,
+         "mkdir Applications/.Kavo-Helper-install-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.app", "$A"},
         {"$D", install, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
          incomplete + "现有Kavo助手无效", R"(grep -q other "$A/Contents/Info.plist")"},
         {"$D", install, R"(touch "$A/old" && mkfifo "$D/fifo")",
@@ -96,16 +101,26 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         {"$A", state, R"(sed -i s/stdio/tcp/ "$M")", outdated},
         {"$A", state, R"(echo [1] > "$M")", outdated},
         {"$A", state, R"(echo { > "$M")", "incomplete JSON"},
-        {"$A", state, R"(mkdir -p "${C%/*}" && echo {} > "$C")", outdated},
+        {"$A", state, R"(mkdir -p "${C%/*}" && echo {} > "$C")", "Chromium：" + outdated},
         {"$A", state, R"(rm "$A/Contents/Resources/Tools/cwebp")",
          unsafe + "cwebp：$A/Contents/Resources/Tools/cwebp"},
         {"$A", state, linkedManifest, unsafe + "Chrome 连接文件：$M"},
         {"$A", connect, linkedManifest, unsafe + "Chrome 连接文件：$M", R"(test -L "$M")"},
         {"$A", disconnect, linkedManifest, unsafe + "Chrome 连接文件：$M", R"(test -L "$M")"},
+        {"$A", disconnect,
+         R"(mkdir ../c && mv "${M%/*}" ../c && ln -s "$H/../c/NativeMessagingHosts" "${M%/*}")",
+         unsafe + "$H/.config/google-chrome/NativeMessagingHosts", "test -f ../c/*/*.json"},
+        {"$H/Applications/\xff.app", connect, R"(cp -r "$A" "Applications/$(printf '\377').app")",
+         "浏览器的连接文件只能记录 UTF-8 "
+         "文字的路径，Kavo助手不能使用这个位置：$H/Applications/\uFFFD.app/Contents/MacOS/"
+         "brindle-host",
+         R"-(! grep -q "$(printf '\377')" "$M")-"},
+        {"$A", state, "mkdir -p .config/chromium", "Chromium 尚未连接"},
+        {"$A", state, R"(sed -i /description/d "$M")", outdated},
         {"$A", connect,
          R"(rm -r .config/google-chrome && mkdir ../c && ln -s "$H/../c" "${M%/N*}")",
          unsafe + "$H/.config/google-chrome", "test -z \"$(ls -A ../c)\""},
-        {"$D", connect, "rm -r .config", "请先把Kavo助手安装到“应用程序”文件夹。",
+        {"$D", connect, "rm -r .config", "请先把Kavo助手安装到 ~/Applications 文件夹。",
          "test ! -e .config"},
         {"$D", state, R"(sed -i s/Applications/Downloads/ "$M")", "助手仍在临时位置"},
     };
@@ -158,39 +173,98 @@ TEST(CompanionConnection, WritesEachManifestInFullOrNotAtAll) {
     EXPECT_TRUE(home.shell("test -z \"$(ls -A \"${M%/*}\")\""));
 }
 
-// Real Chromium finds the manifest: a test extension other than the production one is refused
-// access to the host instead of being told that none exists. Headless Chromium would make up a
-// temporary profile: it is pointed at its default one.
-TEST(ChromiumConnection, FindsTheManifestThatConnectWrote) {
+// Each browser's folder stands in for the browser, under a configuration home of its own as
+// XDG_CONFIG_HOME gives it; a sandboxed browser's profile gets nothing and is named.
+TEST(CompanionConnection, EachBrowserPresentIsConnectedOnItsOwn) {
+    const std::vector<std::pair<std::string, std::string>> rows = {
+        {"cfg/google-chrome-beta", "Google Chrome Beta"},
+        {"cfg/google-chrome-unstable", "Google Chrome Dev"},
+        {"cfg/chromium", "Chromium"},
+        {"cfg/BraveSoftware/Brave-Browser", "Brave"},
+        {"cfg/BraveSoftware/Brave-Browser-Beta", "Brave Beta"},
+        {"cfg/BraveSoftware/Brave-Browser-Nightly", "Brave Nightly"},
+        {"cfg/microsoft-edge", "Microsoft Edge"},
+        {"cfg/microsoft-edge-beta", "Microsoft Edge Beta"},
+        {"cfg/microsoft-edge-dev", "Microsoft Edge Dev"},
+        {"cfg/vivaldi", "Vivaldi"},
+        {".var/app/com.google.Chrome/config/google-chrome", "Google Chrome（Flatpak）"},
+        {".var/app/org.chromium.Chromium/config/chromium", "Chromium（Flatpak）"},
+        {"snap/chromium/common/chromium", "Chromium（Snap）"},
+    };
+    for (const auto& [folder, name] : rows) {
+        SCOPED_TRACE(folder);
+        const CompanionHome home;
+        home.install();
+        const CompanionInstaller installer(home.installed,
+                                           CompanionPaths(home.home, home.home + "/cfg"));
+        installer.connect();
+        ASSERT_TRUE(home.shell("mkdir -p '" + folder + "'"));
+        const bool sandboxed = !folder.starts_with("cfg/");
+        // A browser started for the first time since the connect has no manifest yet.
+        EXPECT_EQ(outcome(installer, Action::state), sandboxed ? "connected" : name + " 尚未连接");
+        installer.connect();
+        EXPECT_EQ(outcome(installer, Action::state), "connected");
+        const std::string manifest =
+            home.home + "/" + folder + "/NativeMessagingHosts/com.vantle.brindle.json";
+        EXPECT_EQ(
+            installer.browserConnections().back(),
+            (BrowserConnection{
+                sandboxed ? "Google Chrome" : name,
+                sandboxed
+                    ? home.home + "/cfg/google-chrome/NativeMessagingHosts/com.vantle.brindle.json"
+                    : manifest,
+                State::connected()}));
+        EXPECT_EQ(exists(manifest), !sandboxed);
+        const auto notices = installer.sandboxedBrowsersPresent();
+        EXPECT_EQ(notices.empty() ? "" : notices.front().name, sandboxed ? name : "");
+        installer.disconnect();
+        EXPECT_TRUE(home.shell("test -z \"$(find . -name '*.json')\" && test ! -e .config"));
+    }
+}
+
+// Real Chromium, first started after the connect, cannot find the host until the next connect;
+// then a test extension other than the production one is refused access to the host instead of
+// being told that none exists. Headless Chromium would make up a temporary profile: it is
+// pointed at its default one, in the configuration home.
+TEST(ChromiumConnection, FindsTheHostOnceConnectedAfterItsFirstStart) {
     if (access("/usr/bin/chromium", X_OK) != 0)
         GTEST_SKIP() << "Chromium is not installed";
     const CompanionHome home;
     home.install();
-    ASSERT_TRUE(
-        home.shell("mkdir -p .config/chromium && cp -r '" BRINDLE_TEST_EXTENSION_DIR "' ../x"));
-    CompanionInstaller(home.installed, home.home).connect();
+    ASSERT_TRUE(home.shell("cp -r '" BRINDLE_TEST_EXTENSION_DIR "' ../x"));
+    const CompanionInstaller installer(home.installed,
+                                       CompanionPaths(home.home, home.home + "/cfg"));
+    installer.connect();
     LoopbackHTTPServer server;
     writeFile(home.root.file("x/report.js"),
               "const reportURL = '" + server.url("/report") + "';\n");
-    platform::ChildProcessLaunch launch;
-    // A session of its own, so that the browser's helper processes can be ended with it.
-    launch.program = "/usr/bin/setsid";
-    launch.arguments = {"/bin/sh", "-c",
-                        "exec env -u XDG_CONFIG_HOME HOME=\"$0\" /usr/bin/chromium --headless=new "
-                        "--no-sandbox --disable-gpu --no-first-run --disable-background-networking "
-                        "--disable-component-update --disable-sync "
-                        "--disable-features=DisableLoadExtensionCommandLineSwitch "
-                        "--user-data-dir=\"$0/.config/chromium\" --load-extension=\"$1/x\" "
-                        "about:blank > \"$1/chromium.log\" 2>&1",
-                        home.home, home.root.path()};
-    auto browser = platform::ChildProcess::spawn(launch);
-    ASSERT_TRUE(browser);
-    const auto body = server.nextRequestBody(std::chrono::seconds(90));
-    kill(-browser->processIdentifier(), SIGKILL);
-    ASSERT_TRUE(body) << "no report; Chromium said:\n" << readFile(home.root.file("chromium.log"));
-    EXPECT_EQ(json(*body).at("ping").at("nativeMessagingError"),
-              "Access to the specified native messaging host is forbidden.")
-        << *body;
+    const auto nativeMessagingError = [&]() -> std::string {
+        platform::ChildProcessLaunch launch;
+        // A session of its own, so that the browser's helper processes can be ended with it.
+        launch.program = "/usr/bin/setsid";
+        launch.arguments = {
+            "/bin/sh", "-c",
+            "exec env HOME=\"$0\" XDG_CONFIG_HOME=\"$0/cfg\" /usr/bin/chromium "
+            "--headless=new --no-sandbox --disable-gpu --no-first-run "
+            "--disable-background-networking --disable-component-update "
+            "--disable-sync --disable-features=DisableLoadExtensionCommandLineSwitch "
+            "--user-data-dir=\"$0/cfg/chromium\" --load-extension=\"$1/x\" "
+            "about:blank > \"$1/chromium.log\" 2>&1",
+            home.home, home.root.path()};
+        auto browser = platform::ChildProcess::spawn(launch);
+        EXPECT_TRUE(browser);
+        const auto body = server.nextRequestBody(std::chrono::seconds(90));
+        kill(-browser->processIdentifier(), SIGKILL);
+        if (!body)
+            return "no report; Chromium said:\n" + readFile(home.root.file("chromium.log"));
+        return std::string(json(*body).at("ping").at("nativeMessagingError").as_string());
+    };
+    EXPECT_EQ(nativeMessagingError(), "Specified native messaging host not found.");
+    EXPECT_EQ(outcome(installer, Action::state), "Chromium 尚未连接");
+    installer.connect();
+    EXPECT_EQ(outcome(installer, Action::state), "connected");
+    EXPECT_EQ(nativeMessagingError(),
+              "Access to the specified native messaging host is forbidden.");
 }
 
 } // namespace

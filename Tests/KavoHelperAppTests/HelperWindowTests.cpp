@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
@@ -59,6 +60,7 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
         ViewState first;      // right after launch
         ViewState afterwards; // once the background work is done, or after the primary action
     };
+    const QString unsafe = "为保护您的文件，Kavo助手没有修改异常路径：";
     const std::vector<Row> rows = {
         {false, true, "", ViewState::readyToInstall(), ViewState::working("正在安装助手")},
         {false, false, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
@@ -71,6 +73,9 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
          ViewState::checking(), ViewState::needsRepair("本机组件返回了无效信息")},
         {true, true, R"(rm "$M")", ViewState::working("正在连接 Chrome"),
          ViewState::connected("0.8.13")},
+        {true, false, R"(mv "$M" ../real.json && ln -s "$H/../real.json" "$M")",
+         ViewState::needsRepair(unsafe + "Chrome 连接文件：$M"),
+         ViewState::failed(unsafe + "Chrome 连接文件：$M")},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE("row " + std::to_string(&row - rows.data()));
@@ -82,7 +87,15 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         window->start(row.connectArgument);
-        EXPECT_EQ(window->state(), row.first);
+        const auto expanded = [&](ViewState state) {
+            state.text = QString::fromStdString(companion.expand(state.text.toStdString()));
+            return state;
+        };
+        EXPECT_EQ(window->state(), expanded(row.first));
+        // The home folder's name is markup: no text is ever read as such.
+        for (const QLabel* label : window->findChildren<QLabel*>())
+            EXPECT_TRUE(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text()))
+                << label->text().toStdString();
         EXPECT_EQ(window->statusCardOpacity(), 1.0) << "no animations were asked for";
         if (row.first.kind != Kind::checking && row.first.kind != Kind::working) {
             // Return installs, a click connects: both take the primary action.
@@ -95,7 +108,7 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
             EXPECT_FALSE(window->primaryButton()->isEnabled());
         }
         EXPECT_TRUE(settlesIn(*window, row.afterwards.kind));
-        EXPECT_EQ(window->state(), row.afterwards);
+        EXPECT_EQ(window->state(), expanded(row.afterwards));
         EXPECT_EQ(window->disconnectButton()->isVisibleTo(window.get()),
                   row.afterwards.kind == Kind::connected);
         // A finished install starts the installed copy to connect, and quits.
@@ -141,27 +154,115 @@ TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
     EXPECT_EQ(companion.opened, std::vector<QString>{QString::fromStdString(notices)});
 }
 
-// The built bundle's kavo-helper without a display installs, connects and probes in the terminal.
-TEST(TerminalMode, InstallsConnectsAndProbesOrSaysWhyNot) {
-    const CompanionHome home(true);
-    const ProcessOptions noDisplay{
-        {},
-        {{"HOME", home.home}, {"DISPLAY", ""}, {"WAYLAND_DISPLAY", ""}, {"QT_QPA_PLATFORM", ""}}};
-    ProcessResult run = runProcess(home.unpacked + "/Contents/MacOS/kavo-helper", "", noDisplay);
-    EXPECT_EQ(run.exitStatus, 0) << run.standardOutput;
-    EXPECT_EQ(run.standardOutput,
-              home.expand("Kavo助手 0.8.13\n正在安装助手\n已安装：$A\n正在连接 Chrome\nChrome "
-                          "连接文件：$M\n正在检查连接\n本机助手已连接 · 助手版本 0.8.13\n"));
-
-    // The installed copy connects without installing; a host that cannot run fails the check.
-    ProcessOptions terminal = noDisplay;
-    terminal.arguments = {"--terminal"};
-    terminal.environment["DISPLAY"] = ":99";
-    ASSERT_TRUE(home.shell(R"(chmod 644 "$A/Contents/MacOS/brindle-host")"));
-    run = runProcess(home.installed + "/Contents/MacOS/kavo-helper", "", terminal);
-    EXPECT_EQ(run.exitStatus, 1);
-    EXPECT_EQ(run.standardOutput, "Kavo助手 0.8.13\n正在连接 Chrome\n"
-                                  "没有完成：Kavo助手安装包不完整：本机通信组件不能运行\n");
+// The built bundle's kavo-helper as a user runs it, installed and connected before each row, with
+// no display unless the row gives one (then one that answers nowhere).
+TEST(CommandLine, EachActionDoesWhatItSaysAndExitsWithItsOutcome) {
+    struct Row {
+        const char* program;
+        std::vector<std::string> arguments;
+        const char* setUp;   // shell, in the home folder
+        std::string printed; // standard output, or the first line of the usage
+        int exitStatus;
+        const char* after = "true"; // shell that must succeed afterwards
+        std::map<std::string, std::string> environment = {};
+    };
+    const char* installed = "$A/Contents/MacOS/kavo-helper";
+    const char* unpacked = "$D/Contents/MacOS/kavo-helper";
+    const std::string name = "Kavo助手 0.8.13\n";
+    const std::string probed = "正在检查连接\n本机助手已连接 · 助手版本 0.8.13\n";
+    const std::string chrome = "Google Chrome 连接文件：$M\n";
+    const std::string usage =
+        "用法：kavo-helper [--terminal] [--connect | --disconnect | --status | "
+        "--uninstall | --help | --version]\n";
+    const std::string sandboxed =
+        "：在沙盒中运行，不能启动本机助手，Kavo助手没有为它写入连接文件。请改用 Debian 的 "
+        "chromium 软件包（sudo apt install chromium）。\n";
+    const std::string entry = "$H/.local/share/applications/com.vantle.kavo.helper.desktop";
+    const std::vector<Row> rows = {
+        {unpacked,
+         {},
+         "",
+         name + "正在安装助手\n已安装：$A\n正在连接 Chrome\n" + chrome + probed,
+         0,
+         R"(test -f "$M")",
+         {{"DISPLAY", ":4242"}, {"WAYLAND_DISPLAY", "nowhere"}}},
+        {installed,
+         {"--terminal"},
+         R"(chmod 644 "$A/Contents/MacOS/brindle-host")",
+         name + "正在连接 Chrome\n没有完成：Kavo助手安装包不完整：本机通信组件不能运行\n",
+         1},
+        {installed,
+         {"--terminal", "--connect"},
+         "",
+         name +
+             "正在连接 Chrome\nGoogle Chrome 连接文件：$H/cfg/google-chrome/NativeMessagingHosts/"
+             "com.vantle.brindle.json\n" +
+             probed,
+         0,
+         "test -f cfg/google-chrome/NativeMessagingHosts/*.json",
+         {{"XDG_CONFIG_HOME", "$H/cfg"}}},
+        {unpacked,
+         {},
+         R"-(mkdir "$(printf '\377')")-",
+         name +
+             "正在安装助手\n没有完成：浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用"
+             "这个位置：$H/\uFFFD/Applications/Kavo Helper.app\n",
+         1,
+         R"-(test -z "$(ls -A "$(printf '\377')")")-",
+         {{"HOME", "$H/\xff"}}},
+        {installed, {"--status"}, "", name + "Google Chrome：已连接\n" + probed, 0},
+        {"$H/bin/kavo-helper",
+         {"--status"},
+         R"(mkdir bin && ln -s "$A/Contents/MacOS/kavo-helper" bin)",
+         name + "Google Chrome：已连接\n" + probed,
+         0},
+        {installed,
+         {"--status"},
+         "mkdir -p .config/chromium .var/app/org.chromium.Chromium snap/chromium",
+         name + "Google Chrome：已连接\nChromium：尚未连接\nChromium（Flatpak）" + sandboxed +
+             "Chromium（Snap）" + sandboxed + "连接需要修复：Chromium 尚未连接\n",
+         1},
+        {installed,
+         {"--disconnect"},
+         "mkdir -p .config/vivaldi",
+         name + "已断开本机连接\n",
+         0,
+         R"-(test -z "$(find . -name '*.json')")-"},
+        {installed,
+         {"--uninstall"},
+         R"(mkdir -p "${E%/*}" && touch "$E")",
+         name + "已断开本机连接\n已删除：$A\n已删除：" + entry +
+             "\n保留了本机组件的数据文件夹：$H/.local/share/"
+             "Brindle（不再需要时可以自行删除）\n下载的文件都保留在原处。\n",
+         0,
+         R"-(test ! -e "$M" && test ! -e "$E" && test -z "$(ls -A Applications)" && test -d "$D")-"},
+        {installed, {"--version"}, "", name, 0},
+        {installed, {"--help"}, "", usage, 0},
+        {installed, {"--bogus"}, "", usage, 2},
+        {installed, {"--status", "--disconnect"}, "", usage, 2, R"(test -f "$M")"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE("row " + std::to_string(&row - rows.data()));
+        const CompanionHome home(true);
+        home.install();
+        CompanionInstaller(home.installed, home.home).connect();
+        ASSERT_TRUE(home.shell("E='" + home.expand(entry) + "'\n" + row.setUp));
+        ProcessOptions options{row.arguments,
+                               {{"HOME", home.home},
+                                {"DISPLAY", ""},
+                                {"WAYLAND_DISPLAY", ""},
+                                {"QT_QPA_PLATFORM", ""},
+                                {"XDG_CONFIG_HOME", ""},
+                                {"XDG_DATA_HOME", ""}}};
+        for (const auto& [variable, value] : row.environment)
+            options.environment[variable] = home.expand(value);
+        const ProcessResult run = runProcess(home.expand(row.program), "", options);
+        EXPECT_EQ(run.exitStatus, row.exitStatus) << run.standardOutput << run.standardError;
+        const std::string& printed = row.exitStatus == 2 ? run.standardError : run.standardOutput;
+        EXPECT_EQ(row.printed == usage ? printed.substr(0, printed.find('\n') + 1) : printed,
+                  home.expand(row.printed));
+        EXPECT_TRUE(home.shell("E='" + home.expand(entry) + "'\n" + row.after));
+    }
 }
 
 TEST(HelperWindowScreenshots, OneOfEachState) {

@@ -12,9 +12,9 @@ namespace brindle::testing {
 /// the save panel's bundle and three runnable stand-in tools.
 void makeCompanionBundle(const std::string& bundle);
 
-/// A temporary home folder whose name holds every character a desktop entry must escape, with a
-/// complete companion unpacked in its Downloads folder: one made by `makeCompanionBundle`, or
-/// when `built` a copy of the bundle the build assembled.
+/// A temporary home folder whose name holds every character a desktop entry must escape and some
+/// markup, with a complete companion unpacked in its Downloads folder: one made by
+/// `makeCompanionBundle`, or when `built` a copy of the bundle the build assembled.
 struct CompanionHome {
     explicit CompanionHome(bool built = false);
     /// Copies the unpacked companion into ~/Applications, as a user would.
@@ -26,7 +26,7 @@ struct CompanionHome {
     bool shell(const std::string& command) const;
 
     TemporaryDirectory root;
-    std::string home = root.file("ho $`\"%\\me");
+    std::string home = root.file("ho $`\"%\\me a<b>c &amp; d");
     std::string unpacked = home + "/Downloads/Kavo Helper.app";
     std::string installed = home + "/Applications/Kavo Helper.app";
     std::string manifest =
