@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace brindle::testing {
@@ -27,6 +28,19 @@ std::vector<object> upload(const std::string& id, const std::string& bytes) {
              {"data", text}}};
 }
 
+// A commit of `id` to `folder`, with a source URL.
+object commit(const char* id, size_t bytes, int chunks, const std::string& folder, const char* name,
+              object extra = {}) {
+    extra.insert({{"action", "commitDirectSaveUpload"},
+                  {"requestId", id},
+                  {"totalBytes", bytes},
+                  {"chunkCount", chunks},
+                  {"destinationDirectory", folder},
+                  {"destinationFilename", name},
+                  {"resourceUrl", "https://example.com/a"}});
+    return extra;
+}
+
 TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     TemporaryDirectory root;
     std::filesystem::create_directories(root.file("tools"));
@@ -43,14 +57,7 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     // Each commit with the parts of its reply that matter.
     const auto commit = [&](const char* id, size_t bytes, int chunks, const char* name,
                             object extra = {}) {
-        extra.insert({{"action", "commitDirectSaveUpload"},
-                      {"requestId", id},
-                      {"totalBytes", bytes},
-                      {"chunkCount", chunks},
-                      {"destinationDirectory", root.file("dest")},
-                      {"destinationFilename", name},
-                      {"resourceUrl", "https://example.com/a"}});
-        return extra;
+        return testing::commit(id, bytes, chunks, root.file("dest"), name, std::move(extra));
     };
     const std::string dest = root.file("dest") + "/";
     const object uploadError{{"ok", false}, {"stage", "upload"}, {"retryable", false}};
@@ -104,6 +111,10 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
         {upload("f", png),
          commit("f", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
          {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}},
+        // Converted, then failed: the WebP file goes with the upload.
+        {upload("w", png),
+         commit("w", png.size(), 1, "w.png", {{"optimizeToWebP", true}, {"resourceUrl", "-"}}),
+         {{"ok", false}, {"stage", "metadata"}}},
         // The same again: a conflict, then the retry only moves the prepared WebP file.
         {upload("d", png),
          commit("d", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
@@ -119,11 +130,15 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
         commits.push_back(requests.size());
         requests.push_back(request);
     }
+    // A staging folder named relative to the host's working folder.
+    const std::string working = std::filesystem::current_path();
+    std::filesystem::current_path(root.path());
     const auto replies =
         testing::exchange(requests, {{},
-                                     {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")},
+                                     {{"BRINDLE_DIRECT_SAVE_DIR", "in"},
                                       {"BRINDLE_TOOLS_DIR", root.file("tools")},
                                       {"BRINDLE_IMAGE_CANCEL_DIR", root.file("markers")}}});
+    std::filesystem::current_path(working);
     ASSERT_EQ(replies.size(), requests.size());
     for (size_t step = 0; step < steps.size(); ++step) {
         const object& reply = replies[commits[step]];
@@ -141,6 +156,54 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     EXPECT_EQ(testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}},
                                 {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}}),
               (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
+}
+
+// A host that keeps an upload prepared keeps its journal to about that upload, however many come
+// and go after it.
+TEST(DirectSaveUpload, JournalKeepsToWhatIsLive) {
+    TemporaryDirectory root;
+    writeFile(root.file("k"), "old");
+    HostSession host({{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
+    for (const object& request : upload("k", "xyz"))
+        host.ask(request);
+    EXPECT_EQ(host.ask(commit("k", 3, 1, root.path(), "k")).at("event"), "conflict");
+    for (int index = 0; index < 300; ++index) {
+        host.ask({{"action", "beginDirectSaveUpload"}, {"requestId", "n"}});
+        host.ask({{"action", "cancelDirectSaveUpload"}, {"requestId", "n"}});
+    }
+    for (const std::string& name : entries(root.file("in"))) {
+        if (name.starts_with("_journal-")) {
+            EXPECT_LT(statusOf(root.file("in/" + name)).st_size, 1024) << name;
+        }
+    }
+}
+
+// A URL library that could not be loaded for want of descriptors is reported as such, and is
+// loaded at the next commit once there are some again.
+TEST(DirectSaveUpload, URLLibraryLoadedAgainAfterAFailedLoad) {
+    TemporaryDirectory root;
+    HostSession host({{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
+    for (const char* id : {"a", "b"}) {
+        for (const object& request : upload(id, "xyz"))
+            host.ask(request);
+    }
+    // None free below the limit: the commit closes the staged file and opens it again to record
+    // its sources.
+    const std::string descriptors = "/proc/" + std::to_string(host.process().processIdentifier());
+    rlim_t firstFree = 0;
+    while (exists(descriptors + "/fd/" + std::to_string(firstFree)))
+        ++firstFree;
+    const pid_t pid = host.process().processIdentifier();
+    rlimit previous{};
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, nullptr, &previous), 0);
+    const rlimit exhausted{firstFree, previous.rlim_max};
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &exhausted, nullptr), 0);
+    const object failed = host.ask(commit("a", 3, 1, root.path(), "a"));
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &previous, nullptr), 0);
+    EXPECT_EQ(
+        failed.at("error"),
+        "无法载入 URL 解析库：libcurl.so.4: cannot open shared object file: Too many open files");
+    EXPECT_EQ(host.ask(commit("b", 3, 1, root.path(), "b")).at("event"), "complete");
 }
 
 } // namespace

@@ -14,12 +14,14 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <thread>
 
 namespace brindle::testing {
 namespace {
 
 namespace fs = std::filesystem;
+using boost::json::object;
 
 class HostEnd : public ::testing::Test {
 protected:
@@ -176,36 +178,110 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     }
 }
 
-// Only a journal whose lock is free is settled, and only temporaries are removed, whatever it says;
-// an upload that a living host's journal names stays, one that no journal names goes.
+// Only a journal whose lock is free, and that has the name, owner and contents this system gives
+// one, is settled; in the staging folder only abandoned uploads of the user are removed, whatever
+// else shares the folder and however a host spells its path. A living host's upload stays, no
+// upload is staged while the folder is being settled, and none is delivered into it.
 TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
-    fs::create_directory(staging);
-    const std::string temporary = image(".a.png.0123ABCD-0123-4567-89AB-0123456789AB.webp");
-    for (const std::string& path : {temporary, image(".keep"), staging + "/old-1.png",
-                                    staging + "/live-2.png", staging + "/live-2.webp"})
-        writeFile(path, "x");
+    staging = shm.file("data/Brindle/DirectSave/Incoming");
+    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = staging;
+    fs::create_directories(staging);
+    fs::create_directory_symlink(shm.file("data"), root.file("data"));
+    const std::string uuid = "0123ABCD-0123-4567-89AB-0123456789AB";
+    const auto temporary = [&](char name) {
+        return image(std::string(".") + name + ".png." + uuid + ".webp");
+    };
     const auto note = [](const std::string& path) {
         return std::string("t\0", 2) + path + '\0' + '\0';
     };
-    writeFile(staging + "/_journal-dead", note(image(".keep")) + note(temporary));
-    writeFile(staging + "/_journal-live", note(staging + "/live-2.png"));
-    const platform::FileDescriptor living(open((staging + "/_journal-live").c_str(), O_RDONLY));
-    ASSERT_EQ(flock(living.get(), LOCK_EX), 0);
+    // Name in the staging folder, contents, whether start-up removes it.
+    const std::vector<std::tuple<std::string, std::string, bool>> files = {
+        {"old-" + uuid + ".png", "x", true},
+        {"other-" + uuid + ".png", "x", geteuid() != 0}, // another user's, where one can be made
+        {".hidden", "x", false},
+        {"notes.txt", "x", false},
+        {"_journal-x", note(temporary('x')), false},
+        {"_journal-" + uuid, note(temporary('y')) + "t", false},
+        {"_journal-F" + uuid.substr(1), note(image(".keep")) + note(temporary('z')), true}};
+    for (const auto& [name, contents, removed] : files)
+        writeFile(staging + "/" + name, contents);
+    static_cast<void>(chown((staging + "/other-" + uuid + ".png").c_str(), 65534, 65534));
     // A child the dead host had no time to note is known by the temporary in its arguments.
-    const auto process = [](const std::string& argument) {
+    std::vector<platform::ChildProcess> processes;
+    for (const std::string& path : {temporary('x'), temporary('y'), temporary('z')}) {
+        writeFile(path, "x");
         platform::ChildProcessLaunch launch;
         launch.program = "/bin/sh";
-        launch.arguments = {"-c", "sleep 30; : \"$0\"", argument};
-        return std::move(platform::ChildProcess::spawn(launch).value());
+        launch.arguments = {"-c", "exec >/dev/null 2>&1; sleep 30; : \"$0\"", path};
+        processes.push_back(std::move(platform::ChildProcess::spawn(launch).value()));
+    }
+    writeFile(image(".keep"), "x");
+
+    HostSession living(options);
+    living.ask({{"action", "beginDirectSaveUpload"}, {"requestId", "b"}});
+    living.ask({{"action", "appendDirectSaveUpload"},
+                {"requestId", "b"},
+                {"chunkIndex", 0},
+                {"data", "eHl6"}});
+    // Another host reaches the folder through a link in its data folder's path.
+    ProcessOptions linked = options;
+    linked.environment["BRINDLE_DIRECT_SAVE_DIR"] = "";
+    linked.environment["XDG_DATA_HOME"] = root.file("data");
+    object commit{{"action", "commitDirectSaveUpload"},
+                  {"requestId", "a"},
+                  {"totalBytes", 3},
+                  {"chunkCount", 1},
+                  {"destinationDirectory", root.file("data/Brindle/DirectSave/Incoming")},
+                  {"destinationFilename", "a"},
+                  {"resourceUrl", "https://example.com/a"}};
+    const auto replies = exchange({{{"action", "beginDirectSaveUpload"}, {"requestId", "a"}},
+                                   {{"action", "appendDirectSaveUpload"},
+                                    {"requestId", "a"},
+                                    {"chunkIndex", 0},
+                                    {"data", "eHl6"}},
+                                   commit},
+                                  linked);
+    EXPECT_EQ(replies.back().at("error"), "上一次保存目录已不存在或不可写");
+    EXPECT_EQ(replies.back().at("stage"), "destination");
+
+    for (const auto& [name, contents, removed] : files)
+        EXPECT_NE(exists(staging + "/" + name), removed) << name;
+    EXPECT_EQ(processes[2].waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
+    for (int index : {0, 1})
+        EXPECT_FALSE(processes[index].waitForExit(std::chrono::milliseconds(0))) << index;
+    EXPECT_EQ(entries(images),
+              (std::vector<std::string>{".keep", ".x.png." + uuid + ".webp",
+                                        ".y.png." + uuid + ".webp", "a.png", "clip.mp4"}));
+    const platform::FileDescriptor folder(open(staging.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_EQ(flock(folder.get(), LOCK_EX), 0);
+    living.send({{"action", "beginDirectSaveUpload"}, {"requestId", "c"}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    const auto staged = [&](const std::string& prefix) {
+        return std::ranges::count_if(entries(staging),
+                                     [&](auto& name) { return name.starts_with(prefix); });
     };
-    platform::ChildProcess unnoted = process(temporary);
-    platform::ChildProcess unrelated = process(image(".keep"));
-    exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
-    EXPECT_EQ(unnoted.waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
-    EXPECT_FALSE(unrelated.waitForExit(std::chrono::milliseconds(0)));
-    EXPECT_EQ(entries(staging),
-              (std::vector<std::string>{"_journal-live", "live-2.png", "live-2.webp"}));
-    EXPECT_EQ(entries(images), (std::vector<std::string>{".keep", "a.png", "clip.mp4"}));
+    EXPECT_EQ(staged("c-"), 0);
+    flock(folder.get(), LOCK_UN);
+    EXPECT_EQ(living.receive().at("event"), "upload-ready");
+    commit["requestId"] = "b";
+    commit["destinationDirectory"] = images;
+    EXPECT_EQ(living.ask(commit).at("event"), "complete");
+    EXPECT_EQ(readFile(image("a")), "xyz");
+}
+
+// A reply larger than the pipe holds, that Chrome no longer reads, does not keep the host from
+// ending when asked to.
+TEST(HostEndWhileWriting, SignalEndsAHostWaitingToWriteItsReply) {
+    TemporaryDirectory root;
+    HostSession host({{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
+    host.send({{"action", "none"}, {"requestId", std::string(300000, 'r')}});
+    int queued = 0;
+    while (ioctl(host.output(), FIONREAD, &queued) == 0 && queued == 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    kill(host.process().processIdentifier(), SIGTERM);
+    const auto exit = host.process().waitForExit(std::chrono::seconds(10));
+    ASSERT_TRUE(exit);
+    EXPECT_EQ(exit->exitCode, 0);
 }
 
 } // namespace

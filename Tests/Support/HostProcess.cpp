@@ -9,6 +9,7 @@
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
 #include "ResourceSourceHost/NativeMessaging.h"
+#include "ResourceSourceHost/ProtocolError.h"
 
 #include <fcntl.h>
 #include <stdexcept>
@@ -137,6 +138,52 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
     return replies.empty() ? boost::json::object{} : replies.front();
+}
+
+namespace {
+
+std::pair<platform::FileDescriptor, platform::FileDescriptor> pipeEnds() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+    return {platform::FileDescriptor(ends[0]), platform::FileDescriptor(ends[1])};
+}
+
+platform::ChildProcess startOnPipes(platform::FileDescriptor& toHost,
+                                    platform::FileDescriptor& fromHost,
+                                    const ProcessOptions& options) {
+    auto [hostInput, input] = pipeEnds();
+    auto [output, hostOutput] = pipeEnds();
+    toHost = std::move(input);
+    fromHost = std::move(output);
+    return startHost(hostInput.get(), hostOutput.get(), options);
+}
+
+} // namespace
+
+HostSession::HostSession(const ProcessOptions& options)
+    : process_(startOnPipes(toHost_, fromHost_, options)) {}
+
+HostSession::~HostSession() {
+    toHost_.close();
+    fromHost_.close();
+    process_.waitForExit();
+}
+
+void HostSession::send(const boost::json::object& request) {
+    writeAll(frameJSON(request), toHost_.get());
+}
+
+boost::json::object HostSession::receive() {
+    const auto header = readExactly(fromHost_.get(), 4, ProtocolError::truncatedHeader());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(header.value().data());
+    const size_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
+    return json(readExactly(fromHost_.get(), length, ProtocolError::truncatedMessage()).value());
+}
+
+boost::json::object HostSession::ask(const boost::json::object& request) {
+    send(request);
+    return receive();
 }
 
 std::vector<boost::json::object> runHostLoop(const std::string& input,

@@ -55,6 +55,24 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
 boost::json::object singleReply(const boost::json::object& request,
                                 const ProcessOptions& options = {});
 
+/// The built host on pipes, staying up between requests until it goes.
+class HostSession {
+public:
+    explicit HostSession(const ProcessOptions& options = {});
+    ~HostSession(); // closes its pipes and waits for it to exit
+
+    void send(const boost::json::object& request);
+    boost::json::object receive();
+    boost::json::object ask(const boost::json::object& request);
+
+    platform::ChildProcess& process() { return process_; }
+    int output() const { return fromHost_.get(); } // the reading end of its standard output
+
+private:
+    platform::FileDescriptor toHost_, fromHost_;
+    platform::ChildProcess process_;
+};
+
 /// Runs the host's request loop in this process on `input` and returns its replies; `handler`
 /// stands in for the real dispatcher when given.
 std::vector<boost::json::object> runHostLoop(const std::string& input,
