@@ -153,9 +153,9 @@ std::optional<FileIdentity> exchangedOutput(const Note& note) {
 bool isWellFormed(const Note& note) {
     switch (note.kind) {
     case temporaryFile:
-        return note.first.starts_with('/') && note.second.empty();
+        return !note.first.empty() && note.second.empty();
     case exchange:
-        return note.first.starts_with('/') && note.second.starts_with('/') && exchangedOutput(note);
+        return !note.first.empty() && exchangedOutput(note);
     case childProcess:
         return isDecimal(note.first) && isDecimal(note.second);
     }

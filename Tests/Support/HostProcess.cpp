@@ -2,6 +2,7 @@
 
 #include "Support/TemporaryDirectory.h"
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -140,34 +142,38 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     return replies.empty() ? boost::json::object{} : replies.front();
 }
 
-namespace {
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes) {
+    namespace base64 = boost::beast::detail::base64;
+    std::string text(base64::encoded_size(bytes.size()), '\0');
+    text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
+    return {{{"action", "beginDirectSaveUpload"}, {"requestId", id}},
+            {{"action", "appendDirectSaveUpload"},
+             {"requestId", id},
+             {"chunkIndex", 0},
+             {"data", text}}};
+}
 
-std::pair<platform::FileDescriptor, platform::FileDescriptor> pipeEnds() {
-    int ends[2];
-    if (pipe2(ends, O_CLOEXEC) != 0)
+boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
+                                  const std::string& folder, const std::string& name,
+                                  boost::json::object extra) {
+    extra.insert({{"action", "commitDirectSaveUpload"},
+                  {"requestId", id},
+                  {"totalBytes", bytes},
+                  {"chunkCount", chunks},
+                  {"destinationDirectory", folder},
+                  {"destinationFilename", name},
+                  {"resourceUrl", "https://example.com/a"}});
+    return extra;
+}
+
+HostSession::HostSession(const ProcessOptions& options) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe2 failed");
-    return {platform::FileDescriptor(ends[0]), platform::FileDescriptor(ends[1])};
-}
-
-platform::ChildProcess startOnPipes(platform::FileDescriptor& toHost,
-                                    platform::FileDescriptor& fromHost,
-                                    const ProcessOptions& options) {
-    auto [hostInput, input] = pipeEnds();
-    auto [output, hostOutput] = pipeEnds();
-    toHost = std::move(input);
-    fromHost = std::move(output);
-    return startHost(hostInput.get(), hostOutput.get(), options);
-}
-
-} // namespace
-
-HostSession::HostSession(const ProcessOptions& options)
-    : process_(startOnPipes(toHost_, fromHost_, options)) {}
-
-HostSession::~HostSession() {
-    toHost_.close();
-    fromHost_.close();
-    process_.waitForExit();
+    toHost_ = platform::FileDescriptor(input[1]);
+    fromHost_ = platform::FileDescriptor(output[0]);
+    const platform::FileDescriptor hostInput(input[0]), hostOutput(output[1]);
+    process_.emplace(startHost(hostInput.get(), hostOutput.get(), options));
 }
 
 void HostSession::send(const boost::json::object& request) {
@@ -175,9 +181,10 @@ void HostSession::send(const boost::json::object& request) {
 }
 
 boost::json::object HostSession::receive() {
-    const auto header = readExactly(fromHost_.get(), 4, ProtocolError::truncatedHeader());
-    const auto* bytes = reinterpret_cast<const unsigned char*>(header.value().data());
-    const size_t length = bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
+    const std::string header =
+        readExactly(fromHost_.get(), 4, ProtocolError::truncatedHeader()).value();
+    uint32_t length = 0;
+    std::memcpy(&length, header.data(), sizeof length); // little-endian, as Chrome's framing
     return json(readExactly(fromHost_.get(), length, ProtocolError::truncatedMessage()).value());
 }
 

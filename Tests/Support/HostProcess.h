@@ -7,6 +7,7 @@
 #include <boost/json/object.hpp>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,22 +56,28 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
 boost::json::object singleReply(const boost::json::object& request,
                                 const ProcessOptions& options = {});
 
-/// The built host on pipes, staying up between requests until it goes.
+/// Requests that stream `bytes` under `id` in one chunk.
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes);
+
+/// A commit of the upload `id` into `folder` as `name`, with a source URL, and `extra`.
+boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
+                                  const std::string& folder, const std::string& name,
+                                  boost::json::object extra = {});
+
+/// The built host on pipes, staying up between requests; killed when the session goes.
 class HostSession {
 public:
     explicit HostSession(const ProcessOptions& options = {});
-    ~HostSession(); // closes its pipes and waits for it to exit
 
     void send(const boost::json::object& request);
     boost::json::object receive();
     boost::json::object ask(const boost::json::object& request);
 
-    platform::ChildProcess& process() { return process_; }
-    int output() const { return fromHost_.get(); } // the reading end of its standard output
+    platform::ChildProcess& process() { return *process_; }
 
 private:
     platform::FileDescriptor toHost_, fromHost_;
-    platform::ChildProcess process_;
+    std::optional<platform::ChildProcess> process_;
 };
 
 /// Runs the host's request loop in this process on `input` and returns its replies; `handler`
