@@ -49,7 +49,8 @@ bool activateRunningSavePanel() {
 
 std::optional<std::string> directSaveIncomingDirectory() {
     // A relative folder is taken from the working folder, as a file URL made of it would be: the
-    // steps after the upload need the absolute path.
+    // steps after the upload need the absolute path. The host never changes its working folder,
+    // so this is the one it started in.
     if (auto configured = platform::configuredValue("BRINDLE_DIRECT_SAVE_DIR"))
         return platform::absoluteStandardizedPath(*configured);
     const auto applicationSupport = platform::applicationSupportDirectory();
