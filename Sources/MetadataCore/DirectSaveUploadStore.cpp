@@ -2,6 +2,7 @@
 
 #include "MetadataCore/DirectoryCreation.h"
 #include "Platform/Base64.h"
+#include "Platform/FileLock.h"
 #include "Platform/FileStatus.h"
 #include "Platform/FileSystem.h"
 #include "Platform/FileWriting.h"
@@ -29,23 +30,19 @@ constexpr std::size_t maximumExtensionCharacters = 12;
 constexpr std::string_view fallbackExtension = ".download";
 // What a file name may take on Linux file systems (and APFS), in bytes.
 constexpr std::size_t maximumNameBytes = 255;
-constexpr std::size_t uuidBytes = 36;
+constexpr std::size_t uuidBytes = platform::uuidStringLength;
 
-// The folder stays open for the clean-up at start-up, which lists it; a folder just created holds
-// nothing to clean.
+// The folder stays open: its lock keeps the staging of new uploads and the clean-up of dead
+// hosts' apart, and the clean-up lists it.
 platform::FileDescriptor preparePrivateDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status) {
         if (status.error() != std::errc::no_such_file_or_directory)
             throw Error(Error::Case::invalidUpload);
         createDirectoryWithIntermediates(path, directoryPermissions);
-        const auto created = platform::fileStatusAtPath(path);
-        if (!created || !created->isOwnDirectory())
-            throw Error(Error::Case::invalidUpload);
-        return platform::FileDescriptor();
-    }
-    if (!status->isOwnDirectory())
+    } else if (!status->isOwnDirectory()) {
         throw Error(Error::Case::invalidUpload);
+    }
     // Through a descriptor, so a link put in the folder's place since the check is not followed.
     auto folder = platform::openDirectory(path);
     if (!folder)
@@ -110,15 +107,21 @@ void removeQuietly(const std::string& path) noexcept {
     static_cast<void>(platform::removeFile(path));
 }
 
-// Everything made from a staged file keeps the staged name's unique part (its name without the
-// extension) in its own name: the prepared WebP file, the hidden outputs of a conversion or a
-// merge. A file belongs to a running host when its name holds such a part of one of its notes.
-bool isHeldBy(std::string_view name, const std::vector<std::string>& notedNames) {
-    return std::ranges::any_of(notedNames, [&](const std::string& noted) {
-        const std::string_view unique =
-            std::string_view(noted).substr(0, std::min(noted.rfind('.'), noted.size()));
-        return name == noted || (!unique.empty() && name.find(unique) != std::string_view::npos);
-    });
+// The names `begin` gives (a prepared file keeps the form): safe identifier, "-", UUID, safe
+// extension.
+bool isStagedName(std::string_view name) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    const std::string_view stem = name.substr(0, dot), extension = name.substr(dot + 1);
+    if (extension.empty() || platform::characterCount(extension) > maximumExtensionCharacters ||
+        !isAlphanumericText(extension) || platform::lowercased(extension) != extension)
+        return false;
+    if (stem.size() < uuidBytes + 2 || stem[stem.size() - uuidBytes - 1] != '-' ||
+        !platform::isUUIDString(stem.substr(stem.size() - uuidBytes)))
+        return false;
+    const std::string_view identifier = stem.substr(0, stem.size() - uuidBytes - 1);
+    return alphanumericsAndHyphens(identifier) == identifier;
 }
 
 } // namespace
@@ -137,21 +140,33 @@ DirectSaveUploadStore::~DirectSaveUploadStore() {
         cancel(identifier);
 }
 
+// Hosts may reach the folder through other spellings of its path, so what they noted is matched
+// by identity: a file is a living host's when it is one that host noted, or one that its swap put
+// in place (a converted upload renamed since), or when it has a name that host noted in this very
+// folder (whose contents a conversion may be swapping at this moment).
 void DirectSaveUploadStore::removeAbandonedUploads() noexcept {
-    if (!rootDescriptor_.isOpen())
-        return;
     try {
+        const platform::FileLock settling(rootDescriptor_.get(),
+                                          platform::FileLock::Kind::exclusive);
         const auto survey =
-            platform::processJournal::settleAbandonedJournals(rootDescriptor_.get(), rootURL_);
-        rootDescriptor_.close();
-        std::vector<std::string> notedNames;
+            platform::processJournal::settleAbandonedJournals(rootDescriptor_.get());
+        const auto folder = platform::fileStatus(rootDescriptor_.get());
+        if (!folder)
+            return;
+        std::vector<std::string> heldNames;
         for (const std::string& path : survey.livingNotes) {
-            if (platform::deletingLastPathComponent(path) == rootURL_)
-                notedNames.push_back(platform::lastPathComponent(path));
+            const auto noted =
+                platform::fileStatusFollowingLinks(platform::deletingLastPathComponent(path));
+            if (noted && noted->identity == folder->identity)
+                heldNames.push_back(platform::lastPathComponent(path));
         }
         for (const std::string& name : survey.otherFiles) {
-            if (!isHeldBy(name, notedNames))
-                removeQuietly(platform::appendingPathComponent(rootURL_, name));
+            const std::string path = platform::appendingPathComponent(rootURL_, name);
+            const auto status = platform::fileStatusAtPath(path);
+            if (isStagedName(name) && status && status->isOwnRegularFile() &&
+                std::ranges::find(heldNames, name) == heldNames.end() &&
+                std::ranges::find(survey.livingFiles, status->identity) == survey.livingFiles.end())
+                removeQuietly(path);
         }
     } catch (const std::exception&) {
         // Clean-up is owed to the dead; it must never keep the living host from starting.
@@ -167,6 +182,9 @@ void DirectSaveUploadStore::begin(const std::string& requestID,
     cancel(requestID);
     std::string url = platform::appendingPathComponent(
         rootURL_, identifier + "-" + platform::randomUUIDString() + extension);
+    // A host settling the folder lists it and reads the journals under the exclusive lock: it
+    // finds this file only together with its note.
+    const platform::FileLock staging(rootDescriptor_.get(), platform::FileLock::Kind::shared);
     platform::processJournal::noteTemporaryFile(url);
     auto file = platform::createExclusiveFile(url, filePermissions);
     if (!file)
@@ -234,12 +252,28 @@ std::string DirectSaveUploadStore::finish(const std::string& requestID, std::int
     return session.url;
 }
 
-void DirectSaveUploadStore::markPrepared(const std::string& requestID, const std::string& path) {
+void DirectSaveUploadStore::replaceFile(const std::string& requestID, const std::string& path) {
     const auto ready = readyFiles_.find(requestID);
     if (ready == readyFiles_.end())
         throw Error(Error::Case::invalidUpload);
-    ready->second.url = platform::standardizedPath(path);
-    ready->second.prepared = true;
+    std::string standardized = platform::standardizedPath(path);
+    if (standardized != ready->second.url)
+        platform::processJournal::noteTemporaryFile(standardized);
+    ready->second.url = std::move(standardized);
+}
+
+void DirectSaveUploadStore::markPrepared(const std::string& requestID, const std::string& path) {
+    replaceFile(requestID, path);
+    readyFiles_.at(requestID).prepared = true;
+}
+
+std::vector<std::string> DirectSaveUploadStore::files() const {
+    std::vector<std::string> paths;
+    for (const auto& [identifier, session] : sessions_)
+        paths.push_back(session.url);
+    for (const auto& [identifier, readyFile] : readyFiles_)
+        paths.push_back(readyFile.url);
+    return paths;
 }
 
 std::optional<std::string> DirectSaveUploadStore::preparedURL(const std::string& requestID) const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 namespace brindle {
 
@@ -43,7 +44,10 @@ public:
     /// counts returns the same file.
     std::string finish(const std::string& requestID, std::int64_t expectedBytes,
                        std::int64_t expectedChunks);
-    /// Records that the finished upload now lives at `path` (converted, renamed...).
+    /// Records that the finished upload now lives at `path` (a conversion gave it a new name): the
+    /// store owns that file from now on as it owned the staged one.
+    void replaceFile(const std::string& requestID, const std::string& path);
+    /// Records that the finished upload is ready for delivery at `path`, as `replaceFile` does.
     void markPrepared(const std::string& requestID, const std::string& path);
     /// The file recorded by `markPrepared`, if any.
     std::optional<std::string> preparedURL(const std::string& requestID) const;
@@ -55,9 +59,13 @@ public:
     /// Whether the store holds no upload at all.
     bool isEmpty() const { return sessions_.empty() && readyFiles_.empty(); }
 
-    /// Removes the staged and prepared uploads, and their temporaries, that no running host
-    /// process holds: those of hosts that died without cleaning up. Once, right after the
-    /// store is made.
+    /// The staged and prepared files of every upload it holds.
+    std::vector<std::string> files() const;
+
+    /// Settles what hosts that died without cleaning up left (see ProcessJournal.h), then removes
+    /// the staged and prepared uploads that no running host holds. Only files with the name that
+    /// `begin` gives and of the current user are removed: the folder may be shared with others.
+    /// Once, right after the store is made.
     void removeAbandonedUploads() noexcept;
 
 private:
@@ -78,7 +86,7 @@ private:
     };
 
     std::string rootURL_;
-    platform::FileDescriptor rootDescriptor_; // until the clean-up at start-up
+    platform::FileDescriptor rootDescriptor_;
     std::unordered_map<std::string, Session> sessions_;
     std::unordered_map<std::string, ReadyFile> readyFiles_;
     std::string decodedChunk_; // kept between chunks to spare an allocation per chunk

@@ -12,6 +12,7 @@
 #include "Platform/OpenedFile.h"
 #include "Platform/PropertyList.h"
 #include "Platform/Text.h"
+#include "Platform/URLComponents.h"
 
 #include <algorithm>
 #include <chrono>
@@ -249,6 +250,9 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
     const FileDescriptor file = openValidatedFile(path);
     const int descriptor = file.get();
 
+    // Without the parser every URL would read as unusable, which is not why the write failed.
+    if (const auto failure = platform::URLComponents::parserLoadFailure())
+        throw MetadataWriterError::urlParserUnavailable(*failure);
     const std::optional<std::string> resource = sanitizedWebURL(resourceURL);
     std::optional<std::string> page = sanitizedWebURL(pageURL);
     if (!page)

@@ -43,4 +43,8 @@ MetadataWriterError MetadataWriterError::visibleSourceTagFailed() {
     return {Case::visibleSourceTagFailed, "无法写入 Finder 可见来源标签"};
 }
 
+MetadataWriterError MetadataWriterError::urlParserUnavailable(const std::string& reason) {
+    return {Case::urlParserUnavailable, "无法载入 URL 解析库：" + reason};
+}
+
 } // namespace brindle

@@ -18,6 +18,7 @@ public:
         noUsableURLs,
         invalidExistingAttribute,
         visibleSourceTagFailed,
+        urlParserUnavailable,
     };
 
     static MetadataWriterError openFailed(int errorNumber);
@@ -29,6 +30,7 @@ public:
     static MetadataWriterError noUsableURLs();
     static MetadataWriterError invalidExistingAttribute();
     static MetadataWriterError visibleSourceTagFailed();
+    static MetadataWriterError urlParserUnavailable(const std::string& reason);
 
     Case errorCase() const noexcept { return case_; }
     /// The errno of the failed call, for the cases that carry one; 0 otherwise.

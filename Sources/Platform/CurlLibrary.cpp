@@ -2,7 +2,10 @@
 
 #include "DynamicLibrary.h"
 
+#include <atomic>
+#include <mutex>
 #include <optional>
+#include <string>
 
 namespace brindle::platform {
 
@@ -38,11 +41,29 @@ std::optional<CurlLibrary> load() {
     return curl;
 }
 
+std::mutex loading;
+std::optional<CurlLibrary> loaded;                  // once loaded, for the rest of the process
+std::atomic<const CurlLibrary*> published{nullptr}; // `loaded`, once it is there
+
 } // namespace
 
+// A load can fail for a passing reason (no descriptor free, no memory): it is tried again at the
+// next use instead of leaving the process without URLs for the rest of its life.
+std::optional<std::string> curlLoadFailure() {
+    if (published.load(std::memory_order_acquire) != nullptr)
+        return std::nullopt;
+    const std::lock_guard lock(loading);
+    if (!loaded) {
+        loaded = load();
+        if (!loaded)
+            return loadFailure();
+    }
+    published.store(&*loaded, std::memory_order_release);
+    return std::nullopt;
+}
+
 const CurlLibrary* curlLibrary() {
-    static const std::optional<CurlLibrary> library = load();
-    return library ? &*library : nullptr;
+    return curlLoadFailure() ? nullptr : published.load(std::memory_order_acquire);
 }
 
 } // namespace brindle::platform

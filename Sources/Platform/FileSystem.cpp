@@ -1,5 +1,7 @@
 #include "Platform/FileSystem.h"
 
+#include "Platform/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +29,20 @@ Result<> removeFile(const std::string& path) {
     if (unlink(path.c_str()) != 0)
         return lastErrnoCode();
     return success();
+}
+
+std::vector<FileIdentity> enclosingFolders(const std::string& path) {
+    std::vector<FileIdentity> folders;
+    FileDescriptor folder(open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    struct stat status {};
+    while (folder.isOpen() && fstat(folder.get(), &status) == 0) {
+        const FileIdentity identity{status.st_dev, status.st_ino};
+        if (!folders.empty() && folders.back() == identity)
+            break; // the root is its own parent
+        folders.push_back(identity);
+        folder = FileDescriptor(openat(folder.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    }
+    return folders;
 }
 
 } // namespace brindle::platform

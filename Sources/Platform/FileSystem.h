@@ -1,9 +1,11 @@
 #pragma once
 
+#include "Platform/FileStatus.h"
 #include "Platform/Result.h"
 
 #include <string>
 #include <sys/types.h>
+#include <vector>
 
 namespace brindle::platform {
 
@@ -18,5 +20,9 @@ Result<> setPermissions(int descriptor, mode_t permissions);
 
 /// Removes the directory entry at `path` (a link itself, never what it points to).
 Result<> removeFile(const std::string& path);
+
+/// The folder at `path` (links followed) and every folder above it up to the root, nearest first,
+/// as the file system links them rather than as the path spells them; empty when there is none.
+std::vector<FileIdentity> enclosingFolders(const std::string& path);
 
 } // namespace brindle::platform

@@ -1,11 +1,13 @@
 #include "Platform/ProcessJournal.h"
 
 #include "Platform/FileDescriptor.h"
+#include "Platform/FileLock.h"
 #include "Platform/FileStatus.h"
 #include "Platform/Path.h"
 #include "Platform/RandomUUID.h"
 
-#include <cctype>
+#include <algorithm>
+#include <charconv>
 #include <csignal>
 #include <dirent.h>
 #include <fcntl.h>
@@ -39,6 +41,7 @@ struct Journal {
     std::string folder;
     FileDescriptor file;
     bool hasNotes = false;
+    std::size_t size = 0;     // bytes
     bool unavailable = false; // tried once and failed: the work goes on unjournaled
     std::string path;
 };
@@ -46,6 +49,21 @@ struct Journal {
 Journal& journal() {
     static Journal instance;
     return instance;
+}
+
+bool isJournalName(std::string_view name) {
+    return name.starts_with(journalPrefix) && isUUIDString(name.substr(journalPrefix.size()));
+}
+
+std::string record(const Note& note) {
+    std::string record;
+    for (const std::string_view field :
+         {std::string_view(&note.kind, 1), std::string_view(note.first),
+          std::string_view(note.second)}) {
+        record += field;
+        record += '\0';
+    }
+    return record;
 }
 
 // Another host may take the lock between the creation and this process's flock, find the journal
@@ -94,39 +112,83 @@ void write(Note note, bool durable) {
         state.unavailable = true;
         return;
     }
-    std::string record;
-    for (const std::string_view field :
-         {std::string_view(&note.kind, 1), std::string_view(note.first),
-          std::string_view(note.second)}) {
-        record += field;
-        record += '\0';
-    }
+    const std::string written = record(note);
     // One write with O_APPEND: a reader sees a note whole or not at all, and a half note at the
     // end (a reader racing the writer) is dropped by the parser.
-    if (::write(state.file.get(), record.data(), record.size()) !=
-        static_cast<ssize_t>(record.size()))
+    if (::write(state.file.get(), written.data(), written.size()) !=
+        static_cast<ssize_t>(written.size()))
         return;
     state.hasNotes = true;
+    state.size += written.size();
     if (durable)
         fdatasync(state.file.get());
 }
 
-std::vector<Note> parse(std::string_view contents) {
-    std::vector<Note> notes;
+bool isDecimal(std::string_view text) {
+    return !text.empty() && std::ranges::all_of(text, [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// "device:inode", as `identityText` writes it.
+std::optional<FileIdentity> identityOfText(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    FileIdentity identity;
+    if (colon == std::string_view::npos || !isDecimal(text.substr(0, colon)) ||
+        !isDecimal(text.substr(colon + 1)) ||
+        std::from_chars(text.data(), text.data() + colon, identity.device).ec != std::errc() ||
+        std::from_chars(text.data() + colon + 1, text.data() + text.size(), identity.inode).ec !=
+            std::errc())
+        return std::nullopt;
+    return identity;
+}
+
+// What an exchange put in place of its target: the output noted before it.
+std::optional<FileIdentity> exchangedOutput(const Note& note) {
+    const std::size_t split = note.second.rfind('|');
+    if (note.kind != exchange || split == std::string::npos)
+        return std::nullopt;
+    return identityOfText(std::string_view(note.second).substr(split + 1));
+}
+
+// A note as this system writes it.
+bool isWellFormed(const Note& note) {
+    switch (note.kind) {
+    case temporaryFile:
+        return !note.first.empty() && note.second.empty();
+    case exchange:
+        return !note.first.empty() && exchangedOutput(note);
+    case childProcess:
+        return isDecimal(note.first) && isDecimal(note.second);
+    }
+    return false;
+}
+
+struct Reading {
+    std::vector<Note> notes; // the well-formed ones
+    bool isWhole = true;     // nothing else: every byte is part of a well-formed note
+};
+
+Reading parse(std::string_view contents) {
+    Reading reading;
     std::vector<std::string> fields;
-    for (std::size_t start = 0; start < contents.size();) {
+    std::size_t start = 0;
+    while (start < contents.size()) {
         const std::size_t end = contents.find('\0', start);
         if (end == std::string_view::npos)
             break;
         fields.emplace_back(contents.substr(start, end - start));
         start = end + 1;
-        if (fields.size() == 3) {
-            if (fields[0].size() == 1)
-                notes.push_back({fields[0][0], std::move(fields[1]), std::move(fields[2])});
-            fields.clear();
-        }
+        if (fields.size() < 3)
+            continue;
+        Note note{fields[0].size() == 1 ? fields[0][0] : '\0', std::move(fields[1]),
+                  std::move(fields[2])};
+        fields.clear();
+        if (isWellFormed(note))
+            reading.notes.push_back(std::move(note));
+        else
+            reading.isWhole = false;
     }
-    return notes;
+    reading.isWhole = reading.isWhole && start == contents.size() && fields.empty();
+    return reading;
 }
 
 std::string readAll(int descriptor) {
@@ -231,24 +293,17 @@ bool isTemporaryName(std::string_view name) {
     if (name.starts_with(".brindle-"))
         return true;
     const std::size_t extension = name.rfind('.');
-    constexpr std::size_t uuidLength = 36;
     if (!name.starts_with('.') || extension == std::string_view::npos ||
-        extension < uuidLength + 2 || name[extension - uuidLength - 1] != '.')
+        extension < uuidStringLength + 2 || name[extension - uuidStringLength - 1] != '.')
         return false;
-    const std::string_view uuid = name.substr(extension - uuidLength, uuidLength);
-    for (std::size_t index = 0; index < uuidLength; ++index) {
-        const bool isDash = index == 8 || index == 13 || index == 18 || index == 23;
-        if (isDash ? uuid[index] != '-' : !std::isxdigit(static_cast<unsigned char>(uuid[index])))
-            return false;
-    }
-    return true;
+    return isUUIDString(name.substr(extension - uuidStringLength, uuidStringLength));
 }
 
-// Only what a dead process could have made is removed, whatever its journal says: a file of the
-// private folder itself or one named as a temporary, and only a regular file of this user.
-void removeTemporary(const std::string& path, const std::string& folder) {
-    if ((deletingLastPathComponent(path) == folder || isTemporaryName(lastPathComponent(path))) &&
-        ownRegularFile(path))
+// Only what a dead process could have made is removed, whatever its journal says: a regular file
+// of this user named as one of this system's temporaries. What the private folder holds beside
+// them is for its owner to judge.
+void removeTemporary(const std::string& path) {
+    if (isTemporaryName(lastPathComponent(path)) && ownRegularFile(path))
         unlink(path.c_str());
 }
 
@@ -264,7 +319,7 @@ void undoHalfDoneExchange(const Note& note) {
         renameat2(AT_FDCWD, note.first.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
 }
 
-void settle(const std::vector<Note>& notes, const std::string& folder) {
+void settle(const std::vector<Note>& notes) {
     std::vector<std::string> temporaries;
     for (const Note& note : notes) {
         if (note.kind == childProcess)
@@ -281,7 +336,7 @@ void settle(const std::vector<Note>& notes, const std::string& folder) {
     }
     for (const Note& note : notes) {
         if (note.kind == temporaryFile || note.kind == exchange)
-            removeTemporary(note.first, folder);
+            removeTemporary(note.first);
     }
 }
 
@@ -316,6 +371,20 @@ std::vector<DirectoryEntry> listDirectory(int directory) {
     }
 }
 
+// What a running process holds: the files it noted, as they are now, and what its swaps put in
+// their targets' place.
+void addLivingNotes(const std::vector<Note>& notes, FolderSurvey& survey) {
+    for (const Note& note : notes) {
+        if (note.kind == childProcess)
+            continue;
+        survey.livingNotes.push_back(note.first);
+        if (const Result<FileStatus> noted = fileStatusAtPath(note.first))
+            survey.livingFiles.push_back(noted->identity);
+        if (const std::optional<FileIdentity> output = exchangedOutput(note))
+            survey.livingFiles.push_back(*output);
+    }
+}
+
 } // namespace
 
 void useFolder(const std::string& folder) {
@@ -338,10 +407,35 @@ void noteChildProcess(pid_t pid) {
 }
 
 void forgetAll() noexcept {
+    forgetAllBut({});
+}
+
+void forgetAllBut(const std::vector<std::string>& paths) noexcept {
     Journal& state = journal();
     const std::lock_guard lock(state.mutex);
-    if (state.hasNotes && ftruncate(state.file.get(), 0) == 0)
-        state.hasNotes = false;
+    if (!state.hasNotes)
+        return;
+    std::string kept;
+    for (const std::string& path : paths)
+        kept += record({temporaryFile, path, {}});
+    // Rewritten once it holds as much again as what it keeps: a process that keeps a file for long
+    // rewrites its journal once for as many notes as it keeps, and the journal stays within twice
+    // what is live.
+    if (!kept.empty() && state.size <= 2 * kept.size())
+        return;
+    // A host settling the folder reads the journals under the exclusive lock, so it never finds
+    // this one emptied and the kept files unclaimed.
+    const FileDescriptor folder(open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const FileLock rewriting(folder.get(), FileLock::Kind::shared);
+    if (ftruncate(state.file.get(), 0) != 0)
+        return;
+    state.hasNotes = false;
+    state.size = 0;
+    if (kept.empty() ||
+        ::write(state.file.get(), kept.data(), kept.size()) != static_cast<ssize_t>(kept.size()))
+        return;
+    state.hasNotes = true;
+    state.size = kept.size();
 }
 
 void close() noexcept {
@@ -352,14 +446,15 @@ void close() noexcept {
     state.file = FileDescriptor();
     state.folder.clear();
     state.hasNotes = false;
+    state.size = 0;
     state.unavailable = false;
 }
 
-FolderSurvey settleAbandonedJournals(int directory, const std::string& folder) {
+FolderSurvey settleAbandonedJournals(int directory) {
     FolderSurvey survey;
     std::vector<std::string> journals;
     for (DirectoryEntry& entry : listDirectory(directory)) {
-        if (entry.name.starts_with(journalPrefix))
+        if (isJournalName(entry.name))
             journals.push_back(std::move(entry.name));
         else if (entry.isRegularFile)
             survey.otherFiles.push_back(std::move(entry.name));
@@ -373,15 +468,16 @@ FolderSurvey settleAbandonedJournals(int directory, const std::string& folder) {
             status.st_uid != geteuid())
             continue;
         const bool abandoned = flock(file.get(), LOCK_EX | LOCK_NB) == 0;
-        const std::vector<Note> notes = parse(readAll(file.get()));
-        if (abandoned) {
-            settle(notes, folder);
-            unlinkat(directory, name.c_str(), 0);
+        const Reading reading = parse(readAll(file.get()));
+        if (!abandoned) {
+            addLivingNotes(reading.notes, survey);
             continue;
         }
-        for (const Note& note : notes) {
-            if (note.kind != childProcess)
-                survey.livingNotes.push_back(note.first);
+        // Only a file that reads whole as this system writes its journals is one: anything else
+        // under such a name is neither obeyed nor removed.
+        if (reading.isWhole) {
+            settle(reading.notes);
+            unlinkat(directory, name.c_str(), 0);
         }
     }
     return survey;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Platform/FileStatus.h"
+
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -13,8 +15,9 @@ namespace brindle::platform::processJournal {
 // was left by a process that died without cleaning up (SIGKILL, a crash, a power cut); the next
 // host to start settles it: it ends the children still running, undoes a swap caught half-way,
 // removes the temporaries, then the journal. The user's folders are never searched: only what a
-// journal names is touched. Noting is best effort: a journal that cannot be written never stops
-// the work it would have protected.
+// journal names is touched, and only a file that reads whole as a journal of this system, under
+// the name and owner it gives one, is taken for one. Noting is best effort: a journal that cannot
+// be written never stops the work it would have protected.
 
 /// Journals live in `folder`, a private folder of this user; nothing is written there until
 /// something is noted. Before this call and after `close`, noting does nothing.
@@ -33,17 +36,23 @@ void noteChildProcess(pid_t pid);
 /// Empties the journal: nothing noted so far exists any more.
 void forgetAll() noexcept;
 
+/// Nothing noted so far exists any more but the files at `paths`, all noted: the journal keeps
+/// no more than about them.
+void forgetAllBut(const std::vector<std::string>& paths) noexcept;
+
 /// Removes the journal of a process that ends having removed everything it noted.
 void close() noexcept;
 
 struct FolderSurvey {
     std::vector<std::string> otherFiles;  // the names of the folder's other regular files
     std::vector<std::string> livingNotes; // the files noted by processes that are still running
+    // The files those notes name now, and those that their swaps put in place.
+    std::vector<FileIdentity> livingFiles;
 };
 
-/// Settles every abandoned journal in `folder`, open as `directory`. The folder is listed before
+/// Settles every abandoned journal in the folder open as `directory`. The folder is listed before
 /// the journals of running processes are read, so a file there that a running process made is
-/// in its notes.
-FolderSurvey settleAbandonedJournals(int directory, const std::string& folder);
+/// in its notes, as long as files are not made there while this runs.
+FolderSurvey settleAbandonedJournals(int directory);
 
 } // namespace brindle::platform::processJournal

@@ -35,4 +35,18 @@ std::string randomUUIDString() {
     return text;
 }
 
+bool isUUIDString(std::string_view text) {
+    if (text.size() != uuidStringLength)
+        return false;
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        const char character = text[index];
+        const bool isDash = index == 8 || index == 13 || index == 18 || index == 23;
+        const bool isDigit =
+            (character >= '0' && character <= '9') || (character >= 'A' && character <= 'F');
+        if (isDash ? character != '-' : !isDigit)
+            return false;
+    }
+    return true;
+}
+
 } // namespace brindle::platform

@@ -51,6 +51,10 @@ bool isUsableText(std::string_view text) {
 
 } // namespace
 
+std::optional<std::string> URLComponents::parserLoadFailure() {
+    return curlLoadFailure();
+}
+
 std::optional<URLComponents> URLComponents::parse(std::string_view text) {
     if (!isUsableText(text))
         return std::nullopt;

@@ -13,6 +13,10 @@ namespace brindle::platform {
 /// A URL split into its components (RFC 3986), which can be changed and put back together.
 class URLComponents {
 public:
+    /// Loads the URL library unless it is loaded (again after a failed load): nothing once it
+    /// is, else why not. Until it is, `parse` finds no URL in any text.
+    static std::optional<std::string> parserLoadFailure();
+
     /// Nothing when `text` is not a URL with a scheme (or not UTF-8).
     static std::optional<URLComponents> parse(std::string_view text);
 

@@ -5,6 +5,8 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 #include "MetadataCore/MediaMaterializer.h"
 #include "MetadataCore/MetadataWriter.h"
+#include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
 #include "Platform/Text.h"
@@ -12,7 +14,9 @@
 #include "ResourceSourceHost/FieldReaders.h"
 #include "ResourceSourceHost/HostActionError.h"
 #include "ResourceSourceHost/ImageOptimizationCancellation.h"
+#include "ResourceSourceHost/SavePanelLocations.h"
 
+#include <algorithm>
 #include <cerrno>
 
 namespace brindle {
@@ -54,6 +58,16 @@ boost::json::object cancelDirectSaveUpload(const boost::json::object& request,
 
 namespace {
 
+// What lies there is the host's own to remove (a later host's clean-up would take a delivered
+// upload for an abandoned one), whatever spelling of the folder's path the request uses.
+bool isPrivateFolder(const std::string& directory) {
+    const std::vector<platform::FileIdentity> enclosing = platform::enclosingFolders(directory);
+    return std::ranges::any_of(privateDataFolders(), [&](const std::string& folder) {
+        const auto status = platform::fileStatusFollowingLinks(folder);
+        return status && std::ranges::find(enclosing, status->identity) != enclosing.end();
+    });
+}
+
 std::string webPFilename(const std::string& filename) {
     std::string stem = platform::deletingPathExtension(filename);
     return (stem.empty() ? "resource" : stem) + ".webp";
@@ -94,6 +108,8 @@ void prepare(const std::string& requestId, const boost::json::object& request,
                                              imageOptimizationCancellationCheck(requestId));
         });
         working = result.path;
+        // The converted file has a name of its own: it is the one to delete if a later step fails.
+        runInStage(FailureStage::upload, [&] { uploadStore.replaceFile(requestId, working); });
         delivery.optimized = result.optimized;
         delivery.originalBytes = result.originalBytes;
         delivery.outputBytes = result.outputBytes;
@@ -133,6 +149,8 @@ boost::json::object commit(const std::string& requestId, const boost::json::obje
             delivery.filename, delivery.preparedPath);
 
     const DownloadDestinationMoveResult result = runInStage(FailureStage::destination, [&] {
+        if (isPrivateFolder(directory))
+            throw DownloadDestinationMoverError::invalidDestinationDirectory();
         return destinationMover().move(delivery.preparedPath, directory, delivery.filename,
                                        overwrite);
     });

@@ -132,8 +132,7 @@ int run(int inputFd, int outputFd, const RequestHandler& handler, bool ownsProce
             }
         }
         // Between requests nothing noted exists any more but the store's uploads.
-        if (uploadStore.isEmpty())
-            platform::processJournal::forgetAll();
+        platform::processJournal::forgetAllBut(uploadStore.files());
     }
 }
 

@@ -7,7 +7,9 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <poll.h>
 #include <stdexcept>
 #include <system_error>
@@ -43,16 +45,23 @@ std::string replacingInvalidUTF8(std::string serialized) {
 
 // Chrome may ask the host to end while its pipe stays open, and the host spends its idle time
 // waiting for the next message: that wait ends then too, as does a wait for the rest of a message
-// that a writer left half-sent.
-void awaitInput(int fd) {
+// that a writer left half-sent, and one for room in a pipe that Chrome no longer reads.
+void await(int fd, short events) {
     const int termination = platform::terminationDescriptor();
     if (termination < 0)
         return;
-    pollfd watch[2] = {{fd, POLLIN, 0}, {termination, POLLIN, 0}};
+    pollfd watch[2] = {{fd, events, 0}, {termination, POLLIN, 0}};
     while (poll(watch, 2, -1) < 0 && errno == EINTR) {
     }
     if (watch[1].revents != 0)
         throw platform::TerminationRequested{};
+}
+
+// A pipe that polls writable has room for this much at once: a larger write could block again.
+std::size_t writableBytes(std::size_t remaining) {
+    if (platform::terminationDescriptor() < 0)
+        return remaining;
+    return std::min<std::size_t>(remaining, PIPE_BUF);
 }
 
 } // namespace
@@ -61,7 +70,7 @@ std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError
     std::string buffer(count, '\0');
     size_t received = 0;
     while (received < count) {
-        awaitInput(fd);
+        await(fd, POLLIN);
         const ssize_t result = read(fd, buffer.data() + received, count - received);
         if (result < 0 && errno == EINTR)
             continue;
@@ -120,7 +129,9 @@ void writeMessage(const boost::json::object& message, int fd) {
 void writeAll(std::string_view bytes, int fd) {
     size_t offset = 0;
     while (offset < bytes.size()) {
-        const ssize_t written = write(fd, bytes.data() + offset, bytes.size() - offset);
+        await(fd, POLLOUT);
+        const ssize_t written =
+            write(fd, bytes.data() + offset, writableBytes(bytes.size() - offset));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)

@@ -9,6 +9,7 @@
 #include "Platform/StandardDirectories.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/FieldReaders.h"
+#include "ResourceSourceHost/ImageOptimizationCancellation.h"
 #include "ResourceSourceHost/SavePanelLocations.h"
 #include "SmartSaveUIBridge/SavePanelActivation.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
@@ -47,12 +48,29 @@ bool activateRunningSavePanel() {
 } // namespace
 
 std::optional<std::string> directSaveIncomingDirectory() {
+    // A relative folder is taken from the working folder, as a file URL made of it would be: the
+    // steps after the upload need the absolute path. The host never changes its working folder,
+    // so this is the one it started in.
     if (auto configured = platform::configuredValue("BRINDLE_DIRECT_SAVE_DIR"))
-        return configured;
+        return platform::absoluteStandardizedPath(*configured);
     const auto applicationSupport = platform::applicationSupportDirectory();
     if (!applicationSupport)
         return std::nullopt;
     return platform::appendingPathComponent(*applicationSupport, "Brindle/DirectSave/Incoming");
+}
+
+std::vector<std::string> privateDataFolders() {
+    std::vector<std::string> folders;
+    if (const auto incoming = directSaveIncomingDirectory()) {
+        folders.push_back(*incoming);
+        folders.push_back(platform::appendingPathComponent(
+            platform::deletingLastPathComponent(*incoming), "SavePanel"));
+    }
+    if (auto markers = imageOptimizationCancellationDirectory())
+        folders.push_back(std::move(*markers));
+    if (const auto applicationSupport = platform::applicationSupportDirectory())
+        folders.push_back(platform::appendingPathComponent(*applicationSupport, "Brindle"));
+    return folders;
 }
 
 std::string savePanelDataDirectory() {

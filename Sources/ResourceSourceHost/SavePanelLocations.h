@@ -2,15 +2,21 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace brindle {
 
 // Where the host keeps what the save panel needs. Resolved on every call: nothing is cached.
 
 /// Where uploads streamed by the extension are staged: $BRINDLE_DIRECT_SAVE_DIR when set and not
-/// empty, else the user's application data folder followed by "Brindle/DirectSave/Incoming".
-/// Nothing when the user has no home folder.
+/// empty (a relative one from the working folder), else the user's application data folder followed
+/// by "Brindle/DirectSave/Incoming". Nothing when the user has no home folder.
 std::optional<std::string> directSaveIncomingDirectory();
+
+/// The folders of the host's own data, whose files it may remove: the incoming folder, the
+/// save-panel exchange root, the image-optimisation cancellation markers, and "Brindle" in the
+/// user's application data folder.
+std::vector<std::string> privateDataFolders();
 
 /// The save-panel exchange root, "SavePanel" beside the incoming folder, made with any missing
 /// parent and then given exactly 0700. Throws `DirectoryCreationError`, or

@@ -4,28 +4,16 @@
 #include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
-#include <boost/beast/core/detail/base64.hpp>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sys/resource.h>
 #include <unistd.h>
 
 namespace brindle::testing {
 namespace {
 
 using boost::json::object;
-
-// Requests that stream `bytes` under `id` in one chunk; chunks in order are the store's test.
-std::vector<object> upload(const std::string& id, const std::string& bytes) {
-    namespace base64 = boost::beast::detail::base64;
-    std::string text(base64::encoded_size(bytes.size()), '\0');
-    text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
-    return {{{"action", "beginDirectSaveUpload"}, {"requestId", id}},
-            {{"action", "appendDirectSaveUpload"},
-             {"requestId", id},
-             {"chunkIndex", 0},
-             {"data", text}}};
-}
 
 TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     TemporaryDirectory root;
@@ -43,14 +31,7 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     // Each commit with the parts of its reply that matter.
     const auto commit = [&](const char* id, size_t bytes, int chunks, const char* name,
                             object extra = {}) {
-        extra.insert({{"action", "commitDirectSaveUpload"},
-                      {"requestId", id},
-                      {"totalBytes", bytes},
-                      {"chunkCount", chunks},
-                      {"destinationDirectory", root.file("dest")},
-                      {"destinationFilename", name},
-                      {"resourceUrl", "https://example.com/a"}});
-        return extra;
+        return commitRequest(id, bytes, chunks, root.file("dest"), name, std::move(extra));
     };
     const std::string dest = root.file("dest") + "/";
     const object uploadError{{"ok", false}, {"stage", "upload"}, {"retryable", false}};
@@ -77,20 +58,22 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
         {{}, commit("r", 1, 1, "r.bin"), uploadError},
         // The count and size rules are the store's; what shows here is that a failure at any
         // stage but the destination's ends the upload, whether a stage's or a field's.
-        {upload("g", "xyz"),
+        {uploadRequests("g", "xyz"),
          commit("g", 3, 1, "g.bin", {{"resourceUrl", "ftp://x"}}),
          {{"ok", false}, {"stage", "metadata"}}},
         {{}, commit("g", 3, 1, "g.bin"), uploadError},
-        {upload("h", "xyz"), commit("h", 3, 1, ""), {{"error", "缺少字段：destinationFilename"}}},
+        {uploadRequests("h", "xyz"),
+         commit("h", 3, 1, ""),
+         {{"error", "缺少字段：destinationFilename"}}},
         {{}, commit("h", 3, 1, "h.bin"), uploadError},
-        {upload("k", "xyz"),
+        {uploadRequests("k", "xyz"),
          commit("k", 3, 1, "k", {{"destinationDirectory", root.file("no")}}),
          {{"ok", false}, {"stage", "destination"}}},
         {{}, commit("k", 3, 1, "k"), complete},
-        {upload("t", "xyz"),
+        {uploadRequests("t", "xyz"),
          commit("t", 3, 1, "t.mp4", {{"materializeTracks", true}}),
          {{"ok", false}, {"error", "缺少字段：mediaKind"}, {"stage", "materialize"}}},
-        {upload("m", "xyz"),
+        {uploadRequests("m", "xyz"),
          commit("m", 3, 1, "m.mp4",
                 {{"materializeTracks", true},
                  {"mediaKind", "video"},
@@ -98,32 +81,40 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
                  {"audioResourceUrl", "https://example.com/a.m4a"}}),
          {{"path", dest + "m.mp4"}}},
         {{}, commit("k", 3, 1, "k"), uploadError},
-        {upload("e", png),
+        {uploadRequests("e", png),
          commit("e", png.size(), 1, "photo.jpg", {{"mediaKind", "image"}}),
          {{"path", dest + "photo.png"}, {"optimized", false}}},
-        {upload("f", png),
+        {uploadRequests("f", png),
          commit("f", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
          {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", png.size()}}},
+        // Converted, then failed: the WebP file goes with the upload.
+        {uploadRequests("w", png),
+         commit("w", png.size(), 1, "w.png", {{"optimizeToWebP", true}, {"resourceUrl", "-"}}),
+         {{"ok", false}, {"stage", "metadata"}}},
         // The same again: a conflict, then the retry only moves the prepared WebP file.
-        {upload("d", png),
+        {uploadRequests("d", png),
          commit("d", png.size(), 1, "photo.png", {{"optimizeToWebP", true}}),
          {{"event", "conflict"}, {"path", dest + "photo.webp"}}},
         {{},
          commit("d", 0, 0, "photo.png", {{"optimizeToWebP", true}, {"overwrite", true}}),
          {{"path", dest + "photo.webp"}, {"optimized", true}, {"originalBytes", 0}}}};
     // Left unfinished, for the host's end to remove.
-    std::vector<object> requests = upload("unfinished", "xyz");
+    std::vector<object> requests = uploadRequests("unfinished", "xyz");
     std::vector<size_t> commits;
     for (const auto& [uploads, request, expected] : steps) {
         requests.insert(requests.end(), uploads.begin(), uploads.end());
         commits.push_back(requests.size());
         requests.push_back(request);
     }
+    // A staging folder named relative to the host's working folder.
+    const std::string working = std::filesystem::current_path();
+    std::filesystem::current_path(root.path());
     const auto replies =
         testing::exchange(requests, {{},
-                                     {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")},
+                                     {{"BRINDLE_DIRECT_SAVE_DIR", "in"},
                                       {"BRINDLE_TOOLS_DIR", root.file("tools")},
                                       {"BRINDLE_IMAGE_CANCEL_DIR", root.file("markers")}}});
+    std::filesystem::current_path(working);
     ASSERT_EQ(replies.size(), requests.size());
     for (size_t step = 0; step < steps.size(); ++step) {
         const object& reply = replies[commits[step]];
@@ -141,6 +132,42 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
     EXPECT_EQ(testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}},
                                 {{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("link")}}}),
               (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
+}
+
+// A host that stays up: a URL library that it could not load for want of descriptors is reported
+// as such, and loaded at the next commit once there are some again; its journal keeps to about
+// the uploads it keeps, however many come and go after them.
+TEST(DirectSaveUpload, HostThatStaysUp) {
+    TemporaryDirectory root;
+    writeFile(root.file("k"), "old");
+    HostSession host({{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
+    for (const char* id : {"a", "b", "k"}) {
+        for (const object& request : uploadRequests(id, "xyz"))
+            host.ask(request);
+    }
+    // None free below the limit: the commit closes the staged file and opens it again to record
+    // its sources.
+    const pid_t pid = host.process().processIdentifier();
+    rlimit previous{}, exhausted{0, RLIM_INFINITY};
+    while (exists("/proc/" + std::to_string(pid) + "/fd/" + std::to_string(exhausted.rlim_cur)))
+        ++exhausted.rlim_cur;
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &previous), 0); // the host's as well
+    exhausted.rlim_max = previous.rlim_max;
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &exhausted, nullptr), 0);
+    object failed = host.ask(commitRequest("a", 3, 1, root.path(), "a"));
+    ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &previous, nullptr), 0);
+    EXPECT_EQ(
+        failed["error"],
+        "无法载入 URL 解析库：libcurl.so.4: cannot open shared object file: Too many open files");
+    EXPECT_EQ(host.ask(commitRequest("b", 3, 1, root.path(), "b"))["event"], "complete");
+
+    EXPECT_EQ(host.ask(commitRequest("k", 3, 1, root.path(), "k"))["event"], "conflict");
+    for (int index = 0; index < 300; ++index) {
+        host.ask({{"action", "beginDirectSaveUpload"}, {"requestId", "n"}});
+        host.ask({{"action", "cancelDirectSaveUpload"}, {"requestId", "n"}});
+    }
+    for (const std::string& name : entries(root.file("in")))
+        EXPECT_TRUE(!name.starts_with("_") || statusOf(root.file("in/" + name)).st_size < 1024);
 }
 
 } // namespace

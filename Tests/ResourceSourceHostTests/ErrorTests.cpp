@@ -40,6 +40,7 @@ TEST(ErrorMessages, AreTheExactUserFacingTexts) {
         {W::noUsableURLs().what(), "没有可写入的 HTTP/HTTPS 来源 URL"},
         {W::invalidExistingAttribute().what(), "现有下载来源 metadata 格式无效"},
         {W::visibleSourceTagFailed().what(), "无法写入 Finder 可见来源标签"},
+        {W::urlParserUnavailable("libcurl.so.4: x").what(), "无法载入 URL 解析库：libcurl.so.4: x"},
         {M::moveFailed("Permission denied").what(), "无法保存到上一次路径：Permission denied"},
         {M::invalidSource().what(), "待移动的下载文件无效"},
         {M::invalidDestinationDirectory().what(), "上一次保存目录已不存在或不可写"},

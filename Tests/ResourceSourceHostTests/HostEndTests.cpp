@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <thread>
 
 namespace brindle::testing {
@@ -42,7 +43,8 @@ protected:
     TemporaryDirectory root;
     TemporaryDirectory shm{"/dev/shm"};
     std::string tools = root.file("tools"), images = root.file("images");
-    std::string scratch = root.file("tmp"), staging = shm.file("in"), started = root.file("pid");
+    std::string scratch = root.file("tmp"), started = root.file("pid");
+    std::string staging = shm.file("data/Brindle/DirectSave/Incoming");
     ProcessOptions options;
 };
 
@@ -89,6 +91,7 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     };
     const auto hasPid = [&] { return exists(started) && !readFile(started).empty(); };
     const auto bigIsWhole = [&] { return readFile(image("big.bin")) == bytes; };
+    int replies = -1; // the reading end of the running host's standard output
     const struct {
         std::string requests;
         std::function<bool()> isUnderWay, isNew;
@@ -110,6 +113,10 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
          [&] { return entries(images).size() == 3; }, bigIsWhole},
         {frameJSON({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a.png"}}), hasPid,
          nullptr},
+        // A reply larger than the pipe holds, that Chrome does not read.
+        {frameJSON({{"action", "none"}, {"requestId", std::string(300000, 'r')}}),
+         [&, queued = 0]() mutable { return ioctl(replies, FIONREAD, &queued) == 0 && queued > 0; },
+         nullptr},
     };
     const int signals[] = {SIGTERM, SIGINT, SIGHUP};
     int round = 0;
@@ -127,6 +134,7 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
             ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
             ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
             platform::FileDescriptor toHost(input[1]), fromHost(output[0]), hostInput(input[0]);
+            replies = fromHost.get();
             if (end > 0) // killed: every request waits in a file
                 hostInput = platform::FileDescriptor(open(root.file("requests").c_str(), O_RDONLY));
             auto host = startHost(hostInput.get(), output[1], options);
@@ -156,7 +164,9 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
                     fromHost.close();
                 }
                 kill(host.processIdentifier(), signals[round++ % 3]);
-                EXPECT_EQ(host.waitForExit().exitCode, 0) << context;
+                const auto exit = host.waitForExit(std::chrono::seconds(10));
+                ASSERT_TRUE(exit) << context;
+                EXPECT_EQ(exit->exitCode, 0) << context;
                 if (exists(started)) {
                     EXPECT_NE(kill(std::stoi(readFile(started)), 0), 0) << context << "child lives";
                 }
@@ -176,36 +186,71 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     }
 }
 
-// Only a journal whose lock is free is settled, and only temporaries are removed, whatever it says;
-// an upload that a living host's journal names stays, one that no journal names goes.
+// Only a journal whose lock is free, and that has the name, owner and contents this system gives
+// one, is settled; in the staging folder only abandoned uploads of the user are removed, whatever
+// else shares the folder and however a host spells its path. A living host's upload stays, no
+// upload is staged while the folder is being settled, and none is delivered into it.
 TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
-    fs::create_directory(staging);
-    const std::string temporary = image(".a.png.0123ABCD-0123-4567-89AB-0123456789AB.webp");
-    for (const std::string& path : {temporary, image(".keep"), staging + "/old-1.png",
-                                    staging + "/live-2.png", staging + "/live-2.webp"})
-        writeFile(path, "x");
+    fs::create_directories(staging);
+    fs::create_directory_symlink(shm.file("data"), root.file("data"));
+    const std::string uuid = "0123ABCD-0123-4567-89AB-0123456789AB";
+    const auto temporary = [&](char name) {
+        return image(std::string(".") + name + ".png." + uuid + ".webp");
+    };
     const auto note = [](const std::string& path) {
         return std::string("t\0", 2) + path + '\0' + '\0';
     };
-    writeFile(staging + "/_journal-dead", note(image(".keep")) + note(temporary));
-    writeFile(staging + "/_journal-live", note(staging + "/live-2.png"));
-    const platform::FileDescriptor living(open((staging + "/_journal-live").c_str(), O_RDONLY));
-    ASSERT_EQ(flock(living.get(), LOCK_EX), 0);
+    const auto in = [&](const std::string& name) { return staging + "/" + name; };
+    // A file, its contents, whether start-up removes it.
+    const std::vector<std::tuple<std::string, std::string, bool>> files = {
+        {in("old-" + uuid + ".png"), "x", true},
+        {in("other-" + uuid + ".png"), "x", geteuid() != 0}, // another user's, where one can be
+        {in(".hidden"), "x", false},
+        {in("notes.txt"), "x", false},
+        {in("_journal-x"), note(temporary('x')), false},
+        {in("_journal-" + uuid), note(temporary('y')) + "t", false},
+        {in("_journal-F" + uuid.substr(1)), note(image(".keep")) + note(temporary('z')), true},
+        {temporary('x'), "x", false},
+        {temporary('y'), "x", false},
+        {temporary('z'), "x", true},
+        {image(".keep"), "x", false}};
+    for (const auto& [path, contents, removed] : files)
+        writeFile(path, contents);
+    static_cast<void>(chown(in("other-" + uuid + ".png").c_str(), 65534, 65534));
     // A child the dead host had no time to note is known by the temporary in its arguments.
-    const auto process = [](const std::string& argument) {
+    std::vector<platform::ChildProcess> processes;
+    for (const std::string& path : {temporary('x'), temporary('y'), temporary('z')}) {
         platform::ChildProcessLaunch launch;
         launch.program = "/bin/sh";
-        launch.arguments = {"-c", "sleep 30; : \"$0\"", argument};
-        return std::move(platform::ChildProcess::spawn(launch).value());
-    };
-    platform::ChildProcess unnoted = process(temporary);
-    platform::ChildProcess unrelated = process(image(".keep"));
-    exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
-    EXPECT_EQ(unnoted.waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
-    EXPECT_FALSE(unrelated.waitForExit(std::chrono::milliseconds(0)));
-    EXPECT_EQ(entries(staging),
-              (std::vector<std::string>{"_journal-live", "live-2.png", "live-2.webp"}));
-    EXPECT_EQ(entries(images), (std::vector<std::string>{".keep", "a.png", "clip.mp4"}));
+        launch.arguments = {"-c", "exec >/dev/null 2>&1; sleep 30; : \"$0\"", path};
+        processes.push_back(std::move(platform::ChildProcess::spawn(launch).value()));
+    }
+
+    HostSession living(options);
+    for (const auto& request : uploadRequests("b", "xyz"))
+        living.ask(request);
+    // Another host reaches the folder through a link in its data folder's path.
+    ProcessOptions linked = options;
+    linked.environment["BRINDLE_DIRECT_SAVE_DIR"] = "";
+    linked.environment["XDG_DATA_HOME"] = root.file("data");
+    auto requests = uploadRequests("a", "xyz");
+    requests.push_back(
+        commitRequest("a", 3, 1, root.file("data/Brindle/DirectSave/Incoming"), "a"));
+    EXPECT_EQ(testing::exchange(requests, linked).back()["stage"], "destination");
+
+    for (const auto& [path, contents, removed] : files)
+        EXPECT_NE(exists(path), removed) << path;
+    EXPECT_EQ(processes[2].waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
+    for (int index : {0, 1})
+        EXPECT_FALSE(processes[index].waitForExit(std::chrono::milliseconds(0))) << index;
+    const platform::FileDescriptor folder(open(staging.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_EQ(flock(folder.get(), LOCK_EX), 0);
+    living.send({{"action", "beginDirectSaveUpload"}, {"requestId", "c"}});
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(std::ranges::none_of(entries(staging), [](auto& name) { return name[0] == 'c'; }));
+    flock(folder.get(), LOCK_UN);
+    EXPECT_EQ(living.receive()["event"], "upload-ready");
+    EXPECT_EQ(living.ask(commitRequest("b", 3, 1, images, "b"))["event"], "complete");
 }
 
 } // namespace

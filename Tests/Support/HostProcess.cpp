@@ -2,6 +2,7 @@
 
 #include "Support/TemporaryDirectory.h"
 
+#include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
@@ -9,7 +10,9 @@
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
 #include "ResourceSourceHost/NativeMessaging.h"
+#include "ResourceSourceHost/ProtocolError.h"
 
+#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -137,6 +140,57 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
     return replies.empty() ? boost::json::object{} : replies.front();
+}
+
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes) {
+    namespace base64 = boost::beast::detail::base64;
+    std::string text(base64::encoded_size(bytes.size()), '\0');
+    text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
+    return {{{"action", "beginDirectSaveUpload"}, {"requestId", id}},
+            {{"action", "appendDirectSaveUpload"},
+             {"requestId", id},
+             {"chunkIndex", 0},
+             {"data", text}}};
+}
+
+boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
+                                  const std::string& folder, const std::string& name,
+                                  boost::json::object extra) {
+    extra.insert({{"action", "commitDirectSaveUpload"},
+                  {"requestId", id},
+                  {"totalBytes", bytes},
+                  {"chunkCount", chunks},
+                  {"destinationDirectory", folder},
+                  {"destinationFilename", name},
+                  {"resourceUrl", "https://example.com/a"}});
+    return extra;
+}
+
+HostSession::HostSession(const ProcessOptions& options) {
+    int input[2], output[2];
+    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+    toHost_ = platform::FileDescriptor(input[1]);
+    fromHost_ = platform::FileDescriptor(output[0]);
+    const platform::FileDescriptor hostInput(input[0]), hostOutput(output[1]);
+    process_.emplace(startHost(hostInput.get(), hostOutput.get(), options));
+}
+
+void HostSession::send(const boost::json::object& request) {
+    writeAll(frameJSON(request), toHost_.get());
+}
+
+boost::json::object HostSession::receive() {
+    const std::string header =
+        readExactly(fromHost_.get(), 4, ProtocolError::truncatedHeader()).value();
+    uint32_t length = 0;
+    std::memcpy(&length, header.data(), sizeof length); // little-endian, as Chrome's framing
+    return json(readExactly(fromHost_.get(), length, ProtocolError::truncatedMessage()).value());
+}
+
+boost::json::object HostSession::ask(const boost::json::object& request) {
+    send(request);
+    return receive();
 }
 
 std::vector<boost::json::object> runHostLoop(const std::string& input,

@@ -7,6 +7,7 @@
 #include <boost/json/object.hpp>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,30 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
 /// Runs the host with one request and returns its one reply.
 boost::json::object singleReply(const boost::json::object& request,
                                 const ProcessOptions& options = {});
+
+/// Requests that stream `bytes` under `id` in one chunk.
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes);
+
+/// A commit of the upload `id` into `folder` as `name`, with a source URL, and `extra`.
+boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
+                                  const std::string& folder, const std::string& name,
+                                  boost::json::object extra = {});
+
+/// The built host on pipes, staying up between requests; killed when the session goes.
+class HostSession {
+public:
+    explicit HostSession(const ProcessOptions& options = {});
+
+    void send(const boost::json::object& request);
+    boost::json::object receive();
+    boost::json::object ask(const boost::json::object& request);
+
+    platform::ChildProcess& process() { return *process_; }
+
+private:
+    platform::FileDescriptor toHost_, fromHost_;
+    std::optional<platform::ChildProcess> process_;
+};
 
 /// Runs the host's request loop in this process on `input` and returns its replies; `handler`
 /// stands in for the real dispatcher when given.

@@ -2,6 +2,9 @@
 
 #include <curl/curl.h>
 
+#include <optional>
+#include <string>
+
 namespace brindle::platform {
 
 /// The libcurl entry points the program uses, resolved when first needed.
@@ -34,7 +37,11 @@ struct CurlLibrary {
     decltype(&::curl_slist_free_all) listFree;
 };
 
-/// The loaded library, or nothing when libcurl is not installed.
+/// Loads the library unless it is loaded: nothing once it is, else why not, in the loader's words.
+/// A failed load is tried again at the next call.
+std::optional<std::string> curlLoadFailure();
+
+/// The loaded library, or nothing when it cannot be loaded now.
 const CurlLibrary* curlLibrary();
 
 } // namespace brindle::platform

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <dlfcn.h>
+#include <string>
 
 namespace brindle::platform {
 
@@ -13,6 +14,12 @@ namespace brindle::platform {
 /// of their symbol tables that a playlist fetch never needs.
 inline void* loadLibrary(const char* soname) {
     return dlopen(soname, RTLD_LAZY | RTLD_LOCAL);
+}
+
+/// Why the last load or symbol lookup of this thread failed, in the loader's words.
+inline std::string loadFailure() {
+    const char* reason = dlerror();
+    return reason != nullptr ? reason : "unknown";
 }
 
 /// Points `function` at the library's symbol `name`; false when there is none.

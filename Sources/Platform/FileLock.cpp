@@ -1,0 +1,22 @@
+#include "Platform/FileLock.h"
+
+#include <cerrno>
+#include <sys/file.h>
+
+namespace brindle::platform {
+
+FileLock::FileLock(int descriptor, Kind kind) noexcept : descriptor_(-1) {
+    const int operation = kind == Kind::shared ? LOCK_SH : LOCK_EX;
+    int result = 0;
+    while ((result = flock(descriptor, operation)) != 0 && errno == EINTR) {
+    }
+    if (result == 0)
+        descriptor_ = descriptor;
+}
+
+FileLock::~FileLock() {
+    if (descriptor_ >= 0)
+        flock(descriptor_, LOCK_UN);
+}
+
+} // namespace brindle::platform
