@@ -14,14 +14,17 @@ namespace brindle::platform {
 
 namespace {
 
-Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t permissions) {
+Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t permissions,
+                      Durability durability) {
     if (Result<> written = writeAll(file.get(), contents); !written)
         return written;
     // The umask narrowed the mode mkostemp used; the file gets exactly what was asked for.
     if (Result<> changed = setPermissions(file.get(), permissions); !changed)
         return changed;
-    if (Result<> flushed = synchronize(file.get()); !flushed)
-        return flushed;
+    if (durability == Durability::flushedToStorage) {
+        if (Result<> flushed = synchronize(file.get()); !flushed)
+            return flushed;
+    }
     if (const int error = file.close())
         return errnoCode(error);
     return success();
@@ -47,8 +50,8 @@ Result<std::string> readHead(int descriptor, std::size_t length) {
     return bytes;
 }
 
-Result<> writeFileAtomically(const std::string& path, std::string_view contents,
-                             mode_t permissions) {
+Result<> writeFileAtomically(const std::string& path, std::string_view contents, mode_t permissions,
+                             Durability durability) {
     // Appended piece by piece: GCC 12 at -O3 warns falsely (-Wrestrict) on "." + name + "...".
     std::string temporaryName = ".";
     temporaryName += lastPathComponent(path);
@@ -58,7 +61,7 @@ Result<> writeFileAtomically(const std::string& path, std::string_view contents,
     FileDescriptor file(mkostemp(temporaryPath.data(), O_CLOEXEC));
     if (!file.isOpen())
         return lastErrnoCode();
-    Result<> result = fillAndFlush(file, contents, permissions);
+    Result<> result = fillAndFlush(file, contents, permissions, durability);
     if (result && rename(temporaryPath.c_str(), path.c_str()) != 0)
         result = lastErrnoCode();
     if (!result)

@@ -43,7 +43,10 @@ std::string bundleIdentifier(const std::string& bundlePath) {
     const auto file = platform::openRegularFile(infoPath, platform::RequiredOwner::anyone);
     if (!file || file->status.size > static_cast<std::int64_t>(maximumInfoPropertyListBytes))
         return {};
-    const auto contents = platform::readHead(file->descriptor.get(), maximumInfoPropertyListBytes);
+    // Read at the size it has: zero-filling a buffer of the largest size allowed took the host
+    // 3 ms of page faults for every panel it opened.
+    const auto contents =
+        platform::readHead(file->descriptor.get(), static_cast<std::size_t>(file->status.size));
     if (!contents)
         return {};
     return platform::propertyListDictionaryString(*contents, "CFBundleIdentifier").value_or("");
