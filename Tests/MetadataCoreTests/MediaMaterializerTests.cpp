@@ -132,22 +132,25 @@ TEST(StreamingManifest, Fetching) {
     const platform::HTTPFetchLimits quick{std::chrono::milliseconds(200),
                                           std::chrono::milliseconds(400)};
     const std::pair<std::string, std::optional<std::size_t>> cases[] = {
-        {"/ok.m3u8", 8},          {"/missing.m3u8", nullopt}, {"/redirect/ok.m3u8", 8},
+        {"/ok.m3u8", 8},          {"/missing.m3u8", nullopt}, {"/redirect/x.m3u8?/ok.m3u8", 8},
         {"/limit.m3u8", 1 << 20}, {"/over.m3u8", nullopt},    {"/latin1.m3u8", nullopt},
         {"/stall/x", nullopt},    {"/trickle/x", nullopt}};
     for (const auto& [path, bytes] : cases) {
         const auto start = std::chrono::steady_clock::now();
         const auto playlist = fetchHLSPlaylist(server.url(path), quick);
-        EXPECT_EQ(playlist ? std::optional(playlist->size()) : nullopt, bytes) << path;
+        EXPECT_EQ(playlist ? std::optional(playlist->body.size()) : nullopt, bytes) << path;
+        // Addresses in a playlist are relative to where the fetch ended.
+        EXPECT_TRUE(!playlist ||
+                    playlist->finalURL == server.url(path.starts_with("/r") ? "/ok.m3u8" : path));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
     }
 }
 
 TEST(MediaMaterializer, DiagnosticsAndProxyRule) {
     EXPECT_EQ(diagnostic("\n \r\n"), nullopt);
-    EXPECT_EQ(diagnostic("1\n2\r\n3\n\nfour http://a.example/x?token=S\xFF more\nhttps://\n"
-                         "\"https://b.example/s.ts?sig=T\" x\n"),
-              "3 | four [media URL] more | https:// | \"[media URL]\" x");
+    EXPECT_EQ(diagnostic("1\n2\r\n3\n\nfour hTTp://a.example/x?token=S\xFF more\nhttps://\n"
+                         "\"HTTPS://b.example/s.ts?q='<1>'&sig=T\" x\n"),
+              "3 | four [media URL] more | https:// | \"[media URL] x");
     EXPECT_EQ(diagnostic(std::string(700, 'x') + "\n"), std::string(600, 'x'));
 
     const boost::json::object settings = {{"HTTPSEnable", 1},         {"HTTPSProxy", "p.example"},
@@ -180,6 +183,12 @@ protected:
         for (const char* folder : {"streams", "real", "standin", "lone", "captures"})
             fs::create_directory(root->file(folder));
         makeStreamingFixtures(root->file("streams"));
+        // A master behind a redirect into its own folder, and masters that name themselves.
+        const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\n";
+        writeFile(root->file("streams/v360/master.m3u8"), variant + "index.m3u8\n");
+        writeFile(root->file("streams/self.m3u8"), variant + "self.m3u8#v\n");
+        writeFile(root->file("streams/loop.m3u8"),
+                  "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"loop.m3u8\"\n" + variant + "v\n");
         server = new LoopbackHTTPServer;
         server->serveFolder(root->file("streams"));
         for (const std::string tool : {"real/ffmpeg", "real/ffprobe", "lone/ffmpeg"})
@@ -194,10 +203,15 @@ protected:
                   "printf '%s\\n' \"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\n"
                   "eval \"$STANDIN\"\nprintf media > \"$out\"\n",
                   0755);
-        writeFile(root->file("standin/ffprobe"),
-                  "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
-                  "printf '%s\\n' \"$@\" > \"$d/probe-arguments\"\nexec cat \"$d/probe.json\"\n",
-                  0755);
+        // Read back, FFmpeg's output holds a video and an audio stream.
+        writeFile(
+            root->file("standin/ffprobe"),
+            "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
+            "[ \"$4\" = file ] && exec echo '{\"streams\":[{\"index\":0,\"codec_type\":"
+            "\"video\",\"nb_frames\":\"1\"},{\"index\":1,\"codec_type\":\"audio\",\"nb_frames\":"
+            "\"1\"}]}'\nprintf '%s\\n' \"$@\" > \"$d/probe-arguments\"\n"
+            "exec cat \"$d/probe.json\"\n",
+            0755);
         setenv("TMPDIR", root->file("captures").c_str(), 1);
         setenv("XDG_CACHE_HOME", root->file("cache").c_str(), 1);
     }
@@ -262,52 +276,60 @@ TEST_F(Materialization, CommandLines) {
     const std::string page = "https://a.example/watch?v=1";
     const std::string agent =
         "Mozilla/5.0 (Macintosh; Intel Mac OS X) AppleWebKit/537.36 Chrome/138 Safari/537.36";
+    const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
+    // Every input names its protocols and reconnects, and nothing but its own options follow.
+    const auto input = [&](const std::string& address, Strings options = {}) {
+        Strings arguments = protocols;
+        arguments.insert(arguments.end(), reconnectGroup.begin(), reconnectGroup.end());
+        arguments.insert(arguments.end(), options.begin(), options.end());
+        arguments.insert(arguments.end(), {"-i", address});
+        return arguments;
+    };
+    const auto join = [](std::initializer_list<Strings> parts) {
+        Strings joined;
+        for (const Strings& part : parts)
+            joined.insert(joined.end(), part.begin(), part.end());
+        return joined;
+    };
+    const Strings referred = {"-user_agent", agent, "-referer", page};
     const struct {
         std::string extension;
         Call run;
         Strings sources;
         std::string probe = "";
     } cases[] = {
-        {"mp4",
-         manifest(url("/master.m3u8"), "video"),
-         {"-i", variant, "-i", rendition, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         manifest(url("/master.m3u8"), "audio"),
-         {"-i", variant, "-i", rendition, "-map", "1:a:0"}},
-        {"mp4",
-         tracks(video, sound, "video", page + "#t"),
-         {"-user_agent", agent, "-referer", page, "-i", video, "-user_agent", agent, "-referer",
-          page, "-i", sound, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         tracks(sound, nullopt, "audio"),
-         {"-user_agent", agent, "-i", sound, "-map", "0:a:0"}},
-        {"mp4", manifest(mpd, "video"), {"-i", mpd, "-map", "0:1", "-map", "0:2"}, probed},
-        {"m4a", manifest(mpd, "audio"), {"-i", mpd, "-map", "0:1"}, audioOnly},
+        {"mp4", manifest(url("/master.m3u8"), "video"),
+         join({input(variant), input(rendition), {"-map", "0:v:0", "-map", "1:a:0?"}})},
+        {"m4a", manifest(url("/master.m3u8"), "audio"),
+         join({input(variant), input(rendition), {"-map", "1:a:0"}})},
+        {"mp4", tracks(video, sound, "video", page + "#t"),
+         join({input(video, referred),
+               input(sound, referred),
+               {"-map", "0:v:0", "-map", "1:a:0?"}})},
+        {"m4a", tracks(sound, nullopt, "audio"),
+         join({input(sound, {"-user_agent", agent}), {"-map", "0:a:0"}})},
+        {"mp4", manifest(mpd, "video"), join({input(mpd), {"-map", "0:1", "-map", "0:2"}}), probed},
+        {"m4a", manifest(mpd, "audio"), join({input(mpd), {"-map", "0:1"}}), audioOnly},
     };
-    const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
     for (const auto& test : cases) {
         useTools("standin", "", test.probe);
         const std::string path = placeholder();
         test.run(path);
-        Strings expected = {"-hide_banner", "-nostdin", "-loglevel", "error", "-y"};
-        for (const Strings& part :
-             {protocols,
-              reconnectGroup,
-              test.sources,
-              {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}})
-            expected.insert(expected.end(), part.begin(), part.end());
+        const Strings expected =
+            join({{"-hide_banner", "-nostdin", "-loglevel", "warning", "-y"},
+                  test.sources,
+                  {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}});
         EXPECT_EQ(recordedArguments(test.extension), expected);
         EXPECT_EQ(readFile(path), "media");
         EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), "0083;1;Chrome;");
         EXPECT_EQ(entries(folder), Strings{"clip"});
     }
-    Strings probeLine = {"-v", "error"};
-    for (const Strings& part :
-         {protocols,
-          reconnectGroup,
-          {"-show_entries", "stream=index,codec_type,width,height,bit_rate", "-of", "json", mpd}})
-        probeLine.insert(probeLine.end(), part.begin(), part.end());
-    EXPECT_EQ(linesOf(root->file("standin/probe-arguments")), probeLine);
+    EXPECT_EQ(linesOf(root->file("standin/probe-arguments")),
+              join({{"-v", "error"},
+                    protocols,
+                    reconnectGroup,
+                    {"-show_entries", "stream=index,codec_type,width,height,bit_rate", "-of",
+                     "json", mpd}}));
 
     // Each tool is asked once in this process. FFmpeg 5.1 lacks the last two reconnect options.
     EXPECT_EQ(readFile(root->file("standin/asked")), "\n");
@@ -341,6 +363,15 @@ TEST_F(Materialization, Failures) {
          "", tracks(track, nullopt, "video"),
          "FFmpeg 下载或合并流媒体失败：3 | 4 | 5 | GET [media URL] 403"},
         {"standin", "exit 0", "", tracks(track, nullopt, "video"), "FFmpeg 下载或合并流媒体失败"},
+        // A lost segment is found however much FFmpeg writes after it.
+        {"standin",
+         "echo '[hls] Failed to open segment 1' >&2; yes '[mp4] Non-monotonous DTS' | head -c "
+         "100000 >&2",
+         "", tracks(track, nullopt, "video"),
+         "FFmpeg 下载或合并流媒体失败：有分片无法下载 | [hls] Failed to open segment 1"},
+        {"standin", "", "", manifest(url("/redirect/s.m3u8?/self.m3u8"), "video"),
+         "播放清单中没有可合并的媒体轨道"},
+        {"standin", "", "", manifest(url("/loop.m3u8"), "audio"), "播放清单中没有可合并的媒体轨道"},
         {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
          "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
     };
@@ -385,6 +416,7 @@ TEST_F(Materialization, RealStreams) {
         {manifest(url("/master.m3u8"), "video"), both},
         {manifest(url("/master.m3u8"), "audio"), "audio|44100\n"},
         {manifest(url("/v180/index.m3u8"), "video"), "video|320|180\n"},
+        {manifest(url("/redirect/m.m3u8?/v360/master.m3u8"), "video"), "video|640|360\n"},
         {manifest(url("/dash/manifest.mpd"), "video"), both},
         {tracks(url("/video.mp4"), url("/audio.m4a"), "video", "https://a.example/"), both},
     };
