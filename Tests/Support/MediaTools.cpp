@@ -58,7 +58,8 @@ void makeStreamingFixtures(const std::string& folder) {
         h264 + " -adaptation_sets");
     arguments.push_back("id=0,streams=v id=1,streams=a");
     add(folder + "/dash/manifest.mpd -map 0:v -movflags +faststart" + h264 + " " + folder +
-        "/video.mp4 -map 1:a -movflags +faststart " + folder + "/audio.m4a");
+        "/video.mp4 -map 1:a -movflags +faststart " + folder + "/audio.m4a -map 0:v -map 1:a " +
+        h264 + " -qp 0 " + folder + "/late.mp4");
     runTool("ffmpeg", arguments);
     writeFile(
         folder + "/master.m3u8",
