@@ -8,6 +8,7 @@
 #include <boost/json/value.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 
@@ -73,6 +74,21 @@ bool startsWithWebScheme(std::string_view text) {
                });
     };
     return startsWith("http://") || startsWith("https://");
+}
+
+// FFmpeg names the part that speaks with its address in memory ("[hls @ 0x55d0c0ffee00]"), which
+// tells the user nothing and differs from run to run.
+std::string withoutObjectAddresses(std::string text) {
+    for (std::size_t at = 0; (at = text.find(" @ 0x", at)) != std::string::npos;) {
+        std::size_t end = at + 5;
+        while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end < text.size() && text[end] == ']')
+            text.erase(at, end - at);
+        else
+            at = end;
+    }
+    return text;
 }
 
 std::int64_t decimalString(const boost::json::value* value) {
@@ -276,7 +292,8 @@ std::optional<std::string> diagnostic(std::string_view errorOutput) {
                                        : errorOutput.substr(offset, scalar.length);
         offset += scalar.length;
     }
-    std::vector<std::string> lines = trimmedLines(withoutWebAddresses(text));
+    std::vector<std::string> lines =
+        trimmedLines(withoutObjectAddresses(withoutWebAddresses(text)));
     std::erase(lines, std::string());
     if (lines.empty())
         return std::nullopt;

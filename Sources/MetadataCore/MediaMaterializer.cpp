@@ -140,14 +140,19 @@ std::optional<std::string> joined(const std::string& summary,
 // samples (an MP4 track whose index follows its samples, served without byte ranges): its result
 // must read back as an MP4 file holding samples of the requested kind.
 void verifyResult(const std::string& ffprobe, const std::string& path,
-                  const std::string& mediaKind) {
-    const ToolRun run = runTool(ffprobe, resultProbeArguments(path), true, {});
+                  const std::string& targetPath, const std::string& mediaKind) {
+    ToolRun run = runTool(ffprobe, resultProbeArguments(path), true, {});
     std::vector<Stream> streams;
     try {
         if (!run.exit.succeeded())
             throw MediaMaterializerError::conversionFailed();
         streams = probedStreams(run.output, std::nullopt);
     } catch (const std::exception&) {
+        // The user knows the file by the placeholder's name, not by the hidden output's.
+        const std::string name = platform::lastPathComponent(targetPath);
+        for (std::size_t at = 0; (at = run.errorOutput.find(path, at)) != std::string::npos;
+             at += name.size())
+            run.errorOutput.replace(at, path.size(), name);
         throw MediaMaterializerError::conversionFailed(
             joined("合并结果无法读取", diagnostic(run.errorOutput)));
     }
@@ -199,7 +204,7 @@ void materializeSource(const std::string& path, const std::string& sourceURL,
     if (run.watchedLine)
         throw MediaMaterializerError::conversionFailed(
             joined("有分片无法下载", diagnostic(*run.watchedLine)));
-    verifyResult(ffprobe, output.path(), mediaKind);
+    verifyResult(ffprobe, output.path(), path, mediaKind);
     for (const std::string& name :
          platform::carriedAttributeNames(MediaMaterializer::preservedAttributes)) {
         if (!platform::copyAttribute(name, placeholder.descriptor.get(), output.path()))

@@ -12,8 +12,12 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle {
 namespace {
@@ -34,6 +38,13 @@ Call tracks(const std::string& media, const std::optional<std::string>& audio,
     return [=](const std::string& path) {
         MediaMaterializer().materialize(path, media, audio, kind, referrer);
     };
+}
+
+Strings join(std::initializer_list<Strings> parts) {
+    Strings joined;
+    for (const Strings& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
 }
 
 Strings linesOf(const std::string& path) {
@@ -148,9 +159,9 @@ TEST(StreamingManifest, Fetching) {
 
 TEST(MediaMaterializer, DiagnosticsAndProxyRule) {
     EXPECT_EQ(diagnostic("\n \r\n"), nullopt);
-    EXPECT_EQ(diagnostic("1\n2\r\n3\n\nfour hTTp://a.example/x?token=S\xFF more\nhttps://\n"
-                         "\"HTTPS://b.example/s.ts?q='<1>'&sig=T\" x\n"),
-              "3 | four [media URL] more | https:// | \"[media URL] x");
+    EXPECT_EQ(diagnostic("1\n2\r\n3\n\n[hls @ 0x5a] four hTTp://a.example/x?token=S\xFF more\n"
+                         "https:// @ 0x1\n\"HTTPS://b.example/s.ts?q='<1>'&sig=T\" x\n"),
+              "3 | [hls] four [media URL] more | https:// @ 0x1 | \"[media URL] x");
     EXPECT_EQ(diagnostic(std::string(700, 'x') + "\n"), std::string(600, 'x'));
 
     const boost::json::object settings = {{"HTTPSEnable", 1},         {"HTTPSProxy", "p.example"},
@@ -183,12 +194,20 @@ protected:
         for (const char* folder : {"streams", "real", "standin", "lone", "captures"})
             fs::create_directory(root->file(folder));
         makeStreamingFixtures(root->file("streams"));
-        // A master behind a redirect into its own folder, and masters that name themselves.
+        // A master behind a redirect into its own folder, masters that name themselves, one whose
+        // audio is an SDP text, and a playlist whose second segment is missing.
         const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\n";
+        const auto rendition = [](const std::string& uri) {
+            return "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"" + uri + "\"\n";
+        };
         writeFile(root->file("streams/v360/master.m3u8"), variant + "index.m3u8\n");
         writeFile(root->file("streams/self.m3u8"), variant + "self.m3u8#v\n");
-        writeFile(root->file("streams/loop.m3u8"),
-                  "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"loop.m3u8\"\n" + variant + "v\n");
+        writeFile(root->file("streams/loop.m3u8"), rendition("loop.m3u8") + variant + "v\n");
+        writeFile(root->file("streams/sdp.m3u8"),
+                  rendition("sdp.m4a") + variant + "v180/index.m3u8");
+        writeFile(root->file("streams/holes.m3u8"),
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n#EXTINF:1,\nv180/"
+                  "s1.ts\n#EXT-X-ENDLIST\n");
         server = new LoopbackHTTPServer;
         server->serveFolder(root->file("streams"));
         for (const std::string tool : {"real/ffmpeg", "real/ffprobe", "lone/ffmpeg"})
@@ -278,18 +297,8 @@ TEST_F(Materialization, CommandLines) {
         "Mozilla/5.0 (Macintosh; Intel Mac OS X) AppleWebKit/537.36 Chrome/138 Safari/537.36";
     const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
     // Every input names its protocols and reconnects, and nothing but its own options follow.
-    const auto input = [&](const std::string& address, Strings options = {}) {
-        Strings arguments = protocols;
-        arguments.insert(arguments.end(), reconnectGroup.begin(), reconnectGroup.end());
-        arguments.insert(arguments.end(), options.begin(), options.end());
-        arguments.insert(arguments.end(), {"-i", address});
-        return arguments;
-    };
-    const auto join = [](std::initializer_list<Strings> parts) {
-        Strings joined;
-        for (const Strings& part : parts)
-            joined.insert(joined.end(), part.begin(), part.end());
-        return joined;
+    const auto input = [&](const std::string& address, const Strings& options = {}) {
+        return join({protocols, reconnectGroup, options, {"-i", address}});
     };
     const Strings referred = {"-user_agent", agent, "-referer", page};
     const struct {
@@ -341,6 +350,19 @@ TEST_F(Materialization, CommandLines) {
 TEST_F(Materialization, Failures) {
     const std::string mpd = url("/dash/manifest.mpd");
     const std::string track = url("/video.mp4");
+    const std::string failed = "FFmpeg 下载或合并流媒体失败：";
+    const std::string refused = failed + "[rtp] Protocol 'rtp' not on whitelist "
+                                         "'https,http,httpproxy,tcp,tls,crypto'! | [media URL] "
+                                         "Invalid data found when processing input";
+    // The SDP's RTP port is held here: an FFmpeg that tried to bind it would say so.
+    const int rtp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {}, {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(rtp, reinterpret_cast<sockaddr*>(&address), length), 0);
+    getsockname(rtp, reinterpret_cast<sockaddr*>(&address), &length);
+    writeFile(root->file("streams/sdp.m4a"), "v=0\nc=IN IP4 127.0.0.1\nm=audio " +
+                                                 std::to_string(ntohs(address.sin_port)) +
+                                                 " RTP/AVP 0\n");
     const struct {
         std::string tools;
         std::string standin; // run by the stand-in ffmpeg before it writes its output
@@ -348,6 +370,7 @@ TEST_F(Materialization, Failures) {
         Call run;
         std::string message;
         std::string left = "placeholder";
+        bool onSmallDisk = false;
     } cases[] = {
         {"standin", "", "", tracks(track, nullopt, "Video"), "流媒体类型无效"},
         {"captures", "", "", tracks(track, nullopt, "video"),
@@ -374,29 +397,42 @@ TEST_F(Materialization, Failures) {
         {"standin", "", "", manifest(url("/loop.m3u8"), "audio"), "播放清单中没有可合并的媒体轨道"},
         {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
          "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+        // The real tools' own errors, without the address and its token. An SDP text as a track
+        // or rendition is refused before any port is bound; a result without samples (an index
+        // after them, served without ranges), with a lost segment, or on a full disk is none.
+        {"real", "", "", tracks(url("/gone.mp4?token=SECRET"), nullopt, "video"),
+         failed + "[http] HTTP error 404 Not Found | [media URL] Server returned 404 Not Found"},
+        {"real", "", "", manifest(url("/gone.mpd?token=SECRET"), "video"),
+         "无法读取流媒体的画质信息：[media URL] Server returned 404 Not Found"},
+        {"real", "", "", tracks(track, url("/sdp.m4a"), "video"), refused},
+        {"real", "", "", manifest(url("/sdp.m3u8"), "video"), refused},
+        {"real", "", "", tracks(url("/late.mp4"), nullopt, "video"), failed + "合并结果中没有视频"},
+        {"real", "", "", manifest(url("/holes.m3u8"), "video"),
+         failed + "有分片无法下载 | [hls] Failed to open segment 1 of playlist 0"},
+        {"real", "", "", manifest(url("/master.m3u8"), "video"),
+         failed +
+             "合并结果无法读取 | [mov,mp4,m4a,3gp,3g2,mj2] moov atom not found | clip: Invalid "
+             "data found when processing input",
+         "placeholder", true},
     };
+    const std::string disk = root->file("disk");
+    fs::create_directory(disk);
+    const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") == 0;
+    const std::unique_ptr<const char, decltype([](const char* at) { umount2(at, MNT_DETACH); })>
+        unmount(mounted ? disk.c_str() : nullptr);
     for (const auto& test : cases) {
+        if (test.onSmallDisk && !mounted)
+            continue;
         useTools(test.tools, test.standin, test.probe);
-        const std::string path = placeholder();
-        EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(path); }), test.message);
-        EXPECT_EQ(readFile(path), test.left) << test.message;
-        EXPECT_EQ(entries(folder), Strings{"clip"}) << test.message;
+        const std::string in = test.onSmallDisk ? disk : folder;
+        writeFile(in + "/clip", "placeholder");
+        EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(in + "/clip"); }), test.message);
+        EXPECT_EQ(readFile(in + "/clip"), test.left) << test.message;
+        EXPECT_EQ(entries(in), Strings{"clip"}) << test.message;
     }
+    close(rtp);
 
-    // The real tools' own errors reach the user without the address and its token.
-    useTools("real");
-    const std::string path = placeholder();
-    for (const auto& [run, prefix] :
-         {std::pair(tracks(url("/gone.mp4?token=SECRET"), nullopt, "video"),
-                    "FFmpeg 下载或合并流媒体失败："),
-          std::pair(manifest(url("/gone.mpd?token=SECRET"), "video"),
-                    "无法读取流媒体的画质信息：")}) {
-        const std::string message =
-            messageOf<MediaMaterializerError>([&, &run = run] { run(path); });
-        EXPECT_TRUE(message.starts_with(prefix)) << message;
-        EXPECT_NE(message.find("[media URL] Server returned 404 Not Found"), std::string::npos);
-        EXPECT_EQ(message.find("SECRET"), std::string::npos);
-    }
+    const std::string path = folder + "/clip";
 
     fs::create_symlink(path, folder + "/link");
     ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
@@ -407,6 +443,8 @@ TEST_F(Materialization, Failures) {
             "下载占位文件无效")
             << target;
     EXPECT_EQ(readFile(path), "placeholder");
+    if (!mounted)
+        GTEST_SKIP() << "a full disk is a tmpfs the test mounts, which is not permitted here";
 }
 
 TEST_F(Materialization, RealStreams) {
