@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <netinet/in.h>
 #include <sstream>
 #include <sys/mount.h>
@@ -152,7 +153,8 @@ TEST(StreamingManifest, Fetching) {
         EXPECT_EQ(playlist ? std::optional(playlist->body.size()) : nullopt, bytes) << path;
         // Addresses in a playlist are relative to where the fetch ended.
         EXPECT_TRUE(!playlist ||
-                    playlist->finalURL == server.url(path.starts_with("/r") ? "/ok.m3u8" : path));
+                    playlist->finalURL ==
+                        server.url(path.starts_with("/redirect/") ? "/ok.m3u8" : path));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
     }
 }
