@@ -70,6 +70,13 @@ void makeStreamingFixtures(const std::string& folder) {
         "#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=640x360,AUDIO=\"aud\"\nv360/index.m3u8\n");
 }
 
+void writeStandInProbe(const std::string& folder) {
+    writeFile(folder + "/ffprobe",
+              "#!/bin/sh\necho '{\"streams\":[{\"index\":0,\"codec_type\":\"video\",\"nb_frames\":"
+              "\"1\"},{\"index\":1,\"codec_type\":\"audio\",\"nb_frames\":\"1\"}]}'\n",
+              0755);
+}
+
 std::string probeMedia(const std::string& path) {
     return runTool("ffprobe", {"-v", "error", "-show_entries",
                                "format=format_name:stream=codec_type,width,height,sample_rate",

@@ -32,6 +32,10 @@ std::string decodedWebPRGBA(const std::string& path);
 /// audio), "audio.m4a" (44 100 Hz) and "late.mp4" (both, about 170 KB, its index at the end).
 void makeStreamingFixtures(const std::string& folder);
 
+/// Writes to `folder` an ffprobe stand-in that reads back any file as one video and one audio
+/// stream, for a stand-in FFmpeg's output.
+void writeStandInProbe(const std::string& folder);
+
 /// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
 std::string probeMedia(const std::string& path);
 
