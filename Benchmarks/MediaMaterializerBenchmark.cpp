@@ -1,8 +1,8 @@
 // The host's own cost around a materialisation: a fresh host process materialises a 60-second
 // 720p HLS stream from the loopback address ("materializeDownload": start-up, playlist fetch,
-// FFmpeg, swap, tagging, reply), against running the same FFmpeg command by hand, alternately in
-// the same run. Prints the medians, the overhead against its allowance (5% plus 50 ms), and the
-// host's own peak resident memory (FFmpeg's not included) against 8 MiB.
+// FFmpeg, reading the result back, swap, tagging, reply), against running the same FFmpeg command
+// by hand, alternately in the same run. Prints the medians, the overhead against its allowance (5%
+// plus 50 ms), and the host's own peak resident memory (FFmpeg's not included) against 8 MiB.
 
 #include "MediaMaterializerSteps.h"
 #include "Platform/ChildProcess.h"
@@ -124,7 +124,8 @@ int main() {
     server.serveFolder(streams);
 
     fs::create_directory(root.file("tools"));
-    fs::create_symlink("/usr/bin/ffmpeg", root.file("tools/ffmpeg"));
+    for (const std::string tool : {"ffmpeg", "ffprobe"})
+        fs::create_symlink("/usr/bin/" + tool, root.file("tools/" + tool));
     setenv("BRINDLE_TOOLS_DIR", root.file("tools").c_str(), 1);
     const std::string placeholder = root.file("movie.mp4");
     testing::writeFile(root.file("request"),
@@ -136,8 +137,9 @@ int main() {
                                                {"pageUrl", "https://example.com/watch"}})));
     // What the host runs, learned here beforehand so that the manual runs pay nothing for it.
     const std::vector<std::string> manual = mediaMaterialization::ffmpegArguments(
-        mediaMaterialization::reconnectOptions(root.file("tools/ffmpeg")),
-        mediaMaterialization::hlsArguments(server.url("/720p/index.m3u8"), std::nullopt, "video"),
+        mediaMaterialization::hlsArguments(
+            mediaMaterialization::reconnectOptions(root.file("tools/ffmpeg")),
+            {server.url("/720p/index.m3u8"), std::nullopt}, "video"),
         root.file(".manual.mp4"));
 
     std::vector<double> host;

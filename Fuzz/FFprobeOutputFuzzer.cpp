@@ -1,10 +1,12 @@
-// ffprobe's list of streams as JSON, and the best DASH streams chosen from it.
+// ffprobe's list of streams as JSON, the best DASH streams chosen from it, and the same bytes as a
+// tool's error output shown to the user.
 
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializerError.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     using namespace brindle::mediaMaterialization;
+    (void)diagnostic({reinterpret_cast<const char*>(data), size});
     try {
         bestDASHStreams(probedStreams({reinterpret_cast<const char*>(data), size}, std::nullopt));
     } catch (const brindle::MediaMaterializerError&) {

@@ -8,6 +8,7 @@
 #include <boost/json/value.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <set>
 
@@ -45,48 +46,93 @@ std::vector<std::string> streamMaps(const std::string& mediaKind, bool separateA
     return {"-map", "0:v:0", "-map", separateAudio ? "1:a:0?" : "0:a:0?"};
 }
 
-std::vector<std::string> inputArguments(const std::string& url,
-                                        const std::optional<std::string>& referrerURL) {
-    std::vector<std::string> arguments = {"-user_agent", userAgent};
-    if (referrerURL)
-        arguments.insert(arguments.end(), {"-referer", *referrerURL});
+// Options before "-i" apply to that input alone, and FFmpeg's own whitelist for an http input
+// includes rtp and udp: a second input without these would follow an SDP body onto UDP ports. So
+// every input names its protocols, which also keeps out the file:, data:, concat: or subfile:
+// entries a playlist may hold, and carries the reconnect group.
+void appendInput(std::vector<std::string>& arguments, const std::vector<std::string>& reconnect,
+                 const std::string& url, const std::vector<std::string>& options = {}) {
+    arguments.insert(arguments.end(), {"-protocol_whitelist", protocols});
+    arguments.insert(arguments.end(), reconnect.begin(), reconnect.end());
+    arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.insert(arguments.end(), {"-i", url});
-    return arguments;
 }
 
-// What the expression https?://[^\s"'<>]+ matches is replaced by "[media URL]".
+void appendTrack(std::vector<std::string>& arguments, const std::vector<std::string>& reconnect,
+                 const std::string& url, const std::optional<std::string>& referrerURL) {
+    std::vector<std::string> options = {"-user_agent", userAgent};
+    if (referrerURL)
+        options.insert(options.end(), {"-referer", *referrerURL});
+    appendInput(arguments, reconnect, url, options);
+}
+
+bool startsWithWebScheme(std::string_view text) {
+    const auto startsWith = [&](std::string_view scheme) {
+        return text.size() >= scheme.size() &&
+               std::equal(scheme.begin(), scheme.end(), text.begin(), [](char lower, char c) {
+                   return lower == (c >= 'A' && c <= 'Z' ? char(c + 32) : c);
+               });
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
+// FFmpeg names the part that speaks with its address in memory ("[hls @ 0x55d0c0ffee00]"), which
+// tells the user nothing and differs from run to run.
+std::string withoutObjectAddresses(std::string text) {
+    for (std::size_t at = 0; (at = text.find(" @ 0x", at)) != std::string::npos;) {
+        std::size_t end = at + 5;
+        while (end < text.size() && std::isxdigit(static_cast<unsigned char>(text[end])))
+            ++end;
+        if (end < text.size() && text[end] == ']')
+            text.erase(at, end - at);
+        else
+            at = end;
+    }
+    return text;
+}
+
+std::int64_t decimalString(const boost::json::value* value) {
+    return value != nullptr && value->is_string() ? decimalInteger(value->get_string()).value_or(0)
+                                                  : 0;
+}
+
+// Every "http://" or "https://", in any case, and what follows it up to the next white space is
+// replaced by "[media URL]": a query may hold quotes and brackets, and a token after them is
+// still a token.
 std::string withoutWebAddresses(std::string_view text) {
     std::string result;
     std::size_t offset = 0;
-    while (offset < text.size()) {
-        const std::size_t scheme = text.find("http", offset);
-        if (scheme == std::string_view::npos)
-            break;
-        std::size_t rest = scheme + 4;
-        if (rest < text.size() && text[rest] == 's')
-            ++rest;
-        std::size_t end = rest;
-        if (text.substr(rest, 3) == "://") {
-            for (end = rest + 3; end < text.size();) {
-                const platform::DecodedScalar scalar = platform::decodeScalar(text, end);
-                if (platform::isWhitespaceOrNewline(scalar.value) ||
-                    std::u32string_view(U"\"'<>").find(scalar.value) != std::u32string_view::npos)
-                    break;
-                end += scalar.length;
-            }
+    for (std::size_t scheme = 0; scheme < text.size(); ++scheme) {
+        if (!startsWithWebScheme(text.substr(scheme)))
+            continue;
+        std::size_t end = text.find("://", scheme) + 3;
+        const std::size_t rest = end;
+        while (end < text.size()) {
+            const platform::DecodedScalar scalar = platform::decodeScalar(text, end);
+            if (platform::isWhitespaceOrNewline(scalar.value))
+                break;
+            end += scalar.length;
         }
-        if (end > rest + 3) {
-            result.append(text.substr(offset, scheme - offset)).append("[media URL]");
-            offset = end;
-        } else {
-            result.append(text.substr(offset, scheme + 1 - offset));
-            offset = scheme + 1;
-        }
+        if (end == rest)
+            continue;
+        result.append(text.substr(offset, scheme - offset)).append("[media URL]");
+        offset = end;
+        scheme = end - 1;
     }
     return result.append(text.substr(offset));
 }
 
 } // namespace
+
+// FFmpeg's HLS and DASH demuxers skip a segment (or initialisation section) they cannot fetch,
+// say so in a warning, and FFmpeg still exits 0 with a shorter file. These warnings are the one
+// sign of it: the result's duration still runs to the stream's end when a later segment came
+// (the timestamps jump over the hole), so durations measured against the playlists would miss a
+// hole in the middle, and FFmpeg 5.1 has no option that makes a lost segment fatal ("-xerror"
+// sees no demuxer error here, and would stop on harmless timestamp corrections).
+const std::vector<std::string> lostSegmentWarnings = {"Failed to open segment",
+                                                      "Failed to open fragment",
+                                                      "Failed to open an initialization section"};
 
 const std::vector<std::string> reconnectGroup = {"-reconnect",
                                                  "1",
@@ -120,13 +166,11 @@ std::vector<Stream> probedStreams(std::string_view output,
         const boost::json::value* type = object.if_contains("codec_type");
         if (!index || type == nullptr || !type->is_string())
             continue;
-        const boost::json::value* bitRate = object.if_contains("bit_rate");
         result.push_back({*index, std::string(type->get_string()),
                           integer(object.if_contains("width")).value_or(0),
                           integer(object.if_contains("height")).value_or(0),
-                          bitRate != nullptr && bitRate->is_string()
-                              ? decimalInteger(bitRate->get_string()).value_or(0)
-                              : 0});
+                          decimalString(object.if_contains("bit_rate")),
+                          decimalString(object.if_contains("nb_frames"))});
     }
     return result;
 }
@@ -177,12 +221,24 @@ std::vector<std::string> ffprobeArguments(const std::vector<std::string>& reconn
     return arguments;
 }
 
-std::vector<std::string> ffmpegArguments(const std::vector<std::string>& reconnect,
-                                         const std::vector<std::string>& sourceArguments,
+std::vector<std::string> resultProbeArguments(const std::string& path) {
+    return {"-v",
+            "error",
+            "-protocol_whitelist",
+            "file",
+            "-f",
+            "mp4",
+            "-show_entries",
+            "stream=index,codec_type,nb_frames",
+            "-of",
+            "json",
+            path};
+}
+
+std::vector<std::string> ffmpegArguments(const std::vector<std::string>& sourceArguments,
                                          const std::string& outputPath) {
-    std::vector<std::string> arguments = {
-        "-hide_banner", "-nostdin", "-loglevel", "error", "-y", "-protocol_whitelist", protocols};
-    arguments.insert(arguments.end(), reconnect.begin(), reconnect.end());
+    // Warnings too: the one sign of a segment that could not be fetched is a warning.
+    std::vector<std::string> arguments = {"-hide_banner", "-nostdin", "-loglevel", "warning", "-y"};
     arguments.insert(arguments.end(), sourceArguments.begin(), sourceArguments.end());
     // Always an MP4 container, also for audio: the copied streams go in as they are.
     arguments.insert(arguments.end(),
@@ -190,34 +246,36 @@ std::vector<std::string> ffmpegArguments(const std::vector<std::string>& reconne
     return arguments;
 }
 
-std::vector<std::string> directTrackArguments(const std::string& mediaURL,
+std::vector<std::string> directTrackArguments(const std::vector<std::string>& reconnect,
+                                              const std::string& mediaURL,
                                               const std::optional<std::string>& audioURL,
                                               const std::string& mediaKind,
                                               const std::optional<std::string>& referrerURL) {
-    std::vector<std::string> arguments = inputArguments(mediaURL, referrerURL);
-    if (audioURL) {
-        const auto audio = inputArguments(*audioURL, referrerURL);
-        arguments.insert(arguments.end(), audio.begin(), audio.end());
-    }
-    const auto maps = streamMaps(mediaKind, audioURL.has_value());
-    arguments.insert(arguments.end(), maps.begin(), maps.end());
-    return arguments;
-}
-
-std::vector<std::string> hlsArguments(const std::string& primaryURL,
-                                      const std::optional<std::string>& audioURL,
-                                      const std::string& mediaKind) {
-    std::vector<std::string> arguments = {"-i", primaryURL};
+    std::vector<std::string> arguments;
+    appendTrack(arguments, reconnect, mediaURL, referrerURL);
     if (audioURL)
-        arguments.insert(arguments.end(), {"-i", *audioURL});
+        appendTrack(arguments, reconnect, *audioURL, referrerURL);
     const auto maps = streamMaps(mediaKind, audioURL.has_value());
     arguments.insert(arguments.end(), maps.begin(), maps.end());
     return arguments;
 }
 
-std::vector<std::string> dashArguments(const std::string& manifestURL, const std::string& mediaKind,
+std::vector<std::string> hlsArguments(const std::vector<std::string>& reconnect,
+                                      const HLSInputs& inputs, const std::string& mediaKind) {
+    std::vector<std::string> arguments;
+    appendInput(arguments, reconnect, inputs.primaryURL);
+    if (inputs.audioURL)
+        appendInput(arguments, reconnect, *inputs.audioURL);
+    const auto maps = streamMaps(mediaKind, inputs.audioURL.has_value());
+    arguments.insert(arguments.end(), maps.begin(), maps.end());
+    return arguments;
+}
+
+std::vector<std::string> dashArguments(const std::vector<std::string>& reconnect,
+                                       const std::string& manifestURL, const std::string& mediaKind,
                                        const DASHStreams& streams) {
-    std::vector<std::string> arguments = {"-i", manifestURL};
+    std::vector<std::string> arguments;
+    appendInput(arguments, reconnect, manifestURL);
     if (mediaKind == "video" && streams.video)
         arguments.insert(arguments.end(), {"-map", "0:" + std::to_string(*streams.video)});
     if (streams.audio)
@@ -234,7 +292,8 @@ std::optional<std::string> diagnostic(std::string_view errorOutput) {
                                        : errorOutput.substr(offset, scalar.length);
         offset += scalar.length;
     }
-    std::vector<std::string> lines = trimmedLines(withoutWebAddresses(text));
+    std::vector<std::string> lines =
+        trimmedLines(withoutObjectAddresses(withoutWebAddresses(text)));
     std::erase(lines, std::string());
     if (lines.empty())
         return std::nullopt;

@@ -15,6 +15,7 @@
 #include "Platform/Text.h"
 #include "Platform/URLComponents.h"
 
+#include <algorithm>
 #include <cstdio>
 
 namespace brindle {
@@ -113,6 +114,55 @@ std::vector<Stream> probeStreams(const std::string& ffprobe, const std::string& 
     return probedStreams(run.output, diagnostic(run.errorOutput));
 }
 
+std::vector<std::string> hlsSourceArguments(const std::string& ffmpeg, const std::string& sourceURL,
+                                            const std::string& mediaKind) {
+    HLSInputs inputs{sourceURL, std::nullopt};
+    // A playlist that cannot be fetched here is left to FFmpeg, which reports its own error.
+    // Addresses in it are relative to where the fetch ended: a CDN answers a master with a
+    // redirect into another folder.
+    if (const auto playlist = fetchHLSPlaylist(sourceURL)) {
+        if (const auto chosen = variantInputs(playlist->body, playlist->finalURL)) {
+            // FFmpeg would read the master again as its own variant, growing without end.
+            if (leadBackTo(*chosen, sourceURL) || leadBackTo(*chosen, playlist->finalURL))
+                throw MediaMaterializerError::noMediaStream();
+            inputs = *chosen;
+        }
+    }
+    return hlsArguments(reconnectOptions(ffmpeg), inputs, mediaKind);
+}
+
+std::optional<std::string> joined(const std::string& summary,
+                                  const std::optional<std::string>& detail) {
+    return detail ? summary + " | " + *detail : summary;
+}
+
+// FFmpeg exits 0 also when the disk filled before it wrote the index, or when it could read no
+// samples (an MP4 track whose index follows its samples, served without byte ranges): its result
+// must read back as an MP4 file holding samples of the requested kind.
+void verifyResult(const std::string& ffprobe, const std::string& path,
+                  const std::string& targetPath, const std::string& mediaKind) {
+    ToolRun run = runTool(ffprobe, resultProbeArguments(path), true, {});
+    std::vector<Stream> streams;
+    try {
+        if (!run.exit.succeeded())
+            throw MediaMaterializerError::conversionFailed();
+        streams = probedStreams(run.output, std::nullopt);
+    } catch (const std::exception&) {
+        // The user knows the file by the placeholder's name, not by the hidden output's.
+        const std::string name = platform::lastPathComponent(targetPath);
+        for (std::size_t at = 0; (at = run.errorOutput.find(path, at)) != std::string::npos;
+             at += name.size())
+            run.errorOutput.replace(at, path.size(), name);
+        throw MediaMaterializerError::conversionFailed(
+            joined("合并结果无法读取", diagnostic(run.errorOutput)));
+    }
+    if (std::none_of(streams.begin(), streams.end(), [&](const Stream& stream) {
+            return stream.codecType == mediaKind && stream.frames > 0;
+        }))
+        throw MediaMaterializerError::conversionFailed(mediaKind == "audio" ? "合并结果中没有音频"
+                                                                            : "合并结果中没有视频");
+}
+
 void materializeSource(const std::string& path, const std::string& sourceURL,
                        const std::optional<std::string>& directAudioURL,
                        const std::string& mediaKind, bool sourceIsManifest,
@@ -125,36 +175,36 @@ void materializeSource(const std::string& path, const std::string& sourceURL,
         throw MediaMaterializerError::ffmpegMissing();
     prepareReconnectOptions(*ffmpeg);
     const OptionQueryWait queryWait(*ffmpeg);
+    const std::string ffprobe =
+        platform::appendingPathComponent(platform::deletingLastPathComponent(*ffmpeg), "ffprobe");
+    if (!platform::isExecutableFile(ffprobe))
+        throw MediaMaterializerError::ffmpegMissing();
     const Environment proxy = proxyEnvironment(sourceURL);
 
     std::vector<std::string> sourceArguments;
     if (!sourceIsManifest) {
-        sourceArguments = directTrackArguments(sourceURL, directAudioURL, mediaKind, referrerURL);
+        sourceArguments = directTrackArguments(reconnectOptions(*ffmpeg), sourceURL, directAudioURL,
+                                               mediaKind, referrerURL);
     } else if (urlPathExtension(sourceURL) == "m3u8") {
-        HLSInputs inputs{sourceURL, std::nullopt};
-        // A playlist that cannot be fetched here is left to FFmpeg, which reports its own error.
-        if (const auto playlist = fetchHLSPlaylist(sourceURL))
-            inputs = MediaMaterializer::preferredHLSInputs(*playlist, sourceURL);
-        sourceArguments = hlsArguments(inputs.primaryURL, inputs.audioURL, mediaKind);
+        sourceArguments = hlsSourceArguments(*ffmpeg, sourceURL, mediaKind);
     } else {
-        const std::string ffprobe = platform::appendingPathComponent(
-            platform::deletingLastPathComponent(*ffmpeg), "ffprobe");
-        if (!platform::isExecutableFile(ffprobe))
-            throw MediaMaterializerError::ffmpegMissing();
         const DASHStreams streams = bestDASHStreams(probeStreams(ffprobe, sourceURL, proxy));
         if ((mediaKind == "video" && !streams.video) || (mediaKind == "audio" && !streams.audio))
             throw MediaMaterializerError::noMediaStream();
-        sourceArguments = dashArguments(sourceURL, mediaKind, streams);
+        sourceArguments = dashArguments(reconnectOptions(*ffmpeg), sourceURL, mediaKind, streams);
     }
 
     TemporaryOutput output(temporaryOutputPath(path, mediaKind == "audio" ? "m4a" : "mp4"),
                            placeholder.status.identity);
-    const ToolRun run =
-        runTool(*ffmpeg, ffmpegArguments(reconnectOptions(*ffmpeg), sourceArguments, output.path()),
-                false, proxy);
+    const ToolRun run = runTool(*ffmpeg, ffmpegArguments(sourceArguments, output.path()), false,
+                                proxy, lostSegmentWarnings);
     if (!run.exit.succeeded())
         throw MediaMaterializerError::conversionFailed(diagnostic(run.errorOutput));
     output.validate();
+    if (run.watchedLine)
+        throw MediaMaterializerError::conversionFailed(
+            joined("有分片无法下载", diagnostic(*run.watchedLine)));
+    verifyResult(ffprobe, output.path(), path, mediaKind);
     for (const std::string& name :
          platform::carriedAttributeNames(MediaMaterializer::preservedAttributes)) {
         if (!platform::copyAttribute(name, placeholder.descriptor.get(), output.path()))

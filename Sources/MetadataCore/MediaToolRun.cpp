@@ -140,7 +140,8 @@ void awaitReconnectOptions(const std::string& tool) noexcept {
 }
 
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
-                bool capturesOutput, const Environment& proxyEnvironment) {
+                bool capturesOutput, const Environment& proxyEnvironment,
+                const std::vector<std::string>& watchedTexts) {
     std::optional<platform::ScratchFile> output;
     if (capturesOutput)
         output.emplace(captureFile());
@@ -163,6 +164,8 @@ ToolRun runTool(const std::string& executable, const std::vector<std::string>& a
     if (output)
         run.output = valueOrThrow(output->contents());
     run.errorOutput = valueOrThrow(errors.lastLines(errorOutputTailBytes));
+    if (!watchedTexts.empty())
+        run.watchedLine = valueOrThrow(errors.firstLineContaining(watchedTexts));
     return run;
 }
 

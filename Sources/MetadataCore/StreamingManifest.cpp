@@ -171,17 +171,17 @@ std::optional<std::string> mediaMaterialization::webURL(std::string_view text,
     return resolved->string();
 }
 
-std::optional<std::string>
+std::optional<platform::HTTPResponse>
 mediaMaterialization::fetchHLSPlaylist(const std::string& url,
                                        const platform::HTTPFetchLimits& limits) {
-    platform::Result<std::string> body =
+    platform::Result<platform::HTTPResponse> response =
         platform::fetchHTTP(url,
                             {"Accept: application/vnd.apple.mpegurl, application/x-mpegURL, */*",
                              "User-Agent: Brindle/0.4"},
                             limits);
-    if (!body || !platform::isValidUTF8(*body))
+    if (!response || !platform::isValidUTF8(response->body))
         return std::nullopt;
-    return std::move(*body);
+    return std::move(*response);
 }
 
 std::map<std::string, std::string> mediaMaterialization::hlsAttributes(std::string_view list) {
@@ -213,6 +213,24 @@ std::map<std::string, std::string> mediaMaterialization::hlsAttributes(std::stri
 
 HLSInputs MediaMaterializer::preferredHLSInputs(std::string_view playlist,
                                                 const std::string& baseURL) {
+    return variantInputs(playlist, baseURL).value_or(HLSInputs{baseURL, std::nullopt});
+}
+
+bool mediaMaterialization::leadBackTo(const HLSInputs& inputs, const std::string& masterURL) {
+    // The fragment is never sent: an address that differs only there names the same playlist.
+    const auto withoutFragment = [](const std::string& url) {
+        std::optional<URLComponents> components = URLComponents::parse(url);
+        if (components)
+            components->removeFragment();
+        return components ? components->string() : std::nullopt;
+    };
+    const auto master = withoutFragment(masterURL);
+    return master && (withoutFragment(inputs.primaryURL) == master ||
+                      (inputs.audioURL && withoutFragment(*inputs.audioURL) == master));
+}
+
+std::optional<HLSInputs> mediaMaterialization::variantInputs(std::string_view playlist,
+                                                             const std::string& baseURL) {
     const std::vector<std::string> lines = trimmedLines(playlist);
     std::vector<Variant> variants;
     std::vector<AudioRendition> renditions;
@@ -235,7 +253,7 @@ HLSInputs MediaMaterializer::preferredHLSInputs(std::string_view playlist,
         }
     }
     if (variants.empty())
-        return {baseURL, std::nullopt};
+        return std::nullopt;
 
     const Variant* best = &variants.front();
     for (const Variant& variant : variants) {
@@ -252,7 +270,7 @@ HLSInputs MediaMaterializer::preferredHLSInputs(std::string_view playlist,
         if (!renditions.empty())
             audioURL = renditions.front().url;
     }
-    return {best->url, audioURL};
+    return HLSInputs{best->url, audioURL};
 }
 
 } // namespace brindle

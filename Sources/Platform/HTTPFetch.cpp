@@ -111,8 +111,8 @@ Result<CURLcode> perform(CURLM* multi, Transfer& transfer, const HTTPFetchLimits
 
 } // namespace
 
-Result<std::string> fetchHTTP(const std::string& url, const std::vector<std::string>& headers,
-                              const HTTPFetchLimits& limits) {
+Result<HTTPResponse> fetchHTTP(const std::string& url, const std::vector<std::string>& headers,
+                               const HTTPFetchLimits& limits) {
     const CurlLibrary* curl = curlLibrary();
     if (curl == nullptr)
         return errnoCode(ENOSYS);
@@ -160,7 +160,11 @@ Result<std::string> fetchHTTP(const std::string& url, const std::vector<std::str
     curl->easyGetInfo(handle, CURLINFO_RESPONSE_CODE, &status);
     if (status < 200 || status > 299)
         return errnoCode(EPROTO);
-    return std::move(transfer.body);
+    const char* finalURL = nullptr;
+    if (curl->easyGetInfo(handle, CURLINFO_EFFECTIVE_URL, &finalURL) != CURLE_OK ||
+        finalURL == nullptr)
+        return errnoCode(EIO);
+    return HTTPResponse{std::move(transfer.body), finalURL};
 }
 
 } // namespace brindle::platform

@@ -5,6 +5,7 @@
 #include "Platform/ProcessInfo.h"
 #include "Platform/ProcessJournal.h"
 
+#include <algorithm>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -68,6 +69,38 @@ Result<std::string> ScratchFile::lastLines(std::size_t maximumBytes) const {
         tail->erase(0, lineEnd == std::string::npos ? tail->size() : lineEnd + 1);
     }
     return tail;
+}
+
+Result<std::optional<std::string>>
+ScratchFile::firstLineContaining(const std::vector<std::string>& texts,
+                                 std::size_t lineBytes) const {
+    const auto matches = [&](const std::string& line) {
+        return std::any_of(texts.begin(), texts.end(), [&](const std::string& text) {
+            return line.find(text) != std::string::npos;
+        });
+    };
+    std::string line;
+    char buffer[65536];
+    for (off_t offset = 0;;) {
+        const ssize_t count = pread(descriptor_.get(), buffer, sizeof buffer, offset);
+        if (count < 0 && errno == EINTR)
+            continue;
+        if (count < 0)
+            return lastErrnoCode();
+        if (count == 0)
+            return matches(line) ? std::optional(line) : std::nullopt;
+        offset += count;
+        for (const char c : std::string_view(buffer, static_cast<std::size_t>(count))) {
+            if (c != '\n') {
+                if (line.size() < lineBytes)
+                    line += c;
+                continue;
+            }
+            if (matches(line))
+                return std::optional(line);
+            line.clear();
+        }
+    }
 }
 
 } // namespace brindle::platform

@@ -4,8 +4,10 @@
 #include "Platform/Result.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace brindle::platform {
 
@@ -31,6 +33,11 @@ public:
     /// The whole lines among the file's last `maximumBytes` bytes: when the file is longer, the
     /// piece of a line that the cut leaves at the start is dropped too.
     Result<std::string> lastLines(std::size_t maximumBytes) const;
+
+    /// The first line that holds one of `texts`, looked at in its first `lineBytes` bytes; the
+    /// whole file is read, a piece at a time.
+    Result<std::optional<std::string>> firstLineContaining(const std::vector<std::string>& texts,
+                                                           std::size_t lineBytes = 4096) const;
 
 private:
     ScratchFile(FileDescriptor descriptor, std::string path)

@@ -12,8 +12,13 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
+#include <netinet/in.h>
 #include <sstream>
+#include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace brindle {
 namespace {
@@ -34,6 +39,13 @@ Call tracks(const std::string& media, const std::optional<std::string>& audio,
     return [=](const std::string& path) {
         MediaMaterializer().materialize(path, media, audio, kind, referrer);
     };
+}
+
+Strings join(std::initializer_list<Strings> parts) {
+    Strings joined;
+    for (const Strings& part : parts)
+        joined.insert(joined.end(), part.begin(), part.end());
+    return joined;
 }
 
 Strings linesOf(const std::string& path) {
@@ -132,22 +144,26 @@ TEST(StreamingManifest, Fetching) {
     const platform::HTTPFetchLimits quick{std::chrono::milliseconds(200),
                                           std::chrono::milliseconds(400)};
     const std::pair<std::string, std::optional<std::size_t>> cases[] = {
-        {"/ok.m3u8", 8},          {"/missing.m3u8", nullopt}, {"/redirect/ok.m3u8", 8},
+        {"/ok.m3u8", 8},          {"/missing.m3u8", nullopt}, {"/redirect/x.m3u8?/ok.m3u8", 8},
         {"/limit.m3u8", 1 << 20}, {"/over.m3u8", nullopt},    {"/latin1.m3u8", nullopt},
         {"/stall/x", nullopt},    {"/trickle/x", nullopt}};
     for (const auto& [path, bytes] : cases) {
         const auto start = std::chrono::steady_clock::now();
         const auto playlist = fetchHLSPlaylist(server.url(path), quick);
-        EXPECT_EQ(playlist ? std::optional(playlist->size()) : nullopt, bytes) << path;
+        EXPECT_EQ(playlist ? std::optional(playlist->body.size()) : nullopt, bytes) << path;
+        // Addresses in a playlist are relative to where the fetch ended.
+        EXPECT_TRUE(!playlist ||
+                    playlist->finalURL ==
+                        server.url(path.starts_with("/redirect/") ? "/ok.m3u8" : path));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(700));
     }
 }
 
 TEST(MediaMaterializer, DiagnosticsAndProxyRule) {
     EXPECT_EQ(diagnostic("\n \r\n"), nullopt);
-    EXPECT_EQ(diagnostic("1\n2\r\n3\n\nfour http://a.example/x?token=S\xFF more\nhttps://\n"
-                         "\"https://b.example/s.ts?sig=T\" x\n"),
-              "3 | four [media URL] more | https:// | \"[media URL]\" x");
+    EXPECT_EQ(diagnostic("1\n2\r\n3\n\n[hls @ 0x5a] four hTTp://a.example/x?token=S\xFF more\n"
+                         "https:// @ 0x1\n\"HTTPS://b.example/s.ts?q='<1>'&sig=T\" x\n"),
+              "3 | [hls] four [media URL] more | https:// @ 0x1 | \"[media URL] x");
     EXPECT_EQ(diagnostic(std::string(700, 'x') + "\n"), std::string(600, 'x'));
 
     const boost::json::object settings = {{"HTTPSEnable", 1},         {"HTTPSProxy", "p.example"},
@@ -180,6 +196,20 @@ protected:
         for (const char* folder : {"streams", "real", "standin", "lone", "captures"})
             fs::create_directory(root->file(folder));
         makeStreamingFixtures(root->file("streams"));
+        // A master behind a redirect into its own folder, masters that name themselves, one whose
+        // audio is an SDP text, and a playlist whose second segment is missing.
+        const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\n";
+        const auto rendition = [](const std::string& uri) {
+            return "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"" + uri + "\"\n";
+        };
+        writeFile(root->file("streams/v360/master.m3u8"), variant + "index.m3u8\n");
+        writeFile(root->file("streams/self.m3u8"), variant + "self.m3u8#v\n");
+        writeFile(root->file("streams/loop.m3u8"), rendition("loop.m3u8") + variant + "v\n");
+        writeFile(root->file("streams/sdp.m3u8"),
+                  rendition("sdp.m4a") + variant + "v180/index.m3u8");
+        writeFile(root->file("streams/holes.m3u8"),
+                  "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n#EXTINF:1,\nv180/"
+                  "s1.ts\n#EXT-X-ENDLIST\n");
         server = new LoopbackHTTPServer;
         server->serveFolder(root->file("streams"));
         for (const std::string tool : {"real/ffmpeg", "real/ffprobe", "lone/ffmpeg"})
@@ -194,10 +224,15 @@ protected:
                   "printf '%s\\n' \"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\n"
                   "eval \"$STANDIN\"\nprintf media > \"$out\"\n",
                   0755);
-        writeFile(root->file("standin/ffprobe"),
-                  "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
-                  "printf '%s\\n' \"$@\" > \"$d/probe-arguments\"\nexec cat \"$d/probe.json\"\n",
-                  0755);
+        // Read back, FFmpeg's output holds a video and an audio stream.
+        writeFile(
+            root->file("standin/ffprobe"),
+            "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
+            "[ \"$4\" = file ] && exec echo '{\"streams\":[{\"index\":0,\"codec_type\":"
+            "\"video\",\"nb_frames\":\"1\"},{\"index\":1,\"codec_type\":\"audio\",\"nb_frames\":"
+            "\"1\"}]}'\nprintf '%s\\n' \"$@\" > \"$d/probe-arguments\"\n"
+            "exec cat \"$d/probe.json\"\n",
+            0755);
         setenv("TMPDIR", root->file("captures").c_str(), 1);
         setenv("XDG_CACHE_HOME", root->file("cache").c_str(), 1);
     }
@@ -262,52 +297,50 @@ TEST_F(Materialization, CommandLines) {
     const std::string page = "https://a.example/watch?v=1";
     const std::string agent =
         "Mozilla/5.0 (Macintosh; Intel Mac OS X) AppleWebKit/537.36 Chrome/138 Safari/537.36";
+    const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
+    // Every input names its protocols and reconnects, and nothing but its own options follow.
+    const auto input = [&](const std::string& address, const Strings& options = {}) {
+        return join({protocols, reconnectGroup, options, {"-i", address}});
+    };
+    const Strings referred = {"-user_agent", agent, "-referer", page};
     const struct {
         std::string extension;
         Call run;
         Strings sources;
         std::string probe = "";
     } cases[] = {
-        {"mp4",
-         manifest(url("/master.m3u8"), "video"),
-         {"-i", variant, "-i", rendition, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         manifest(url("/master.m3u8"), "audio"),
-         {"-i", variant, "-i", rendition, "-map", "1:a:0"}},
-        {"mp4",
-         tracks(video, sound, "video", page + "#t"),
-         {"-user_agent", agent, "-referer", page, "-i", video, "-user_agent", agent, "-referer",
-          page, "-i", sound, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         tracks(sound, nullopt, "audio"),
-         {"-user_agent", agent, "-i", sound, "-map", "0:a:0"}},
-        {"mp4", manifest(mpd, "video"), {"-i", mpd, "-map", "0:1", "-map", "0:2"}, probed},
-        {"m4a", manifest(mpd, "audio"), {"-i", mpd, "-map", "0:1"}, audioOnly},
+        {"mp4", manifest(url("/master.m3u8"), "video"),
+         join({input(variant), input(rendition), {"-map", "0:v:0", "-map", "1:a:0?"}})},
+        {"m4a", manifest(url("/master.m3u8"), "audio"),
+         join({input(variant), input(rendition), {"-map", "1:a:0"}})},
+        {"mp4", tracks(video, sound, "video", page + "#t"),
+         join({input(video, referred),
+               input(sound, referred),
+               {"-map", "0:v:0", "-map", "1:a:0?"}})},
+        {"m4a", tracks(sound, nullopt, "audio"),
+         join({input(sound, {"-user_agent", agent}), {"-map", "0:a:0"}})},
+        {"mp4", manifest(mpd, "video"), join({input(mpd), {"-map", "0:1", "-map", "0:2"}}), probed},
+        {"m4a", manifest(mpd, "audio"), join({input(mpd), {"-map", "0:1"}}), audioOnly},
     };
-    const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
     for (const auto& test : cases) {
         useTools("standin", "", test.probe);
         const std::string path = placeholder();
         test.run(path);
-        Strings expected = {"-hide_banner", "-nostdin", "-loglevel", "error", "-y"};
-        for (const Strings& part :
-             {protocols,
-              reconnectGroup,
-              test.sources,
-              {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}})
-            expected.insert(expected.end(), part.begin(), part.end());
+        const Strings expected =
+            join({{"-hide_banner", "-nostdin", "-loglevel", "warning", "-y"},
+                  test.sources,
+                  {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}});
         EXPECT_EQ(recordedArguments(test.extension), expected);
         EXPECT_EQ(readFile(path), "media");
         EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), "0083;1;Chrome;");
         EXPECT_EQ(entries(folder), Strings{"clip"});
     }
-    Strings probeLine = {"-v", "error"};
-    for (const Strings& part :
-         {protocols,
-          reconnectGroup,
-          {"-show_entries", "stream=index,codec_type,width,height,bit_rate", "-of", "json", mpd}})
-        probeLine.insert(probeLine.end(), part.begin(), part.end());
-    EXPECT_EQ(linesOf(root->file("standin/probe-arguments")), probeLine);
+    EXPECT_EQ(linesOf(root->file("standin/probe-arguments")),
+              join({{"-v", "error"},
+                    protocols,
+                    reconnectGroup,
+                    {"-show_entries", "stream=index,codec_type,width,height,bit_rate", "-of",
+                     "json", mpd}}));
 
     // Each tool is asked once in this process. FFmpeg 5.1 lacks the last two reconnect options.
     EXPECT_EQ(readFile(root->file("standin/asked")), "\n");
@@ -319,6 +352,19 @@ TEST_F(Materialization, CommandLines) {
 TEST_F(Materialization, Failures) {
     const std::string mpd = url("/dash/manifest.mpd");
     const std::string track = url("/video.mp4");
+    const std::string failed = "FFmpeg 下载或合并流媒体失败：";
+    const std::string refused = failed + "[rtp] Protocol 'rtp' not on whitelist "
+                                         "'https,http,httpproxy,tcp,tls,crypto'! | [media URL] "
+                                         "Invalid data found when processing input";
+    // The SDP's RTP port is held here: an FFmpeg that tried to bind it would say so.
+    const int rtp = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{AF_INET, 0, {}, {}};
+    socklen_t length = sizeof address;
+    ASSERT_EQ(bind(rtp, reinterpret_cast<sockaddr*>(&address), length), 0);
+    getsockname(rtp, reinterpret_cast<sockaddr*>(&address), &length);
+    writeFile(root->file("streams/sdp.m4a"), "v=0\nc=IN IP4 127.0.0.1\nm=audio " +
+                                                 std::to_string(ntohs(address.sin_port)) +
+                                                 " RTP/AVP 0\n");
     const struct {
         std::string tools;
         std::string standin; // run by the stand-in ffmpeg before it writes its output
@@ -326,6 +372,7 @@ TEST_F(Materialization, Failures) {
         Call run;
         std::string message;
         std::string left = "placeholder";
+        bool onSmallDisk = false;
     } cases[] = {
         {"standin", "", "", tracks(track, nullopt, "Video"), "流媒体类型无效"},
         {"captures", "", "", tracks(track, nullopt, "video"),
@@ -341,31 +388,53 @@ TEST_F(Materialization, Failures) {
          "", tracks(track, nullopt, "video"),
          "FFmpeg 下载或合并流媒体失败：3 | 4 | 5 | GET [media URL] 403"},
         {"standin", "exit 0", "", tracks(track, nullopt, "video"), "FFmpeg 下载或合并流媒体失败"},
+        // A lost segment is found however much FFmpeg writes after it.
+        {"standin",
+         "echo '[hls] Failed to open segment 1' >&2; yes '[mp4] Non-monotonous DTS' | head -c "
+         "100000 >&2",
+         "", tracks(track, nullopt, "video"),
+         "FFmpeg 下载或合并流媒体失败：有分片无法下载 | [hls] Failed to open segment 1"},
+        {"standin", "", "", manifest(url("/redirect/s.m3u8?/self.m3u8"), "video"),
+         "播放清单中没有可合并的媒体轨道"},
+        {"standin", "", "", manifest(url("/loop.m3u8"), "audio"), "播放清单中没有可合并的媒体轨道"},
         {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
          "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+        // The real tools' own errors, without the address and its token. An SDP text as a track
+        // or rendition is refused before any port is bound; a result without samples (an index
+        // after them, served without ranges), with a lost segment, or on a full disk is none.
+        {"real", "", "", tracks(url("/gone.mp4?token=SECRET"), nullopt, "video"),
+         failed + "[http] HTTP error 404 Not Found | [media URL] Server returned 404 Not Found"},
+        {"real", "", "", manifest(url("/gone.mpd?token=SECRET"), "video"),
+         "无法读取流媒体的画质信息：[media URL] Server returned 404 Not Found"},
+        {"real", "", "", tracks(track, url("/sdp.m4a"), "video"), refused},
+        {"real", "", "", manifest(url("/sdp.m3u8"), "video"), refused},
+        {"real", "", "", tracks(url("/late.mp4"), nullopt, "video"), failed + "合并结果中没有视频"},
+        {"real", "", "", manifest(url("/holes.m3u8"), "video"),
+         failed + "有分片无法下载 | [hls] Failed to open segment 1 of playlist 0"},
+        {"real", "", "", manifest(url("/master.m3u8"), "video"),
+         failed +
+             "合并结果无法读取 | [mov,mp4,m4a,3gp,3g2,mj2] moov atom not found | clip: Invalid "
+             "data found when processing input",
+         "placeholder", true},
     };
+    const std::string disk = root->file("disk");
+    fs::create_directory(disk);
+    const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") == 0;
+    const std::unique_ptr<const char, decltype([](const char* at) { umount2(at, MNT_DETACH); })>
+        unmount(mounted ? disk.c_str() : nullptr);
     for (const auto& test : cases) {
+        if (test.onSmallDisk && !mounted)
+            continue;
         useTools(test.tools, test.standin, test.probe);
-        const std::string path = placeholder();
-        EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(path); }), test.message);
-        EXPECT_EQ(readFile(path), test.left) << test.message;
-        EXPECT_EQ(entries(folder), Strings{"clip"}) << test.message;
+        const std::string in = test.onSmallDisk ? disk : folder;
+        writeFile(in + "/clip", "placeholder");
+        EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(in + "/clip"); }), test.message);
+        EXPECT_EQ(readFile(in + "/clip"), test.left) << test.message;
+        EXPECT_EQ(entries(in), Strings{"clip"}) << test.message;
     }
+    close(rtp);
 
-    // The real tools' own errors reach the user without the address and its token.
-    useTools("real");
-    const std::string path = placeholder();
-    for (const auto& [run, prefix] :
-         {std::pair(tracks(url("/gone.mp4?token=SECRET"), nullopt, "video"),
-                    "FFmpeg 下载或合并流媒体失败："),
-          std::pair(manifest(url("/gone.mpd?token=SECRET"), "video"),
-                    "无法读取流媒体的画质信息：")}) {
-        const std::string message =
-            messageOf<MediaMaterializerError>([&, &run = run] { run(path); });
-        EXPECT_TRUE(message.starts_with(prefix)) << message;
-        EXPECT_NE(message.find("[media URL] Server returned 404 Not Found"), std::string::npos);
-        EXPECT_EQ(message.find("SECRET"), std::string::npos);
-    }
+    const std::string path = folder + "/clip";
 
     fs::create_symlink(path, folder + "/link");
     ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
@@ -376,6 +445,8 @@ TEST_F(Materialization, Failures) {
             "下载占位文件无效")
             << target;
     EXPECT_EQ(readFile(path), "placeholder");
+    if (!mounted)
+        GTEST_SKIP() << "a full disk is a tmpfs the test mounts, which is not permitted here";
 }
 
 TEST_F(Materialization, RealStreams) {
@@ -385,6 +456,7 @@ TEST_F(Materialization, RealStreams) {
         {manifest(url("/master.m3u8"), "video"), both},
         {manifest(url("/master.m3u8"), "audio"), "audio|44100\n"},
         {manifest(url("/v180/index.m3u8"), "video"), "video|320|180\n"},
+        {manifest(url("/redirect/m.m3u8?/v360/master.m3u8"), "video"), "video|640|360\n"},
         {manifest(url("/dash/manifest.mpd"), "video"), both},
         {tracks(url("/video.mp4"), url("/audio.m4a"), "video", "https://a.example/"), both},
     };

@@ -25,6 +25,7 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
         root.file("tools/ffmpeg"),
         "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
         0755);
+    writeStandInProbe(root.file("tools"));
     makeImage(root.file("p.png"), "testsrc=size=128x96", {"-f", "image2", "-c:v", "png"});
     const std::string png = readFile(root.file("p.png"));
 

@@ -62,6 +62,7 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
               "do printf 0123456789 >> \"$out\"; sleep 0.01; done\n" +
                   parked + "exit" + park,
               0755);
+    writeStandInProbe(tools);
     makeSavePanelBundle(root.file("Panel.app"), park);
     const std::string source = shm.file("big.bin"), png = readFile(image("a.png"));
     std::string bytes;

@@ -1,6 +1,7 @@
 // "materializeDownload" through the built host, with a stand-in FFmpeg that writes "media".
 
 #include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/json/array.hpp>
@@ -26,6 +27,7 @@ TEST(MaterializeDownload, ReadsItsFieldsInOrderAndWrapsEachStage) {
               "#!/bin/sh\nif [ \"$2\" = -h ]; then echo >> \"$0.asked\"; exit 0; fi\n"
               "eval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
               0755);
+    writeStandInProbe(root.path());
     const ProcessOptions options{
         {}, {{"BRINDLE_TOOLS_DIR", root.path()}, {"XDG_CACHE_HOME", root.file("cache")}}};
     const std::string clip = root.file("clip.mp4");

@@ -60,7 +60,8 @@ void LoopbackHTTPServer::serve(int connection) {
            (count = read(connection, buffer, sizeof buffer)) > 0)
         request.append(buffer, static_cast<std::size_t>(count));
     const std::size_t start = request.find(' ') + 1;
-    const std::string path = request.substr(start, request.find_first_of(" ?", start) - start);
+    const std::string target = request.substr(start, request.find(' ', start) - start);
+    const std::string path = target.substr(0, target.find('?'));
     const auto send = [&](const std::string& bytes) {
         return ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
                static_cast<ssize_t>(bytes.size());
@@ -74,8 +75,10 @@ void LoopbackHTTPServer::serve(int connection) {
         while (send("#"))
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
     } else if (path.starts_with("/redirect/")) {
-        send("HTTP/1.1 302 Found\r\nLocation: " + path.substr(9) + "\r\nContent-Length: 0\r\n" +
-             close);
+        const std::size_t query = target.find('?');
+        send("HTTP/1.1 302 Found\r\nLocation: " +
+             (query == std::string::npos ? path.substr(9) : target.substr(query + 1)) +
+             "\r\nContent-Length: 0\r\n" + close);
     } else if (path.find("..") == std::string::npos && exists(folder_ + path) &&
                !std::filesystem::is_directory(folder_ + path)) {
         const std::string body = readFile(folder_ + path);

@@ -58,7 +58,8 @@ void makeStreamingFixtures(const std::string& folder) {
         h264 + " -adaptation_sets");
     arguments.push_back("id=0,streams=v id=1,streams=a");
     add(folder + "/dash/manifest.mpd -map 0:v -movflags +faststart" + h264 + " " + folder +
-        "/video.mp4 -map 1:a -movflags +faststart " + folder + "/audio.m4a");
+        "/video.mp4 -map 1:a -movflags +faststart " + folder + "/audio.m4a -map 0:v -map 1:a " +
+        h264 + " -qp 0 " + folder + "/late.mp4");
     runTool("ffmpeg", arguments);
     writeFile(
         folder + "/master.m3u8",
@@ -67,6 +68,13 @@ void makeStreamingFixtures(const std::string& folder) {
         "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aud\",DEFAULT=YES,URI=\"a44/index.m3u8\"\n"
         "#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,AUDIO=\"aud\"\nv180/index.m3u8\n"
         "#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=640x360,AUDIO=\"aud\"\nv360/index.m3u8\n");
+}
+
+void writeStandInProbe(const std::string& folder) {
+    writeFile(folder + "/ffprobe",
+              "#!/bin/sh\necho '{\"streams\":[{\"index\":0,\"codec_type\":\"video\",\"nb_frames\":"
+              "\"1\"},{\"index\":1,\"codec_type\":\"audio\",\"nb_frames\":\"1\"}]}'\n",
+              0755);
 }
 
 std::string probeMedia(const std::string& path) {

@@ -29,8 +29,12 @@ std::string decodedWebPRGBA(const std::string& path);
 /// "<name>/index.m3u8"; "master.m3u8" offering both videos with the audio group "aud" whose
 /// DEFAULT=NO rendition (22 kHz) comes before its DEFAULT=YES one (44 kHz); "dash/manifest.mpd"
 /// with 320x180 video (stream 0), 640x360 video (1) and audio (2); "video.mp4" (640x360, no
-/// audio) and "audio.m4a" (44 100 Hz).
+/// audio), "audio.m4a" (44 100 Hz) and "late.mp4" (both, about 170 KB, its index at the end).
 void makeStreamingFixtures(const std::string& folder);
+
+/// Writes to `folder` an ffprobe stand-in that reads back any file as one video and one audio
+/// stream, for a stand-in FFmpeg's output.
+void writeStandInProbe(const std::string& folder);
 
 /// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
 std::string probeMedia(const std::string& path);

@@ -3,6 +3,7 @@
 // The steps of one materialisation, shared by the materialiser's own source files. Other callers
 // use `MediaMaterializer`.
 
+#include "MetadataCore/MediaMaterializer.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/HTTPFetch.h"
 
@@ -28,9 +29,17 @@ std::string validatedManifestURL(const std::string& text);
 /// `text` read relative to `base`, when that gives an http or https address with a host.
 std::optional<std::string> webURL(std::string_view text, const std::string& base);
 
-/// The playlist at `url` as UTF-8 text; nothing on any failure.
-std::optional<std::string> fetchHLSPlaylist(const std::string& url,
-                                            const platform::HTTPFetchLimits& limits = {});
+/// The playlist at `url` as UTF-8 text, with the address it came from after redirects; nothing
+/// on any failure.
+std::optional<platform::HTTPResponse>
+fetchHLSPlaylist(const std::string& url, const platform::HTTPFetchLimits& limits = {});
+
+/// The best variant of a master playlist and its audio rendition, read relative to `baseURL`;
+/// nothing for a playlist that offers no usable variant.
+std::optional<HLSInputs> variantInputs(std::string_view playlist, const std::string& baseURL);
+
+/// Whether `inputs`, chosen from the master playlist at `masterURL`, name that playlist itself.
+bool leadBackTo(const HLSInputs& inputs, const std::string& masterURL);
 
 /// A decimal integer with an optional sign and nothing else around it.
 std::optional<std::int64_t> decimalInteger(std::string_view text);
@@ -50,6 +59,7 @@ struct Stream {
     std::int64_t width = 0;
     std::int64_t height = 0;
     std::int64_t bitRate = 0;
+    std::int64_t frames = 0; // as an MP4 file's index counts them
 };
 
 /// The streams of ffprobe's JSON; throws `probeFailed` (with `diagnostic`, or a fixed text) when
@@ -85,19 +95,26 @@ void awaitReconnectOptions(const std::string& tool) noexcept;
 std::vector<std::string> ffprobeArguments(const std::vector<std::string>& reconnect,
                                           const std::string& manifestURL);
 
-/// Head and reconnect group, the inputs and maps of `sourceArguments`, then the output tail.
-std::vector<std::string> ffmpegArguments(const std::vector<std::string>& reconnect,
-                                         const std::vector<std::string>& sourceArguments,
+/// ffprobe reading back the MP4 file at `path`, and nothing else.
+std::vector<std::string> resultProbeArguments(const std::string& path);
+
+/// Lines in FFmpeg's errors that tell of a segment skipped for want of its data.
+extern const std::vector<std::string> lostSegmentWarnings;
+
+/// Head, the inputs and maps of `sourceArguments`, then the output tail.
+std::vector<std::string> ffmpegArguments(const std::vector<std::string>& sourceArguments,
                                          const std::string& outputPath);
 
-std::vector<std::string> directTrackArguments(const std::string& mediaURL,
+// Each input carries the protocol whitelist and `reconnect` in front of its "-i".
+std::vector<std::string> directTrackArguments(const std::vector<std::string>& reconnect,
+                                              const std::string& mediaURL,
                                               const std::optional<std::string>& audioURL,
                                               const std::string& mediaKind,
                                               const std::optional<std::string>& referrerURL);
-std::vector<std::string> hlsArguments(const std::string& primaryURL,
-                                      const std::optional<std::string>& audioURL,
-                                      const std::string& mediaKind);
-std::vector<std::string> dashArguments(const std::string& manifestURL, const std::string& mediaKind,
+std::vector<std::string> hlsArguments(const std::vector<std::string>& reconnect,
+                                      const HLSInputs& inputs, const std::string& mediaKind);
+std::vector<std::string> dashArguments(const std::vector<std::string>& reconnect,
+                                       const std::string& manifestURL, const std::string& mediaKind,
                                        const DASHStreams& streams);
 
 /// The last lines of a tool's error output for the user, with every web address (and the tokens
@@ -116,13 +133,16 @@ Environment proxyEnvironment(const std::string& sourceURL);
 
 struct ToolRun {
     platform::ChildExit exit;
-    std::string output;      // standard output, when captured
-    std::string errorOutput; // the whole lines of the end of standard error
+    std::string output;                     // standard output, when captured
+    std::string errorOutput;                // the whole lines of the end of standard error
+    std::optional<std::string> watchedLine; // the first line of standard error with a watched text
 };
 
 /// Runs `executable` and waits for it, however long it takes, with standard output and error
-/// collected in private scratch files that are removed on every path.
+/// collected in private scratch files that are removed on every path. Standard error is searched
+/// whole for `watchedTexts`, however much of it is left out of `errorOutput`.
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
-                bool capturesOutput, const Environment& proxyEnvironment);
+                bool capturesOutput, const Environment& proxyEnvironment,
+                const std::vector<std::string>& watchedTexts = {});
 
 } // namespace brindle::mediaMaterialization
