@@ -24,15 +24,17 @@ using namespace testing;
 using Strings = std::vector<std::string>;
 using Call = std::function<void(const std::string& path)>;
 using std::nullopt;
+using namespace std::chrono_literals;
 
-Call manifest(const std::string& url, const std::string& kind) {
-    return [=](const std::string& path) { MediaMaterializer().materialize(path, url, kind); };
+Call manifest(const std::string& url, const std::string& kind, MediaToolLimits limits = {}) {
+    return [=](const std::string& path) { MediaMaterializer{limits}.materialize(path, url, kind); };
 }
 
 Call tracks(const std::string& media, const std::optional<std::string>& audio,
-            const std::string& kind, const std::optional<std::string>& referrer = nullopt) {
+            const std::string& kind, const std::optional<std::string>& referrer = nullopt,
+            MediaToolLimits limits = {}) {
     return [=](const std::string& path) {
-        MediaMaterializer().materialize(path, media, audio, kind, referrer);
+        MediaMaterializer{limits}.materialize(path, media, audio, kind, referrer);
     };
 }
 
@@ -232,16 +234,7 @@ protected:
         return folder + "/clip";
     }
 
-    // The stand-in's arguments; the output path, when it is what it should be, as "OUTPUT".
-    Strings recordedArguments(const std::string& extension) const {
-        Strings lines = linesOf(root->file("standin/arguments"));
-        const std::string prefix = folder + "/.clip.";
-        if (!lines.empty() && lines.back().starts_with(prefix) &&
-            lines.back().size() == prefix.size() + 37 + extension.size() &&
-            lines.back().ends_with("." + extension))
-            lines.back() = "OUTPUT";
-        return lines;
-    }
+    static Strings recordedArguments() { return linesOf(root->file("standin/arguments")); }
 
     static inline TemporaryDirectory* root = nullptr;
     static inline LoopbackHTTPServer* server = nullptr;
@@ -263,26 +256,19 @@ TEST_F(Materialization, CommandLines) {
     const std::string agent =
         "Mozilla/5.0 (Macintosh; Intel Mac OS X) AppleWebKit/537.36 Chrome/138 Safari/537.36";
     const struct {
-        std::string extension;
         Call run;
         Strings sources;
         std::string probe = "";
     } cases[] = {
-        {"mp4",
-         manifest(url("/master.m3u8"), "video"),
+        {manifest(url("/master.m3u8"), "video"),
          {"-i", variant, "-i", rendition, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         manifest(url("/master.m3u8"), "audio"),
-         {"-i", variant, "-i", rendition, "-map", "1:a:0"}},
-        {"mp4",
-         tracks(video, sound, "video", page + "#t"),
+        {manifest(url("/master.m3u8"), "audio"), {"-i", variant, "-i", rendition, "-map", "1:a:0"}},
+        {tracks(video, sound, "video", page + "#t"),
          {"-user_agent", agent, "-referer", page, "-i", video, "-user_agent", agent, "-referer",
           page, "-i", sound, "-map", "0:v:0", "-map", "1:a:0?"}},
-        {"m4a",
-         tracks(sound, nullopt, "audio"),
-         {"-user_agent", agent, "-i", sound, "-map", "0:a:0"}},
-        {"mp4", manifest(mpd, "video"), {"-i", mpd, "-map", "0:1", "-map", "0:2"}, probed},
-        {"m4a", manifest(mpd, "audio"), {"-i", mpd, "-map", "0:1"}, audioOnly},
+        {tracks(sound, nullopt, "audio"), {"-user_agent", agent, "-i", sound, "-map", "0:a:0"}},
+        {manifest(mpd, "video"), {"-i", mpd, "-map", "0:1", "-map", "0:2"}, probed},
+        {manifest(mpd, "audio"), {"-i", mpd, "-map", "0:1"}, audioOnly},
     };
     const Strings protocols = {"-protocol_whitelist", "https,http,httpproxy,tcp,tls,crypto"};
     for (const auto& test : cases) {
@@ -294,9 +280,9 @@ TEST_F(Materialization, CommandLines) {
              {protocols,
               reconnectGroup,
               test.sources,
-              {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}})
+              {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "/dev/fd/3"}})
             expected.insert(expected.end(), part.begin(), part.end());
-        EXPECT_EQ(recordedArguments(test.extension), expected);
+        EXPECT_EQ(recordedArguments(), expected);
         EXPECT_EQ(readFile(path), "media");
         EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), "0083;1;Chrome;");
         EXPECT_EQ(entries(folder), Strings{"clip"});
@@ -319,6 +305,13 @@ TEST_F(Materialization, CommandLines) {
 TEST_F(Materialization, Failures) {
     const std::string mpd = url("/dash/manifest.mpd");
     const std::string track = url("/video.mp4");
+    // Streams that stop after their headers, at the playlist or at a segment; a tool that waits
+    // on a helper of its own. Each tool is ended, and its helper with it.
+    writeFile(root->file("streams/held.m3u8"),
+              "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n/stall/s0.ts\n#EXT-X-ENDLIST\n");
+    const MediaToolLimits quick{.stallLimit = 300ms, .playlistFetch = {100ms, 200ms}};
+    const std::string stalled = "FFmpeg 下载或合并流媒体失败：长时间没有收到或写出任何数据，已停止";
+    const std::string helper = root->file("standin/helper");
     const struct {
         std::string tools;
         std::string standin; // run by the stand-in ffmpeg before it writes its output
@@ -341,8 +334,18 @@ TEST_F(Materialization, Failures) {
          "", tracks(track, nullopt, "video"),
          "FFmpeg 下载或合并流媒体失败：3 | 4 | 5 | GET [media URL] 403"},
         {"standin", "exit 0", "", tracks(track, nullopt, "video"), "FFmpeg 下载或合并流媒体失败"},
-        {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
-         "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+        {"standin",
+         "printf other > '" + folder + "/new'; mv '" + folder + "/new' '" + folder + "/clip'", "",
+         tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+        {"real", "", "", manifest(url("/stall/index.m3u8"), "video", quick), stalled},
+        {"real", "", "", manifest(url("/held.m3u8"), "video", quick), stalled},
+        {"standin", "sleep 30 & echo $! > " + helper + "; wait", "",
+         tracks(track, nullopt, "video", nullopt, quick), stalled},
+        // A tool that allocates without end fails at the bound, which the message names.
+        {"standin", "exec perl -e 'push @a, \"x\" x 1048576 while 1'", "",
+         tracks(track, nullopt, "video", nullopt,
+                {.memoryLimitBytes = 64 << 20, .playlistFetch = {}}),
+         "FFmpeg 下载或合并流媒体失败：占用内存超过 64 MiB 的上限，已停止"},
     };
     for (const auto& test : cases) {
         useTools(test.tools, test.standin, test.probe);
@@ -351,6 +354,10 @@ TEST_F(Materialization, Failures) {
         EXPECT_EQ(readFile(path), test.left) << test.message;
         EXPECT_EQ(entries(folder), Strings{"clip"}) << test.message;
     }
+    // Gone, or a zombie waiting for its new parent.
+    const std::string helperStatus =
+        "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
+    EXPECT_TRUE(!exists(helperStatus) || readFile(helperStatus).find(") Z ") != std::string::npos);
 
     // The real tools' own errors reach the user without the address and its token.
     useTools("real");
@@ -376,6 +383,27 @@ TEST_F(Materialization, Failures) {
             "下载占位文件无效")
             << target;
     EXPECT_EQ(readFile(path), "placeholder");
+}
+
+// While FFmpeg writes and after, the output has no more permissions than the placeholder, then
+// exactly its bits; a folder renamed meanwhile keeps nothing of it.
+TEST_F(Materialization, OutputFile) {
+    const std::string mode = root->file("standin/mode");
+    for (const mode_t permissions : {0600, 0666}) {
+        useTools("standin", "printf media > \"$out\"; stat -L -c %a \"$out\" > " + mode);
+        const std::string path = placeholder();
+        chmod(path.c_str(), permissions);
+        tracks(url("/video.mp4"), nullopt, "video")(path);
+        EXPECT_EQ(std::stoi(readFile(mode), nullptr, 8) & ~permissions, 0) << permissions;
+        EXPECT_EQ(statusOf(path).st_mode & 0777, permissions);
+    }
+    const std::string moved = folder + "-moved";
+    useTools("standin", "exec 4> \"$out\"; mv '" + folder + "' '" + moved + "'; printf media >&4");
+    const std::string path = placeholder();
+    EXPECT_EQ(messageOf<MediaMaterializerError>(
+                  [&] { tracks(url("/video.mp4"), nullopt, "video")(path); }),
+              "保存目标在合并期间发生变化，已停止替换");
+    EXPECT_EQ(entries(moved), Strings{"clip"});
 }
 
 TEST_F(Materialization, RealStreams) {

@@ -25,8 +25,9 @@ public:
     std::optional<std::string> nextRequestBody(std::chrono::milliseconds timeout);
 
     /// From now on answers GET requests (query ignored) with the files of `folder`, or 404.
-    /// "/redirect/X" redirects to "/X"; "/stall/..." never answers; "/trickle/..." sends its
-    /// headers, then one byte every 50 ms. Each connection carries one request.
+    /// "/redirect/X" redirects to "/X"; "/stall/..." sends its headers, then nothing;
+    /// "/trickle/..." sends its headers, then one byte every 50 ms. Each connection carries one
+    /// request.
     void serveFolder(const std::string& folder);
 
 private:
