@@ -7,6 +7,8 @@
 #include "Platform/FileSystem.h"
 #include "Platform/Path.h"
 
+#include <sys/stat.h>
+
 namespace brindle::mediaMaterialization {
 namespace {
 

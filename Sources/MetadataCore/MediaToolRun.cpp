@@ -172,8 +172,8 @@ ToolRun runTool(const std::string& executable, const std::vector<std::string>& a
     if (output)
         run.output = valueOrThrow(output->contents());
     run.errorOutput = valueOrThrow(errors.lastLines(errorOutputTailBytes));
-    // A tool that fails after holding half its allowance has run into it: the kernel refuses the
-    // allocation, and the tool only says that it has no memory.
+    // A tool that fails having held half its allowance ran into it: the kernel refused an
+    // allocation, and the tool only says it has no memory. A remux stays under a tenth of it.
     const std::uint64_t peakBytes = std::uint64_t(std::max(run.exit.peakResidentKiB, 0L)) * 1024;
     if (watched.stalled)
         run.limitReached = "长时间没有收到或写出任何数据，已停止";
