@@ -1,22 +1,18 @@
 #include "MetadataCore/MediaMaterializer.h"
 #include "MediaMaterializerSteps.h"
+#include "MediaTemporaryOutput.h"
 #include "MetadataCore/MediaMaterializerError.h"
-#include "TemporaryOutputName.h"
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/AttributeCopy.h"
-#include "Platform/FileReplacement.h"
 #include "Platform/FileSystem.h"
 #include "Platform/OpenedFile.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
-#include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 #include "Platform/URLComponents.h"
 
 #include <algorithm>
-#include <cstdio>
 
 namespace brindle {
 
@@ -24,7 +20,6 @@ using namespace mediaMaterialization;
 
 namespace {
 
-using platform::FileIdentity;
 using platform::FileStatus;
 
 platform::OpenedFile openValidatedTarget(const std::string& path) {
@@ -49,55 +44,10 @@ private:
     const std::string& tool_;
 };
 
-// Removes the temporary output on every exit. Once a swap has been tried the path may hold
-// another program's file (one that replaced the placeholder, if swapping back failed): then only
-// FFmpeg's output or the displaced placeholder is removed.
-class TemporaryOutput {
-public:
-    TemporaryOutput(std::string path, FileIdentity placeholder)
-        : path_(std::move(path)), placeholder_(placeholder) {}
-    TemporaryOutput(const TemporaryOutput&) = delete;
-    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
-    ~TemporaryOutput() {
-        const auto status = platform::fileStatusAtPath(path_);
-        if (!output_ ||
-            (status && (status->identity == *output_ || status->identity == placeholder_)))
-            std::remove(path_.c_str());
-    }
-
-    const std::string& path() const { return path_; }
-
-    // FFmpeg's output must be a non-empty regular file of this user.
-    void validate() {
-        const auto status = platform::fileStatusAtPath(path_);
-        if (!status || !status->isOwnRegularFile() || status->size <= 0)
-            throw MediaMaterializerError::conversionFailed();
-        output_ = status->identity;
-    }
-
-private:
-    std::string path_;
-    FileIdentity placeholder_;
-    std::optional<FileIdentity> output_;
-};
-
 void validateTargetIdentity(const std::string& path, const FileStatus& opened) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status || !status->isOwnRegularFile() || status->identity != opened.identity)
         throw MediaMaterializerError::targetChanged();
-}
-
-void exchangeOutput(const std::string& temporaryPath, const std::string& targetPath,
-                    const FileStatus& opened) {
-    if (const platform::Result<> swapped = platform::exchangePaths(temporaryPath, targetPath);
-        !swapped)
-        throw MediaMaterializerError::replacementFailed(swapped.error().value());
-    const auto displaced = platform::fileStatusAtPath(temporaryPath);
-    if (!displaced || displaced->identity != opened.identity) {
-        [[maybe_unused]] const platform::Result<> swappedBack =
-            platform::exchangePaths(temporaryPath, targetPath);
-        throw MediaMaterializerError::targetChanged();
-    }
 }
 
 std::string urlPathExtension(const std::string& url) {
@@ -106,21 +56,22 @@ std::string urlPathExtension(const std::string& url) {
 }
 
 std::vector<Stream> probeStreams(const std::string& ffprobe, const std::string& sourceURL,
-                                 const Environment& proxy) {
-    const ToolRun run =
-        runTool(ffprobe, ffprobeArguments(reconnectOptions(ffprobe), sourceURL), true, proxy);
+                                 const Environment& proxy, const MediaToolLimits& limits) {
+    const ToolRun run = runTool(ffprobe, ffprobeArguments(reconnectOptions(ffprobe), sourceURL),
+                                true, proxy, limits);
     if (!run.exit.succeeded())
-        throw MediaMaterializerError::probeFailed(diagnostic(run.errorOutput));
+        throw MediaMaterializerError::probeFailed(failureDetail(run));
     return probedStreams(run.output, diagnostic(run.errorOutput));
 }
 
 std::vector<std::string> hlsSourceArguments(const std::string& ffmpeg, const std::string& sourceURL,
-                                            const std::string& mediaKind) {
+                                            const std::string& mediaKind,
+                                            const platform::HTTPFetchLimits& fetchLimits) {
     HLSInputs inputs{sourceURL, std::nullopt};
     // A playlist that cannot be fetched here is left to FFmpeg, which reports its own error.
     // Addresses in it are relative to where the fetch ended: a CDN answers a master with a
     // redirect into another folder.
-    if (const auto playlist = fetchHLSPlaylist(sourceURL)) {
+    if (const auto playlist = fetchHLSPlaylist(sourceURL, fetchLimits)) {
         if (const auto chosen = variantInputs(playlist->body, playlist->finalURL)) {
             // FFmpeg would read the master again as its own variant, growing without end.
             if (leadBackTo(*chosen, sourceURL) || leadBackTo(*chosen, playlist->finalURL))
@@ -139,20 +90,24 @@ std::optional<std::string> joined(const std::string& summary,
 // FFmpeg exits 0 also when the disk filled before it wrote the index, or when it could read no
 // samples (an MP4 track whose index follows its samples, served without byte ranges): its result
 // must read back as an MP4 file holding samples of the requested kind.
-void verifyResult(const std::string& ffprobe, const std::string& path,
-                  const std::string& targetPath, const std::string& mediaKind) {
-    ToolRun run = runTool(ffprobe, resultProbeArguments(path), true, {});
+void verifyResult(const std::string& ffprobe, const TemporaryOutput& output,
+                  const std::string& targetPath, const std::string& mediaKind,
+                  const MediaToolLimits& limits) {
+    const std::string passed =
+        "/dev/fd/" + std::to_string(platform::ChildProcessLaunch::firstPassedDescriptorNumber);
+    ToolRun run =
+        runTool(ffprobe, resultProbeArguments(passed), true, {}, limits, output.descriptor());
     std::vector<Stream> streams;
     try {
         if (!run.exit.succeeded())
             throw MediaMaterializerError::conversionFailed();
         streams = probedStreams(run.output, std::nullopt);
     } catch (const std::exception&) {
-        // The user knows the file by the placeholder's name, not by the hidden output's.
+        // The user knows the file by the placeholder's name, not by the name it is read under.
         const std::string name = platform::lastPathComponent(targetPath);
-        for (std::size_t at = 0; (at = run.errorOutput.find(path, at)) != std::string::npos;
+        for (std::size_t at = 0; (at = run.errorOutput.find(passed, at)) != std::string::npos;
              at += name.size())
-            run.errorOutput.replace(at, path.size(), name);
+            run.errorOutput.replace(at, passed.size(), name);
         throw MediaMaterializerError::conversionFailed(
             joined("合并结果无法读取", diagnostic(run.errorOutput)));
     }
@@ -163,7 +118,8 @@ void verifyResult(const std::string& ffprobe, const std::string& path,
                                                                             : "合并结果中没有视频");
 }
 
-void materializeSource(const std::string& path, const std::string& sourceURL,
+void materializeSource(const MediaToolLimits& limits, const std::string& path,
+                       const std::string& sourceURL,
                        const std::optional<std::string>& directAudioURL,
                        const std::string& mediaKind, bool sourceIsManifest,
                        const std::optional<std::string>& referrerURL) {
@@ -186,40 +142,39 @@ void materializeSource(const std::string& path, const std::string& sourceURL,
         sourceArguments = directTrackArguments(reconnectOptions(*ffmpeg), sourceURL, directAudioURL,
                                                mediaKind, referrerURL);
     } else if (urlPathExtension(sourceURL) == "m3u8") {
-        sourceArguments = hlsSourceArguments(*ffmpeg, sourceURL, mediaKind);
+        sourceArguments = hlsSourceArguments(*ffmpeg, sourceURL, mediaKind, limits.playlistFetch);
     } else {
-        const DASHStreams streams = bestDASHStreams(probeStreams(ffprobe, sourceURL, proxy));
+        const DASHStreams streams =
+            bestDASHStreams(probeStreams(ffprobe, sourceURL, proxy, limits));
         if ((mediaKind == "video" && !streams.video) || (mediaKind == "audio" && !streams.audio))
             throw MediaMaterializerError::noMediaStream();
         sourceArguments = dashArguments(reconnectOptions(*ffmpeg), sourceURL, mediaKind, streams);
     }
 
-    TemporaryOutput output(temporaryOutputPath(path, mediaKind == "audio" ? "m4a" : "mp4"),
-                           placeholder.status.identity);
-    const ToolRun run = runTool(*ffmpeg, ffmpegArguments(sourceArguments, output.path()), false,
-                                proxy, lostSegmentWarnings);
+    TemporaryOutput output(path, mediaKind == "audio" ? "m4a" : "mp4", placeholder.status);
+    // FFmpeg writes the file it is given, wherever its folder goes meanwhile.
+    const std::string outputArgument =
+        "/dev/fd/" + std::to_string(platform::ChildProcessLaunch::firstPassedDescriptorNumber);
+    const ToolRun run = runTool(*ffmpeg, ffmpegArguments(sourceArguments, outputArgument), false,
+                                proxy, limits, output.descriptor(), lostSegmentWarnings);
     if (!run.exit.succeeded())
-        throw MediaMaterializerError::conversionFailed(diagnostic(run.errorOutput));
+        throw MediaMaterializerError::conversionFailed(failureDetail(run));
     output.validate();
     if (run.watchedLine)
         throw MediaMaterializerError::conversionFailed(
             joined("有分片无法下载", diagnostic(*run.watchedLine)));
-    verifyResult(ffprobe, output.path(), path, mediaKind);
-    for (const std::string& name :
-         platform::carriedAttributeNames(MediaMaterializer::preservedAttributes)) {
-        if (!platform::copyAttribute(name, placeholder.descriptor.get(), output.path()))
-            throw MediaMaterializerError::invalidPath();
-    }
+    verifyResult(ffprobe, output, path, mediaKind, limits);
+    output.takeOverFrom(placeholder.descriptor.get());
     validateTargetIdentity(path, placeholder.status);
-    exchangeOutput(output.path(), path, placeholder.status);
+    output.exchange();
 }
 
 } // namespace
 
 void MediaMaterializer::materialize(const std::string& path, const std::string& manifestURL,
                                     const std::string& mediaKind) const {
-    materializeSource(path, validatedManifestURL(manifestURL), std::nullopt, mediaKind, true,
-                      std::nullopt);
+    materializeSource(limits, path, validatedManifestURL(manifestURL), std::nullopt, mediaKind,
+                      true, std::nullopt);
 }
 
 void MediaMaterializer::materialize(const std::string& path, const std::string& mediaURL,
@@ -230,7 +185,7 @@ void MediaMaterializer::materialize(const std::string& path, const std::string& 
     const auto audio = audioURL ? std::optional(validatedMediaTrackURL(*audioURL)) : std::nullopt;
     const auto referrer =
         referrerURL ? std::optional(validatedReferrerURL(*referrerURL)) : std::nullopt;
-    materializeSource(path, media, audio, mediaKind, false, referrer);
+    materializeSource(limits, path, media, audio, mediaKind, false, referrer);
 }
 
 } // namespace brindle

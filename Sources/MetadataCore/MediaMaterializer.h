@@ -1,6 +1,10 @@
 #pragma once
 
+#include "Platform/HTTPFetch.h"
+
 #include <array>
+#include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,6 +22,19 @@ struct HLSInputs {
     bool operator==(const HLSInputs&) const = default;
 };
 
+/// What the tools run for one materialisation may take.
+struct MediaToolLimits {
+    /// A tool that receives, reads and writes nothing for this long is ended: FFmpeg waits for
+    /// ever on a connection that stays open without data, and FFmpeg 5.1 reconnects without end.
+    std::chrono::milliseconds stallLimit{std::chrono::seconds(60)};
+    /// The private memory (heap, stacks, writable data) a tool may allocate. A two-input HLS
+    /// remux by FFmpeg 5.1 needs about 80 MiB of it, nearly half for its libraries' data and
+    /// its threads' stacks, and a long one grows by its sample index only.
+    std::uint64_t memoryLimitBytes = std::uint64_t(1) << 30;
+    /// The host's own fetch of an HLS playlist.
+    platform::HTTPFetchLimits playlistFetch;
+};
+
 /// Fills a placeholder that the browser saved under the final name with the real media of an HLS
 /// or DASH stream, or of separate video and audio tracks: FFmpeg remuxes the best streams,
 /// without re-encoding, into an MP4 file beside the placeholder, which takes over the
@@ -25,6 +42,8 @@ struct HLSInputs {
 /// that replaced the placeholder meanwhile. Throws `MediaMaterializerError`; a tool that cannot
 /// be started, or whose output cannot be collected, throws the system's `std::system_error`.
 struct MediaMaterializer {
+    MediaToolLimits limits;
+
     /// Attributes the finished file takes over from the placeholder.
     static constexpr std::array<std::string_view, 2> preservedAttributes = {"com.apple.quarantine",
                                                                             "com.apple.provenance"};

@@ -1,6 +1,7 @@
 #include "MediaMaterializerSteps.h"
 
 #include "MetadataCore/DirectoryCreation.h"
+#include "Platform/ChildActivity.h"
 #include "Platform/FileContents.h"
 #include "Platform/FileStatus.h"
 #include "Platform/OpenedFile.h"
@@ -10,6 +11,7 @@
 #include "Platform/ScratchFile.h"
 #include "Platform/StandardDirectories.h"
 
+#include <algorithm>
 #include <future>
 #include <mutex>
 #include <system_error>
@@ -86,7 +88,8 @@ void remember(const std::string& path, const std::vector<std::string>& options) 
 // costs one start of the tool (about 60 to 140 ms here, more than the host's whole allowance over
 // a remux), and Chrome starts a fresh host for every message, so the answer is remembered on disk
 // for the next host. A first question is started early and in the background, while the playlist
-// is fetched or the manifest probed.
+// is fetched or the manifest probed; that thread starts the tool and waits for it, as a child dies
+// with the thread that started it.
 std::vector<std::string> learnReconnectOptions(const std::string& tool) {
     const std::optional<std::string> memory = rememberedAnswerPath(tool);
     if (memory) {
@@ -141,6 +144,7 @@ void awaitReconnectOptions(const std::string& tool) noexcept {
 
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment,
+                const MediaToolLimits& limits, std::optional<int> passedDescriptor,
                 const std::vector<std::string>& watchedTexts) {
     std::optional<platform::ScratchFile> output;
     if (capturesOutput)
@@ -155,18 +159,35 @@ ToolRun runTool(const std::string& executable, const std::vector<std::string>& a
     launch.standardOutput =
         output ? ChildStream::descriptor(output->descriptor()) : ChildStream::nullDevice();
     launch.standardError = ChildStream::descriptor(errors.descriptor());
+    if (passedDescriptor)
+        launch.passedDescriptors = {*passedDescriptor};
     if (!proxyEnvironment.empty())
         launch.environment = platform::environmentWith(proxyEnvironment);
+    launch.memoryLimitBytes = limits.memoryLimitBytes;
+    launch.ownProcessGroup = true;
 
     auto child = valueOrThrow(platform::ChildProcess::spawn(launch));
+    const platform::WatchedExit watched = platform::waitWhileActive(child, limits.stallLimit);
     ToolRun run;
-    run.exit = child.waitForExit();
+    run.exit = watched.exit;
     if (output)
         run.output = valueOrThrow(output->contents());
     run.errorOutput = valueOrThrow(errors.lastLines(errorOutputTailBytes));
     if (!watchedTexts.empty())
         run.watchedLine = valueOrThrow(errors.firstLineContaining(watchedTexts));
+    // A tool that fails having held half its allowance ran into it: the kernel refused an
+    // allocation, and the tool only says it has no memory. A remux stays under a tenth of it.
+    const std::uint64_t peakBytes = std::uint64_t(std::max(run.exit.peakResidentKiB, 0L)) * 1024;
+    if (watched.stalled)
+        run.limitReached = "长时间没有收到或写出任何数据，已停止";
+    else if (!run.exit.succeeded() && peakBytes >= limits.memoryLimitBytes / 2)
+        run.limitReached =
+            "占用内存超过 " + std::to_string(limits.memoryLimitBytes >> 20) + " MiB 的上限，已停止";
     return run;
+}
+
+std::optional<std::string> failureDetail(const ToolRun& run) {
+    return run.limitReached ? run.limitReached : diagnostic(run.errorOutput);
 }
 
 } // namespace brindle::mediaMaterialization

@@ -10,7 +10,7 @@
 
 namespace brindle {
 
-std::string temporaryOutputPath(const std::string& path, const std::string& extension) {
+std::string temporaryOutputName(const std::string& path, const std::string& extension) {
     const std::string uuid = platform::randomUUIDString();
     const std::size_t room = maximumFilenameBytes - (1 + 1 + uuid.size() + 1 + extension.size());
     std::string name = platform::lastPathComponent(path);
@@ -20,8 +20,12 @@ std::string temporaryOutputPath(const std::string& path, const std::string& exte
             cut = end <= room ? end : cut;
         name.resize(cut);
     }
+    return "." + name + "." + uuid + "." + extension;
+}
+
+std::string temporaryOutputPath(const std::string& path, const std::string& extension) {
     std::string temporary = platform::appendingPathComponent(
-        platform::deletingLastPathComponent(path), "." + name + "." + uuid + "." + extension);
+        platform::deletingLastPathComponent(path), temporaryOutputName(path, extension));
     platform::processJournal::noteTemporaryFile(temporary);
     return temporary;
 }

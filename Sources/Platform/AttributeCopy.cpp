@@ -16,8 +16,10 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
     return names;
 }
 
-Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
-                           const std::string& destinationPath) {
+namespace {
+
+template <class Write>
+Result<bool> copyAttributeWith(const std::string& name, int sourceDescriptor, Write write) {
     // One read: a value that grows or goes while it is read is not copied at all.
     const Result<AttributeValue> read = readStoredAttribute(sourceDescriptor, name, 1);
     if (!read && read.error() == std::errc::not_supported)
@@ -26,10 +28,25 @@ Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
         return failure<bool>(read.error());
     if (!*read)
         return false;
-    const std::string& value = **read;
-    if (lsetxattr(destinationPath.c_str(), name.c_str(), value.data(), value.size(), 0) != 0)
+    if (write(**read) != 0)
         return failure<bool>(lastErrnoCode());
     return true;
+}
+
+} // namespace
+
+Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+                           const std::string& destinationPath) {
+    return copyAttributeWith(name, sourceDescriptor, [&](const std::string& value) {
+        return lsetxattr(destinationPath.c_str(), name.c_str(), value.data(), value.size(), 0);
+    });
+}
+
+Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+                           int destinationDescriptor) {
+    return copyAttributeWith(name, sourceDescriptor, [&](const std::string& value) {
+        return fsetxattr(destinationDescriptor, name.c_str(), value.data(), value.size(), 0);
+    });
 }
 
 } // namespace brindle::platform

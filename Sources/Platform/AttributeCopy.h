@@ -22,4 +22,8 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
 Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
                            const std::string& destinationPath);
 
+/// The same, to the open file `destinationDescriptor`.
+Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+                           int destinationDescriptor);
+
 } // namespace brindle::platform

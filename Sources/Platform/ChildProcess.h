@@ -4,6 +4,7 @@
 #include "Platform/Result.h"
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -44,8 +45,11 @@ struct ChildProcessLaunch {
     static constexpr int firstPassedDescriptorNumber = 3;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
-    /// The child leads a process group of its own, and `terminate` ends the whole group: what
-    /// the child started goes with it.
+    /// The most private memory (heap, stacks, writable data) the child may hold: an allocation
+    /// beyond it fails. None: the limit this program has itself.
+    std::optional<std::uint64_t> memoryLimitBytes;
+    /// The child leads a process group of its own, and whatever it starts there is ended with it
+    /// when it is terminated or killed from here.
     bool ownProcessGroup = false;
 };
 
@@ -61,7 +65,9 @@ struct ChildExit {
 /// (every descriptor of this program is close-on-exec), with default signal handling and an
 /// empty signal mask. Its exit is watched through a process descriptor, so a wait ends the
 /// moment the child does. A child still running when its owner goes away is killed and reaped,
-/// never left as a zombie.
+/// never left as a zombie; and it is killed when the thread that started it ends, this program
+/// killed outright included (SIGKILL leaves no time to end it). So a child is owned and waited
+/// for by the thread that starts it, never handed to a longer-lived one.
 class ChildProcess {
 public:
     /// Starts the child; fails when the program is missing or not executable, or for want of
@@ -85,13 +91,17 @@ public:
     ChildExit waitForExit();
 
     /// Asks the child to end (SIGTERM); a child that is still there after `grace` is killed.
-    /// Returns once it has ended. A child with a process group of its own is signalled with its
-    /// group, and what is left of the group is killed once the child has ended.
+    /// Returns once it has ended.
     ChildExit terminate(std::chrono::milliseconds grace = std::chrono::seconds(2));
 
+    /// Kills the child at once (SIGKILL) and returns once it has ended.
+    ChildExit kill();
+
 private:
-    ChildProcess(pid_t pid, FileDescriptor processDescriptor)
-        : pid_(pid), processDescriptor_(std::move(processDescriptor)) {}
+    ChildProcess(pid_t pid, FileDescriptor processDescriptor, bool leadsGroup)
+        : pid_(pid), processDescriptor_(std::move(processDescriptor)), leadsGroup_(leadsGroup) {}
+    // Sent to the whole group the child leads, if it leads one.
+    void signal(int number) const;
     std::optional<ChildExit> reap(bool block);
     // No `timeout`: for as long as it takes.
     std::optional<ChildExit> await(std::optional<std::chrono::milliseconds> timeout,
@@ -99,8 +109,8 @@ private:
 
     pid_t pid_;
     FileDescriptor processDescriptor_; // none when the kernel offers none: waits then poll
+    bool leadsGroup_;
     std::optional<ChildExit> exit_;
-    bool leadsProcessGroup_ = false;
 };
 
 } // namespace brindle::platform

@@ -60,6 +60,13 @@ Result<FileStatus> fileStatusAtPath(const std::string& path) {
     return converted(status);
 }
 
+Result<FileStatus> fileStatusInFolder(int folder, const std::string& name) {
+    struct stat status {};
+    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return lastErrnoCode();
+    return converted(status);
+}
+
 Result<FileStatus> fileStatusFollowingLinks(const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0)

@@ -51,6 +51,9 @@ Result<FileStatus> fileStatus(int descriptor);
 /// The status of what `path` names; a symbolic link as its last component is not followed.
 Result<FileStatus> fileStatusAtPath(const std::string& path);
 
+/// The status of the entry `name` of the open folder `folder`; a symbolic link is not followed.
+Result<FileStatus> fileStatusInFolder(int folder, const std::string& name);
+
 /// The status of what `path` names after following symbolic links.
 Result<FileStatus> fileStatusFollowingLinks(const std::string& path);
 

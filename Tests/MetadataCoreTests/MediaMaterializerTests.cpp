@@ -29,15 +29,17 @@ using namespace testing;
 using Strings = std::vector<std::string>;
 using Call = std::function<void(const std::string& path)>;
 using std::nullopt;
+using namespace std::chrono_literals;
 
-Call manifest(const std::string& url, const std::string& kind) {
-    return [=](const std::string& path) { MediaMaterializer().materialize(path, url, kind); };
+Call manifest(const std::string& url, const std::string& kind, MediaToolLimits limits = {}) {
+    return [=](const std::string& path) { MediaMaterializer{limits}.materialize(path, url, kind); };
 }
 
 Call tracks(const std::string& media, const std::optional<std::string>& audio,
-            const std::string& kind, const std::optional<std::string>& referrer = nullopt) {
+            const std::string& kind, const std::optional<std::string>& referrer = nullopt,
+            MediaToolLimits limits = {}) {
     return [=](const std::string& path) {
-        MediaMaterializer().materialize(path, media, audio, kind, referrer);
+        MediaMaterializer{limits}.materialize(path, media, audio, kind, referrer);
     };
 }
 
@@ -267,16 +269,7 @@ protected:
         return folder + "/clip";
     }
 
-    // The stand-in's arguments; the output path, when it is what it should be, as "OUTPUT".
-    Strings recordedArguments(const std::string& extension) const {
-        Strings lines = linesOf(root->file("standin/arguments"));
-        const std::string prefix = folder + "/.clip.";
-        if (!lines.empty() && lines.back().starts_with(prefix) &&
-            lines.back().size() == prefix.size() + 37 + extension.size() &&
-            lines.back().ends_with("." + extension))
-            lines.back() = "OUTPUT";
-        return lines;
-    }
+    static Strings recordedArguments() { return linesOf(root->file("standin/arguments")); }
 
     static inline TemporaryDirectory* root = nullptr;
     static inline LoopbackHTTPServer* server = nullptr;
@@ -304,23 +297,21 @@ TEST_F(Materialization, CommandLines) {
     };
     const Strings referred = {"-user_agent", agent, "-referer", page};
     const struct {
-        std::string extension;
         Call run;
         Strings sources;
         std::string probe = "";
     } cases[] = {
-        {"mp4", manifest(url("/master.m3u8"), "video"),
+        {manifest(url("/master.m3u8"), "video"),
          join({input(variant), input(rendition), {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {"m4a", manifest(url("/master.m3u8"), "audio"),
+        {manifest(url("/master.m3u8"), "audio"),
          join({input(variant), input(rendition), {"-map", "1:a:0"}})},
-        {"mp4", tracks(video, sound, "video", page + "#t"),
-         join({input(video, referred),
-               input(sound, referred),
-               {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {"m4a", tracks(sound, nullopt, "audio"),
+        {tracks(video, sound, "video", page + "#t"), join({input(video, referred),
+                                                           input(sound, referred),
+                                                           {"-map", "0:v:0", "-map", "1:a:0?"}})},
+        {tracks(sound, nullopt, "audio"),
          join({input(sound, {"-user_agent", agent}), {"-map", "0:a:0"}})},
-        {"mp4", manifest(mpd, "video"), join({input(mpd), {"-map", "0:1", "-map", "0:2"}}), probed},
-        {"m4a", manifest(mpd, "audio"), join({input(mpd), {"-map", "0:1"}}), audioOnly},
+        {manifest(mpd, "video"), join({input(mpd), {"-map", "0:1", "-map", "0:2"}}), probed},
+        {manifest(mpd, "audio"), join({input(mpd), {"-map", "0:1"}}), audioOnly},
     };
     for (const auto& test : cases) {
         useTools("standin", "", test.probe);
@@ -329,8 +320,8 @@ TEST_F(Materialization, CommandLines) {
         const Strings expected =
             join({{"-hide_banner", "-nostdin", "-loglevel", "warning", "-y"},
                   test.sources,
-                  {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "OUTPUT"}});
-        EXPECT_EQ(recordedArguments(test.extension), expected);
+                  {"-c", "copy", "-movflags", "+faststart", "-f", "mp4", "/dev/fd/3"}});
+        EXPECT_EQ(recordedArguments(), expected);
         EXPECT_EQ(readFile(path), "media");
         EXPECT_EQ(rawAttribute(path, "user.com.apple.quarantine"), "0083;1;Chrome;");
         EXPECT_EQ(entries(folder), Strings{"clip"});
@@ -365,6 +356,13 @@ TEST_F(Materialization, Failures) {
     writeFile(root->file("streams/sdp.m4a"), "v=0\nc=IN IP4 127.0.0.1\nm=audio " +
                                                  std::to_string(ntohs(address.sin_port)) +
                                                  " RTP/AVP 0\n");
+    // Streams that stop after their headers, at the playlist or at a segment; a tool that waits
+    // on a helper of its own. Each tool is ended, and its helper with it.
+    writeFile(root->file("streams/held.m3u8"),
+              "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n/stall/s0.ts\n#EXT-X-ENDLIST\n");
+    const MediaToolLimits quick{.stallLimit = 300ms, .playlistFetch = {100ms, 200ms}};
+    const std::string stalled = "FFmpeg 下载或合并流媒体失败：长时间没有收到或写出任何数据，已停止";
+    const std::string helper = root->file("standin/helper");
     const struct {
         std::string tools;
         std::string standin; // run by the stand-in ffmpeg before it writes its output
@@ -397,8 +395,6 @@ TEST_F(Materialization, Failures) {
         {"standin", "", "", manifest(url("/redirect/s.m3u8?/self.m3u8"), "video"),
          "播放清单中没有可合并的媒体轨道"},
         {"standin", "", "", manifest(url("/loop.m3u8"), "audio"), "播放清单中没有可合并的媒体轨道"},
-        {"standin", "d=$(dirname \"$out\"); printf other > \"$d/new\"; mv \"$d/new\" \"$d/clip\"",
-         "", tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
         // The real tools' own errors, without the address and its token. An SDP text as a track
         // or rendition is refused before any port is bound; a result without samples (an index
         // after them, served without ranges), with a lost segment, or on a full disk is none.
@@ -416,6 +412,18 @@ TEST_F(Materialization, Failures) {
              "合并结果无法读取 | [mov,mp4,m4a,3gp,3g2,mj2] moov atom not found | clip: Invalid "
              "data found when processing input",
          "placeholder", true},
+        {"standin",
+         "printf other > '" + folder + "/new'; mv '" + folder + "/new' '" + folder + "/clip'", "",
+         tracks(track, nullopt, "video"), "保存目标在合并期间发生变化，已停止替换", "other"},
+        {"real", "", "", manifest(url("/stall/index.m3u8"), "video", quick), stalled},
+        {"real", "", "", manifest(url("/held.m3u8"), "video", quick), stalled},
+        {"standin", "sleep 30 & echo $! > " + helper + "; wait", "",
+         tracks(track, nullopt, "video", nullopt, quick), stalled},
+        // A tool that allocates without end fails at the bound, which the message names.
+        {"standin", "exec perl -e 'push @a, \"x\" x 1048576 while 1'", "",
+         tracks(track, nullopt, "video", nullopt,
+                {.memoryLimitBytes = 64 << 20, .playlistFetch = {}}),
+         "FFmpeg 下载或合并流媒体失败：占用内存超过 64 MiB 的上限，已停止"},
     };
     const std::string disk = root->file("disk");
     fs::create_directory(disk);
@@ -433,6 +441,10 @@ TEST_F(Materialization, Failures) {
         EXPECT_EQ(entries(in), Strings{"clip"}) << test.message;
     }
     close(rtp);
+    // Gone, or a zombie waiting for its new parent.
+    const std::string helperStatus =
+        "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
+    EXPECT_TRUE(!exists(helperStatus) || readFile(helperStatus).find(") Z ") != std::string::npos);
 
     const std::string path = folder + "/clip";
 
@@ -447,6 +459,27 @@ TEST_F(Materialization, Failures) {
     EXPECT_EQ(readFile(path), "placeholder");
     if (!mounted)
         GTEST_SKIP() << "a full disk is a tmpfs the test mounts, which is not permitted here";
+}
+
+// While FFmpeg writes and after, the output has no more permissions than the placeholder, then
+// exactly its bits; a folder renamed meanwhile keeps nothing of it.
+TEST_F(Materialization, OutputFile) {
+    const std::string mode = root->file("standin/mode");
+    for (const mode_t permissions : {0600, 0666}) {
+        useTools("standin", "printf media > \"$out\"; stat -L -c %a \"$out\" > " + mode);
+        const std::string path = placeholder();
+        chmod(path.c_str(), permissions);
+        tracks(url("/video.mp4"), nullopt, "video")(path);
+        EXPECT_EQ(std::stoi(readFile(mode), nullptr, 8) & ~permissions, 0) << permissions;
+        EXPECT_EQ(statusOf(path).st_mode & 0777, permissions);
+    }
+    const std::string moved = folder + "-moved";
+    useTools("standin", "exec 4> \"$out\"; mv '" + folder + "' '" + moved + "'; printf media >&4");
+    const std::string path = placeholder();
+    EXPECT_EQ(messageOf<MediaMaterializerError>(
+                  [&] { tracks(url("/video.mp4"), nullopt, "video")(path); }),
+              "保存目标在合并期间发生变化，已停止替换");
+    EXPECT_EQ(entries(moved), Strings{"clip"});
 }
 
 TEST_F(Materialization, RealStreams) {

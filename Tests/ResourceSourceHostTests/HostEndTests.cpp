@@ -5,6 +5,7 @@
 #include "Platform/ChildProcess.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "Support/HostProcess.h"
+#include "Support/LoopbackHTTPServer.h"
 #include "Support/MediaTools.h"
 #include "Support/SavePanelStandIn.h"
 
@@ -13,8 +14,11 @@
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
+#include <poll.h>
+#include <sstream>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/syscall.h>
 #include <thread>
 
 namespace brindle::testing {
@@ -185,6 +189,40 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
             writeFile(image("clip.mp4"), "placeholder");
         }
     }
+}
+
+// Killed outright, the host takes its tools along: FFmpeg, waiting for a stream that never comes,
+// does not wait on for the next host.
+TEST_F(HostEnd, KilledHostLeavesNoToolRunning) {
+    for (const std::string tool : {"ffmpeg", "ffprobe"})
+        fs::create_symlink("/usr/bin/" + tool, tools + "/" + tool);
+    LoopbackHTTPServer server;
+    server.serveFolder(root.path());
+    writeFile(root.file("requests"), frameJSON({{"action", "materializeDownload"},
+                                                {"path", image("clip.mp4")},
+                                                {"mediaUrl", server.url("/stall/v.mp4")},
+                                                {"mediaKind", "video"}}));
+    const platform::FileDescriptor requests(open(root.file("requests").c_str(), O_RDONLY));
+    const platform::FileDescriptor replies(open("/dev/null", O_WRONLY));
+    auto host = startHost(requests.get(), replies.get(), options);
+    const std::string children = "/proc/" + std::to_string(host.processIdentifier()) + "/task/" +
+                                 std::to_string(host.processIdentifier()) + "/children";
+    pid_t ffmpeg = 0;
+    for (int attempt = 0; attempt < 1000 && ffmpeg == 0; ++attempt) {
+        std::istringstream pids(readFile(children));
+        for (pid_t pid = 0; pids >> pid;) {
+            if (readFile("/proc/" + std::to_string(pid) + "/cmdline").find("/stall/") !=
+                std::string::npos)
+                ffmpeg = pid;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ASSERT_NE(ffmpeg, 0);
+    const platform::FileDescriptor tool(static_cast<int>(syscall(SYS_pidfd_open, ffmpeg, 0)));
+    kill(host.processIdentifier(), SIGKILL);
+    host.waitForExit();
+    pollfd ended{tool.get(), POLLIN, 0};
+    EXPECT_EQ(poll(&ended, 1, 10000), 1);
 }
 
 // Only a journal whose lock is free, and that has the name, owner and contents this system gives

@@ -68,6 +68,7 @@ void LoopbackHTTPServer::serve(int connection) {
     };
     const std::string close = "Connection: close\r\n\r\n";
     if (path.starts_with("/stall/")) {
+        send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n" + close);
         while (read(connection, buffer, sizeof buffer) > 0) {
         }
     } else if (path.starts_with("/trickle/")) {

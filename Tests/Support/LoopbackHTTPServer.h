@@ -26,7 +26,7 @@ public:
 
     /// From now on answers GET requests (query ignored) with the files of `folder`, or 404.
     /// "/redirect/X" redirects to "/X", or to its query when it has one ("/redirect/a?/b/c"
-    /// to "/b/c"); "/stall/..." never answers; "/trickle/..." sends its
+    /// to "/b/c"); "/stall/..." sends its headers, then nothing; "/trickle/..." sends its
     /// headers, then one byte every 50 ms. Each connection carries one request.
     void serveFolder(const std::string& folder);
 

@@ -136,13 +136,21 @@ struct ToolRun {
     std::string output;                     // standard output, when captured
     std::string errorOutput;                // the whole lines of the end of standard error
     std::optional<std::string> watchedLine; // the first line of standard error with a watched text
+    /// Why the tool was ended or failed, when one of its limits did it, for the user.
+    std::optional<std::string> limitReached;
 };
 
-/// Runs `executable` and waits for it, however long it takes, with standard output and error
-/// collected in private scratch files that are removed on every path. Standard error is searched
-/// whole for `watchedTexts`, however much of it is left out of `errorOutput`.
+/// Runs `executable` within `limits` and waits for it, with standard output and error collected
+/// in private scratch files that are removed on every path. The open file `passedDescriptor`,
+/// when given, is the tool's "/dev/fd/3". The tool leads a process group of its own, which goes
+/// with it when it is ended, and dies with this process. Standard error is searched whole for
+/// `watchedTexts`, however much of it is left out of `errorOutput`.
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment,
+                const MediaToolLimits& limits = {}, std::optional<int> passedDescriptor = {},
                 const std::vector<std::string>& watchedTexts = {});
+
+/// What the user is told of a failed run: the limit it reached, or the end of its own errors.
+std::optional<std::string> failureDetail(const ToolRun& run);
 
 } // namespace brindle::mediaMaterialization
