@@ -195,20 +195,19 @@ class Materialization : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         root = new TemporaryDirectory;
-        for (const char* folder : {"streams", "real", "standin", "lone", "captures"})
+        for (const char* folder :
+             {"streams", "real", "standin", "lone", "captures", "disk", "probe"})
             fs::create_directory(root->file(folder));
         makeStreamingFixtures(root->file("streams"));
         // A master behind a redirect into its own folder, masters that name themselves, one whose
         // audio is an SDP text, and a playlist whose second segment is missing.
         const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\n";
-        const auto rendition = [](const std::string& uri) {
-            return "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=\"" + uri + "\"\n";
-        };
+        const std::string rendition = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=";
         writeFile(root->file("streams/v360/master.m3u8"), variant + "index.m3u8\n");
         writeFile(root->file("streams/self.m3u8"), variant + "self.m3u8#v\n");
-        writeFile(root->file("streams/loop.m3u8"), rendition("loop.m3u8") + variant + "v\n");
+        writeFile(root->file("streams/loop.m3u8"), rendition + "loop.m3u8\n" + variant + "v\n");
         writeFile(root->file("streams/sdp.m3u8"),
-                  rendition("sdp.m4a") + variant + "v180/index.m3u8");
+                  rendition + "sdp.m4a\n" + variant + "v180/index.m3u8");
         writeFile(root->file("streams/holes.m3u8"),
                   "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n#EXTINF:1,\nv180/"
                   "s1.ts\n#EXT-X-ENDLIST\n");
@@ -226,15 +225,12 @@ protected:
                   "printf '%s\\n' \"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\n"
                   "eval \"$STANDIN\"\nprintf media > \"$out\"\n",
                   0755);
-        // Read back, FFmpeg's output holds a video and an audio stream.
-        writeFile(
-            root->file("standin/ffprobe"),
-            "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
-            "[ \"$4\" = file ] && exec echo '{\"streams\":[{\"index\":0,\"codec_type\":"
-            "\"video\",\"nb_frames\":\"1\"},{\"index\":1,\"codec_type\":\"audio\",\"nb_frames\":"
-            "\"1\"}]}'\nprintf '%s\\n' \"$@\" > \"$d/probe-arguments\"\n"
-            "exec cat \"$d/probe.json\"\n",
-            0755);
+        writeStandInProbe(root->file("probe"));
+        writeFile(root->file("standin/ffprobe"),
+                  "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n"
+                  "[ \"$4\" = file ] && exec \"$d/../probe/ffprobe\"\n" // reading the result back
+                  "printf '%s\\n' \"$@\" > \"$d/probe-arguments\"\nexec cat \"$d/probe.json\"\n",
+                  0755);
         setenv("TMPDIR", root->file("captures").c_str(), 1);
         setenv("XDG_CACHE_HOME", root->file("cache").c_str(), 1);
     }
@@ -426,7 +422,6 @@ TEST_F(Materialization, Failures) {
          "FFmpeg 下载或合并流媒体失败：占用内存超过 64 MiB 的上限，已停止"},
     };
     const std::string disk = root->file("disk");
-    fs::create_directory(disk);
     const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") == 0;
     const std::unique_ptr<const char, decltype([](const char* at) { umount2(at, MNT_DETACH); })>
         unmount(mounted ? disk.c_str() : nullptr);
