@@ -5,7 +5,11 @@ Panel: from writing "chooseSaveDestination" to a running host (answered a "ping"
 the panel's window is mapped. Bare: from spawning BareFileDialog (same build) until its window is
 mapped. Windows are polled every 10 ms; Escape closes each and the host's answer is awaited. The
 two alternate, each with a session bus of the run's own and with none (the address leads
-nowhere). No window manager runs, as under xvfb-run.
+nowhere). No window manager runs, as under xvfb-run. Beside the medians of those times, the
+medians of the CPU time spent until the window was seen (host and panel, or the bare dialog; the
+scheduler's count of all their threads), which depends less on other work on the machine.
+The panel maps its window and then builds the folder chooser into it before the first frame;
+the bare dialog is built before it is mapped.
 Usage: Benchmarks/save-panel-time-to-screen.py [BUILD_DIR (build/test)] [ROUNDS (20)]
 Needs Xvfb, dbus-daemon and xdotool.
 """
@@ -56,25 +60,36 @@ class Screen:
             sys.exit(f"cannot open display {display}")
         self.root = c_ulong(self.x.XDefaultRootWindow(self.display))
         self.name_atom = c_ulong(self.x.XInternAtom(self.display, b"_NET_WM_NAME", 0))
+        self.pid_atom = c_ulong(self.x.XInternAtom(self.display, b"_NET_WM_PID", 0))
 
-    def title(self, window):
+    def property(self, window, atom, read):
         kind, form, count, after = c_ulong(), c_int(), c_ulong(), c_ulong()
         data = ctypes.POINTER(ctypes.c_char)()
-        if self.x.XGetWindowProperty(self.display, c_ulong(window), self.name_atom, c_long(0),
-                                     c_long(256), 0, c_ulong(0), ctypes.byref(kind),
-                                     ctypes.byref(form), ctypes.byref(count),
-                                     ctypes.byref(after), ctypes.byref(data)) != 0 or not data:
+        if self.x.XGetWindowProperty(self.display, c_ulong(window), atom, c_long(0), c_long(256),
+                                     0, c_ulong(0), ctypes.byref(kind), ctypes.byref(form),
+                                     ctypes.byref(count), ctypes.byref(after),
+                                     ctypes.byref(data)) != 0 or not data:
             return None
-        text = ctypes.string_at(data, count.value).decode(errors="replace")
+        value = read(data, count.value)
         self.x.XFree(data)
-        return text
+        return value
+
+    def title(self, window):
+        return self.property(window, self.name_atom,
+                             lambda data, count: ctypes.string_at(data, count).decode("utf-8",
+                                                                                       "replace"))
+
+    def owner(self, window):
+        """The process that made the window (Qt sets _NET_WM_PID)."""
+        return self.property(window, self.pid_atom,
+                             lambda data, count: ctypes.cast(data, ctypes.POINTER(c_long))[0])
 
     def shows(self, title):
         root, parent, count = c_ulong(), c_ulong(), ctypes.c_uint()
         children = ctypes.POINTER(c_ulong)()
         if not self.x.XQueryTree(self.display, self.root, ctypes.byref(root), ctypes.byref(parent),
                                  ctypes.byref(children), ctypes.byref(count)):
-            return False
+            return None
         windows = [children[index] for index in range(count.value)]
         if children:
             self.x.XFree(children)
@@ -82,17 +97,30 @@ class Screen:
         for window in windows:
             if (self.x.XGetWindowAttributes(self.display, c_ulong(window), ctypes.byref(attributes))
                     and attributes.map_state == self.IS_VIEWABLE and self.title(window) == title):
-                return True
-        return False
+                return window
+        return None
 
     def wait_for(self, title, started):
+        """The seconds until a window named `title` was seen, and its process."""
         tick = started
-        while not self.shows(title):
+        while (window := self.shows(title)) is None:
             tick += POLL_SECONDS
             if tick - started > GIVE_UP_SECONDS:
                 sys.exit(f"no window named {title!r} after {GIVE_UP_SECONDS} s")
             time.sleep(max(0.0, tick - time.perf_counter()))
-        return time.perf_counter() - started
+        return time.perf_counter() - started, self.owner(window)
+
+
+def cpu_seconds(pid):
+    """The CPU seconds of the process's threads so far, from the scheduler's count in ns."""
+    total = 0
+    for thread in os.listdir(f"/proc/{pid}/task"):
+        try:
+            with open(f"/proc/{pid}/task/{thread}/schedstat") as counts:
+                total += int(counts.read().split()[0])
+        except FileNotFoundError:
+            pass  # a thread that has just ended
+    return total / 1e9
 
 
 def frame(message):
@@ -134,27 +162,34 @@ def panel_round(screen, environment, folder):
         sys.exit("the host did not answer a ping")
     request = frame({"action": "chooseSaveDestination", "suggestedFilename": "photo.png",
                      "startingDirectory": folder, "panelTitle": PANEL_TITLE})
+    host_cpu = cpu_seconds(host.pid)
     started = time.perf_counter()
     host.stdin.write(request)
     host.stdin.flush()
-    elapsed = screen.wait_for(PANEL_TITLE, started)
+    elapsed, panel = screen.wait_for(PANEL_TITLE, started)
+    cpu = cpu_seconds(panel) + cpu_seconds(host.pid) - host_cpu
     close_window(environment)
     reply = read_reply(host, GIVE_UP_SECONDS)
     if reply != {"ok": True, "cancelled": True}:
         sys.exit(f"the host answered {reply}")
     host.stdin.close()
     host.wait()
-    return elapsed
+    return elapsed, cpu
 
 
 def bare_round(screen, environment, folder):
     started = time.perf_counter()
     dialog = subprocess.Popen([bare_program, BARE_TITLE, folder], env=environment)
-    elapsed = screen.wait_for(BARE_TITLE, started)
+    elapsed, owner = screen.wait_for(BARE_TITLE, started)
+    cpu = cpu_seconds(owner)
     close_window(environment)
     if dialog.wait(GIVE_UP_SECONDS) != 0:
         sys.exit("the bare dialog failed")
-    return elapsed
+    return elapsed, cpu
+
+
+def medians(measurements):
+    return tuple(statistics.median(values) for values in zip(*measurements))
 
 
 def start_server():
@@ -205,16 +240,17 @@ def main():
                 order = list(runs.items()) if index % 2 else list(reversed(runs.items()))
                 for setting, environment in settings.items():
                     for name, run in order:
-                        elapsed = run(screen, environment, folder)
+                        measured = run(screen, environment, folder)
                         if index:
-                            times[(setting, name)].append(elapsed)
+                            times[(setting, name)].append(measured)
             print(f"{rounds} rounds, load average {load:.2f} at the start, "
                   f"{os.getloadavg()[0]:.2f} at the end")
             for setting in settings:
-                panel = statistics.median(times[(setting, "panel")])
-                bare = statistics.median(times[(setting, "bare")])
-                print(f"{setting}: panel median {panel * 1e3:.0f} ms, bare QFileDialog "
-                      f"{bare * 1e3:.0f} ms, {panel / bare:.2f} x")
+                panel, panel_cpu = medians(times[(setting, "panel")])
+                bare, bare_cpu = medians(times[(setting, "bare")])
+                print(f"{setting}: panel median {panel * 1e3:.0f} ms (CPU {panel_cpu * 1e3:.0f} ms),"
+                      f" bare QFileDialog {bare * 1e3:.0f} ms (CPU {bare_cpu * 1e3:.0f} ms),"
+                      f" {panel / bare:.2f} x (CPU {panel_cpu / bare_cpu:.2f} x)")
     finally:
         bus.terminate()
         server.terminate()

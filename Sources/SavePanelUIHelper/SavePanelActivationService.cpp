@@ -62,8 +62,9 @@ SavePanelActivationService::SavePanelActivationService(std::function<void()> act
     listening_ =
         bus_.connect(QString(), text(names::objectPath), text(names::interfaceName),
                      text(names::activationRequestedSignal), this, SLOT(activationRequested()));
-    // Asked for without waiting for the bus's answer, which nothing here depends on: queued behind
-    // a panel that owns the name, never taking it from one (no flags).
+    // Asked for without waiting for the bus's answer, which nothing here depends on: the window
+    // need not wait for the round trip, and the request is on its way before the window is shown.
+    // Queued behind a panel that owns the name, never taking it from one (no flags).
     bus_.interface()->asyncCall(QStringLiteral("RequestName"), text(names::busName), 0u);
 }
 

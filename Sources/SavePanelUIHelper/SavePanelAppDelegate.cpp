@@ -177,14 +177,13 @@ void SavePanelAppDelegate::applicationDidFinishLaunching() {
         window_.resize(initialWindowSize.boundedTo(frame->size()));
         window_.move(placedOrigin(*frame, window_.size()));
     }
-    // The window is asked for first: the bus's round trips need not hold it up.
-    scheduleForegroundActivation();
     activationService_ = std::make_unique<SavePanelActivationService>(
         [this] {
             if (!finished_)
                 desktop_.activate(window_);
         },
         [this] { handleSavePanelActivationRequest(); });
+    scheduleForegroundActivation();
     schedulePresentation();
     desktop_.after(activationWatchdog, this, [this] {
         if (!presenting_ && !finished_)
