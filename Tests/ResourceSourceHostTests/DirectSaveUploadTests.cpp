@@ -145,6 +145,9 @@ TEST(DirectSaveUpload, HostThatStaysUp) {
         for (const object& request : uploadRequests(id, "xyz"))
             host.ask(request);
     }
+    // The same kinds of failure first: the sanitizers' type checks need descriptors of their own
+    // the first time they see a type.
+    host.ask({{"action", "tagDownload"}, {"path", "-"}});
     // None free below the limit: the commit closes the staged file and opens it again to record
     // its sources.
     const pid_t pid = host.process().processIdentifier();
