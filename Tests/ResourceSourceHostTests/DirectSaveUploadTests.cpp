@@ -165,10 +165,9 @@ TEST(DirectSaveUpload, HostThatStaysUp) {
     EXPECT_EQ(host.ask(commitRequest("b", 3, 1, root.path(), "b"))["event"], "complete");
 
     EXPECT_EQ(host.ask(commitRequest("k", 3, 1, root.path(), "k"))["event"], "conflict");
-    for (int index = 0; index < 300; ++index) {
-        host.ask({{"action", "beginDirectSaveUpload"}, {"requestId", "n"}});
-        host.ask({{"action", "cancelDirectSaveUpload"}, {"requestId", "n"}});
-    }
+    for (int index = 0; index < 600; ++index)
+        host.ask({{"action", index % 2 ? "cancelDirectSaveUpload" : "beginDirectSaveUpload"},
+                  {"requestId", "n"}});
     for (const std::string& name : entries(root.file("in")))
         EXPECT_TRUE(!name.starts_with("_") || statusOf(root.file("in/" + name)).st_size < 1024);
 }
