@@ -169,10 +169,25 @@ void materializeSource(const MediaToolLimits& limits, const std::string& path,
     output.exchange();
 }
 
+void requireMediaKind(const std::string& mediaKind) {
+    if (mediaKind != "video" && mediaKind != "audio")
+        throw MediaMaterializerError::invalidMediaKind();
+}
+
+// Before any address is judged: with the URL library missing, every address would read as
+// unusable, which is not why the job failed (descriptors that ran out, say), and asking again may
+// help.
+void requireAddressParser() {
+    if (const auto failure = platform::URLComponents::parserLoadFailure())
+        throw MediaMaterializerError::urlParserUnavailable(*failure);
+}
+
 } // namespace
 
 void MediaMaterializer::materialize(const std::string& path, const std::string& manifestURL,
                                     const std::string& mediaKind) const {
+    requireMediaKind(mediaKind);
+    requireAddressParser();
     materializeSource(limits, path, validatedManifestURL(manifestURL), std::nullopt, mediaKind,
                       true, std::nullopt);
 }
@@ -181,6 +196,8 @@ void MediaMaterializer::materialize(const std::string& path, const std::string& 
                                     const std::optional<std::string>& audioURL,
                                     const std::string& mediaKind,
                                     const std::optional<std::string>& referrerURL) const {
+    requireMediaKind(mediaKind);
+    requireAddressParser();
     const std::string media = validatedMediaTrackURL(mediaURL);
     const auto audio = audioURL ? std::optional(validatedMediaTrackURL(*audioURL)) : std::nullopt;
     const auto referrer =

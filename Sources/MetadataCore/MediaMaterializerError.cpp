@@ -58,9 +58,14 @@ MediaMaterializerError MediaMaterializerError::noMediaStream() {
     return {Case::noMediaStream, "播放清单中没有可合并的媒体轨道"};
 }
 
+MediaMaterializerError MediaMaterializerError::urlParserUnavailable(const std::string& reason) {
+    return {Case::urlParserUnavailable, "无法载入 URL 解析库：" + reason};
+}
+
 bool MediaMaterializerError::isRetryable() const noexcept {
     switch (case_) {
     case Case::probeFailed:
+    case Case::urlParserUnavailable:
     case Case::conversionFailed:
     case Case::invalidPath:
     case Case::targetChanged:

@@ -20,6 +20,7 @@ public:
         targetChanged,
         ffmpegMissing,
         noMediaStream,
+        urlParserUnavailable,
     };
 
     /// The detail, when present and not empty, follows the message after a full-width colon.
@@ -33,6 +34,8 @@ public:
     static MediaMaterializerError targetChanged();
     static MediaMaterializerError ffmpegMissing();
     static MediaMaterializerError noMediaStream();
+    /// No address can be judged: the URL library did not load (`reason` says why).
+    static MediaMaterializerError urlParserUnavailable(const std::string& reason);
 
     Case errorCase() const noexcept { return case_; }
     /// The errno value of `replacementFailed`; 0 otherwise.

@@ -136,8 +136,8 @@ TEST(DirectSaveUpload, ActionsAndCommitsThroughTheHost) {
 }
 
 // A host that stays up: a URL library that it could not load for want of descriptors is reported
-// as such, and loaded at the next commit once there are some again; its journal keeps to about
-// the uploads it keeps, however many come and go after them.
+// as such (never as an unusable address), and loaded at the next commit once there are some again;
+// its journal keeps to about the uploads it keeps, however many come and go after them.
 TEST(DirectSaveUpload, HostThatStaysUp) {
     TemporaryDirectory root;
     writeFile(root.file("k"), "old");
@@ -148,7 +148,14 @@ TEST(DirectSaveUpload, HostThatStaysUp) {
     }
     // The same kinds of failure first: the sanitizers' type checks need descriptors of their own
     // the first time they see a type.
+    const auto track = [](const std::string& kind) {
+        return object{{"action", "materializeDownload"},
+                      {"path", "/-"},
+                      {"mediaUrl", "https://a.example/v.mp4"},
+                      {"mediaKind", kind}};
+    };
     host.ask({{"action", "tagDownload"}, {"path", "-"}});
+    host.ask(track("x"));
     // None free below the limit: the commit closes the staged file and opens it again to record
     // its sources.
     const pid_t pid = host.process().processIdentifier();
@@ -158,11 +165,14 @@ TEST(DirectSaveUpload, HostThatStaysUp) {
     ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &previous), 0); // the host's as well
     exhausted.rlim_max = previous.rlim_max;
     ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &exhausted, nullptr), 0);
+    object media = host.ask(track("video"));
     object failed = host.ask(commitRequest("a", 3, 1, root.path(), "a"));
     ASSERT_EQ(prlimit(pid, RLIMIT_NOFILE, &previous, nullptr), 0);
-    EXPECT_EQ(
-        failed["error"],
-        "无法载入 URL 解析库：libcurl.so.4: cannot open shared object file: Too many open files");
+    const boost::json::value unloaded =
+        "无法载入 URL 解析库：libcurl.so.4: cannot open shared object file: Too many open files";
+    EXPECT_EQ(failed["error"], unloaded);
+    EXPECT_EQ(media["error"], unloaded);
+    EXPECT_EQ(media["retryable"], true);
     EXPECT_EQ(host.ask(commitRequest("b", 3, 1, root.path(), "b"))["event"], "complete");
 
     EXPECT_EQ(host.ask(commitRequest("k", 3, 1, root.path(), "k"))["event"], "conflict");
