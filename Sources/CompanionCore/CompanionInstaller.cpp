@@ -165,19 +165,8 @@ std::string execArgument(std::string_view path) {
 bool isStagingName(std::string_view name) {
     if (!name.starts_with(stagingPrefix) || !name.ends_with(stagingSuffix))
         return false;
-    const std::string_view uuid = name.substr(
-        stagingPrefix.size(), name.size() - stagingPrefix.size() - stagingSuffix.size());
-    if (uuid.size() != 36)
-        return false;
-    for (std::size_t index = 0; index < uuid.size(); ++index) {
-        const char character = uuid[index];
-        const bool dash = index == 8 || index == 13 || index == 18 || index == 23;
-        const bool hex =
-            (character >= '0' && character <= '9') || (character >= 'A' && character <= 'F');
-        if (dash ? character != '-' : !hex)
-            return false;
-    }
-    return true;
+    return platform::isUUIDString(name.substr(
+        stagingPrefix.size(), name.size() - stagingPrefix.size() - stagingSuffix.size()));
 }
 
 // Staging copies that a companion ended during its copy left behind. Only folders of this

@@ -118,13 +118,16 @@ void verifyResult(const std::string& ffprobe, const TemporaryOutput& output,
                                                                             : "合并结果中没有视频");
 }
 
+void requireMediaKind(const std::string& mediaKind) {
+    if (mediaKind != "video" && mediaKind != "audio")
+        throw MediaMaterializerError::invalidMediaKind();
+}
+
 void materializeSource(const MediaToolLimits& limits, const std::string& path,
                        const std::string& sourceURL,
                        const std::optional<std::string>& directAudioURL,
                        const std::string& mediaKind, bool sourceIsManifest,
                        const std::optional<std::string>& referrerURL) {
-    if (mediaKind != "video" && mediaKind != "audio")
-        throw MediaMaterializerError::invalidMediaKind();
     const platform::OpenedFile placeholder = openValidatedTarget(path);
     const std::optional<std::string> ffmpeg = BundledToolLocation::executable("ffmpeg");
     if (!ffmpeg)
@@ -167,11 +170,6 @@ void materializeSource(const MediaToolLimits& limits, const std::string& path,
     output.takeOverFrom(placeholder.descriptor.get());
     validateTargetIdentity(path, placeholder.status);
     output.exchange();
-}
-
-void requireMediaKind(const std::string& mediaKind) {
-    if (mediaKind != "video" && mediaKind != "audio")
-        throw MediaMaterializerError::invalidMediaKind();
 }
 
 // Before any address is judged: with the URL library missing, every address would read as

@@ -23,31 +23,28 @@ std::optional<std::string> homeDirectory() {
     return std::string(entry->pw_dir);
 }
 
-std::optional<std::string> applicationSupportDirectory() {
-    if (auto dataHome = environmentValue("XDG_DATA_HOME"); isAbsolute(dataHome))
-        return dataHome;
+namespace {
+// The XDG base directory named by `variable` when it is absolute, else `fallback` in the home.
+std::optional<std::string> xdgDirectory(const char* variable, const char* fallback) {
+    if (auto configured = environmentValue(variable); isAbsolute(configured))
+        return configured;
     auto home = homeDirectory();
     if (!home)
         return std::nullopt;
-    return appendingPathComponent(appendingPathComponent(*home, ".local"), "share");
+    return appendingPathComponent(*home, fallback);
+}
+} // namespace
+
+std::optional<std::string> applicationSupportDirectory() {
+    return xdgDirectory("XDG_DATA_HOME", ".local/share");
 }
 
 std::optional<std::string> configurationDirectory() {
-    if (auto configHome = environmentValue("XDG_CONFIG_HOME"); isAbsolute(configHome))
-        return configHome;
-    auto home = homeDirectory();
-    if (!home)
-        return std::nullopt;
-    return appendingPathComponent(*home, ".config");
+    return xdgDirectory("XDG_CONFIG_HOME", ".config");
 }
 
 std::optional<std::string> cacheDirectory() {
-    if (auto cacheHome = environmentValue("XDG_CACHE_HOME"); isAbsolute(cacheHome))
-        return cacheHome;
-    auto home = homeDirectory();
-    if (!home)
-        return std::nullopt;
-    return appendingPathComponent(*home, ".cache");
+    return xdgDirectory("XDG_CACHE_HOME", ".cache");
 }
 
 } // namespace brindle::platform
