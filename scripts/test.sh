@@ -4,7 +4,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/install-packages.sh" build test
+"$root/scripts/install-packages.sh" build test package
 
 if [[ "${BRINDLE_SANITIZE:-0}" == 1 ]]; then
     build="$root/build/asan"

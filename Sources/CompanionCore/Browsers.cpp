@@ -6,18 +6,23 @@ namespace brindle {
 
 namespace {
 
+// The system-wide folders are those each browser's maker documents for hosts installed for every
+// user; Brave and Vivaldi document none.
+constexpr const char* chromeSystemFolder = "/etc/opt/chrome/native-messaging-hosts";
+constexpr const char* edgeSystemFolder = "/etc/opt/edge/native-messaging-hosts";
+
 constexpr std::array<ChromiumBrowser, 11> browsers = {{
-    {"Google Chrome", "google-chrome"},
-    {"Google Chrome Beta", "google-chrome-beta"},
-    {"Google Chrome Dev", "google-chrome-unstable"},
-    {"Chromium", "chromium"},
-    {"Brave", "BraveSoftware/Brave-Browser"},
-    {"Brave Beta", "BraveSoftware/Brave-Browser-Beta"},
-    {"Brave Nightly", "BraveSoftware/Brave-Browser-Nightly"},
-    {"Microsoft Edge", "microsoft-edge"},
-    {"Microsoft Edge Beta", "microsoft-edge-beta"},
-    {"Microsoft Edge Dev", "microsoft-edge-dev"},
-    {"Vivaldi", "vivaldi"},
+    {"Google Chrome", "google-chrome", chromeSystemFolder},
+    {"Google Chrome Beta", "google-chrome-beta", chromeSystemFolder},
+    {"Google Chrome Dev", "google-chrome-unstable", chromeSystemFolder},
+    {"Chromium", "chromium", "/etc/chromium/native-messaging-hosts"},
+    {"Brave", "BraveSoftware/Brave-Browser", {}},
+    {"Brave Beta", "BraveSoftware/Brave-Browser-Beta", {}},
+    {"Brave Nightly", "BraveSoftware/Brave-Browser-Nightly", {}},
+    {"Microsoft Edge", "microsoft-edge", edgeSystemFolder},
+    {"Microsoft Edge Beta", "microsoft-edge-beta", edgeSystemFolder},
+    {"Microsoft Edge Dev", "microsoft-edge-dev", edgeSystemFolder},
+    {"Vivaldi", "vivaldi", {}},
 }};
 
 constexpr const char* debianChromium = "Debian 的 chromium 软件包（sudo apt install chromium）";

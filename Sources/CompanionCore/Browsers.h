@@ -7,10 +7,12 @@
 namespace brindle {
 
 /// A Chromium-family browser that starts the native messaging hosts named in the manifests of
-/// its per-user folder.
+/// its per-user folder and, where it has one, of its system-wide folder. The per-user manifest
+/// wins when both are there.
 struct ChromiumBrowser {
-    std::string_view name;   // as the user knows it
-    std::string_view folder; // its per-user folder, under the configuration home
+    std::string_view name;                 // as the user knows it
+    std::string_view folder;               // its per-user folder, under the configuration home
+    std::string_view systemManifestFolder; // absolute; empty when the browser reads none
 };
 
 /// Every such browser a Linux user may run, Google Chrome first: its manifest is written even

@@ -1,5 +1,6 @@
 #include "CompanionCore/CompanionInstaller.h"
 
+#include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ProductInfo.h"
 #include "Platform/DirectoryCreation.h"
 #include "Platform/DirectoryNames.h"
@@ -35,7 +36,6 @@ constexpr mode_t desktopEntryPermissions = 0644;
 constexpr std::size_t maximumSmallFileBytes = 1 << 20;
 constexpr const char* manifestLabel = "Chrome 连接文件";
 constexpr const char* outdatedManifest = "Chrome 的连接信息不是当前版本";
-constexpr const char* systemWideApplicationsDirectory = "/opt";
 constexpr const char* companionExecutablePath = "Contents/MacOS/kavo-helper";
 constexpr std::string_view stagingPrefix = ".Kavo-Helper-install-";
 constexpr std::string_view stagingSuffix = ".app";
@@ -54,9 +54,10 @@ bool isSameFolder(const std::string& first, const std::string& second) {
     return a && b && a->isDirectory() && a->identity == b->identity;
 }
 
-// A small file read through a descriptor opened without following a link.
-platform::Result<std::string> readSmallFile(const std::string& path) {
-    auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
+// A small file read through a descriptor opened, by default, without following a link.
+platform::Result<std::string>
+readSmallFile(const std::string& path, platform::LastLink lastLink = platform::LastLink::refuse) {
+    auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone, lastLink);
     if (!file)
         return file.error();
     if (file->status.size > static_cast<std::int64_t>(maximumSmallFileBytes))
@@ -99,7 +100,7 @@ void appendPretty(std::string& out, const boost::json::value& value, int depth) 
     }
 }
 
-bool isCurrentManifest(const boost::json::value& parsed, const std::string& hostPath) {
+bool isCurrentManifest(const boost::json::value& parsed, std::string_view hostPath) {
     const auto* manifest = parsed.if_object();
     if (manifest == nullptr)
         return false;
@@ -214,6 +215,12 @@ private:
 
 } // namespace
 
+bool isCurrentHostManifest(std::string_view bytes, std::string_view hostPath) {
+    boost::system::error_code parseError;
+    const boost::json::value parsed = boost::json::parse(bytes, parseError);
+    return !parseError && isCurrentManifest(parsed, hostPath);
+}
+
 std::string bundleIdentifier(const std::string& bundle) {
     const auto contents = readSmallFile(appendingPathComponent(bundle, "Contents/Info.plist"));
     if (!contents)
@@ -237,7 +244,7 @@ std::string CompanionInstaller::saveUIApplicationURL() const {
 }
 
 std::string CompanionInstaller::toolsDirectoryURL() const {
-    return appendingPathComponent(bundleURL_, "Contents/Resources/Tools");
+    return BundledToolLocation::bundleToolsDirectory(bundleURL_);
 }
 
 std::string CompanionInstaller::companionExecutableURL() const {
@@ -249,12 +256,16 @@ std::string CompanionInstaller::companionExecutableURL() const {
 // itself over itself on every start. A ~/Applications that is itself a link is no install place:
 // it may lead anywhere, Downloads included.
 bool CompanionInstaller::isInStableApplicationsDirectory() const {
-    const std::string parent = platform::deletingLastPathComponent(bundleURL_);
-    if (parent == systemWideApplicationsDirectory)
+    if (isSystemWideInstallation())
         return true;
+    const std::string parent = platform::deletingLastPathComponent(bundleURL_);
     const std::string applications = paths_.userApplicationsDirectory();
     return isSafeExistingDirectory(applications) &&
            (parent == applications || isSameFolder(parent, applications));
+}
+
+bool CompanionInstaller::isSystemWideInstallation() const {
+    return platform::deletingLastPathComponent(bundleURL_) == paths_.systemApplicationsDirectory();
 }
 
 void CompanionInstaller::requireRegularFile(const std::string& path,
@@ -464,7 +475,13 @@ void CompanionInstaller::connect() const {
     if (!platform::isValidUTF8(hostURL()))
         throw Error::unencodablePath(hostURL());
     validateApplication();
-    const std::vector<ChromiumBrowser> browsers = presentBrowsers();
+    // A browser that already starts this host through the package's system-wide manifest needs
+    // no manifest of the user's, which would outlive the package and point at nothing.
+    std::vector<ChromiumBrowser> browsers = presentBrowsers();
+    std::erase_if(browsers, [&](const ChromiumBrowser& browser) {
+        return !exists(paths_.manifestURL(browser)) &&
+               systemManifestState(browser).kind == CompanionConnectionState::Kind::connected;
+    });
     for (const ChromiumBrowser& browser : browsers) {
         ensureSafeDirectory(paths_.manifestDirectory(browser));
         if (exists(paths_.manifestURL(browser)))
@@ -497,6 +514,8 @@ void CompanionInstaller::disconnect() const {
 // The bundle goes only when it is a folder of this user's holding the companion, the menu entry
 // only when it is this user's file; what the host keeps for itself stays.
 void CompanionInstaller::uninstall() const {
+    if (isSystemWideInstallation())
+        throw Error::systemWideInstallation();
     disconnect();
     const std::string applications = paths_.userApplicationsDirectory();
     if (walkFromHome(applications, false)) {
@@ -528,22 +547,41 @@ CompanionConnectionState CompanionInstaller::manifestState(const std::string& ma
     } catch (const Error& error) {
         return CompanionConnectionState::needsRepair(error.what());
     }
-    const auto bytes = readSmallFile(manifest);
+    return manifestContentState(readSmallFile(manifest));
+}
+
+CompanionConnectionState
+CompanionInstaller::manifestContentState(const platform::Result<std::string>& bytes) const {
     if (!bytes)
         return CompanionConnectionState::needsRepair(bytes.error().message());
-    boost::system::error_code parseError;
-    const boost::json::value parsed = boost::json::parse(*bytes, parseError);
-    if (parseError)
-        return CompanionConnectionState::needsRepair(parseError.message());
-    if (!isCurrentManifest(parsed, hostURL()))
+    if (!isCurrentHostManifest(*bytes, hostURL()))
         return CompanionConnectionState::needsRepair(outdatedManifest);
     return CompanionConnectionState::connected();
 }
 
+// The browsers read a system-wide manifest through links, as the package installs it, and only
+// the administrator can change what is there: it counts only when it names this very host.
+CompanionConnectionState
+CompanionInstaller::systemManifestState(const ChromiumBrowser& browser) const {
+    const std::string manifest = paths_.systemManifestURL(browser);
+    if (manifest.empty())
+        return CompanionConnectionState::disconnected();
+    if (!platform::fileStatusFollowingLinks(manifest))
+        return CompanionConnectionState::disconnected();
+    return manifestContentState(readSmallFile(manifest, platform::LastLink::follow));
+}
+
+// Each browser reads its per-user manifest first and its system-wide one only when there is none.
 std::vector<BrowserConnection> CompanionInstaller::browserConnections() const {
     std::vector<BrowserConnection> connections;
     for (const ChromiumBrowser& browser : presentBrowsers()) {
         const std::string manifest = paths_.manifestURL(browser);
+        if (const std::string system = paths_.systemManifestURL(browser);
+            !exists(manifest) && !system.empty() && platform::fileStatusFollowingLinks(system)) {
+            connections.push_back(
+                {std::string(browser.name), system, systemManifestState(browser)});
+            continue;
+        }
         connections.push_back({std::string(browser.name), manifest, manifestState(manifest)});
     }
     return connections;

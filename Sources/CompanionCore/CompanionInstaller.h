@@ -3,6 +3,7 @@
 #include "CompanionCore/CompanionInstallerError.h"
 #include "CompanionCore/CompanionPaths.h"
 #include "CompanionCore/ConnectionState.h"
+#include "Platform/Result.h"
 
 #include <string>
 #include <vector>
@@ -30,6 +31,8 @@ public:
     std::string companionExecutableURL() const;
     /// In ~/Applications or in the system-wide /opt.
     bool isInStableApplicationsDirectory() const;
+    /// In /opt, where the package installs it for every user: the package manager removes it.
+    bool isSystemWideInstallation() const;
 
     /// The bundle is the companion and carries a runnable host, the save panel and the tools.
     void validateApplication() const;
@@ -39,13 +42,16 @@ public:
 
     /// The host manifest for this bundle: sorted keys, indented, ending in a line feed.
     std::string manifestData() const;
-    /// Registers the host with Google Chrome and with every other browser whose folder is here.
+    /// Registers the host with Google Chrome and with every other browser whose folder is here,
+    /// except a browser that starts it already through its system-wide manifest.
     void connect() const;
     /// Removes the host's manifest from every browser's folder.
     void disconnect() const;
     /// Disconnects, then removes the companion installed in ~/Applications and its menu entry.
+    /// A system-wide installation is refused: only its package can remove it.
     void uninstall() const;
-    /// Google Chrome and each other browser whose folder is here, each with its own state.
+    /// Google Chrome and each other browser whose folder is here, each with its own state, judged
+    /// from the manifest the browser reads: the per-user one, or else the system-wide one.
     std::vector<BrowserConnection> browserConnections() const;
     /// The sandboxed browsers whose profile is here: no manifest reaches them.
     std::vector<SandboxedBrowser> sandboxedBrowsersPresent() const;
@@ -63,10 +69,16 @@ private:
     void writeDesktopEntry(const std::string& bundle) const;
     std::vector<ChromiumBrowser> presentBrowsers() const;
     CompanionConnectionState manifestState(const std::string& manifest) const;
+    CompanionConnectionState manifestContentState(const platform::Result<std::string>& bytes) const;
+    CompanionConnectionState systemManifestState(const ChromiumBrowser& browser) const;
 
     std::string bundleURL_;
     CompanionPaths paths_;
 };
+
+/// Whether `bytes` are a host manifest that lets the browsers start the host at `hostPath` for our
+/// extension.
+bool isCurrentHostManifest(std::string_view bytes, std::string_view hostPath);
 
 /// The CFBundleIdentifier of the bundle at `bundle`, or "" when it has none.
 std::string bundleIdentifier(const std::string& bundle);

@@ -40,4 +40,10 @@ CompanionInstallerError CompanionInstallerError::unencodablePath(const std::stri
             "浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用这个位置：" + shown};
 }
 
+CompanionInstallerError CompanionInstallerError::systemWideInstallation() {
+    return {Case::systemWideInstallation, "",
+            "Kavo助手是以软件包为这台电脑的所有用户安装的，请用软件包管理器卸载："
+            "sudo apt remove kavo-helper"};
+}
+
 } // namespace brindle

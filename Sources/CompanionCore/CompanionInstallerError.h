@@ -14,7 +14,8 @@ public:
         unsafePath,
         unstableApplicationLocation,
         cannotCreateManifest,
-        unencodablePath
+        unencodablePath,
+        systemWideInstallation
     };
 
     static CompanionInstallerError invalidApplication(const std::string& what);
@@ -24,6 +25,10 @@ public:
     /// A path a manifest would have to carry that is no UTF-8 text; the message shows it with
     /// each byte that is not part of a character replaced by U+FFFD.
     static CompanionInstallerError unencodablePath(const std::string& path);
+
+    /// The companion was installed for every user by its package, which only the package manager
+    /// removes.
+    static CompanionInstallerError systemWideInstallation();
 
     Case errorCase() const noexcept { return case_; }
     const std::string& payload() const noexcept { return payload_; }

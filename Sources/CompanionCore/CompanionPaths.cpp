@@ -15,10 +15,23 @@ std::string manifestName() {
 
 } // namespace
 
-CompanionPaths::CompanionPaths(std::string_view home, std::string_view configHome)
+CompanionPaths::CompanionPaths(std::string_view home, std::string_view configHome,
+                               std::string_view root)
     : homeDirectory(platform::absoluteStandardizedPath(home)),
       configurationHome(configHome.empty() ? appendingPathComponent(homeDirectory, ".config")
-                                           : platform::absoluteStandardizedPath(configHome)) {}
+                                           : platform::absoluteStandardizedPath(configHome)),
+      systemRoot(root.empty() ? "/" : platform::absoluteStandardizedPath(root)) {}
+
+std::string CompanionPaths::systemApplicationsDirectory() const {
+    return appendingPathComponent(systemRoot, "opt");
+}
+
+std::string CompanionPaths::systemManifestURL(const ChromiumBrowser& browser) const {
+    if (browser.systemManifestFolder.empty())
+        return {};
+    return appendingPathComponent(
+        appendingPathComponent(systemRoot, browser.systemManifestFolder.substr(1)), manifestName());
+}
 
 std::string CompanionPaths::userApplicationsDirectory() const {
     return appendingPathComponent(homeDirectory, "Applications");

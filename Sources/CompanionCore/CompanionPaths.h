@@ -7,17 +7,25 @@
 
 namespace brindle {
 
-/// Where the companion puts things in a user's home folder. Every place is derived from the home
-/// folder and the configuration home alone, so that a temporary home holds all of them.
+/// Where the companion puts things in a user's home folder, and where a package installs it for
+/// every user. Every place is derived from the home folder, the configuration home and the
+/// system's root alone, so that a temporary folder holds all of them.
 struct CompanionPaths {
-    /// `home` and `configurationHome` standardised ("." and ".." resolved, relative to the current
-    /// folder if relative); no configuration home stands for ~/.config.
-    explicit CompanionPaths(std::string_view home, std::string_view configurationHome = {});
+    /// `home`, `configurationHome` and `systemRoot` standardised ("." and ".." resolved, relative
+    /// to the current folder if relative); no configuration home stands for ~/.config, no system
+    /// root for "/".
+    explicit CompanionPaths(std::string_view home, std::string_view configurationHome = {},
+                            std::string_view systemRoot = {});
 
     std::string homeDirectory;
     /// Where the browsers keep their per-user folders ($XDG_CONFIG_HOME, ~/.config by default).
     std::string configurationHome;
+    std::string systemRoot;
 
+    /// /opt, where the package installs the companion for every user.
+    std::string systemApplicationsDirectory() const;
+    /// The manifest in a browser's system-wide folder; empty when the browser reads none.
+    std::string systemManifestURL(const ChromiumBrowser& browser) const;
     /// ~/Applications, the per-user install place.
     std::string userApplicationsDirectory() const;
     /// ~/Applications/Kavo Helper.app

@@ -422,7 +422,9 @@ void HelperWindowController::openChrome() {
 void HelperWindowController::disconnect() {
     try {
         installer_.disconnect();
-        render(ViewState::disconnected(), true);
+        // A browser may still start the host through the package's system-wide manifest: what
+        // is shown is judged afresh, never assumed.
+        start(false);
     } catch (const std::exception& error) {
         render(ViewState::failed(QString::fromUtf8(error.what())), true);
     }

@@ -57,6 +57,23 @@ int showStatus(const CompanionInstaller& installer, std::ostream& out) {
     return reportConnection(installer, out);
 }
 
+// The user's own manifests go; a browser that reads the package's system-wide manifest still
+// starts the host, and is named rather than reported as disconnected.
+int disconnectBrowsers(const CompanionInstaller& installer, std::ostream& out) {
+    installer.disconnect();
+    bool stillConnected = false;
+    for (const BrowserConnection& browser : installer.browserConnections()) {
+        if (browser.state.kind != Kind::connected)
+            continue;
+        out << browser.name << " 仍通过系统范围的连接文件连接：" << browser.manifest
+            << "（由软件包提供，卸载软件包后才会断开）\n";
+        stillConnected = true;
+    }
+    if (!stillConnected)
+        out << "已断开本机连接\n";
+    return 0;
+}
+
 int uninstallCompanion(const CompanionInstaller& installer, std::ostream& out) {
     const std::vector<std::string> removable = {installer.paths().installedApplicationURL(),
                                                 installer.paths().desktopEntryURL()};
@@ -87,9 +104,7 @@ int runInTerminal(const CompanionInstaller& running, CommandLine::Action action,
         case status:
             return showStatus(running, out);
         case disconnect:
-            running.disconnect();
-            out << "已断开本机连接\n";
-            return 0;
+            return disconnectBrowsers(running, out);
         case uninstall:
             return uninstallCompanion(running, out);
         default:

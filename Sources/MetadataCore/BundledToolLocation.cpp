@@ -1,5 +1,6 @@
 #include "MetadataCore/BundledToolLocation.h"
 
+#include "Platform/FileStatus.h"
 #include "Platform/FileSystem.h"
 #include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
@@ -13,12 +14,10 @@ std::optional<std::string> BundledToolLocation::executable(std::string_view name
     if (auto override = configuredValue(toolsDirectoryVariable))
         return executable(name, *override);
 
-    // X.app/Contents/MacOS/brindle-host -> X.app/Contents/Resources/Tools
-    const std::string contents =
-        deletingLastPathComponent(deletingLastPathComponent(standardizedPath(executablePath())));
-    const std::string bundleTools =
-        appendingPathComponent(appendingPathComponent(contents, "Resources"), "Tools");
-    if (auto tool = executable(name, bundleTools))
+    // X.app/Contents/MacOS/brindle-host -> X.app
+    const std::string bundle = deletingLastPathComponent(
+        deletingLastPathComponent(deletingLastPathComponent(standardizedPath(executablePath()))));
+    if (auto tool = executable(name, bundleToolsDirectory(bundle)))
         return tool;
 
     const auto dataFolder = applicationSupportDirectory();
@@ -28,6 +27,19 @@ std::optional<std::string> BundledToolLocation::executable(std::string_view name
     for (const char* component : {"Brindle", "Tools", "current"})
         userTools = appendingPathComponent(userTools, component);
     return executable(name, userTools);
+}
+
+std::string BundledToolLocation::bundleToolsDirectory(std::string_view bundle) {
+    const std::string tools = appendingPathComponent(bundle, "Contents/Resources/Tools");
+    // Whatever stands there, even a link or a file, is the bundle's own: only a bundle with
+    // nothing there at all runs the system's tools. A program outside any bundle (in the build
+    // tree, say) has no tools of its own either way.
+    if (!bundle.ends_with(".app"))
+        return tools;
+    if (const auto status = fileStatusAtPath(tools);
+        !status && status.error() == std::errc::no_such_file_or_directory)
+        return systemToolsDirectory;
+    return tools;
 }
 
 std::optional<std::string> BundledToolLocation::executable(std::string_view name,

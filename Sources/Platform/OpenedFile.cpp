@@ -27,8 +27,10 @@ std::error_code make_error_code(FileRefusal refusal) {
     return {static_cast<int>(refusal), category};
 }
 
-Result<OpenedFile> openRegularFile(const std::string& path, RequiredOwner owner) {
-    FileDescriptor descriptor(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC));
+Result<OpenedFile> openRegularFile(const std::string& path, RequiredOwner owner,
+                                   LastLink lastLink) {
+    const int linkFlag = lastLink == LastLink::refuse ? O_NOFOLLOW : 0;
+    FileDescriptor descriptor(open(path.c_str(), O_RDONLY | O_NONBLOCK | linkFlag | O_CLOEXEC));
     if (!descriptor.isOpen())
         return lastErrnoCode();
     Result<FileStatus> status = fileStatus(descriptor.get());

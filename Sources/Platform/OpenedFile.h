@@ -23,12 +23,16 @@ struct OpenedFile {
 
 /// Whose files may be opened: the current user's only, or anyone's (to read a file's content).
 enum class RequiredOwner { currentUser, anyone };
+/// Whether a symbolic link as the last component is refused or followed to the file it names
+/// (as a browser reads a manifest the system's administrator installed as a link).
+enum class LastLink { refuse, follow };
 
 /// Opens `path` read-only, never through a symbolic link as its last component, close-on-exec
 /// and without blocking on a FIFO; then refuses anything but a regular file of `owner`. Later
 /// work goes through the descriptor, so a file swapped in at the same path is never touched.
 Result<OpenedFile> openRegularFile(const std::string& path,
-                                   RequiredOwner owner = RequiredOwner::currentUser);
+                                   RequiredOwner owner = RequiredOwner::currentUser,
+                                   LastLink lastLink = LastLink::refuse);
 
 } // namespace brindle::platform
 

@@ -17,7 +17,7 @@ namespace brindle::testing {
 namespace {
 
 using State = CompanionConnectionState;
-enum class Action { install, connect, disconnect, state };
+enum class Action { install, connect, disconnect, uninstall, state };
 
 // The installed bundle, the error's message, or the connection state the action leaves.
 std::string outcome(const CompanionInstaller& installer, Action action) {
@@ -28,6 +28,8 @@ std::string outcome(const CompanionInstaller& installer, Action action) {
             installer.connect();
         if (action == Action::disconnect)
             installer.disconnect();
+        if (action == Action::uninstall)
+            installer.uninstall();
     } catch (const std::exception& error) {
         return error.what();
     }
@@ -100,7 +102,7 @@ TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn
         {"$A", state, R"(sed -i '/"path"/s|/Contents|/Old|' "$M")", outdated},
         {"$A", state, R"(sed -i s/stdio/tcp/ "$M")", outdated},
         {"$A", state, R"(echo [1] > "$M")", outdated},
-        {"$A", state, R"(echo { > "$M")", "incomplete JSON"},
+        {"$A", state, R"(echo { > "$M")", outdated},
         {"$A", state, R"(mkdir -p "${C%/*}" && echo {} > "$C")", "Chromium：" + outdated},
         {"$A", state, R"(rm "$A/Contents/Resources/Tools/cwebp")",
          unsafe + "cwebp：$A/Contents/Resources/Tools/cwebp"},
@@ -171,6 +173,53 @@ TEST(CompanionConnection, WritesEachManifestInFullOrNotAtAll) {
     setrlimit(RLIMIT_FSIZE, &limit);
     EXPECT_EQ(failed, "无法创建 Chrome 连接文件，请检查当前账户的文件权限。");
     EXPECT_TRUE(home.shell("test -z \"$(ls -A \"${M%/*}\")\""));
+}
+
+// The package's bundle in /opt, without tools of its own, and its manifest linked from the
+// system-wide folders of Chrome and Chromium: each browser reads its per-user manifest first.
+TEST(CompanionConnection, SystemWideInstallationIsTheBrowsersSystemManifest) {
+    struct Row {
+        Action action;
+        std::string setUp; // shell, in the home folder
+        std::string expected;
+        std::string after = "true";
+    };
+    using enum Action;
+    const std::string outdated = "Chrome 的连接信息不是当前版本";
+    const std::string brave = ".config/BraveSoftware/Brave-Browser";
+    const std::vector<Row> rows = {
+        {install, "", "$P", R"(test ! -e "$A" && test ! -e .local/share/applications)"},
+        {state, "mkdir -p .config/chromium", "connected"},
+        {connect, "mkdir -p .config/chromium " + brave, "connected",
+         R"(test ! -e "$M" && test ! -e "$C" && test -f )" + brave + "/*/*.json"},
+        {state, "mkdir -p " + brave, "Brave 尚未连接"},
+        {state, R"(mkdir -p "${M%/*}" && echo {} > "$M")", outdated},
+        {state, R"(rm "$P"/Contents/Resources/*/*.json)", "disconnected"},
+        {state, R"(sed -i s/brindle-host/other/ "$P"/Contents/Resources/*/*.json)", outdated},
+        {disconnect, "", "connected"},
+        {uninstall, "",
+         "Kavo助手是以软件包为这台电脑的所有用户安装的，请用软件包管理器卸载：sudo apt remove "
+         "kavo-helper",
+         R"(test -d "$P" && test -L "$S"/etc/chromium/*/*.json)"},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.setUp);
+        const CompanionHome home;
+        const CompanionPaths paths(home.home, "", home.system);
+        const CompanionInstaller installer(home.expand("$P"), paths);
+        const std::string manifest =
+            home.expand("$P/Contents/Resources/NativeMessagingHosts/x.json");
+        ASSERT_TRUE(home.shell(
+            R"(mkdir -p "$S/opt" && cp -r "$D" "$P" && rm -r "$P/Contents/Resources/Tools" &&
+            mkdir -p "$P/Contents/Resources/NativeMessagingHosts" "$S/etc/opt/chrome/native-messaging-hosts" \
+                "$S/etc/chromium/native-messaging-hosts")"));
+        writeFile(manifest, installer.manifestData());
+        ASSERT_TRUE(home.shell(R"(for f in opt/chrome chromium; do
+            ln -s "$P/Contents/Resources/NativeMessagingHosts/x.json" "$S/etc/$f/native-messaging-hosts/com.vantle.brindle.json"; done)"));
+        ASSERT_TRUE(home.shell(row.setUp));
+        EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected));
+        EXPECT_TRUE(home.shell(row.after));
+    }
 }
 
 // Each browser's folder stands in for the browser, under a configuration home of its own as

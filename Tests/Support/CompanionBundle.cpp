@@ -51,7 +51,9 @@ std::vector<std::pair<std::string, std::string>> CompanionHome::names() const {
             {"$D", unpacked},
             {"$A", installed},
             {"$M", manifest},
-            {"$C", home + "/.config/chromium/NativeMessagingHosts/com.vantle.brindle.json"}};
+            {"$C", home + "/.config/chromium/NativeMessagingHosts/com.vantle.brindle.json"},
+            {"$S", system},
+            {"$P", system + "/opt/Kavo Helper.app"}};
 }
 
 std::string CompanionHome::expand(std::string text) const {

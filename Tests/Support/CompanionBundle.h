@@ -20,7 +20,8 @@ struct CompanionHome {
     /// Copies the unpacked companion into ~/Applications, as a user would.
     void install() const;
     /// `text` with $H, $D, $A, $M and $C standing for the home folder, the unpacked and the
-    /// installed companion, Chrome's and Chromium's manifest.
+    /// installed companion, Chrome's and Chromium's manifest; $S for a system root of its own and
+    /// $P for the companion a package would install there.
     std::string expand(std::string text) const;
     /// Runs the shell `command` in the home folder with those names set; true when it succeeds.
     bool shell(const std::string& command) const;
@@ -31,6 +32,7 @@ struct CompanionHome {
     std::string installed = home + "/Applications/Kavo Helper.app";
     std::string manifest =
         home + "/.config/google-chrome/NativeMessagingHosts/com.vantle.brindle.json";
+    std::string system = root.file("system");
 
 private:
     std::vector<std::pair<std::string, std::string>> names() const;
