@@ -138,6 +138,10 @@ check "the companion counts the system-wide manifest as connected" \
     sh -c "test $code -eq 0 && grep -q '本机助手已连接' <<'TEXT'
 $status
 TEXT"
+disconnected=$(as_user "$bundle/Contents/MacOS/kavo-helper" --terminal --disconnect 2>&1) || true
+echo "$disconnected"
+check "a disconnect names the browsers the package still connects" \
+    grep -q "Google Chrome 仍通过系统范围的连接文件连接" <<< "$disconnected"
 removal=$(as_user "$bundle/Contents/MacOS/kavo-helper" --terminal --uninstall 2>&1) || true
 echo "$removal"
 check "the companion leaves removal to the package manager" grep -q "apt remove kavo-helper" <<< "$removal"
