@@ -13,7 +13,7 @@
 #  4. The companion, run by that user, counts the system-wide manifest as connected and leaves
 #     removal to the package manager. That user's host converts a PNG with Debian's cwebp and shows the save panel on an Xvfb
 #     display (screenshot kept), into which a name is typed.
-#  5. `apt-get purge` leaves nothing of the package; the user's own data folder stays.
+#  5. `apt-get remove`, then `purge`, leave nothing of the package; the user's data folder stays.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 [[ $(id -u) -eq 0 ]] || { echo "run as root: it installs a package and adds a user" >&2; exit 2; }
@@ -172,7 +172,11 @@ if [[ -f $home/save-panel.xwd ]]; then
 fi
 data_folder=$(find "$home/.local/share" -maxdepth 1 -name Brindle 2>/dev/null || true)
 
-echo "== purge"
+echo "== remove, then purge"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq kavo-helper > "$scratch/apt.log" 2>&1 ||
+    { cat "$scratch/apt.log"; exit 1; }
+check "apt remove keeps no record of configuration files" \
+    test -z "$(dpkg-query -W -f='${db:Status-Abbrev}' kavo-helper 2>/dev/null)"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kavo-helper > "$scratch/apt.log" 2>&1 ||
     { cat "$scratch/apt.log"; exit 1; }
 left=()
