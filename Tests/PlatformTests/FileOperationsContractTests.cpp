@@ -330,6 +330,7 @@ TEST(PathContract, ComponentsAndExtensionsWithoutTouchingTheDisk) {
         {deletingPathExtension, "/a/.hidden", "/a/.hidden"},
         {deletingPathExtension, "name.", "name"},
         {deletingPathExtension, "/", "/"},
+        {deletingPathExtension, "/a/..", "/a/.."},
     };
     for (const auto& [rule, path, expected] : rows)
         EXPECT_EQ(rule(path), expected) << path;
