@@ -60,7 +60,7 @@ platform::Result<std::string> readSmallFile(const std::string& path) {
     if (!file)
         return file.error();
     if (file->status.size > static_cast<std::int64_t>(maximumSmallFileBytes))
-        return platform::errnoCode(EFBIG);
+        return std::make_error_code(std::errc::file_too_large);
     return platform::readHead(file->descriptor.get(), maximumSmallFileBytes);
 }
 
