@@ -26,9 +26,26 @@ DecodeStatus FrameDecoder::next(std::string& body) {
         return DecodeStatus::invalidLength;
     if (buffered_.size() - headerSize < length)
         return DecodeStatus::needMore;
+    if (buffered_.size() == headerSize + length) {
+        // The usual case, one frame read at a time: its body stays where it is.
+        buffered_.erase(0, headerSize);
+        body.swap(buffered_);
+        buffered_.clear();
+        return DecodeStatus::frame;
+    }
     body.assign(buffered_, headerSize, length);
     buffered_.erase(0, headerSize + length);
     return DecodeStatus::frame;
+}
+
+std::span<char> FrameDecoder::appendSpace(std::size_t count) {
+    spaceStart_ = buffered_.size();
+    buffered_.resize(spaceStart_ + count);
+    return {buffered_.data() + spaceStart_, count};
+}
+
+void FrameDecoder::appended(std::size_t count) {
+    buffered_.resize(spaceStart_ + count);
 }
 
 std::size_t FrameDecoder::missingBytes() const {

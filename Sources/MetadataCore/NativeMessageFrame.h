@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -33,6 +34,11 @@ public:
 
     void append(std::string_view bytes) { buffered_.append(bytes); }
 
+    /// Room for `count` more bytes at the end of the buffer, for a read to fill in place (a body
+    /// is up to a megabyte: this spares copying it); `appended` then says how many it filled.
+    std::span<char> appendSpace(std::size_t count);
+    void appended(std::size_t count);
+
     /// Looks at the start of what is buffered. On `frame`, `body` is the frame's body and the
     /// frame leaves the buffer; otherwise the buffer and `body` stay as they are.
     DecodeStatus next(std::string& body);
@@ -51,6 +57,7 @@ private:
 
     std::size_t maximumBody_;
     std::string buffered_;
+    std::size_t spaceStart_ = 0;
 };
 
 } // namespace brindle::nativeMessageFrame

@@ -7,6 +7,7 @@
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
 
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -51,7 +52,6 @@ std::optional<boost::json::object> readMessage(int fd) {
     // needs leaves that to the next call.
     nativeMessageFrame::FrameDecoder decoder;
     std::string body;
-    std::string buffer;
     for (;;) {
         const nativeMessageFrame::DecodeStatus status = decoder.next(body);
         if (status == nativeMessageFrame::DecodeStatus::frame)
@@ -60,9 +60,10 @@ std::optional<boost::json::object> readMessage(int fd) {
             throw ProtocolError::invalidMessageSize();
         if (platform::Result<> ready = platform::waitUntilReadable(fd); !ready)
             throwReadError(ready.error());
-        buffer.resize(decoder.missingBytes());
+        const std::span<char> space = decoder.appendSpace(decoder.missingBytes());
         const platform::Result<std::size_t> count =
-            platform::readSome(fd, buffer.data(), buffer.size());
+            platform::readSome(fd, space.data(), space.size());
+        decoder.appended(count ? *count : 0);
         if (!count)
             throwReadError(count.error());
         if (*count == 0 && decoder.isEmpty())
@@ -70,7 +71,6 @@ std::optional<boost::json::object> readMessage(int fd) {
         if (*count == 0)
             throw decoder.hasHeader() ? ProtocolError::truncatedMessage()
                                       : ProtocolError::truncatedHeader();
-        decoder.append(std::string_view(buffer.data(), *count));
     }
 
     boost::json::parse_options options;
