@@ -3,9 +3,9 @@
 // two alternate, so both see the same state of the disk. Usage: DirectSaveUploadBenchmark [MiB
 // [rounds]]
 
+#include "MetadataCore/NativeMessageFrame.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
-#include "ResourceSourceHost/NativeMessaging.h"
 
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/object.hpp>
@@ -37,7 +37,7 @@ void writeFrames(const std::string& path, long mebibytes, const std::string& fol
 
     std::ofstream out(path, std::ios::binary);
     const auto write = [&](const boost::json::object& message) {
-        out << brindle::framedMessage(boost::json::serialize(message));
+        out << brindle::nativeMessageFrame::encode(boost::json::serialize(message));
     };
     const long chunks = mebibytes * 2;
     write({{"action", "beginDirectSaveUpload"}, {"requestId", "bench"}});

@@ -2,7 +2,7 @@
 // feels: spawn, one framed ping, read the reply, end of input, exit.
 
 #include "HostRun.h"
-#include "ResourceSourceHost/NativeMessaging.h"
+#include "MetadataCore/NativeMessageFrame.h"
 
 #include <algorithm>
 #include <benchmark/benchmark.h>
@@ -12,7 +12,7 @@ namespace {
 using namespace brindle::benchmarks;
 
 void BM_HostProcessPing(benchmark::State& state) {
-    const std::string ping = brindle::framedMessage(R"({"action":"ping"})");
+    const std::string ping = brindle::nativeMessageFrame::encode(R"({"action":"ping"})");
     long peakResidentKiB = 0;
     for (auto _ : state) {
         const HostRun run = runHostOnce(ping);

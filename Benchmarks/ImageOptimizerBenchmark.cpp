@@ -5,8 +5,8 @@
 #include "HostRun.h"
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ImageOptimizer.h"
+#include "MetadataCore/NativeMessageFrame.h"
 #include "Platform/ChildProcess.h"
-#include "ResourceSourceHost/NativeMessaging.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/json/serialize.hpp>
@@ -98,7 +98,7 @@ void OptimizeThroughHost(benchmark::State& state) {
 void OptimizeImageRequest(benchmark::State& state) {
     const std::string source = sample(state.range(0));
     const std::string input = samples().work("image.png");
-    const std::string request = brindle::framedMessage(boost::json::serialize(
+    const std::string request = brindle::nativeMessageFrame::encode(boost::json::serialize(
         boost::json::object{{"action", "optimizeImage"},
                             {"path", input},
                             {"requestId", "benchmark"},

@@ -5,9 +5,9 @@
 // plus 50 ms), and the host's own peak resident memory (FFmpeg's not included) against 8 MiB.
 
 #include "MediaMaterializerSteps.h"
+#include "MetadataCore/NativeMessageFrame.h"
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
-#include "ResourceSourceHost/NativeMessaging.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -129,7 +129,7 @@ int main() {
     setenv("BRINDLE_TOOLS_DIR", root.file("tools").c_str(), 1);
     const std::string placeholder = root.file("movie.mp4");
     testing::writeFile(root.file("request"),
-                       framedMessage(boost::json::serialize(
+                       nativeMessageFrame::encode(boost::json::serialize(
                            boost::json::object{{"action", "materializeDownload"},
                                                {"path", placeholder},
                                                {"manifestUrl", server.url("/master.m3u8")},

@@ -21,7 +21,7 @@ std::string chunkLikeRequest(size_t size) {
     while (body.size() < size - 2)
         body += alphabet[body.size() % 64];
     body += "\"}";
-    return brindle::framedMessage(body);
+    return brindle::nativeMessageFrame::encode(body);
 }
 
 void BM_ReadDispatchWrite(benchmark::State& state) {

@@ -1,7 +1,13 @@
 // The whole host, framing to replies, in a sandbox: each folder it writes to is a fresh one, no
 // tool, bus or save panel is found, web requests meet a closed port. Requests call the sandbox
 // "/sandbox"; one naming any other absolute path is not run, lest it touch the machine's files.
+//
+// The input is the session's JSON bodies, one a line, which the harness frames itself: a mutation
+// then changes a request instead of breaking the length in front of it. An input that starts with
+// "#frames" followed by a line break is taken as the framed stream itself, for the framing's own
+// faults.
 
+#include "MetadataCore/NativeMessageFrame.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/HostLoop.h"
 
@@ -10,6 +16,7 @@
 
 #include <fcntl.h>
 #include <filesystem>
+#include <string_view>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,6 +39,20 @@ boost::json::object confinedHandle(const boost::json::object& request,
     if (text.find("..") != text.npos)
         return {{"ok", false}};
     return brindle::handle(boost::json::parse(text).as_object(), store);
+}
+
+std::string session(std::string_view input) {
+    constexpr std::string_view framedMarker = "#frames\n";
+    if (input.starts_with(framedMarker))
+        return std::string(input.substr(framedMarker.size()));
+    std::string framed;
+    while (!input.empty()) {
+        const std::size_t end = std::min(input.find('\n'), input.size());
+        if (end > 0)
+            framed += brindle::nativeMessageFrame::encode(input.substr(0, end));
+        input.remove_prefix(std::min(end + 1, input.size()));
+    }
+    return framed;
 }
 
 } // namespace
@@ -62,10 +83,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fs::remove_all(sandbox + folder);
         fs::create_directory(sandbox + folder);
     }
+    const std::string requests = session({reinterpret_cast<const char*>(data), size});
     const int input = memfd_create("requests", MFD_CLOEXEC);
     // Relative paths in requests name files in the sandbox too; libFuzzer's own do not.
-    if (input < 0 || write(input, data, size) != ssize_t(size) || lseek(input, 0, SEEK_SET) != 0 ||
-        chdir(sandbox.c_str()) != 0)
+    if (input < 0 || write(input, requests.data(), requests.size()) != ssize_t(requests.size()) ||
+        lseek(input, 0, SEEK_SET) != 0 || chdir(sandbox.c_str()) != 0)
         std::abort();
     brindle::runHost(input, output, confinedHandle);
     if (fchdir(startFolder) != 0)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets in Fuzz/ with clang, under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and runs each over its seed corpus (Fuzz/corpus/<target>/) for the
-# given number of seconds; fails on the first crash, hang, leak or sanitizer report, keeping the
-# input that caused it in build/fuzz/crashes/. Inputs that reach new code are kept in
-# build/fuzz/corpus/<target>/, so a longer run goes on where the last one stopped.
+# UndefinedBehaviorSanitizer, and runs each over its seed corpus (Fuzz/corpus/<target>/), with its
+# dictionary (Fuzz/dictionaries/<target>.dict), for the given number of seconds; fails on the first
+# crash, hang, leak or sanitizer report, keeping the input that caused it in build/fuzz/crashes/.
+# Inputs that reach new code are kept in build/fuzz/corpus/<target>/, so a longer run goes on where
+# the last one stopped.
 # Usage: scripts/fuzz.sh [seconds per target, default 5]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -25,7 +26,8 @@ for seeds in "$root"/Fuzz/corpus/*/; do
     log="$build/$target.log"
     start=$SECONDS
     if ! "$build/Fuzz/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
-        -artifact_prefix="$build/crashes/$target-" "$build/corpus/$target" "$seeds" 2> "$log"; then
+        -dict="$root/Fuzz/dictionaries/$target.dict" -artifact_prefix="$build/crashes/$target-" \
+        "$build/corpus/$target" "$seeds" 2> "$log"; then
         tail -n 60 "$log"
         echo "$target failed; its input is in $build/crashes/" >&2
         exit 1

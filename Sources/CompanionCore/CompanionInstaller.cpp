@@ -61,7 +61,7 @@ readSmallFile(const std::string& path, platform::LastLink lastLink = platform::L
     if (!file)
         return file.error();
     if (file->status.size > static_cast<std::int64_t>(maximumSmallFileBytes))
-        return platform::errnoCode(EFBIG);
+        return std::make_error_code(std::errc::file_too_large);
     return platform::readHead(file->descriptor.get(), maximumSmallFileBytes);
 }
 

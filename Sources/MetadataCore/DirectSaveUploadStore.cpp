@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <system_error>
-#include <unistd.h>
 #include <vector>
 
 namespace brindle {

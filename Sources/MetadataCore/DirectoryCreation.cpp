@@ -12,16 +12,16 @@ DirectoryCreationError::DirectoryCreationError(const std::string& path, int erro
 
 namespace {
 
-void createOneDirectory(const std::string& path, mode_t permissions) {
+void createOneDirectory(const std::string& path, unsigned permissions) {
     if (const platform::Result<> created = platform::createDirectory(path, permissions); !created)
         throw DirectoryCreationError(path, created.error().value());
 }
 
 } // namespace
 
-void createDirectoryWithIntermediates(const std::string& path, mode_t permissions) {
+void createDirectoryWithIntermediates(const std::string& path, unsigned permissions) {
     if (path.empty())
-        throw DirectoryCreationError(path, ENOENT);
+        throw DirectoryCreationError(path, std::errc::no_such_file_or_directory);
     if (const auto status = platform::fileStatusFollowingLinks(path);
         status && status->isDirectory())
         return;

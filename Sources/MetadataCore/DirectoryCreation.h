@@ -2,7 +2,7 @@
 
 #include <exception>
 #include <string>
-#include <sys/types.h>
+#include <system_error>
 
 namespace brindle {
 
@@ -10,6 +10,8 @@ namespace brindle {
 class DirectoryCreationError : public std::exception {
 public:
     DirectoryCreationError(const std::string& path, int errorNumber);
+    DirectoryCreationError(const std::string& path, std::errc reason)
+        : DirectoryCreationError(path, static_cast<int>(reason)) {}
 
     int errorNumber() const noexcept { return errorNumber_; }
     const char* what() const noexcept override { return message_.c_str(); }
@@ -22,6 +24,7 @@ private:
 /// Creates the folder at `path` and any missing parent, each new one with exactly
 /// `permissions`. A folder that already exists (a link to a folder included) is left as it is.
 /// Throws `DirectoryCreationError` naming the first folder that could not be made.
-void createDirectoryWithIntermediates(const std::string& path, mode_t permissions);
+/// `permissions` holds the mode bits as `chmod` takes them (0700).
+void createDirectoryWithIntermediates(const std::string& path, unsigned permissions);
 
 } // namespace brindle

@@ -2,7 +2,8 @@
 
 #include "Platform/SystemError.h"
 
-#include <cerrno>
+#include <algorithm>
+#include <system_error>
 
 namespace brindle {
 
@@ -43,20 +44,18 @@ bool ImageOptimizerError::isRetryable() const noexcept {
 }
 
 bool isTransientErrorNumber(int errorNumber) {
-    switch (errorNumber) {
-    case EPERM:
-    case ENOENT:
-    case EINTR:
-    case EACCES:
-    case EBUSY:
-    case ETXTBSY:
-    case EAGAIN:
-    case ETIMEDOUT:
-    case ESTALE:
-        return true;
-    default:
-        return false;
-    }
+    constexpr std::errc passing[] = {std::errc::operation_not_permitted,
+                                     std::errc::no_such_file_or_directory,
+                                     std::errc::interrupted,
+                                     std::errc::permission_denied,
+                                     std::errc::device_or_resource_busy,
+                                     std::errc::text_file_busy,
+                                     std::errc::resource_unavailable_try_again,
+                                     std::errc::timed_out};
+    return platform::isStaleFileHandle(errorNumber) ||
+           std::ranges::any_of(passing, [errorNumber](std::errc reason) {
+               return static_cast<int>(reason) == errorNumber;
+           });
 }
 
 } // namespace brindle

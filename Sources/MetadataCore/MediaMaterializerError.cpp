@@ -2,7 +2,7 @@
 
 #include "Platform/SystemError.h"
 
-#include <cerrno>
+#include <system_error>
 
 namespace brindle {
 namespace {
@@ -71,8 +71,10 @@ bool MediaMaterializerError::isRetryable() const noexcept {
     case Case::targetChanged:
         return true;
     case Case::replacementFailed:
-        return errorNumber_ == ENOENT || errorNumber_ == EBUSY || errorNumber_ == EAGAIN ||
-               errorNumber_ == ESTALE;
+        return errorNumber_ == static_cast<int>(std::errc::no_such_file_or_directory) ||
+               errorNumber_ == static_cast<int>(std::errc::device_or_resource_busy) ||
+               errorNumber_ == static_cast<int>(std::errc::resource_unavailable_try_again) ||
+               platform::isStaleFileHandle(errorNumber_);
     case Case::invalidManifestURL:
     case Case::invalidMediaTrackURL:
     case Case::invalidMediaKind:

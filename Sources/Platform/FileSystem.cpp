@@ -2,6 +2,7 @@
 
 #include "Platform/FileDescriptor.h"
 
+#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +28,12 @@ Result<> setPermissions(int descriptor, mode_t permissions) {
 
 Result<> removeFile(const std::string& path) {
     if (unlink(path.c_str()) != 0)
+        return lastErrnoCode();
+    return success();
+}
+
+Result<> removeFileOrEmptyFolder(const std::string& path) {
+    if (std::remove(path.c_str()) != 0)
         return lastErrnoCode();
     return success();
 }

@@ -7,6 +7,10 @@
 
 namespace brindle::platform {
 
+/// The descriptors of this program's standard input and output.
+inline constexpr int standardInputDescriptor = 0;
+inline constexpr int standardOutputDescriptor = 1;
+
 /// Remembers the command line so that the program can find its own executable later.
 void setProgramArguments(int argc, char** argv);
 

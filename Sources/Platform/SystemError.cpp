@@ -1,5 +1,6 @@
 #include "Platform/SystemError.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace brindle::platform {
@@ -9,6 +10,10 @@ std::string errnoDescription(int errorNumber) {
     // GNU strerror_r may return a static string instead of filling the buffer.
     const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
     return text;
+}
+
+bool isStaleFileHandle(int errorNumber) {
+    return errorNumber == ESTALE;
 }
 
 } // namespace brindle::platform

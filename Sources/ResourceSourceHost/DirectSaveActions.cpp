@@ -17,7 +17,6 @@
 #include "ResourceSourceHost/SavePanelLocations.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace brindle {
 

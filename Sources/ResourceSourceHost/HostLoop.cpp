@@ -3,6 +3,7 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "MetadataCore/DirectoryCreation.h"
 #include "Platform/ProcessJournal.h"
+#include "Platform/StreamIO.h"
 #include "Platform/Termination.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
@@ -11,9 +12,8 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "ResourceSourceHost/SavePanelLocations.h"
 
-#include <cerrno>
-#include <csignal>
 #include <optional>
+#include <system_error>
 
 namespace brindle {
 
@@ -72,13 +72,13 @@ namespace {
 
 // `ownsProcess`: the loop is the whole program, whose signals it may hold back.
 int run(int inputFd, int outputFd, const RequestHandler& handler, bool ownsProcess) {
-    std::signal(SIGPIPE, SIG_IGN);
+    platform::ignoreBrokenPipeSignals();
     const JournalClosing journalClosing;
     std::optional<DirectSaveUploadStore> store;
     try {
         const std::optional<std::string> incoming = directSaveIncomingDirectory();
         if (!incoming)
-            throw DirectoryCreationError("DirectSave", ENOENT);
+            throw DirectoryCreationError("DirectSave", std::errc::no_such_file_or_directory);
         store.emplace(*incoming);
     } catch (...) {
         writeFinalErrorReply(std::current_exception(), outputFd);

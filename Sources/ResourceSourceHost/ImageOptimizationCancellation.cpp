@@ -3,16 +3,14 @@
 #include "MetadataCore/DirectoryCreation.h"
 #include "Platform/FileContents.h"
 #include "Platform/FileStatus.h"
+#include "Platform/FileSystem.h"
 #include "Platform/Path.h"
 #include "Platform/ProcessInfo.h"
 #include "Platform/StandardDirectories.h"
 #include "Platform/Text.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
-#include <utf8proc.h>
-
-#include <cerrno>
-#include <cstdio>
+#include <system_error>
 
 namespace brindle {
 
@@ -22,9 +20,8 @@ constexpr size_t maximumMarkerNameBytes = 128;
 constexpr mode_t markerDirectoryPermissions = 0700;
 constexpr mode_t markerPermissions = 0600;
 
-bool isMarkerNameScalar(utf8proc_int32_t scalar) {
-    return scalar == '-' || scalar == '_' || scalar == '.' ||
-           platform::isAlphanumeric(static_cast<char32_t>(scalar));
+bool isMarkerNameScalar(char32_t scalar) {
+    return scalar == '-' || scalar == '_' || scalar == '.' || platform::isAlphanumeric(scalar);
 }
 
 } // namespace
@@ -46,15 +43,11 @@ bool isValidCancellationMarkerName(std::string_view requestId) {
     // Both pass the character rule but name the marker folder itself or its parent.
     if (requestId == "." || requestId == "..")
         return false;
-    const auto* bytes = reinterpret_cast<const utf8proc_uint8_t*>(requestId.data());
-    auto remaining = static_cast<utf8proc_ssize_t>(requestId.size());
-    while (remaining > 0) {
-        utf8proc_int32_t scalar = 0;
-        const utf8proc_ssize_t length = utf8proc_iterate(bytes, remaining, &scalar);
-        if (length <= 0 || !isMarkerNameScalar(scalar))
+    for (std::size_t offset = 0; offset < requestId.size();) {
+        const platform::DecodedScalar scalar = platform::decodeScalar(requestId, offset);
+        if (scalar.isUndecodable() || !isMarkerNameScalar(scalar.value))
             return false;
-        bytes += length;
-        remaining -= length;
+        offset += scalar.length;
     }
     return true;
 }
@@ -73,7 +66,8 @@ void markImageOptimizationCancelled(const std::string& requestId) {
         throw ProtocolError::missingField("requestId");
     const auto directory = imageOptimizationCancellationDirectory();
     if (!directory)
-        throw DirectoryCreationError("ImageOptimizationCancellations", ENOENT);
+        throw DirectoryCreationError("ImageOptimizationCancellations",
+                                     std::errc::no_such_file_or_directory);
     createDirectoryWithIntermediates(*directory, markerDirectoryPermissions);
     // Written under a temporary name and renamed into place, so an existing marker (or whatever
     // else holds the name) is replaced in one step and never written through.
@@ -98,7 +92,7 @@ std::function<bool()> imageOptimizationCancellationCheck(const std::string& requ
 void removeImageOptimizationCancellationMarker(const std::string& requestId) noexcept {
     try {
         if (const auto markerPath = imageOptimizationCancellationURL(requestId))
-            std::remove(markerPath->c_str());
+            (void)platform::removeFileOrEmptyFolder(*markerPath);
     } catch (...) {
         // Removal is a courtesy at the end of a conversion; nothing may fail because of it.
     }

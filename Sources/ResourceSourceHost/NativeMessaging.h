@@ -1,28 +1,20 @@
 #pragma once
 
+#include "MetadataCore/NativeMessageFrame.h"
+
 #include <boost/json/object.hpp>
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 namespace brindle {
 
-class ProtocolError;
+/// Bodies of 1 to this many bytes are accepted and produced (see NativeMessageFrame.h).
+inline constexpr int64_t maximumMessageSize = nativeMessageFrame::maximumBodySize;
 
-/// Chrome's framing: a 4-byte little-endian length, then that many bytes of UTF-8 JSON.
-/// Bodies of 1 to `maximumMessageSize` bytes are accepted and produced.
-inline constexpr int64_t maximumMessageSize = 1048576;
-
-/// `body` as one frame: its length as 4 little-endian bytes, then the body itself.
-std::string framedMessage(std::string_view body);
-
-/// Reads exactly `count` bytes from `fd`. Returns nothing when the input ends before the first
-/// byte and throws `truncatedError` when it ends later; read errors are thrown as system errors.
-std::optional<std::string> readExactly(int fd, size_t count, const ProtocolError& truncatedError);
-
-/// The next request, or nothing at a clean end of input between messages.
+/// The next request, or nothing at a clean end of input between messages. Reads no byte past
+/// the request's frame; read errors are thrown as system errors.
 std::optional<boost::json::object> readMessage(int fd);
 
 /// Serialises `message` and writes it as one frame. Nothing is written when it is too large.

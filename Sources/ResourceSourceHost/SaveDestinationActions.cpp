@@ -15,8 +15,6 @@
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 #include "SmartSaveUIBridge/SmartSavePanelBridge.h"
 
-#include <cerrno>
-
 namespace brindle {
 
 namespace {
@@ -76,7 +74,7 @@ std::vector<std::string> privateDataFolders() {
 std::string savePanelDataDirectory() {
     const auto incoming = directSaveIncomingDirectory();
     if (!incoming)
-        throw DirectoryCreationError("SavePanel", ENOENT);
+        throw DirectoryCreationError("SavePanel", std::errc::no_such_file_or_directory);
     const std::string directory = platform::appendingPathComponent(
         platform::deletingLastPathComponent(*incoming), "SavePanel");
     createDirectoryWithIntermediates(directory, privateDirectoryPermissions);

@@ -64,8 +64,8 @@ public:
         responsePath = platform::appendingPathComponent(directory, token + ".response.json");
     }
     ~ExchangeFiles() {
-        std::remove(requestPath.c_str());
-        std::remove(responsePath.c_str());
+        (void)platform::removeFileOrEmptyFolder(requestPath);
+        (void)platform::removeFileOrEmptyFolder(responsePath);
     }
     ExchangeFiles(const ExchangeFiles&) = delete;
     ExchangeFiles& operator=(const ExchangeFiles&) = delete;

@@ -11,6 +11,7 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <system_error>
 #include <utility>
 
 namespace brindle {
@@ -185,9 +186,10 @@ std::string SmartSavePanelMessageCodec::encodeResponse(const SmartSavePanelRespo
 SmartSavePanelRequest SmartSavePanelMessageCodec::decodeRequest(const std::string& path) {
     auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
     if (!file)
-        throw SmartSaveFileError::readFailed(
-            path,
-            file.error().category() == std::generic_category() ? file.error().value() : EINVAL);
+        throw SmartSaveFileError::readFailed(path,
+                                             file.error().category() == std::generic_category()
+                                                 ? file.error().value()
+                                                 : static_cast<int>(std::errc::invalid_argument));
     const auto data =
         platform::readHead(file->descriptor.get(), static_cast<std::size_t>(file->status.size));
     if (!data)

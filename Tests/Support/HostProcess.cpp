@@ -9,10 +9,9 @@
 
 #include "Platform/ChildProcess.h"
 #include "Platform/FileDescriptor.h"
+#include "Platform/StreamIO.h"
 #include "ResourceSourceHost/NativeMessaging.h"
-#include "ResourceSourceHost/ProtocolError.h"
 
-#include <cstring>
 #include <fcntl.h>
 #include <stdexcept>
 #include <unistd.h>
@@ -30,7 +29,7 @@ std::string frameLength(uint32_t length) {
 }
 
 std::string frame(const std::string& body) {
-    return framedMessage(body);
+    return nativeMessageFrame::encode(body);
 }
 
 std::string frameJSON(const boost::json::object& message) {
@@ -39,19 +38,13 @@ std::string frameJSON(const boost::json::object& message) {
 
 std::vector<boost::json::object> parseFrames(const std::string& stream) {
     std::vector<boost::json::object> messages;
-    for (size_t offset = 0; offset < stream.size();) {
-        const auto* bytes = reinterpret_cast<const unsigned char*>(stream.data() + offset);
-        const size_t remaining = stream.size() - offset;
-        const size_t length =
-            remaining < 4 ? remaining
-                          : bytes[0] | bytes[1] << 8 | bytes[2] << 16 | size_t(bytes[3]) << 24;
-        if (remaining < 4 || remaining - 4 < length) {
-            ADD_FAILURE() << "partial frame at offset " << offset;
-            break;
-        }
-        messages.push_back(json(stream.substr(offset + 4, length)));
-        offset += 4 + length;
-    }
+    nativeMessageFrame::FrameDecoder decoder;
+    decoder.append(stream);
+    std::string body;
+    while (decoder.next(body) == nativeMessageFrame::DecodeStatus::frame)
+        messages.push_back(json(body));
+    if (!decoder.isEmpty())
+        ADD_FAILURE() << "partial frame after " << messages.size() << " frames";
     return messages;
 }
 
@@ -181,11 +174,16 @@ void HostSession::send(const boost::json::object& request) {
 }
 
 boost::json::object HostSession::receive() {
-    const std::string header =
-        readExactly(fromHost_.get(), 4, ProtocolError::truncatedHeader()).value();
-    uint32_t length = 0;
-    std::memcpy(&length, header.data(), sizeof length); // little-endian, as Chrome's framing
-    return json(readExactly(fromHost_.get(), length, ProtocolError::truncatedMessage()).value());
+    nativeMessageFrame::FrameDecoder decoder;
+    std::string body;
+    while (decoder.next(body) != nativeMessageFrame::DecodeStatus::frame) {
+        std::string buffer(decoder.missingBytes(), '\0');
+        const auto count = platform::readSome(fromHost_.get(), buffer.data(), buffer.size());
+        if (!count || *count == 0)
+            throw std::runtime_error("the host's reply ended early");
+        decoder.append(std::string_view(buffer.data(), *count));
+    }
+    return json(body);
 }
 
 boost::json::object HostSession::ask(const boost::json::object& request) {

@@ -1,0 +1,78 @@
+#include "MetadataCore/NativeMessageFrame.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace brindle {
+namespace {
+
+using namespace nativeMessageFrame;
+
+std::string header(std::uint32_t length) {
+    return {char(length), char(length >> 8), char(length >> 16), char(length >> 24)};
+}
+
+// Pieces fed one after the other; after each, every frame it completes is taken out.
+struct DecodeRow {
+    const char* name;
+    std::vector<std::string> pieces;
+    std::size_t limit;
+    std::vector<std::string> bodies;
+    DecodeStatus last;
+    std::size_t missing; // after the last piece
+};
+
+TEST(NativeMessageFrame, DecodesStreamsCutAnywhere) {
+    const std::vector<DecodeRow> rows = {
+        {"partial header", {header(2).substr(0, 2)}, 8, {}, DecodeStatus::needMore, 2},
+        {"partial body", {header(5) + "ab"}, 8, {}, DecodeStatus::needMore, 3},
+        {"header and body apart",
+         {"\x02", std::string(3, '\0'), "o", "k"},
+         8,
+         {"ok"},
+         DecodeStatus::needMore,
+         4},
+        {"exact limit", {header(8) + "12345678"}, 8, {"12345678"}, DecodeStatus::needMore, 4},
+        {"over limit", {header(9) + "123456789"}, 8, {}, DecodeStatus::invalidLength, 0},
+        {"empty body", {header(0)}, 8, {}, DecodeStatus::invalidLength, 0},
+        {"several frames in one buffer",
+         {encode("a") + encode("bc") + header(3) + "d"},
+         8,
+         {"a", "bc"},
+         DecodeStatus::needMore,
+         2},
+        {"the largest length",
+         {header(0xffffffff)},
+         maximumBodySize,
+         {},
+         DecodeStatus::invalidLength,
+         0},
+    };
+    for (const DecodeRow& row : rows) {
+        SCOPED_TRACE(row.name);
+        FrameDecoder decoder(row.limit);
+        std::vector<std::string> bodies;
+        DecodeStatus status = DecodeStatus::needMore;
+        for (const std::string& piece : row.pieces) {
+            decoder.append(piece);
+            std::string body;
+            while ((status = decoder.next(body)) == DecodeStatus::frame)
+                bodies.push_back(body);
+        }
+        EXPECT_EQ(bodies, row.bodies);
+        EXPECT_EQ(status, row.last);
+        if (status == DecodeStatus::needMore) {
+            EXPECT_EQ(decoder.missingBytes(), row.missing);
+        }
+    }
+}
+
+TEST(NativeMessageFrame, EncodesTheLengthLittleEndianFirst) {
+    EXPECT_EQ(encode(std::string(0x0102, 'x')), header(0x0102) + std::string(0x0102, 'x'));
+    EXPECT_EQ(encode("{}").substr(0, 4), std::string("\x02\0\0\0", 4));
+}
+
+} // namespace
+} // namespace brindle
