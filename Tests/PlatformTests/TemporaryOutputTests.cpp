@@ -84,7 +84,7 @@ TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
     };
     if (!exists("/dev/shm"))
         GTEST_SKIP() << "no tmpfs at /dev/shm";
-    for (const std::string parent :
+    for (const std::string& parent :
          {std::filesystem::current_path().string(), std::string("/dev/shm")}) {
         for (const auto& test : cases) {
             const TemporaryDirectory folder(parent);
@@ -94,8 +94,9 @@ TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
                 auto output = test.reserved ? TemporaryOutput::reserve(target, hiddenName)
                                             : TemporaryOutput::create(target, hiddenName, 0600);
                 ASSERT_TRUE(output) << output.error().message();
-                if (!test.reserved)
+                if (!test.reserved) {
                     ASSERT_EQ(write(output->descriptor(), "output", 6), 6);
+                }
                 test.steps(*output);
             }
             EXPECT_EQ(readFile(target), test.target) << test.rule << " in " << parent;
