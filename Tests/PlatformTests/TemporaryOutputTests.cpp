@@ -26,14 +26,17 @@ TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
     };
     const struct {
         const char* rule;
-        bool reserved; // else created nameless, with "output" written through its descriptor
+        bool reserved; // else created nameless, "output" written through its descriptor
         std::function<void(TemporaryOutput&)> steps;
         std::string target;            // what the target holds at the end
         std::vector<std::string> left; // what is left beside it
     } cases[] = {
         {"an output never exchanged goes",
-         false,
-         [](TemporaryOutput& output) { ASSERT_TRUE(output.recordOutput()); },
+         true,
+         [](TemporaryOutput& output) {
+             writeFile(output.path(), "output");
+             ASSERT_TRUE(output.recordOutput());
+         },
          "target",
          {}},
         {"a folder a tool left at a reserved name goes",
