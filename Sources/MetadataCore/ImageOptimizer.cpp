@@ -121,7 +121,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
         return leftAlone("unsupported-image", originalBytes);
 
     const std::int64_t outputBytes = validateWebPOutput(temporary.path());
-    [[maybe_unused]] const auto recorded = temporary.recordOutput();
+    temporary.recordOutput();
     if (outputBytes >= originalBytes)
         return leftAlone("not-smaller", outputBytes);
 

@@ -17,9 +17,9 @@ namespace brindle::platform {
 /// meanwhile is followed, and whatever then stands at its old path is never touched.
 ///
 /// On destruction, what the name holds is removed only when this object can prove it made it:
-/// before an exchange, anything there (the caller's tool wrote it); after one, only the recorded
-/// output, or, once the exchange is committed, the target it displaced. A swap back that failed
-/// may leave another program's file under the name, and that stays.
+/// the recorded output, or, once an exchange is committed, the target it displaced; before an
+/// output is recorded or an exchange tried, whatever the caller's tool left there. A swap back
+/// that failed may leave another program's file under the name, and that stays.
 class TemporaryOutput {
 public:
     /// The temporary's name for the target at the path given.
