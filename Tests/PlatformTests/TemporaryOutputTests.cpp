@@ -17,7 +17,7 @@ namespace {
 using platform::TemporaryOutput;
 
 std::string hiddenName(const std::string& target) {
-    return "." + target.substr(target.rfind('/') + 1) + ".part";
+    return std::string(".").append(target, target.rfind('/') + 1).append(".part");
 }
 
 TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
