@@ -13,7 +13,7 @@ seconds=${1:-5}
 "$root/scripts/install-packages.sh" build test
 
 build="$root/build/fuzz"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBRINDLE_WERROR=ON \
     -DCMAKE_CXX_COMPILER=clang++ -DBRINDLE_FUZZ=ON -DBRINDLE_BUILD_TESTS=OFF \
     -DBRINDLE_BUILD_BENCHMARKS=OFF > /dev/null
 cmake --build "$build" --target fuzz

@@ -16,7 +16,7 @@ else
     options=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
 fi
 
-cmake -S "$root" -B "$build" -G Ninja "${options[@]}" > /dev/null
+cmake -S "$root" -B "$build" -G Ninja -DBRINDLE_WERROR=ON "${options[@]}" > /dev/null
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure -j "$(nproc)" --timeout 600

@@ -11,6 +11,7 @@
 #include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
+#include "TemporaryOutputName.h"
 
 #include <algorithm>
 #include <system_error>
@@ -147,8 +148,8 @@ void DirectSaveUploadStore::removeAbandonedUploads() noexcept {
     try {
         const platform::FileLock settling(rootDescriptor_.get(),
                                           platform::FileLock::Kind::exclusive);
-        const auto survey =
-            platform::processJournal::settleAbandonedJournals(rootDescriptor_.get());
+        const auto survey = platform::processJournal::settleAbandonedJournals(rootDescriptor_.get(),
+                                                                              isTemporaryName);
         const auto folder = platform::fileStatus(rootDescriptor_.get());
         if (!folder)
             return;

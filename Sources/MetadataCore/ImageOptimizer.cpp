@@ -9,12 +9,11 @@
 #include "Platform/ChildProcess.h"
 #include "Platform/Path.h"
 #include "Platform/PathExtension.h"
-#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
 
 #include <chrono>
-#include <cstdio>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -41,38 +40,15 @@ bool cancellationRequested(const std::function<bool()>& isCancelled) {
     return isCancelled && isCancelled();
 }
 
-// Removes the temporary file when the conversion ends. Once an exchange has been attempted the
-// path may hold someone else's file (a rollback that failed), so then only the WebP output itself
-// or, after success, the displaced original is removed.
-class TemporaryOutput {
-public:
-    explicit TemporaryOutput(std::string path) : path_(std::move(path)) {}
-    TemporaryOutput(const TemporaryOutput&) = delete;
-    TemporaryOutput& operator=(const TemporaryOutput&) = delete;
-    ~TemporaryOutput() {
-        if (!exchangeAttempted_ || succeeded_ || holdsOutput())
-            std::remove(path_.c_str()); // an encoder gone wrong may have left a folder
-    }
-
-    const std::string& path() const { return path_; }
-    void recordOutput() {
-        if (const auto status = platform::fileStatusAtPath(path_))
-            output_ = status->identity;
-    }
-    void exchangeAttempted() { exchangeAttempted_ = true; }
-    void succeeded() { succeeded_ = true; }
-
-private:
-    bool holdsOutput() const {
-        const auto status = platform::fileStatusAtPath(path_);
-        return output_ && status && status->identity == *output_;
-    }
-
-    std::string path_;
-    std::optional<platform::FileIdentity> output_;
-    bool exchangeAttempted_ = false;
-    bool succeeded_ = false;
-};
+// The encoder writes the output by its path; an encoder gone wrong may leave a folder there,
+// which goes with the temporary like a file.
+platform::TemporaryOutput reservedOutput(const std::string& path) {
+    auto reserved = platform::TemporaryOutput::reserve(
+        path, [](const std::string& target) { return temporaryOutputName(target, "webp"); });
+    if (!reserved)
+        throw ImageOptimizerError::replacementFailed(reserved.error().value());
+    return std::move(*reserved);
+}
 
 // Runs cwebp; nothing when it could not be started, otherwise whether it succeeded.
 std::optional<bool> runEncoder(const std::string& encoder, int input, const std::string& output,
@@ -137,7 +113,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
     if (!encoder)
         return leftAlone("encoder-missing", originalBytes);
 
-    TemporaryOutput temporary(temporaryOutputPath(path, "webp"));
+    platform::TemporaryOutput temporary = reservedOutput(path);
     const auto encoded = runEncoder(*encoder, input.get(), temporary.path(), isCancelled);
     if (!encoded)
         return leftAlone("conversion-unavailable", originalBytes);
@@ -155,17 +131,12 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
     applyPermissions(temporary.path(), openedStatus);
     validateTargetIdentity(path, openedStatus);
 
-    temporary.exchangeAttempted();
     const bool keepsName = platform::lowercased(platform::pathExtension(path)) == "webp";
     std::string resultPath = path;
-    if (keepsName) {
-        exchangeInPlace(temporary.path(), path, openedStatus);
-    } else {
-        // Between the swap and the rename the WebP content lies under the image's old name.
-        platform::processJournal::noteExchange(temporary.path(), path);
-        resultPath = exchangeAndRename(temporary.path(), path, openedStatus);
-    }
-    temporary.succeeded();
+    if (keepsName)
+        exchangeInPlace(temporary, openedStatus);
+    else
+        resultPath = exchangeAndRename(temporary, path, openedStatus);
     return {resultPath, true, originalBytes, outputBytes, "smaller"};
 }
 

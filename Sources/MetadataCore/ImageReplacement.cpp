@@ -4,7 +4,7 @@
 #include "Platform/FileReplacement.h"
 #include "Platform/PathExtension.h"
 
-#include <cerrno>
+#include <system_error>
 
 namespace brindle::imageOptimization {
 namespace {
@@ -18,15 +18,18 @@ std::string candidateName(const std::string& base, int attempt) {
 }
 
 // Swaps, then makes sure the file that left the target path is the one that was converted.
-void exchangeVerified(const std::string& temporaryPath, const std::string& targetPath,
-                      const platform::FileStatus& openedStatus) {
-    if (const platform::Result<> exchanged = platform::exchangePaths(temporaryPath, targetPath);
-        !exchanged)
+void exchangeVerified(platform::TemporaryOutput& temporary,
+                      const platform::FileStatus& openedStatus,
+                      platform::TemporaryOutput::IfInterrupted ifInterrupted) {
+    const platform::Result<bool> exchanged = temporary.exchange(
+        [&](const platform::FileStatus& displaced) {
+            return displaced.isUnchangedFrom(openedStatus);
+        },
+        ifInterrupted);
+    if (!exchanged)
         throw ImageOptimizerError::replacementFailed(exchanged.error().value());
-    if (!displacedFileMatches(temporaryPath, openedStatus)) {
-        rollbackExchange(temporaryPath, targetPath);
+    if (!*exchanged)
         throw ImageOptimizerError::targetChanged();
-    }
 }
 
 } // namespace
@@ -37,37 +40,31 @@ void validateTargetIdentity(const std::string& path, const platform::FileStatus&
         throw ImageOptimizerError::targetChanged();
 }
 
-bool displacedFileMatches(const std::string& path, const platform::FileStatus& openedStatus) {
-    const auto status = platform::fileStatusAtPath(path);
-    return status && status->isUnchangedFrom(openedStatus);
-}
-
-void exchangeInPlace(const std::string& temporaryPath, const std::string& targetPath,
+void exchangeInPlace(platform::TemporaryOutput& temporary,
                      const platform::FileStatus& openedStatus) {
-    exchangeVerified(temporaryPath, targetPath, openedStatus);
+    exchangeVerified(temporary, openedStatus, platform::TemporaryOutput::IfInterrupted::stays);
+    temporary.commit();
 }
 
-std::string exchangeAndRename(const std::string& temporaryPath, const std::string& targetPath,
+std::string exchangeAndRename(platform::TemporaryOutput& temporary, const std::string& targetPath,
                               const platform::FileStatus& openedStatus) {
-    exchangeVerified(temporaryPath, targetPath, openedStatus);
+    // Between the swap and the rename the WebP content lies under the image's old name.
+    exchangeVerified(temporary, openedStatus, platform::TemporaryOutput::IfInterrupted::isUndone);
     const std::string base = platform::deletingPathExtension(targetPath);
     for (int attempt = 0; attempt < renameAttempts; ++attempt) {
         const std::string candidate = candidateName(base, attempt);
         const platform::Result<> renamed = platform::renameExclusively(targetPath, candidate);
-        if (renamed)
+        if (renamed) {
+            temporary.commit();
             return candidate;
+        }
         if (renamed.error() != std::errc::file_exists) {
-            rollbackExchange(temporaryPath, targetPath);
+            temporary.swapBack();
             throw ImageOptimizerError::replacementFailed(renamed.error().value());
         }
     }
-    rollbackExchange(temporaryPath, targetPath);
-    throw ImageOptimizerError::replacementFailed(EEXIST);
-}
-
-void rollbackExchange(const std::string& temporaryPath, const std::string& targetPath) {
-    [[maybe_unused]] const platform::Result<> ignored =
-        platform::exchangePaths(temporaryPath, targetPath);
+    temporary.swapBack();
+    throw ImageOptimizerError::replacementFailed(static_cast<int>(std::errc::file_exists));
 }
 
 } // namespace brindle::imageOptimization

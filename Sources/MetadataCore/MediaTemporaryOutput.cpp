@@ -5,17 +5,15 @@
 
 #include "Platform/AttributeCopy.h"
 #include "Platform/FileSystem.h"
-#include "Platform/Path.h"
-
-#include <sys/stat.h>
 
 namespace brindle::mediaMaterialization {
 namespace {
 
-platform::PendingFile createdFile(const std::string& targetPath, const std::string& extension,
-                                  const platform::FileStatus& placeholder) {
-    platform::Result<platform::PendingFile> file = platform::PendingFile::create(
-        platform::deletingLastPathComponent(targetPath), temporaryOutputName(targetPath, extension),
+platform::TemporaryOutput createdFile(const std::string& targetPath, const std::string& extension,
+                                      const platform::FileStatus& placeholder) {
+    platform::Result<platform::TemporaryOutput> file = platform::TemporaryOutput::create(
+        targetPath,
+        [&](const std::string& target) { return temporaryOutputName(target, extension); },
         placeholder.permissions & 0777);
     if (!file)
         throw MediaMaterializerError::replacementFailed(file.error().value());
@@ -26,23 +24,12 @@ platform::PendingFile createdFile(const std::string& targetPath, const std::stri
 
 TemporaryOutput::TemporaryOutput(const std::string& targetPath, const std::string& extension,
                                  const platform::FileStatus& placeholder)
-    : file_(createdFile(targetPath, extension, placeholder)),
-      targetName_(platform::lastPathComponent(targetPath)), placeholder_(placeholder) {}
-
-TemporaryOutput::~TemporaryOutput() {
-    if (!file_.isNamed())
-        return;
-    const auto status = file_.statusOfName();
-    if (status && (!output_ || status->identity == *output_ ||
-                   status->identity == placeholder_.identity)) [[maybe_unused]]
-        const platform::Result<> removed = file_.removeName();
-}
+    : file_(createdFile(targetPath, extension, placeholder)), placeholder_(placeholder) {}
 
 void TemporaryOutput::validate() {
-    const auto status = platform::fileStatus(file_.descriptor());
+    const auto status = file_.recordOutput();
     if (!status || !status->isOwnRegularFile() || status->size <= 0)
         throw MediaMaterializerError::conversionFailed();
-    output_ = status->identity;
 }
 
 void TemporaryOutput::takeOverFrom(int placeholderDescriptor) {
@@ -59,15 +46,15 @@ void TemporaryOutput::takeOverFrom(int placeholderDescriptor) {
 }
 
 void TemporaryOutput::exchange() {
-    if (const platform::Result<> named = file_.giveName(); !named)
-        throw MediaMaterializerError::replacementFailed(named.error().value());
-    if (const platform::Result<> swapped = file_.exchangeWith(targetName_); !swapped)
+    const platform::Result<bool> swapped =
+        file_.exchange([&](const platform::FileStatus& displaced) {
+            return displaced.identity == placeholder_.identity;
+        });
+    if (!swapped)
         throw MediaMaterializerError::replacementFailed(swapped.error().value());
-    const auto displaced = file_.statusOfName();
-    if (!displaced || displaced->identity != placeholder_.identity) {
-        [[maybe_unused]] const platform::Result<> swappedBack = file_.exchangeWith(targetName_);
+    if (!*swapped)
         throw MediaMaterializerError::targetChanged();
-    }
+    file_.commit();
 }
 
 } // namespace brindle::mediaMaterialization

@@ -2,11 +2,8 @@
 
 #include "MetadataCore/RequestPath.h"
 #include "Platform/Path.h"
-#include "Platform/ProcessJournal.h"
 #include "Platform/RandomUUID.h"
 #include "Platform/Text.h"
-
-#include <vector>
 
 namespace brindle {
 
@@ -23,11 +20,15 @@ std::string temporaryOutputName(const std::string& path, const std::string& exte
     return "." + name + "." + uuid + "." + extension;
 }
 
-std::string temporaryOutputPath(const std::string& path, const std::string& extension) {
-    std::string temporary = platform::appendingPathComponent(
-        platform::deletingLastPathComponent(path), temporaryOutputName(path, extension));
-    platform::processJournal::noteTemporaryFile(temporary);
-    return temporary;
+bool isTemporaryName(std::string_view name) {
+    if (name.starts_with(".brindle-"))
+        return true;
+    const std::size_t extension = name.rfind('.');
+    constexpr std::size_t uuidLength = platform::uuidStringLength;
+    if (!name.starts_with('.') || extension == std::string_view::npos ||
+        extension < uuidLength + 2 || name[extension - uuidLength - 1] != '.')
+        return false;
+    return platform::isUUIDString(name.substr(extension - uuidLength, uuidLength));
 }
 
 } // namespace brindle

@@ -287,22 +287,10 @@ void endChildrenNamingTemporaries(const std::vector<std::string>& temporaries) {
     closedir(listing);
 }
 
-// The names this system gives its temporaries outside the private folder: ".brindle-..." for a
-// move's copy and a tool's log, ".NAME.UUID.EXT" beside a converted or merged file.
-bool isTemporaryName(std::string_view name) {
-    if (name.starts_with(".brindle-"))
-        return true;
-    const std::size_t extension = name.rfind('.');
-    if (!name.starts_with('.') || extension == std::string_view::npos ||
-        extension < uuidStringLength + 2 || name[extension - uuidStringLength - 1] != '.')
-        return false;
-    return isUUIDString(name.substr(extension - uuidStringLength, uuidStringLength));
-}
-
 // Only what a dead process could have made is removed, whatever its journal says: a regular file
 // of this user named as one of this system's temporaries. What the private folder holds beside
 // them is for its owner to judge.
-void removeTemporary(const std::string& path) {
+void removeTemporary(const std::string& path, const TemporaryNameRule& isTemporaryName) {
     if (isTemporaryName(lastPathComponent(path)) && ownRegularFile(path))
         unlink(path.c_str());
 }
@@ -319,7 +307,7 @@ void undoHalfDoneExchange(const Note& note) {
         renameat2(AT_FDCWD, note.first.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE);
 }
 
-void settle(const std::vector<Note>& notes) {
+void settle(const std::vector<Note>& notes, const TemporaryNameRule& isTemporaryName) {
     std::vector<std::string> temporaries;
     for (const Note& note : notes) {
         if (note.kind == childProcess)
@@ -336,7 +324,7 @@ void settle(const std::vector<Note>& notes) {
     }
     for (const Note& note : notes) {
         if (note.kind == temporaryFile || note.kind == exchange)
-            removeTemporary(note.first);
+            removeTemporary(note.first, isTemporaryName);
     }
 }
 
@@ -450,7 +438,7 @@ void close() noexcept {
     state.unavailable = false;
 }
 
-FolderSurvey settleAbandonedJournals(int directory) {
+FolderSurvey settleAbandonedJournals(int directory, const TemporaryNameRule& isTemporaryName) {
     FolderSurvey survey;
     std::vector<std::string> journals;
     for (DirectoryEntry& entry : listDirectory(directory)) {
@@ -476,7 +464,7 @@ FolderSurvey settleAbandonedJournals(int directory) {
         // Only a file that reads whole as this system writes its journals is one: anything else
         // under such a name is neither obeyed nor removed.
         if (reading.isWhole) {
-            settle(reading.notes);
+            settle(reading.notes, isTemporaryName);
             unlinkat(directory, name.c_str(), 0);
         }
     }

@@ -2,7 +2,9 @@
 
 #include "Platform/FileStatus.h"
 
+#include <functional>
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 #include <vector>
 
@@ -50,9 +52,14 @@ struct FolderSurvey {
     std::vector<FileIdentity> livingFiles;
 };
 
-/// Settles every abandoned journal in the folder open as `directory`. The folder is listed before
-/// the journals of running processes are read, so a file there that a running process made is
-/// in its notes, as long as files are not made there while this runs.
-FolderSurvey settleAbandonedJournals(int directory);
+/// Whether a file's name is one that this system gives its temporaries: the layer that makes the
+/// names knows them.
+using TemporaryNameRule = std::function<bool(std::string_view name)>;
+
+/// Settles every abandoned journal in the folder open as `directory`, removing only the noted
+/// files whose names `isTemporaryName` accepts. The folder is listed before the journals of
+/// running processes are read, so a file there that a running process made is in its notes, as
+/// long as files are not made there while this runs.
+FolderSurvey settleAbandonedJournals(int directory, const TemporaryNameRule& isTemporaryName);
 
 } // namespace brindle::platform::processJournal

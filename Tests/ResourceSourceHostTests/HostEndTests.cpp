@@ -256,12 +256,14 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
     for (const auto& [path, contents, removed] : files)
         writeFile(path, contents);
     static_cast<void>(chown(in("other-" + uuid + ".png").c_str(), 65534, 65534));
-    // A child the dead host had no time to note is known by the temporary in its arguments.
+    // A child the dead host had no time to note is known by the temporary in its arguments. Its
+    // sleep, which holds whatever descriptors the test inherited, goes with the group it leads.
     std::vector<platform::ChildProcess> processes;
     for (const std::string& path : {temporary('x'), temporary('y'), temporary('z')}) {
         platform::ChildProcessLaunch launch;
         launch.program = "/bin/sh";
         launch.arguments = {"-c", "exec >/dev/null 2>&1; sleep 30; : \"$0\"", path};
+        launch.ownProcessGroup = true;
         processes.push_back(std::move(platform::ChildProcess::spawn(launch).value()));
     }
 
@@ -280,6 +282,8 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
     for (const auto& [path, contents, removed] : files)
         EXPECT_NE(exists(path), removed) << path;
     EXPECT_EQ(processes[2].waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
+    kill(-processes[2].processIdentifier(),
+         SIGKILL); // the settled child's sleep, still in its group
     for (int index : {0, 1})
         EXPECT_FALSE(processes[index].waitForExit(std::chrono::milliseconds(0))) << index;
     const platform::FileDescriptor folder(open(staging.c_str(), O_RDONLY | O_DIRECTORY));

@@ -5,6 +5,7 @@
 
 #include "Platform/FileStatus.h"
 #include "Platform/OpenedFile.h"
+#include "Platform/TemporaryOutput.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -34,15 +35,13 @@ void copyAttributeIfPresent(const std::string& name, int descriptor, const std::
 void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus);
 
 void validateTargetIdentity(const std::string& path, const platform::FileStatus& openedStatus);
-bool displacedFileMatches(const std::string& path, const platform::FileStatus& openedStatus);
 
-void exchangeInPlace(const std::string& temporaryPath, const std::string& targetPath,
+/// Swaps the WebP output into the image's place, which must still hold the image judged.
+void exchangeInPlace(platform::TemporaryOutput& temporary,
                      const platform::FileStatus& openedStatus);
 /// Exchanges, then gives the WebP content its own name: "name.webp", else "name (1).webp" and so
 /// on. Returns that path.
-std::string exchangeAndRename(const std::string& temporaryPath, const std::string& targetPath,
+std::string exchangeAndRename(platform::TemporaryOutput& temporary, const std::string& targetPath,
                               const platform::FileStatus& openedStatus);
-/// Swaps the two paths back, ignoring failure.
-void rollbackExchange(const std::string& temporaryPath, const std::string& targetPath);
 
 } // namespace brindle::imageOptimization

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 namespace brindle {
 
@@ -8,7 +9,9 @@ namespace brindle {
 /// long name is cut on a character boundary so that the whole still fits in one file name.
 std::string temporaryOutputName(const std::string& path, const std::string& extension);
 
-/// That name's path, noted in the process's journal for the file the caller is about to create.
-std::string temporaryOutputPath(const std::string& path, const std::string& extension);
+/// Whether `name` is one that this system gives its temporaries outside the private folder:
+/// ".brindle-..." for a move's copy and a tool's log, ".NAME.UUID.EXT" beside a converted or
+/// merged file. What a dead host's journal names is removed only under such a name.
+bool isTemporaryName(std::string_view name);
 
 } // namespace brindle
