@@ -7,7 +7,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/app"
 
 "$root/scripts/install-packages.sh" build package
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBRINDLE_WERROR=ON \
     -DBRINDLE_BUILD_TESTS=OFF -DBRINDLE_BUILD_BENCHMARKS=OFF > /dev/null
 cmake --build "$build"
 cpack -G DEB -B "$root/build/package" --config "$build/CPackConfig.cmake" > /dev/null
