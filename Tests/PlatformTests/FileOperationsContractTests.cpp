@@ -28,9 +28,9 @@ namespace brindle::testing {
 namespace {
 
 // The layer is told which names are temporaries by the code that makes them; these tables plant
-// names of this one form.
+// names of these two forms.
 bool isOurTemporary(std::string_view name) {
-    return name.starts_with(".brindle-");
+    return name.starts_with(".brindle-") || name.starts_with(".photo.");
 }
 
 using namespace platform;
