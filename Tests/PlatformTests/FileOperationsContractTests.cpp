@@ -178,6 +178,8 @@ struct JournalRow {
 };
 
 TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheirTemporaries) {
+    // The names the caller gives its temporaries; "photo.png", noted as well, is not one.
+    const auto hidden = [](std::string_view name) { return name.starts_with('.'); };
     TemporaryDirectory folder, work;
     const std::string uuid = ".photo.0E5B1F6A-2C4D-4E8F-9A0B-1C2D3E4F5A6B.png";
     const auto temporaries = [&] {
@@ -224,7 +226,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         const FileDescriptor lock(open(journal.c_str(), O_RDONLY));
         ASSERT_EQ(row.living ? flock(lock.get(), LOCK_EX) : 0, 0);
         const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        const auto survey = processJournal::settleAbandonedJournals(directory.get());
+        const auto survey = processJournal::settleAbandonedJournals(directory.get(), hidden);
         EXPECT_EQ(entries(work.path()), row.left);
         EXPECT_EQ(exists(journal), row.journalLeft);
         EXPECT_EQ(survey.otherFiles, std::vector<std::string>{"_journal-not-a-uuid"});
@@ -247,7 +249,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         writeFile(folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427"),
                   note('p', std::to_string(child), sameStart ? start : start + "1"));
         const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        processJournal::settleAbandonedJournals(directory.get());
+        processJournal::settleAbandonedJournals(directory.get(), hidden);
         int status = 0;
         EXPECT_EQ(waitpid(child, &status, WNOHANG), sameStart ? child : 0);
         kill(child, SIGKILL);
@@ -260,7 +262,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
     temporaries();
     processJournal::noteTemporaryFile(move);
     const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-    EXPECT_EQ(processJournal::settleAbandonedJournals(directory.get()).livingNotes,
+    EXPECT_EQ(processJournal::settleAbandonedJournals(directory.get(), hidden).livingNotes,
               std::vector<std::string>{move});
     processJournal::close();
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"_journal-not-a-uuid"});

@@ -9,8 +9,6 @@
 #include "Support/MediaTools.h"
 #include "Support/SavePanelStandIn.h"
 
-#include <boost/beast/core/detail/base64.hpp>
-
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -72,23 +70,11 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     std::string bytes;
     for (size_t index = 0; index < 64; ++index)
         bytes += std::string(1 << 20, char('a' + index % 26));
-    namespace base64 = boost::beast::detail::base64;
-    std::string upload = frameJSON({{"action", "beginDirectSaveUpload"}, {"requestId", "k"}});
-    for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
-        std::string text(base64::encoded_size(524288), '\0');
-        text.resize(base64::encode(text.data(), bytes.data() + offset, 524288));
-        upload += frameJSON({{"action", "appendDirectSaveUpload"},
-                             {"requestId", "k"},
-                             {"chunkIndex", offset / 524288},
-                             {"data", text}});
-    }
-    upload += frameJSON({{"action", "commitDirectSaveUpload"},
-                         {"requestId", "k"},
-                         {"totalBytes", bytes.size()},
-                         {"chunkCount", bytes.size() / 524288},
-                         {"destinationDirectory", images},
-                         {"destinationFilename", "big.bin"},
-                         {"resourceUrl", "https://example.com/big.bin"}});
+    std::string upload;
+    for (const auto& request : uploadRequests("k", bytes, 524288))
+        upload += frameJSON(request);
+    upload +=
+        frameJSON(commitRequest("k", bytes.size(), int(bytes.size() / 524288), images, "big.bin"));
     const auto isOld = [&] {
         return entries(images) == std::vector<std::string>{"a.png", "clip.mp4"} &&
                readFile(image("a.png")) == png && readFile(image("clip.mp4")) == "placeholder" &&
