@@ -203,6 +203,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         {"an unknown kind", [&] { return note('t', move) + note('q', move); }, false, all, true},
         {"a half note", [&] { return note('t', move) + std::string("t\0", 2) + move; }, false, all,
          true},
+        {"a note cut in its first field", [&] { return note('t', move) + "t"; }, false, all, true},
         {"a temporary with a second field", [&] { return note('t', move, "x"); }, false, all, true},
         {"a swap without an identity", [&] { return note('x', move, work.file("target.png")); },
          false, all, true},
