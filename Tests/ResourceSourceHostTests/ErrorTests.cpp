@@ -42,13 +42,11 @@ TEST(ErrorMessages, AreTheExactUserFacingTexts) {
         EXPECT_EQ(message, expected);
 }
 
-// Image and media errors carry their own flag in their own stage, and are not retried elsewhere.
+// Image and media errors carry their own flag in their own stage, and are not retried elsewhere;
+// the refusals an image reply shows are the optimize action's test.
 TEST(StageRetry, ImageAndMediaErrorsInTheirOwnStage) {
     EXPECT_TRUE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::optimize));
     EXPECT_TRUE(isRetryable(ImageOptimizerError::targetUnavailable(EBUSY), FailureStage::optimize));
-    EXPECT_FALSE(
-        isRetryable(ImageOptimizerError::targetUnavailable(ELOOP), FailureStage::optimize));
-    EXPECT_FALSE(isRetryable(ImageOptimizerError::cancelled(), FailureStage::optimize));
     EXPECT_FALSE(isRetryable(ProtocolError::missingField("path"), FailureStage::optimize));
     // Outside the image stage an image error is not retried.
     EXPECT_FALSE(isRetryable(ImageOptimizerError::targetChanged(), FailureStage::metadata));
