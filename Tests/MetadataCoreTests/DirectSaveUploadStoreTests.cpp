@@ -2,6 +2,7 @@
 
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "Platform/Base64.h"
+#include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/beast/core/detail/base64.hpp>
@@ -28,12 +29,6 @@ using testing::entries;
 using testing::TemporaryDirectory;
 namespace beast64 = boost::beast::detail::base64;
 using Case = DirectSaveUploadError::Case;
-
-std::string encoded(const std::string& bytes) {
-    std::string text(beast64::encoded_size(bytes.size()), '\0');
-    text.resize(beast64::encode(text.data(), bytes.data(), bytes.size()));
-    return text;
-}
 
 unsigned mode(const std::string& path) {
     return testing::statusOf(path).st_mode & 07777;
@@ -134,8 +129,8 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
         {1, "QQ==", -1},
         {0, "", -1},
         {0, "QQ==\n", -1},
-        {0, encoded(full + "b"), -1},
-        {0, encoded(full), 524288},
+        {0, testing::base64Text(full + "b"), -1},
+        {0, testing::base64Text(full), 524288},
         {0, "QQ==", -1},
         {1, "QUJD", 524291}};
     for (const auto& [index, text, expected] : chunks) {
@@ -172,7 +167,8 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
     const rlimit small{1000, previous.rlim_max};
     signal(SIGXFSZ, SIG_IGN);
     setrlimit(RLIMIT_FSIZE, &small);
-    const auto error = failure([&] { store->append("r", 0, encoded(std::string(3000, 'x'))); });
+    const auto error =
+        failure([&] { store->append("r", 0, testing::base64Text(std::string(3000, 'x'))); });
     setrlimit(RLIMIT_FSIZE, &previous);
     EXPECT_EQ(error, Case::writeFailed);
     EXPECT_EQ(entries(root.path() + "/in").size(), 0u);

@@ -114,17 +114,15 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
               (Names{"image (1).webp", "image.webp", "photo.WEBP", name + ".webp"}));
 }
 
-TEST_F(ImageConversion, UnusablePathsAndLinksAreRefused) {
-    const std::string link = image("link.png");
-    fs::create_symlink(makePNG("image.png"), link);
-    // Its reason and that it is not retried show in the host's reply.
-    EXPECT_EQ(failureOf([&] { optimize(link); }), Case::targetUnavailable);
+// A link's refusal, its reason and that it is not retried show in the host's reply.
+TEST_F(ImageConversion, UnusablePathsAreRefused) {
+    makePNG("image.png");
     for (const std::string& path :
          {std::string(), std::string("image.png"), images, image("a") + std::string(1, '\0') + "b",
           "/" + std::string(8192, 'a')})
         EXPECT_EQ(failureOf([&] { optimize(path); }), Case::invalidPath) << path.size();
     EXPECT_EQ(failureOf([&] { optimize(image("missing.png")); }), Case::targetUnavailable);
-    EXPECT_EQ(entries(images), (Names{"image.png", "link.png"}));
+    EXPECT_EQ(entries(images), Names{"image.png"});
 }
 
 TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {

@@ -484,7 +484,6 @@ TEST_F(Materialization, RealStreams) {
         {manifest(url("/master.m3u8"), "video"), both},
         {manifest(url("/master.m3u8"), "audio"), "audio|44100\n"},
         {manifest(url("/v180/index.m3u8"), "video"), "video|320|180\n"},
-        {manifest(url("/redirect/m.m3u8?/v360/master.m3u8"), "video"), "video|640|360\n"},
         {manifest(url("/dash/manifest.mpd"), "video"), both},
         {tracks(url("/video.mp4"), url("/audio.m4a"), "video", "https://a.example/"), both},
     };

@@ -52,7 +52,7 @@ TEST_F(MetadataWriterTest, UnusablePathsAndSourcesAreRefusedBeforeAnythingIsWrit
     for (const std::string& path : {std::string(), std::string("relative/photo.png"),
                                     std::string("/tmp/a\0b", 8), "/" + std::string(8192, 'a')})
         EXPECT_EQ(failure(path), Case::invalidPath) << path;
-    EXPECT_EQ(failure(directory.path()), Case::notRegularFile);
+    // A folder's refusal is the tag action's reply.
     EXPECT_EQ(failure(directory.file("missing")), Case::openFailed);
     EXPECT_EQ(failure(link), Case::openFailed);
     EXPECT_EQ(failure(file, "ftp://a.example/x", "file:///x"), Case::noUsableURLs);

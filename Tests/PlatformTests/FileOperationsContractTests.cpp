@@ -184,6 +184,7 @@ struct JournalRow {
 };
 
 TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheirTemporaries) {
+    // The names the caller gives its temporaries; "photo.png", noted as well, is not one.
     TemporaryDirectory folder, work;
     const std::string uuid = ".photo.0E5B1F6A-2C4D-4E8F-9A0B-1C2D3E4F5A6B.png";
     const auto temporaries = [&] {
@@ -207,6 +208,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         {"an unknown kind", [&] { return note('t', move) + note('q', move); }, false, all, true},
         {"a half note", [&] { return note('t', move) + std::string("t\0", 2) + move; }, false, all,
          true},
+        {"a note cut in its first field", [&] { return note('t', move) + "t"; }, false, all, true},
         {"a temporary with a second field", [&] { return note('t', move, "x"); }, false, all, true},
         {"a swap without an identity", [&] { return note('x', move, work.file("target.png")); },
          false, all, true},

@@ -9,8 +9,6 @@
 #include "Support/MediaTools.h"
 #include "Support/SavePanelStandIn.h"
 
-#include <boost/beast/core/detail/base64.hpp>
-
 #include <csignal>
 #include <fcntl.h>
 #include <filesystem>
@@ -72,23 +70,11 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     std::string bytes;
     for (size_t index = 0; index < 64; ++index)
         bytes += std::string(1 << 20, char('a' + index % 26));
-    namespace base64 = boost::beast::detail::base64;
-    std::string upload = frameJSON({{"action", "beginDirectSaveUpload"}, {"requestId", "k"}});
-    for (size_t offset = 0; offset < bytes.size(); offset += 524288) {
-        std::string text(base64::encoded_size(524288), '\0');
-        text.resize(base64::encode(text.data(), bytes.data() + offset, 524288));
-        upload += frameJSON({{"action", "appendDirectSaveUpload"},
-                             {"requestId", "k"},
-                             {"chunkIndex", offset / 524288},
-                             {"data", text}});
-    }
-    upload += frameJSON({{"action", "commitDirectSaveUpload"},
-                         {"requestId", "k"},
-                         {"totalBytes", bytes.size()},
-                         {"chunkCount", bytes.size() / 524288},
-                         {"destinationDirectory", images},
-                         {"destinationFilename", "big.bin"},
-                         {"resourceUrl", "https://example.com/big.bin"}});
+    std::string upload;
+    for (const auto& request : uploadRequests("k", bytes, 524288))
+        upload += frameJSON(request);
+    upload +=
+        frameJSON(commitRequest("k", bytes.size(), int(bytes.size() / 524288), images, "big.bin"));
     const auto isOld = [&] {
         return entries(images) == std::vector<std::string>{"a.png", "clip.mp4"} &&
                readFile(image("a.png")) == png && readFile(image("clip.mp4")) == "placeholder" &&
@@ -225,17 +211,15 @@ TEST_F(HostEnd, KilledHostLeavesNoToolRunning) {
     EXPECT_EQ(poll(&ended, 1, 10000), 1);
 }
 
-// Only a journal whose lock is free, and that has the name, owner and contents this system gives
-// one, is settled; in the staging folder only abandoned uploads of the user are removed, whatever
-// else shares the folder and however a host spells its path. A living host's upload stays, no
-// upload is staged while the folder is being settled, and none is delivered into it.
+// A dead host's journal is settled (which journals are is the platform contract's); in the
+// staging folder only abandoned uploads of the user are removed, whatever else shares the folder
+// and however a host spells its path. A living host's upload stays, no upload is staged while the
+// folder is being settled, and none is delivered into it.
 TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
     fs::create_directories(staging);
     fs::create_directory_symlink(shm.file("data"), root.file("data"));
     const std::string uuid = "0123ABCD-0123-4567-89AB-0123456789AB";
-    const auto temporary = [&](char name) {
-        return image(std::string(".") + name + ".png." + uuid + ".webp");
-    };
+    const std::string temporary = image(".z.png." + uuid + ".webp");
     const auto note = [](const std::string& path) {
         return std::string("t\0", 2) + path + '\0' + '\0';
     };
@@ -246,26 +230,19 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
         {in("other-" + uuid + ".png"), "x", geteuid() != 0}, // another user's, where one can be
         {in(".hidden"), "x", false},
         {in("notes.txt"), "x", false},
-        {in("_journal-x"), note(temporary('x')), false},
-        {in("_journal-" + uuid), note(temporary('y')) + "t", false},
-        {in("_journal-F" + uuid.substr(1)), note(image(".keep")) + note(temporary('z')), true},
-        {temporary('x'), "x", false},
-        {temporary('y'), "x", false},
-        {temporary('z'), "x", true},
+        {in("_journal-F" + uuid.substr(1)), note(image(".keep")) + note(temporary), true},
+        {temporary, "x", true},
         {image(".keep"), "x", false}};
     for (const auto& [path, contents, removed] : files)
         writeFile(path, contents);
     static_cast<void>(chown(in("other-" + uuid + ".png").c_str(), 65534, 65534));
     // A child the dead host had no time to note is known by the temporary in its arguments. Its
     // sleep, which holds whatever descriptors the test inherited, goes with the group it leads.
-    std::vector<platform::ChildProcess> processes;
-    for (const std::string& path : {temporary('x'), temporary('y'), temporary('z')}) {
-        platform::ChildProcessLaunch launch;
-        launch.program = "/bin/sh";
-        launch.arguments = {"-c", "exec >/dev/null 2>&1; sleep 30; : \"$0\"", path};
-        launch.ownProcessGroup = true;
-        processes.push_back(std::move(platform::ChildProcess::spawn(launch).value()));
-    }
+    platform::ChildProcessLaunch launch;
+    launch.program = "/bin/sh";
+    launch.arguments = {"-c", "exec >/dev/null 2>&1; sleep 30; : \"$0\"", temporary};
+    launch.ownProcessGroup = true;
+    auto child = std::move(platform::ChildProcess::spawn(launch).value());
 
     HostSession living(options);
     for (const auto& request : uploadRequests("b", "xyz"))
@@ -281,11 +258,8 @@ TEST_F(HostEnd, StartUpSettlesOnlyWhatDeadHostsLeft) {
 
     for (const auto& [path, contents, removed] : files)
         EXPECT_NE(exists(path), removed) << path;
-    EXPECT_EQ(processes[2].waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
-    kill(-processes[2].processIdentifier(),
-         SIGKILL); // the settled child's sleep, still in its group
-    for (int index : {0, 1})
-        EXPECT_FALSE(processes[index].waitForExit(std::chrono::milliseconds(0))) << index;
+    EXPECT_EQ(child.waitForExit(std::chrono::seconds(5))->terminatingSignal, SIGKILL);
+    kill(-child.processIdentifier(), SIGKILL); // the settled child's sleep, still in its group
     const platform::FileDescriptor folder(open(staging.c_str(), O_RDONLY | O_DIRECTORY));
     ASSERT_EQ(flock(folder.get(), LOCK_EX), 0);
     living.send({{"action", "beginDirectSaveUpload"}, {"requestId", "c"}});

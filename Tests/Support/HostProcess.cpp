@@ -135,15 +135,24 @@ boost::json::object singleReply(const boost::json::object& request, const Proces
     return replies.empty() ? boost::json::object{} : replies.front();
 }
 
-std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes) {
+std::string base64Text(std::string_view bytes) {
     namespace base64 = boost::beast::detail::base64;
     std::string text(base64::encoded_size(bytes.size()), '\0');
     text.resize(base64::encode(text.data(), bytes.data(), bytes.size()));
-    return {{{"action", "beginDirectSaveUpload"}, {"requestId", id}},
+    return text;
+}
+
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes,
+                                                size_t chunkBytes) {
+    std::vector<boost::json::object> requests = {
+        {{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
+    for (size_t offset = 0; offset < bytes.size(); offset += chunkBytes)
+        requests.push_back(
             {{"action", "appendDirectSaveUpload"},
              {"requestId", id},
-             {"chunkIndex", 0},
-             {"data", text}}};
+             {"chunkIndex", offset / chunkBytes},
+             {"data", base64Text(std::string_view(bytes).substr(offset, chunkBytes))}});
+    return requests;
 }
 
 boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,

@@ -57,7 +57,11 @@ boost::json::object singleReply(const boost::json::object& request,
                                 const ProcessOptions& options = {});
 
 /// Requests that stream `bytes` under `id` in one chunk.
-std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes);
+std::string base64Text(std::string_view bytes);
+
+// A begin and an append for each piece of `chunkBytes`.
+std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes,
+                                                size_t chunkBytes = std::string::npos);
 
 /// A commit of the upload `id` into `folder` as `name`, with a source URL, and `extra`.
 boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
