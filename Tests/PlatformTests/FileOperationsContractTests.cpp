@@ -184,7 +184,6 @@ struct JournalRow {
 };
 
 TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheirTemporaries) {
-    // The names the caller gives its temporaries; "photo.png", noted as well, is not one.
     TemporaryDirectory folder, work;
     const std::string uuid = ".photo.0E5B1F6A-2C4D-4E8F-9A0B-1C2D3E4F5A6B.png";
     const auto temporaries = [&] {
