@@ -4,8 +4,8 @@
 // [rounds]]
 
 #include "MetadataCore/NativeMessageFrame.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/object.hpp>

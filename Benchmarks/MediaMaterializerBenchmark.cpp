@@ -6,8 +6,8 @@
 
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/NativeMessageFrame.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"
 

@@ -2,19 +2,10 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/DirectoryCreation.h"
-#include "Platform/DirectoryNames.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileTree.h"
-#include "Platform/FolderLock.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PropertyList.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
 
 #include <boost/json.hpp>
 

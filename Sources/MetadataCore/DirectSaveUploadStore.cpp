@@ -1,16 +1,9 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
 
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/Base64.h"
-#include "Platform/FileLock.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/ProcessJournal.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "TemporaryOutputName.h"
 
 #include <algorithm>

@@ -1,6 +1,6 @@
 #include "ImageOptimizerSteps.h"
 
-#include "Platform/FileContents.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 

@@ -5,12 +5,9 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/AttributeCopy.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/Attributes.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <chrono>
 #include <functional>

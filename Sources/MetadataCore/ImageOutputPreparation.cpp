@@ -1,10 +1,9 @@
 #include "ImageOptimizerSteps.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/FileSystem.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 namespace brindle::imageOptimization {
 namespace {

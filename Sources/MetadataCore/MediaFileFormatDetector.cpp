@@ -1,7 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "Platform/FileContents.h"
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -5,12 +5,8 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/FileSystem.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 

@@ -3,8 +3,8 @@
 #include "MetadataCore/MediaMaterializerError.h"
 #include "TemporaryOutputName.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/FileSystem.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
 
 namespace brindle::mediaMaterialization {
 namespace {

@@ -1,15 +1,9 @@
 #include "MediaMaterializerSteps.h"
 
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/ChildActivity.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/ScratchFile.h"
-#include "Platform/StandardDirectories.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <future>

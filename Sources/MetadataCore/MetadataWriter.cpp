@@ -5,14 +5,10 @@
 #include "MetadataCore/PropertyListError.h"
 #include "MetadataCore/RequestPath.h"
 #include "MetadataCore/WebURL.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileManagerAttributes.h"
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/PropertyList.h"
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/Attributes.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,6 +1,4 @@
-#include "Platform/AttributeCopy.h"
-
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/Attributes.h"
 
 #include <cerrno>
 #include <sys/xattr.h>

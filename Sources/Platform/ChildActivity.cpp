@@ -1,6 +1,6 @@
-#include "Platform/ChildActivity.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "Platform/ChildExchange.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <csignal>

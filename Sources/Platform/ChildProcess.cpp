@@ -1,8 +1,5 @@
-#include "Platform/ChildProcess.h"
 #include "ChildLaunch.h"
-
-#include "Platform/ProcessJournal.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <cerrno>

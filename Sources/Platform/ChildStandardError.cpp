@@ -1,6 +1,4 @@
-#include "Platform/ChildStandardError.h"
-
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <fcntl.h>

@@ -1,9 +1,4 @@
-#include "Platform/DirectoryCreation.h"
-
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,4 @@
-#include "Platform/DirectoryNames.h"
-
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <dirent.h>
 #include <fcntl.h>

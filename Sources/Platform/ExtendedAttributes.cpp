@@ -1,4 +1,4 @@
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/Attributes.h"
 
 #include <cerrno>
 #include <sys/xattr.h>

@@ -1,9 +1,6 @@
-#include "Platform/FileContents.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 
 #include <cstdlib>
 #include <fcntl.h>

@@ -1,7 +1,6 @@
-#include "Platform/FileDataCopy.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileWriting.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <cerrno>
 #include <fcntl.h>

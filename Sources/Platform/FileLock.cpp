@@ -1,4 +1,4 @@
-#include "Platform/FileLock.h"
+#include "Platform/Files.h"
 
 #include <cerrno>
 #include <sys/file.h>

@@ -1,4 +1,4 @@
-#include "Platform/FileManagerAttributes.h"
+#include "Platform/Attributes.h"
 
 namespace brindle::platform {
 

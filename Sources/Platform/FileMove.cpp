@@ -1,12 +1,9 @@
-#include "Platform/FileMove.h"
+#include "Platform/Moves.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessJournal.h"
-#include "Platform/Termination.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <array>

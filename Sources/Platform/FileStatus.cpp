@@ -1,4 +1,4 @@
-#include "Platform/FileStatus.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,6 +1,4 @@
-#include "Platform/FileSystem.h"
-
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <cstdio>
 #include <fcntl.h>

@@ -1,8 +1,4 @@
-#include "Platform/FileTree.h"
-
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileStatus.h"
+#include "Platform/Files.h"
 
 #include <climits>
 #include <dirent.h>

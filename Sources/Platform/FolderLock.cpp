@@ -1,6 +1,4 @@
-#include "Platform/FolderLock.h"
-
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <sys/file.h>
 

@@ -1,7 +1,7 @@
-#include "Platform/HTTPFetch.h"
+#include "Platform/DesktopServices.h"
 
 #include "CurlLibrary.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <memory>

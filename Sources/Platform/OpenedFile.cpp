@@ -1,4 +1,4 @@
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 

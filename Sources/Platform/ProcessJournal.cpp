@@ -1,10 +1,7 @@
-#include "Platform/ProcessJournal.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileLock.h"
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/RandomUUID.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <charconv>

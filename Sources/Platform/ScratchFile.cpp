@@ -1,9 +1,7 @@
-#include "Platform/ScratchFile.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <fcntl.h>

@@ -1,6 +1,4 @@
-#include "Platform/StreamIO.h"
-
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Moves.h"
 
-#include "Platform/Path.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <cerrno>
 #include <fcntl.h>

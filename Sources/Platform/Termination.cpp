@@ -1,4 +1,4 @@
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <csignal>
 #include <initializer_list>

@@ -1,7 +1,7 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 
-#include "Platform/StreamIO.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <boost/json/parse.hpp>

@@ -1,4 +1,4 @@
-#include "Platform/ProcessInfo.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/HostLoop.h"
 
 int main(int argc, char** argv) {

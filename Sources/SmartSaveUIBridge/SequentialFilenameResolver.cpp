@@ -1,8 +1,7 @@
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
-#include "Platform/DirectoryNames.h"
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <charconv>

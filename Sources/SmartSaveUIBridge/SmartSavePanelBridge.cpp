@@ -1,17 +1,10 @@
 #include "SmartSaveUIBridge/SmartSavePanelBridge.h"
 
-#include "Platform/Base64.h"
-#include "Platform/ChildStandardError.h"
-#include "Platform/DirectoryCreation.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PropertyList.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/SystemError.h"
-#include "Platform/Text.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
+#include "Platform/Result.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <algorithm>

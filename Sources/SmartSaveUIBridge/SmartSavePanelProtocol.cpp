@@ -1,7 +1,6 @@
 #include "SmartSaveUIBridge/SmartSavePanelProtocol.h"
 
-#include "Platform/FileContents.h"
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <boost/json/object.hpp>

@@ -1,4 +1,4 @@
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 
 #include "Support/TemporaryDirectory.h"
 

@@ -1,8 +1,7 @@
 // tmpfs to ext4 refuses the kernel's own copy (EXDEV), a destination opened for appending refuses
 // sendfile (EINVAL): each must give way to the next way, and the copy end where the source does.
 
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>

@@ -1,14 +1,11 @@
 // What the Linux layer promises about moves, swaps, the process journal, attributes and paths, on
 // real files: ext4 (the temporary folder) and tmpfs (/dev/shm) side by side.
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileMove.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "Support/AttributeReadout.h"
 #include "Support/TemporaryDirectory.h"
 

@@ -2,7 +2,7 @@
 // output, or, once an exchange is committed, the target that exchange displaced. On ext4 (the
 // build folder) and on tmpfs alike.
 
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Moves.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>

@@ -7,9 +7,8 @@
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
 
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/StreamIO.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 
 #include <fcntl.h>

@@ -3,9 +3,8 @@
 // The steps of one lossless WebP conversion, shared by the optimiser's own source files. Other
 // callers use `ImageOptimizer::optimize`.
 
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 #include <cstddef>
 #include <cstdint>

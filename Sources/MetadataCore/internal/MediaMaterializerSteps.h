@@ -4,8 +4,8 @@
 // use `MediaMaterializer`.
 
 #include "MetadataCore/MediaMaterializer.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/HTTPFetch.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Processes.h"
 
 #include <boost/json/object.hpp>
 

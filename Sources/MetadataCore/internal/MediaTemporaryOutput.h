@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/FileStatus.h"
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 #include <string>
 
