@@ -118,7 +118,9 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
         return leftAlone("unsupported-image", originalBytes);
 
     const std::int64_t outputBytes = validateWebPOutput(temporary.path());
-    temporary.recordOutput();
+    // Unless the output is known by its identity, nothing found at its name later is removed.
+    if (!temporary.recordOutput())
+        throw ImageOptimizerError::invalidPath();
     if (outputBytes >= originalBytes)
         return leftAlone("not-smaller", outputBytes);
 

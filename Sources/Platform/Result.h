@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <string>
 #include <system_error>
+#include <utility>
 
 namespace brindle::platform {
 
@@ -12,7 +13,16 @@ namespace brindle::platform {
 /// errno value in the generic category (or a refusal of `FileRefusal`). Boost is already a
 /// dependency for JSON and its `result` is the tested form of this; `std::expected` would need
 /// C++23. Exceptions belong to the layers above, where each component has its own error type.
-template <class Value = void> using Result = boost::system::result<Value, std::error_code>;
+///
+/// Boost's `result` may be dropped unread; this one may not, so that an ignored failure does not
+/// compile. A caller that has nothing to do about a failure says so with a `(void)` cast.
+template <class Value = void>
+class [[nodiscard]] Result : public boost::system::result<Value, std::error_code> {
+public:
+    using Base = boost::system::result<Value, std::error_code>;
+    using Base::Base;
+    Result(Base base) : Base(std::move(base)) {}
+};
 
 /// The errno value `number` as an error code.
 inline std::error_code errnoCode(int number) {

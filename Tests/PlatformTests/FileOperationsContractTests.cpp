@@ -24,6 +24,12 @@
 namespace brindle::testing {
 namespace {
 
+// The layer is told which names are temporaries by the code that makes them; these tables plant
+// names of these two forms.
+bool isOurTemporary(std::string_view name) {
+    return name.starts_with(".brindle-") || name.starts_with(".photo.");
+}
+
 using namespace platform;
 
 bool sameFileSystem(const std::string& first, const std::string& second) {
@@ -221,7 +227,8 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         const FileDescriptor lock(open(journal.c_str(), O_RDONLY));
         ASSERT_EQ(row.living ? flock(lock.get(), LOCK_EX) : 0, 0);
         const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        const auto survey = processJournal::settleAbandonedJournals(directory.get());
+        const auto survey =
+            processJournal::settleAbandonedJournals(directory.get(), isOurTemporary);
         EXPECT_EQ(entries(work.path()), row.left);
         EXPECT_EQ(exists(journal), row.journalLeft);
         EXPECT_EQ(survey.otherFiles, std::vector<std::string>{"_journal-not-a-uuid"});
@@ -244,7 +251,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         writeFile(folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427"),
                   note('p', std::to_string(child), sameStart ? start : start + "1"));
         const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        processJournal::settleAbandonedJournals(directory.get());
+        processJournal::settleAbandonedJournals(directory.get(), isOurTemporary);
         int status = 0;
         EXPECT_EQ(waitpid(child, &status, WNOHANG), sameStart ? child : 0);
         kill(child, SIGKILL);
@@ -257,7 +264,7 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
     temporaries();
     processJournal::noteTemporaryFile(move);
     const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-    EXPECT_EQ(processJournal::settleAbandonedJournals(directory.get()).livingNotes,
+    EXPECT_EQ(processJournal::settleAbandonedJournals(directory.get(), isOurTemporary).livingNotes,
               std::vector<std::string>{move});
     processJournal::close();
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"_journal-not-a-uuid"});
