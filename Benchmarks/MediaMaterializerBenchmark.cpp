@@ -56,8 +56,8 @@ Run run(const std::string& program, const std::vector<std::string>& arguments,
     platform::ChildProcessLaunch launch;
     launch.program = program;
     launch.arguments = arguments;
-    launch.standardInput = platform::ChildStream::descriptor(in.get());
-    launch.standardOutput = platform::ChildStream::descriptor(out.get());
+    launch.standardInput = platform::ChildStream::descriptor(in);
+    launch.standardOutput = platform::ChildStream::descriptor(out);
     const Clock::time_point start = Clock::now();
     auto child = platform::ChildProcess::spawn(launch);
     if (!child)

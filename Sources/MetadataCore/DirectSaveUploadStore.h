@@ -86,7 +86,7 @@ private:
     };
 
     std::string rootURL_;
-    platform::FileDescriptor rootDescriptor_;
+    platform::Directory rootDescriptor_;
     std::unordered_map<std::string, Session> sessions_;
     std::unordered_map<std::string, ReadyFile> readyFiles_;
     std::string decodedChunk_; // kept between chunks to spare an allocation per chunk

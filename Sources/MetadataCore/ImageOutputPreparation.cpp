@@ -25,7 +25,7 @@ std::int64_t validateWebPOutput(const std::string& path) {
     const platform::OpenedFile output = openOutput(path);
     if (output.status.size < minimumWebPBytes)
         throw ImageOptimizerError::invalidPath();
-    const auto header = platform::readHead(output.descriptor.get(), webPHeaderBytes);
+    const auto header = platform::readHead(output.descriptor, webPHeaderBytes);
     if (!header || header->size() != webPHeaderBytes)
         throw ImageOptimizerError::invalidPath();
     // The RIFF length field is left to the decoders; the container's magic is what counts.
@@ -45,13 +45,14 @@ void clearHiddenFlag(const std::string& path) {
 void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus) {
     const platform::OpenedFile output = openOutput(path);
     const platform::Result<> changed =
-        platform::setPermissions(output.descriptor.get(), openedStatus.permissions & 0777);
+        platform::setPermissions(output.descriptor, openedStatus.permissions & 0777);
     if (!changed)
         throw ImageOptimizerError::replacementFailed(changed.error().value());
 }
 
-void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path) {
-    if (!platform::copyAttribute(name, descriptor, path))
+void copyAttributeIfPresent(const std::string& name, platform::DescriptorRef file,
+                            const std::string& path) {
+    if (!platform::copyAttribute(name, file, path))
         throw ImageOptimizerError::invalidPath();
 }
 

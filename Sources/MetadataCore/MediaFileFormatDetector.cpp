@@ -103,7 +103,7 @@ std::string readHead(const std::string& path) {
     const auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
     if (!file)
         return {};
-    auto head = platform::readHead(file->descriptor.get(), MediaFileFormatDetector::headLength);
+    auto head = platform::readHead(file->descriptor, MediaFileFormatDetector::headLength);
     return head ? std::move(*head) : std::string();
 }
 

@@ -163,7 +163,7 @@ void materializeSource(const MediaToolLimits& limits, const std::string& path,
         throw MediaMaterializerError::conversionFailed(
             joined("有分片无法下载", diagnostic(*run.watchedLine)));
     verifyResult(ffprobe, output, path, mediaKind, limits);
-    output.takeOverFrom(placeholder.descriptor.get());
+    output.takeOverFrom(placeholder.descriptor);
     validateTargetIdentity(path, placeholder.status);
     output.exchange();
 }

@@ -54,7 +54,7 @@ std::optional<std::string> rememberedAnswer(const std::string& path) {
     const auto file = platform::openRegularFile(path);
     if (!file)
         return std::nullopt;
-    auto contents = platform::readHead(file->descriptor.get(), rememberedAnswerLimit);
+    auto contents = platform::readHead(file->descriptor, rememberedAnswerLimit);
     if (!contents || contents->size() == rememberedAnswerLimit)
         return std::nullopt;
     return std::move(*contents);
@@ -138,7 +138,8 @@ void awaitReconnectOptions(const std::string& tool) noexcept {
 
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment,
-                const MediaToolLimits& limits, std::optional<int> passedDescriptor,
+                const MediaToolLimits& limits,
+                std::optional<platform::DescriptorRef> passedDescriptor,
                 const std::vector<std::string>& watchedTexts) {
     std::optional<platform::ScratchFile> output;
     if (capturesOutput)

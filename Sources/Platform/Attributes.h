@@ -11,6 +11,7 @@
 // involved; the one call that takes a path (`copyAttribute` to a path) does not follow a link
 // there.
 
+#include "Platform/Files.h"
 #include "Platform/Result.h"
 
 #include <optional>
@@ -37,26 +38,27 @@ using AttributeValue = std::optional<std::string>;
 /// Reads the attribute stored under the namespaced name `storedName` through an open descriptor:
 /// its size first, then its bytes. A value that grows or goes in between is read again, up to
 /// `attempts` reads in all, after which the error is ERANGE.
-Result<AttributeValue> readStoredAttribute(int descriptor, const std::string& storedName,
+Result<AttributeValue> readStoredAttribute(DescriptorRef file, const std::string& storedName,
                                            int attempts = attributeReadAttempts);
 
 /// `readStoredAttribute` of the macOS attribute `name`.
-Result<AttributeValue> readAttribute(int descriptor, std::string_view name);
+Result<AttributeValue> readAttribute(DescriptorRef file, std::string_view name);
 
 /// The namespaced names of the attributes stored on the open file.
-Result<std::vector<std::string>> storedAttributeNames(int descriptor);
+Result<std::vector<std::string>> storedAttributeNames(DescriptorRef file);
 
 /// Creates or replaces the attribute stored under `storedName`.
-Result<> setStoredAttribute(int descriptor, const std::string& storedName, std::string_view value);
+Result<> setStoredAttribute(DescriptorRef file, const std::string& storedName,
+                            std::string_view value);
 
 /// `setStoredAttribute` of the macOS attribute `name`.
-Result<> setAttribute(int descriptor, std::string_view name, std::string_view value);
+Result<> setAttribute(DescriptorRef file, std::string_view name, std::string_view value);
 
 /// Removes the attribute stored under `storedName`; one that is not there counts as removed.
-Result<> removeStoredAttribute(int descriptor, const std::string& storedName);
+Result<> removeStoredAttribute(DescriptorRef file, const std::string& storedName);
 
 /// `removeStoredAttribute` of the macOS attribute `name`.
-Result<> removeAttribute(int descriptor, std::string_view name);
+Result<> removeAttribute(DescriptorRef file, std::string_view name);
 
 /// Whether a failed write was refused for want of attribute room: ext4 (without `ea_inode`) gives
 /// all of a file's attributes one block, and no value may exceed the kernel's limit.
@@ -70,16 +72,16 @@ bool isOutOfAttributeRoom(const std::error_code& error);
 /// origin and referrer; those travel along with them.
 std::vector<std::string> carriedAttributeNames(std::span<const std::string_view> macOSNames);
 
-/// Copies the extended attribute `name` from the open file `sourceDescriptor` to the file at
+/// Copies the extended attribute `name` from the open file `source` to the file at
 /// `destinationPath` (a link there is not followed): true when it was copied, false when the
 /// source has no such attribute or its file system cannot hold any. A value that changes between
 /// reading its size and its bytes, or that cannot be written, is an error.
-Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+Result<bool> copyAttribute(const std::string& name, DescriptorRef source,
                            const std::string& destinationPath);
 
-/// The same, to the open file `destinationDescriptor`.
-Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
-                           int destinationDescriptor);
+/// The same, to the open file `destination`.
+Result<bool> copyAttribute(const std::string& name, DescriptorRef source,
+                           DescriptorRef destination);
 
 //===--- File manager attributes ---===//
 
@@ -87,16 +89,16 @@ Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
 // should see is mirrored there. All of these work on an open descriptor.
 
 /// The origin URL a file manager shows as where the file came from ("user.xdg.origin.url").
-Result<> setFileManagerOriginURL(int descriptor, std::string_view url);
+Result<> setFileManagerOriginURL(DescriptorRef file, std::string_view url);
 
 /// The comment the user sees and edits in the file manager ("user.xdg.comment"), plain UTF-8.
-Result<AttributeValue> fileManagerComment(int descriptor);
-Result<> setFileManagerComment(int descriptor, std::string_view comment);
-Result<> removeFileManagerComment(int descriptor);
+Result<AttributeValue> fileManagerComment(DescriptorRef file);
+Result<> setFileManagerComment(DescriptorRef file, std::string_view comment);
+Result<> removeFileManagerComment(DescriptorRef file);
 
 /// The file's tags ("user.xdg.tags": comma-separated, a "%" inside a name written as "%25" and
 /// a comma as "%2C"); no names, no attribute.
-Result<std::vector<std::string>> fileManagerTags(int descriptor);
-Result<> setFileManagerTags(int descriptor, const std::vector<std::string>& names);
+Result<std::vector<std::string>> fileManagerTags(DescriptorRef file);
+Result<> setFileManagerTags(DescriptorRef file, const std::vector<std::string>& names);
 
 } // namespace brindle::platform

@@ -113,8 +113,8 @@ void planDescriptors(ChildPlan& plan, const ChildProcessLaunch& launch) {
             plan.placements.push_back({stream.openDescriptor(), target});
     }
     int target = ChildProcessLaunch::firstPassedDescriptorNumber;
-    for (const int descriptor : launch.passedDescriptors)
-        plan.placements.push_back({descriptor, target++});
+    for (const DescriptorRef descriptor : launch.passedDescriptors)
+        plan.placements.push_back({descriptor.get(), target++});
     for (const Placement& placement : plan.placements)
         plan.scratchBase = std::max({plan.scratchBase, placement.source + 1, placement.target + 1});
 }

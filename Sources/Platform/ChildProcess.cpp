@@ -80,7 +80,7 @@ std::optional<ChildExit> ChildProcess::reap(bool block) {
 
 std::optional<ChildExit> ChildProcess::await(std::optional<Milliseconds> timeout,
                                              bool watchTermination) {
-    const int termination = watchTermination ? terminationDescriptor() : -1;
+    const int termination = watchTermination ? terminationDescriptor().get() : -1;
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
     while (!exit_) {
         if (termination >= 0 && terminationRequested()) {

@@ -15,6 +15,10 @@
 // `createDirectory` (a link to a folder counts as the folder), and `openRegularFile` and
 // `openDirectory` when asked to (`LastLink::follow`). The folders above the last component are
 // followed as the system does. Work on a file already open goes through its descriptor.
+//
+// Descriptors: an open file is lent to a call as a `DescriptorRef` and an open folder as a
+// `Directory`, never as a bare number, so that a file cannot stand in for a folder, nor a
+// descriptor for a count or an offset.
 
 #include "Platform/Result.h"
 
@@ -72,6 +76,41 @@ private:
     int descriptor_;
 };
 
+/// An open folder, owned like a `FileDescriptor`: what the calls that work on a folder's entries
+/// take, so that a file's descriptor cannot stand in for it. It serves wherever any open file does
+/// (`fileStatus`, `setPermissions`, locks).
+class Directory {
+public:
+    /// Takes over `descriptor`, which must be a folder opened by the caller.
+    explicit Directory(FileDescriptor descriptor) noexcept : descriptor_(std::move(descriptor)) {}
+
+    int get() const noexcept { return descriptor_.get(); }
+    bool isOpen() const noexcept { return descriptor_.isOpen(); }
+
+private:
+    FileDescriptor descriptor_;
+};
+
+/// An open file lent to a call, which neither keeps nor closes it. Made from whatever owns one
+/// (`FileDescriptor`, `Directory`), or spelt out with `borrowing` for a descriptor that nothing
+/// here owns (the standard streams, a descriptor the system hands over).
+class DescriptorRef {
+public:
+    DescriptorRef(const FileDescriptor& owner) noexcept : descriptor_(owner.get()) {}
+    DescriptorRef(const Directory& folder) noexcept : descriptor_(folder.get()) {}
+    static constexpr DescriptorRef borrowing(int descriptor) noexcept {
+        return DescriptorRef(descriptor);
+    }
+
+    /// The number, for a system call; negative for none.
+    constexpr int get() const noexcept { return descriptor_; }
+    constexpr bool isOpen() const noexcept { return descriptor_ >= 0; }
+
+private:
+    explicit constexpr DescriptorRef(int descriptor) noexcept : descriptor_(descriptor) {}
+    int descriptor_;
+};
+
 //===--- Status ---===//
 
 /// Which file an entry is: equal identities name the same file on the same file system.
@@ -90,6 +129,8 @@ struct FileStatus {
     mode_t permissions = 0; // the permission bits only
     uid_t owner = 0;
     std::int64_t size = 0;
+    nlink_t linkCount = 0; // 0 once the file has no name left
+    timespec accessTime{};
     timespec modificationTime{};
     timespec statusChangeTime{}; // moves with any change of content, mode or owner
 
@@ -110,19 +151,19 @@ struct FileStatus {
 };
 
 /// The status of the open file.
-Result<FileStatus> fileStatus(int descriptor);
+Result<FileStatus> fileStatus(DescriptorRef file);
 
 /// The status of what `path` names; a symbolic link as its last component is not followed.
 Result<FileStatus> fileStatusAtPath(const std::string& path);
 
 /// The status of the entry `name` of the open folder `folder`; a symbolic link is not followed.
-Result<FileStatus> fileStatusInFolder(int folder, const std::string& name);
+Result<FileStatus> fileStatusInFolder(const Directory& folder, const std::string& name);
 
 /// The status of what `path` names after following symbolic links.
 Result<FileStatus> fileStatusFollowingLinks(const std::string& path);
 
 /// When the open file was created, from `statx`; nothing when the file system does not record it.
-std::optional<timespec> birthTime(int descriptor);
+std::optional<timespec> birthTime(DescriptorRef file);
 
 //===--- Opening files ---===//
 
@@ -155,7 +196,7 @@ Result<OpenedFile> openRegularFile(const std::string& path,
 
 /// The first `length` bytes of the open file (fewer when it is shorter), read from offset 0
 /// whatever the descriptor's position.
-Result<std::string> readHead(int descriptor, std::size_t length);
+Result<std::string> readHead(DescriptorRef file, std::size_t length);
 
 /// Whether a written file must outlast a crash of the system, or only serves processes that would
 /// go with it (a message handed to a child and read back at once).
@@ -175,17 +216,14 @@ Result<> writeFileAtomically(const std::string& path, std::string_view contents,
 Result<FileDescriptor> createExclusiveFile(const std::string& path, mode_t permissions);
 
 /// Writes all of `bytes` at the descriptor's position, however many calls that takes.
-Result<> writeAll(int descriptor, std::string_view bytes);
+Result<> writeAll(DescriptorRef file, std::string_view bytes);
 
 /// Asks the kernel to start writing the open file's bytes from `offset` on to storage now,
 /// without waiting for it; a later `synchronize` then has little left to wait for. Best effort.
-void startWriteback(int descriptor, std::int64_t offset, std::int64_t length);
+void startWriteback(DescriptorRef file, std::int64_t offset, std::int64_t length);
 
 /// Flushes the open file's data and attributes to storage.
-Result<> synchronize(int descriptor);
-
-/// Opens the folder at `path` for `fchmod`, `fstat` and the like; a link in its place is ELOOP.
-Result<FileDescriptor> openDirectory(const std::string& path);
+Result<> synchronize(DescriptorRef file);
 
 //===--- Access and removal ---===//
 
@@ -196,7 +234,7 @@ bool isExecutableFile(const std::string& path);
 bool isWritableDirectory(const std::string& path);
 
 /// Gives the open file exactly `permissions`.
-Result<> setPermissions(int descriptor, mode_t permissions);
+Result<> setPermissions(DescriptorRef file, mode_t permissions);
 
 /// Removes the directory entry at `path` (a link itself, never what it points to).
 Result<> removeFile(const std::string& path);
@@ -220,11 +258,22 @@ Result<> createDirectory(const std::string& path, mode_t permissions);
 /// followed.
 Result<> setDirectoryPermissions(const std::string& path, mode_t permissions);
 
-//===--- Listing folders ---===//
+//===--- Open folders and their entries ---===//
 
-/// The names of the entries in the folder at `path` (one level, hidden ones included, without
-/// "." and ".."), in no particular order.
-Result<std::vector<std::string>> directoryEntryNames(const std::string& path);
+/// Opens the folder at `path`, to list it or to work on it and its entries through the
+/// descriptor; a link in its place is ELOOP unless `lastLink` says to follow it.
+Result<Directory> openDirectory(const std::string& path, LastLink lastLink = LastLink::refuse);
+
+/// One entry of a folder, as the folder lists it.
+struct DirectoryEntry {
+    std::string name;
+    FileStatus::Type type = FileStatus::Type::other; // a link is a link, never what it names
+};
+
+/// The entries of the open folder (one level, hidden ones included, without "." and ".."), in no
+/// particular order, from its start whatever was read of it before. A file system that does not
+/// record an entry's type in the folder has it looked up, never following a link.
+Result<std::vector<DirectoryEntry>> directoryEntries(const Directory& folder);
 
 /// Whether the folder at `path` tells names apart that differ only in letter case. FAT, exFAT,
 /// NTFS, HFS+ and SMB shares do not, nor does a folder with the case-folding flag (ext4 and
@@ -251,7 +300,7 @@ class FileLock {
 public:
     enum class Kind { shared, exclusive };
 
-    FileLock(int descriptor, Kind kind) noexcept;
+    FileLock(DescriptorRef file, Kind kind) noexcept;
     ~FileLock();
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
@@ -276,8 +325,8 @@ public:
     Result<> share();
 
 private:
-    explicit FolderLock(FileDescriptor folder) : folder_(std::move(folder)) {}
-    FileDescriptor folder_;
+    explicit FolderLock(Directory folder) : folder_(std::move(folder)) {}
+    Directory folder_;
 };
 
 //===--- Scratch files ---===//
@@ -295,7 +344,7 @@ public:
     ScratchFile& operator=(ScratchFile&&) = delete;
     ~ScratchFile();
 
-    int descriptor() const { return descriptor_.get(); }
+    DescriptorRef descriptor() const { return descriptor_; }
     const std::string& path() const { return path_; }
 
     /// Everything written to the file.
@@ -335,7 +384,7 @@ enum class FileDataTransfer {
 /// to storage as soon as it is written, so that flushing the copy afterwards has little left to
 /// wait for. `expectedSize` (the source's size when it was opened) reserves the room up front;
 /// the copy still ends where the source does.
-Result<> copyFileData(int from, int to, std::int64_t expectedSize,
+Result<> copyFileData(DescriptorRef from, DescriptorRef to, std::int64_t expectedSize,
                       FileDataTransfer first = FileDataTransfer::kernelCopy);
 
 } // namespace brindle::platform

@@ -82,8 +82,8 @@ public:
     ~TemporaryOutput();
 
     const std::string& path() const { return path_; }
-    /// The open file of `create`; -1 for a reserved name.
-    int descriptor() const { return file_.get(); }
+    /// The open file of `create`; none (not open) for a reserved name.
+    DescriptorRef descriptor() const { return file_; }
 
     /// Takes what the open file, else the name, holds now as the output: only it is removed
     /// after an exchange that was not committed. Its status, for the caller to judge.
@@ -106,12 +106,12 @@ public:
     void commit() { committed_ = true; }
 
 private:
-    TemporaryOutput(FileDescriptor folder, std::string targetPath, std::string name,
-                    FileDescriptor file, bool named);
+    TemporaryOutput(Directory folder, std::string targetPath, std::string name, FileDescriptor file,
+                    bool named);
     Result<> giveName();
     std::string targetName() const;
 
-    FileDescriptor folder_;
+    Directory folder_;
     std::string targetPath_;
     std::string name_;
     std::string path_; // for the journal and for the tools that write the file by path

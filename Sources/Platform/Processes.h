@@ -52,15 +52,15 @@ bool terminationRequested() noexcept;
 
 /// A descriptor that polls readable once the process has been asked to end, to wait on beside
 /// others; -1 before `deferTerminationRequests`.
-int terminationDescriptor() noexcept;
+DescriptorRef terminationDescriptor() noexcept;
 
 void throwIfTerminationRequested();
 
 //===--- Process information ---===//
 
 /// The descriptors of this program's standard input and output.
-inline constexpr int standardInputDescriptor = 0;
-inline constexpr int standardOutputDescriptor = 1;
+inline constexpr DescriptorRef standardInputDescriptor = DescriptorRef::borrowing(0);
+inline constexpr DescriptorRef standardOutputDescriptor = DescriptorRef::borrowing(1);
 
 /// Remembers the command line so that the program can find its own executable later.
 void setProgramArguments(int argc, char** argv);
@@ -97,21 +97,21 @@ std::vector<std::string> environmentWith(const std::map<std::string, std::string
 // when one arrives, by throwing `TerminationRequested`; before that nothing else is watched and
 // a wait returns at once, leaving the blocking read or write itself to wait.
 
-/// Waits until `descriptor` can be read without blocking, or has reached its end.
-Result<> waitUntilReadable(int descriptor);
+/// Waits until `pipe` can be read without blocking, or has reached its end.
+Result<> waitUntilReadable(DescriptorRef pipe);
 
-/// Waits until `descriptor` has room for a write.
-Result<> waitUntilWritable(int descriptor);
+/// Waits until `pipe` has room for a write.
+Result<> waitUntilWritable(DescriptorRef pipe);
 
-/// Reads what `descriptor` holds, at most `capacity` bytes into `buffer`; 0 at the end of input.
+/// Reads what `input` holds, at most `capacity` bytes into `buffer`; 0 at the end of input.
 /// An interrupted read is tried again.
-Result<std::size_t> readSome(int descriptor, char* buffer, std::size_t capacity);
+Result<std::size_t> readSome(DescriptorRef input, char* buffer, std::size_t capacity);
 
 /// Writes all of `bytes` to a pipe or socket, waiting for room before each write (and so ending
 /// as those waits do). While termination requests are watched each write is at most as large
 /// as a pipe reported writable is sure to take, so that no write blocks again. A write that
 /// takes nothing is a broken pipe.
-Result<> writeAllWaiting(int descriptor, std::string_view bytes);
+Result<> writeAllWaiting(DescriptorRef pipe, std::string_view bytes);
 
 /// Keeps a write to a pipe whose reader has gone from ending this program: the write fails with
 /// EPIPE instead, for the caller to handle.
@@ -125,7 +125,7 @@ class ChildStream {
 public:
     static ChildStream inherited() { return ChildStream(-1, false); }
     static ChildStream nullDevice() { return ChildStream(-1, true); }
-    static ChildStream descriptor(int descriptor) { return ChildStream(descriptor, false); }
+    static ChildStream descriptor(DescriptorRef file) { return ChildStream(file.get(), false); }
 
     bool isInherited() const { return descriptor_ < 0 && !nullDevice_; }
     bool isNullDevice() const { return nullDevice_; }
@@ -148,7 +148,7 @@ struct ChildProcessLaunch {
     /// Open descriptors of this program that the child receives as its descriptors 3, 4, ... in
     /// this order, so that it can read a file that was opened and checked here as "/dev/fd/3"
     /// instead of opening a path that may name another file by then.
-    std::vector<int> passedDescriptors;
+    std::vector<DescriptorRef> passedDescriptors;
     static constexpr int firstPassedDescriptorNumber = 3;
     /// "NAME=value" entries replacing the environment; nothing inherits the caller's.
     std::optional<std::vector<std::string>> environment;
@@ -340,7 +340,8 @@ using TemporaryNameRule = std::function<bool(std::string_view name)>;
 /// files whose names `isTemporaryName` accepts. The folder is listed before the journals of
 /// running processes are read, so a file there that a running process made is in its notes, as
 /// long as files are not made there while this runs.
-FolderSurvey settleAbandonedJournals(int directory, const TemporaryNameRule& isTemporaryName);
+FolderSurvey settleAbandonedJournals(const Directory& folder,
+                                     const TemporaryNameRule& isTemporaryName);
 
 } // namespace processJournal
 

@@ -55,7 +55,7 @@ Result<std::string> ScratchFile::contents() const {
 }
 
 Result<std::string> ScratchFile::lastLines(std::size_t maximumBytes) const {
-    const Result<FileStatus> status = fileStatus(descriptor_.get());
+    const Result<FileStatus> status = fileStatus(descriptor_);
     if (!status)
         return status.error();
     if (static_cast<std::size_t>(status->size) <= maximumBytes)

@@ -38,8 +38,8 @@ bool terminationRequested() noexcept {
            sigismember(&pending, SIGHUP) == 1;
 }
 
-int terminationDescriptor() noexcept {
-    return descriptor;
+DescriptorRef terminationDescriptor() noexcept {
+    return DescriptorRef::borrowing(descriptor);
 }
 
 void throwIfTerminationRequested() {

@@ -98,7 +98,7 @@ TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
                                             : TemporaryOutput::create(target, hiddenName, 0600);
                 ASSERT_TRUE(output) << output.error().message();
                 if (!test.reserved) {
-                    ASSERT_EQ(write(output->descriptor(), "output", 6), 6);
+                    ASSERT_EQ(write(output->descriptor().get(), "output", 6), 6);
                 }
                 test.steps(*output);
             }
