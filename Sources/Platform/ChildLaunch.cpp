@@ -110,7 +110,7 @@ void planDescriptors(ChildPlan& plan, const ChildProcessLaunch& launch) {
         if (stream.isNullDevice())
             plan.nullDevices.push_back(target);
         else if (!stream.isInherited())
-            plan.placements.push_back({stream.openDescriptor(), target});
+            plan.placements.push_back({stream.openDescriptor().get(), target});
     }
     int target = ChildProcessLaunch::firstPassedDescriptorNumber;
     for (const DescriptorRef descriptor : launch.passedDescriptors)

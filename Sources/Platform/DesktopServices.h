@@ -5,9 +5,9 @@
 // libplist) are loaded on first use.
 //
 // Errors: calls that can fail return a `Result` holding an errno value: ENOSYS when the library
-// behind them is not installed, else the reason each call names. `showItemsInFileManager` is best
-// effort and reports nothing; the keyboard input source is never known on Linux (nothing).
-// Nothing here throws.
+// behind them is not installed, else the reason each call names (and ECANCELED for a fetch that
+// this process is asked to end during). `showItemsInFileManager` is best effort and reports
+// nothing; the keyboard input source is never known on Linux (nothing). Nothing here throws.
 //
 // Symbolic links: only `showItemsInFileManager` takes a path, which the file manager resolves as
 // it sees fit.

@@ -4,7 +4,8 @@
 // locks, scratch files and data copies.
 //
 // Errors: every call that can fail returns a `Result` holding the system's errno value (or, for
-// `openRegularFile`, a `FileRefusal`); nothing here throws. The few yes/no questions
+// `openRegularFile`, a `FileRefusal`); nothing here throws: a data copy that this process is
+// asked to end during (see `TerminationRequested`) fails with ECANCELED. The few yes/no questions
 // (`isExecutableFile`, `isWritableDirectory`) and best-effort calls (`startWriteback`, `birthTime`,
 // `enclosingFolders`) report no error at all.
 //

@@ -4,13 +4,14 @@
 // and a temporary output that takes a target's place once it is verified.
 //
 // Errors: every call that can fail returns a `Result` holding the system's errno value (EEXIST,
-// EXDEV, EINVAL where a file system cannot swap, ...); nothing here throws, and a failure leaves
+// EXDEV, EINVAL where a file system cannot swap, ...); nothing here throws (a copy across file
+// systems that this process is asked to end during fails with ECANCELED), and a failure leaves
 // the files as they were (as far as each call says below).
 //
 // Symbolic links: these calls work on directory entries, never on what a link points to: a link
-// is moved, swapped or replaced as itself. The folders above the last component are followed as
-// the system does; `TemporaryOutput` then holds its folder open, so a later rename of it is
-// followed too.
+// is moved, swapped or replaced as itself (and refused, ELOOP, where it would have to be copied
+// across file systems). The folders above the last component are followed as the system does;
+// `TemporaryOutput` then holds its folder open, so a later rename of it is followed too.
 
 #include "Platform/Files.h"
 #include "Platform/Result.h"

@@ -7,7 +7,7 @@
 // Errors: calls that can fail return a `Result` holding the system's errno value. Once
 // termination requests are deferred (`deferTerminationRequests`), every wait here (for a pipe,
 // for a child) and `ChildProcess::spawn` throw `TerminationRequested` when one arrives, after
-// ending the child concerned; that is the only exception of this layer. The journal is best
+// ending the child concerned; no other call of this layer throws. The journal is best
 // effort and reports nothing; `processActivity` gives nothing for a process it cannot look at.
 //
 // Symbolic links: a child's program path is followed as `execve` follows it; nothing else here
@@ -129,7 +129,7 @@ public:
 
     bool isInherited() const { return descriptor_ < 0 && !nullDevice_; }
     bool isNullDevice() const { return nullDevice_; }
-    int openDescriptor() const { return descriptor_; }
+    DescriptorRef openDescriptor() const { return DescriptorRef::borrowing(descriptor_); }
 
 private:
     ChildStream(int descriptor, bool nullDevice)
