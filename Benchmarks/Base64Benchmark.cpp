@@ -1,7 +1,7 @@
 // The upload chunk decoder against Boost.Beast's, a plain decoder that looks up one character
 // at a time, on a full 512 KiB chunk.
 
-#include "Platform/Base64.h"
+#include "Platform/PathsAndText.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/beast/core/detail/base64.hpp>

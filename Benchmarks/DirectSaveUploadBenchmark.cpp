@@ -4,8 +4,8 @@
 // [rounds]]
 
 #include "MetadataCore/NativeMessageFrame.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/object.hpp>
@@ -67,7 +67,7 @@ Run run(const std::vector<std::string>& arguments, const std::string& input) {
     brindle::platform::ChildProcessLaunch launch;
     launch.program = arguments.front();
     launch.arguments.assign(arguments.begin() + 1, arguments.end());
-    launch.standardInput = brindle::platform::ChildStream::descriptor(from.get());
+    launch.standardInput = brindle::platform::ChildStream::descriptor(from);
     launch.standardOutput = brindle::platform::ChildStream::nullDevice();
     const auto start = std::chrono::steady_clock::now();
     auto child = brindle::platform::ChildProcess::spawn(launch);

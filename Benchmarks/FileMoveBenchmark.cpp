@@ -3,8 +3,8 @@
 // on storage. The two alternate and each round starts with nothing left to write back, so both
 // see the same state of the disk. Usage: FileMoveBenchmark [MiB] [rounds] [destination folder]
 
-#include "Platform/ChildProcess.h"
-#include "Platform/FileMove.h"
+#include "Platform/Moves.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <chrono>

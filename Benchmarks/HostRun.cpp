@@ -1,6 +1,6 @@
 #include "HostRun.h"
 
-#include "Platform/ChildExchange.h"
+#include "Platform/Processes.h"
 
 #include <chrono>
 

@@ -6,7 +6,7 @@
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ImageOptimizer.h"
 #include "MetadataCore/NativeMessageFrame.h"
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 
 #include <benchmark/benchmark.h>
 #include <boost/json/serialize.hpp>

@@ -6,8 +6,8 @@
 
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/NativeMessageFrame.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -56,8 +56,8 @@ Run run(const std::string& program, const std::vector<std::string>& arguments,
     platform::ChildProcessLaunch launch;
     launch.program = program;
     launch.arguments = arguments;
-    launch.standardInput = platform::ChildStream::descriptor(in.get());
-    launch.standardOutput = platform::ChildStream::descriptor(out.get());
+    launch.standardInput = platform::ChildStream::descriptor(in);
+    launch.standardOutput = platform::ChildStream::descriptor(out);
     const Clock::time_point start = Clock::now();
     auto child = platform::ChildProcess::spawn(launch);
     if (!child)

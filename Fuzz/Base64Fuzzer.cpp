@@ -1,6 +1,6 @@
 // Strict Base64: only a text that encodes its bytes decodes, its last unused bits aside.
 
-#include "Platform/Base64.h"
+#include "Platform/PathsAndText.h"
 
 #include <boost/beast/core/detail/base64.hpp>
 

@@ -1,6 +1,6 @@
 #include "AppKitUIUtilities/RomanInputSourceSession.h"
 
-#include "Platform/KeyboardInputSource.h"
+#include "Platform/DesktopServices.h"
 
 namespace brindle {
 

@@ -2,19 +2,10 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/DirectoryCreation.h"
-#include "Platform/DirectoryNames.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileTree.h"
-#include "Platform/FolderLock.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PropertyList.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
 
 #include <boost/json.hpp>
 
@@ -62,7 +53,7 @@ readSmallFile(const std::string& path, platform::LastLink lastLink = platform::L
         return file.error();
     if (file->status.size > static_cast<std::int64_t>(maximumSmallFileBytes))
         return std::make_error_code(std::errc::file_too_large);
-    return platform::readHead(file->descriptor.get(), maximumSmallFileBytes);
+    return platform::readHead(file->descriptor, maximumSmallFileBytes);
 }
 
 void appendIndentation(std::string& out, int depth) {
@@ -173,10 +164,14 @@ bool isStagingName(std::string_view name) {
 // Staging copies that a companion ended during its copy left behind. Only folders of this
 // program's name form and owner are removed.
 void removeStaleStagingCopies(const std::string& applications) {
-    const auto names = platform::directoryEntryNames(applications);
-    if (!names)
+    const auto folder = platform::openDirectory(applications, platform::LastLink::follow);
+    if (!folder)
         return;
-    for (const std::string& name : *names) {
+    const auto entries = platform::directoryEntries(*folder);
+    if (!entries)
+        return;
+    for (const platform::DirectoryEntry& entry : *entries) {
+        const std::string& name = entry.name;
         const std::string path = appendingPathComponent(applications, name);
         const auto status = platform::fileStatusAtPath(path);
         if (isStagingName(name) && status && status->isOwnDirectory())

@@ -1,6 +1,6 @@
 #include "CompanionCore/CompanionInstallerError.h"
 
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

@@ -1,7 +1,7 @@
 #include "CompanionCore/CompanionPaths.h"
 
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

@@ -2,7 +2,7 @@
 
 #include "MetadataCore/NativeMessageFrame.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/ChildExchange.h"
+#include "Platform/Processes.h"
 
 #include <boost/json.hpp>
 

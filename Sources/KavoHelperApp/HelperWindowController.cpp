@@ -2,7 +2,7 @@
 
 #include "CompanionCore/NativeHostProbe.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>

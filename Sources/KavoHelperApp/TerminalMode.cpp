@@ -2,9 +2,8 @@
 
 #include "CompanionCore/NativeHostProbe.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/StandardDirectories.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

@@ -4,9 +4,8 @@
 #include "KavoHelperApp/HelperWindowController.h"
 #include "KavoHelperApp/TerminalMode.h"
 #include "MetadataCore/ProductInfo.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/StandardDirectories.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <iostream>
 

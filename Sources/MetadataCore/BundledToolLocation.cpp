@@ -1,10 +1,8 @@
 #include "MetadataCore/BundledToolLocation.h"
 
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/StandardDirectories.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 namespace brindle {
 

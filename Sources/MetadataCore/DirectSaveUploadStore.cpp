@@ -1,16 +1,9 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
 
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/Base64.h"
-#include "Platform/FileLock.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/ProcessJournal.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "TemporaryOutputName.h"
 
 #include <algorithm>
@@ -34,7 +27,7 @@ constexpr std::size_t uuidBytes = platform::uuidStringLength;
 
 // The folder stays open: its lock keeps the staging of new uploads and the clean-up of dead
 // hosts' apart, and the clean-up lists it.
-platform::FileDescriptor preparePrivateDirectory(const std::string& path) {
+platform::Directory preparePrivateDirectory(const std::string& path) {
     const auto status = platform::fileStatusAtPath(path);
     if (!status) {
         if (status.error() != std::errc::no_such_file_or_directory)
@@ -47,11 +40,10 @@ platform::FileDescriptor preparePrivateDirectory(const std::string& path) {
     auto folder = platform::openDirectory(path);
     if (!folder)
         throw std::system_error(folder.error());
-    const auto opened = platform::fileStatus(folder->get());
+    const auto opened = platform::fileStatus(*folder);
     if (!opened || !opened->isOwnDirectory())
         throw Error(Error::Case::invalidUpload);
-    if (const auto changed = platform::setPermissions(folder->get(), directoryPermissions);
-        !changed)
+    if (const auto changed = platform::setPermissions(*folder, directoryPermissions); !changed)
         throw std::system_error(changed.error());
     return std::move(*folder);
 }
@@ -146,11 +138,10 @@ DirectSaveUploadStore::~DirectSaveUploadStore() {
 // folder (whose contents a conversion may be swapping at this moment).
 void DirectSaveUploadStore::removeAbandonedUploads() noexcept {
     try {
-        const platform::FileLock settling(rootDescriptor_.get(),
-                                          platform::FileLock::Kind::exclusive);
-        const auto survey = platform::processJournal::settleAbandonedJournals(rootDescriptor_.get(),
-                                                                              isTemporaryName);
-        const auto folder = platform::fileStatus(rootDescriptor_.get());
+        const platform::FileLock settling(rootDescriptor_, platform::FileLock::Kind::exclusive);
+        const auto survey =
+            platform::processJournal::settleAbandonedJournals(rootDescriptor_, isTemporaryName);
+        const auto folder = platform::fileStatus(rootDescriptor_);
         if (!folder)
             return;
         std::vector<std::string> heldNames;
@@ -184,7 +175,7 @@ void DirectSaveUploadStore::begin(const std::string& requestID,
         rootURL_, identifier + "-" + platform::randomUUIDString() + extension);
     // A host settling the folder lists it and reads the journals under the exclusive lock: it
     // finds this file only together with its note.
-    const platform::FileLock staging(rootDescriptor_.get(), platform::FileLock::Kind::shared);
+    const platform::FileLock staging(rootDescriptor_, platform::FileLock::Kind::shared);
     platform::processJournal::noteTemporaryFile(url);
     auto file = platform::createExclusiveFile(url, filePermissions);
     if (!file)
@@ -207,14 +198,14 @@ std::int64_t DirectSaveUploadStore::append(const std::string& requestID, std::in
     const std::int64_t total = session.byteCount + static_cast<std::int64_t>(decodedChunk_.size());
     if (total > maximumUploadBytes)
         throw Error(Error::Case::invalidChunk);
-    if (!platform::writeAll(session.handle.get(), decodedChunk_)) {
+    if (!platform::writeAll(session.handle, decodedChunk_)) {
         cancel(requestID);
         throw Error(Error::Case::writeFailed);
     }
     // Storage works on this chunk while the next one is parsed and decoded, instead of all of
     // them waiting for the flush at the end (a 256 MiB upload took up to twice as long as a
     // plain copy with fsync without this).
-    platform::startWriteback(session.handle.get(), session.byteCount,
+    platform::startWriteback(session.handle, session.byteCount,
                              static_cast<std::int64_t>(decodedChunk_.size()));
     ++session.nextChunkIndex;
     session.byteCount = total;
@@ -238,7 +229,7 @@ std::string DirectSaveUploadStore::finish(const std::string& requestID, std::int
         removeQuietly(session.url);
         throw Error(Error::Case::invalidUpload);
     }
-    const bool synchronized = platform::synchronize(session.handle.get()).has_value();
+    const bool synchronized = platform::synchronize(session.handle).has_value();
     if (session.handle.close() != 0 || !synchronized) {
         removeQuietly(session.url);
         throw Error(Error::Case::writeFailed);

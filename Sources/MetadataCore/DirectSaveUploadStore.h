@@ -1,7 +1,7 @@
 #pragma once
 
 #include "MetadataCore/DirectSaveUploadError.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <cstdint>
 #include <optional>
@@ -62,10 +62,10 @@ public:
     /// The staged and prepared files of every upload it holds.
     std::vector<std::string> files() const;
 
-    /// Settles what hosts that died without cleaning up left (see ProcessJournal.h), then removes
-    /// the staged and prepared uploads that no running host holds. Only files with the name that
-    /// `begin` gives and of the current user are removed: the folder may be shared with others.
-    /// Once, right after the store is made.
+    /// Settles what hosts that died without cleaning up left (see the process journal in
+    /// Platform/Processes.h), then removes the staged and prepared uploads that no running host
+    /// holds. Only files with the name that `begin` gives and of the current user are removed: the
+    /// folder may be shared with others. Once, right after the store is made.
     void removeAbandonedUploads() noexcept;
 
 private:
@@ -86,7 +86,7 @@ private:
     };
 
     std::string rootURL_;
-    platform::FileDescriptor rootDescriptor_;
+    platform::Directory rootDescriptor_;
     std::unordered_map<std::string, Session> sessions_;
     std::unordered_map<std::string, ReadyFile> readyFiles_;
     std::string decodedChunk_; // kept between chunks to spare an allocation per chunk

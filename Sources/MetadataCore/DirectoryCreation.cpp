@@ -1,8 +1,7 @@
 #include "MetadataCore/DirectoryCreation.h"
 
-#include "Platform/DirectoryCreation.h"
-#include "Platform/FileStatus.h"
-#include "Platform/SystemError.h"
+#include "Platform/Files.h"
+#include "Platform/Result.h"
 
 namespace brindle {
 

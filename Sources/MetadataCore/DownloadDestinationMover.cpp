@@ -2,11 +2,10 @@
 
 #include "MetadataCore/DownloadDestinationMoverError.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/FileMove.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/Path.h"
-#include "Platform/SystemError.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Result.h"
 
 namespace brindle {
 

@@ -1,7 +1,7 @@
 #include "FinderComment.h"
 
 #include "MetadataCore/WebURL.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include <array>
 #include <utility>

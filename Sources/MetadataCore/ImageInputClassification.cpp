@@ -1,6 +1,6 @@
 #include "ImageOptimizerSteps.h"
 
-#include "Platform/FileContents.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 
@@ -27,12 +27,12 @@ bool hasNoLength(std::uint8_t marker) {
 
 } // namespace
 
-InputKind inputKind(int descriptor, std::int64_t fileSize) {
+InputKind inputKind(platform::DescriptorRef file, std::int64_t fileSize) {
     if (fileSize < static_cast<std::int64_t>(minimumImageBytes))
         return InputKind::unsupported;
     const auto length =
         std::min<std::size_t>(static_cast<std::size_t>(fileSize), classificationLimit);
-    const platform::Result<std::string> head = platform::readHead(descriptor, length);
+    const platform::Result<std::string> head = platform::readHead(file, length);
     if (!head)
         return InputKind::unsupported;
     const Bytes bytes(reinterpret_cast<const std::uint8_t*>(head->data()), head->size());

@@ -5,12 +5,9 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/AttributeCopy.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/Attributes.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <chrono>
 #include <functional>
@@ -51,7 +48,8 @@ platform::TemporaryOutput reservedOutput(const std::string& path) {
 }
 
 // Runs cwebp; nothing when it could not be started, otherwise whether it succeeded.
-std::optional<bool> runEncoder(const std::string& encoder, int input, const std::string& output,
+std::optional<bool> runEncoder(const std::string& encoder, platform::DescriptorRef input,
+                               const std::string& output,
                                const std::function<bool()>& isCancelled) {
     platform::ChildProcessLaunch launch;
     launch.program = encoder;
@@ -101,7 +99,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
         return ImageOptimizationResult{path, false, originalBytes, outputBytes, std::move(reason)};
     };
 
-    switch (inputKind(input.get(), originalBytes)) {
+    switch (inputKind(input, originalBytes)) {
     case InputKind::lossySource:
         return leftAlone("lossy-source", originalBytes);
     case InputKind::unsupported:
@@ -114,7 +112,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
         return leftAlone("encoder-missing", originalBytes);
 
     platform::TemporaryOutput temporary = reservedOutput(path);
-    const auto encoded = runEncoder(*encoder, input.get(), temporary.path(), isCancelled);
+    const auto encoded = runEncoder(*encoder, input, temporary.path(), isCancelled);
     if (!encoded)
         return leftAlone("conversion-unavailable", originalBytes);
     if (!*encoded)
@@ -129,7 +127,7 @@ ImageOptimizationResult ImageOptimizer::optimize(const std::string& path,
 
     clearHiddenFlag(temporary.path());
     for (const std::string& name : platform::carriedAttributeNames(preservedAttributes))
-        copyAttributeIfPresent(name, input.get(), temporary.path());
+        copyAttributeIfPresent(name, input, temporary.path());
     applyPermissions(temporary.path(), openedStatus);
     validateTargetIdentity(path, openedStatus);
 

@@ -1,6 +1,6 @@
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 #include <algorithm>
 #include <system_error>

@@ -1,10 +1,9 @@
 #include "ImageOptimizerSteps.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/FileSystem.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 namespace brindle::imageOptimization {
 namespace {
@@ -26,7 +25,7 @@ std::int64_t validateWebPOutput(const std::string& path) {
     const platform::OpenedFile output = openOutput(path);
     if (output.status.size < minimumWebPBytes)
         throw ImageOptimizerError::invalidPath();
-    const auto header = platform::readHead(output.descriptor.get(), webPHeaderBytes);
+    const auto header = platform::readHead(output.descriptor, webPHeaderBytes);
     if (!header || header->size() != webPHeaderBytes)
         throw ImageOptimizerError::invalidPath();
     // The RIFF length field is left to the decoders; the container's magic is what counts.
@@ -46,13 +45,14 @@ void clearHiddenFlag(const std::string& path) {
 void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus) {
     const platform::OpenedFile output = openOutput(path);
     const platform::Result<> changed =
-        platform::setPermissions(output.descriptor.get(), openedStatus.permissions & 0777);
+        platform::setPermissions(output.descriptor, openedStatus.permissions & 0777);
     if (!changed)
         throw ImageOptimizerError::replacementFailed(changed.error().value());
 }
 
-void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path) {
-    if (!platform::copyAttribute(name, descriptor, path))
+void copyAttributeIfPresent(const std::string& name, platform::DescriptorRef file,
+                            const std::string& path) {
+    if (!platform::copyAttribute(name, file, path))
         throw ImageOptimizerError::invalidPath();
 }
 

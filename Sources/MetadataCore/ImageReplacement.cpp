@@ -1,8 +1,8 @@
 #include "ImageOptimizerSteps.h"
 #include "MetadataCore/ImageOptimizerError.h"
 
-#include "Platform/FileReplacement.h"
-#include "Platform/PathExtension.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
 
 #include <system_error>
 

@@ -1,8 +1,7 @@
 #include "MediaMaterializerSteps.h"
 #include "MetadataCore/MediaMaterializerError.h"
 
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/PathsAndText.h"
 
 #include <boost/json/parse.hpp>
 #include <boost/json/value.hpp>

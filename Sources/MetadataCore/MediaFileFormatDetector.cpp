@@ -1,7 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "Platform/FileContents.h"
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -104,7 +103,7 @@ std::string readHead(const std::string& path) {
     const auto file = platform::openRegularFile(path, platform::RequiredOwner::anyone);
     if (!file)
         return {};
-    auto head = platform::readHead(file->descriptor.get(), MediaFileFormatDetector::headLength);
+    auto head = platform::readHead(file->descriptor, MediaFileFormatDetector::headLength);
     return head ? std::move(*head) : std::string();
 }
 

@@ -1,6 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 

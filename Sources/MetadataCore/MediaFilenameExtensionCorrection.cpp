@@ -1,7 +1,6 @@
 #include "MetadataCore/MediaFileFormatDetector.h"
 
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <initializer_list>

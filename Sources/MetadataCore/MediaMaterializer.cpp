@@ -5,12 +5,8 @@
 
 #include "MetadataCore/BundledToolLocation.h"
 #include "MetadataCore/RequestPath.h"
-#include "Platform/FileSystem.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 
@@ -167,7 +163,7 @@ void materializeSource(const MediaToolLimits& limits, const std::string& path,
         throw MediaMaterializerError::conversionFailed(
             joined("有分片无法下载", diagnostic(*run.watchedLine)));
     verifyResult(ffprobe, output, path, mediaKind, limits);
-    output.takeOverFrom(placeholder.descriptor.get());
+    output.takeOverFrom(placeholder.descriptor);
     validateTargetIdentity(path, placeholder.status);
     output.exchange();
 }

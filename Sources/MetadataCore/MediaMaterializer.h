@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/HTTPFetch.h"
+#include "Platform/DesktopServices.h"
 
 #include <array>
 #include <chrono>

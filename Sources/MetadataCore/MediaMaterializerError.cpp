@@ -1,6 +1,6 @@
 #include "MetadataCore/MediaMaterializerError.h"
 
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 #include <system_error>
 

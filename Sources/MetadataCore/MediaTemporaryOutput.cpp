@@ -3,8 +3,8 @@
 #include "MetadataCore/MediaMaterializerError.h"
 #include "TemporaryOutputName.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/FileSystem.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
 
 namespace brindle::mediaMaterialization {
 namespace {
@@ -32,10 +32,10 @@ void TemporaryOutput::validate() {
         throw MediaMaterializerError::conversionFailed();
 }
 
-void TemporaryOutput::takeOverFrom(int placeholderDescriptor) {
+void TemporaryOutput::takeOverFrom(platform::DescriptorRef placeholder) {
     for (const std::string& name :
          platform::carriedAttributeNames(MediaMaterializer::preservedAttributes)) {
-        if (!platform::copyAttribute(name, placeholderDescriptor, file_.descriptor()))
+        if (!platform::copyAttribute(name, placeholder, file_.descriptor()))
             throw MediaMaterializerError::invalidPath();
     }
     // Created with no more than these, less what the umask took: now exactly the placeholder's.

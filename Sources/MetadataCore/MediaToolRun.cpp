@@ -1,15 +1,9 @@
 #include "MediaMaterializerSteps.h"
 
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/ChildActivity.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/ScratchFile.h"
-#include "Platform/StandardDirectories.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <future>
@@ -60,7 +54,7 @@ std::optional<std::string> rememberedAnswer(const std::string& path) {
     const auto file = platform::openRegularFile(path);
     if (!file)
         return std::nullopt;
-    auto contents = platform::readHead(file->descriptor.get(), rememberedAnswerLimit);
+    auto contents = platform::readHead(file->descriptor, rememberedAnswerLimit);
     if (!contents || contents->size() == rememberedAnswerLimit)
         return std::nullopt;
     return std::move(*contents);
@@ -144,7 +138,8 @@ void awaitReconnectOptions(const std::string& tool) noexcept {
 
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment,
-                const MediaToolLimits& limits, std::optional<int> passedDescriptor,
+                const MediaToolLimits& limits,
+                std::optional<platform::DescriptorRef> passedDescriptor,
                 const std::vector<std::string>& watchedTexts) {
     std::optional<platform::ScratchFile> output;
     if (capturesOutput)

@@ -5,14 +5,10 @@
 #include "MetadataCore/PropertyListError.h"
 #include "MetadataCore/RequestPath.h"
 #include "MetadataCore/WebURL.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileManagerAttributes.h"
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/PropertyList.h"
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/Attributes.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <chrono>
@@ -44,13 +40,14 @@ FileDescriptor openValidatedFile(const std::string& path) {
     throw MetadataWriterError::writeAttributeFailed(error.value());
 }
 
-void removeCopy(int descriptor, const char* attributeName) {
+void removeCopy(platform::DescriptorRef descriptor, const char* attributeName) {
     if (const platform::Result<> removed = platform::removeAttribute(descriptor, attributeName);
         !removed)
         throwWriteFailed(removed.error());
 }
 
-std::optional<std::string> readAttributeData(int descriptor, const char* attributeName) {
+std::optional<std::string> readAttributeData(platform::DescriptorRef descriptor,
+                                             const char* attributeName) {
     platform::Result<platform::AttributeValue> read =
         platform::readAttribute(descriptor, attributeName);
     if (!read)
@@ -66,7 +63,8 @@ std::string propertyList(platform::Result<std::string> serialized) {
 
 // A copy kept for macOS is written as room for attributes allows. One that does not fit leaves no
 // older copy of itself that would now disagree.
-void writeCopy(const std::string& value, const char* attributeName, int descriptor) {
+void writeCopy(const std::string& value, const char* attributeName,
+               platform::DescriptorRef descriptor) {
     const platform::Result<> written = platform::setAttribute(descriptor, attributeName, value);
     if (written)
         return;
@@ -75,7 +73,7 @@ void writeCopy(const std::string& value, const char* attributeName, int descript
     removeCopy(descriptor, attributeName);
 }
 
-std::vector<std::string> readExistingURLs(int descriptor) {
+std::vector<std::string> readExistingURLs(platform::DescriptorRef descriptor) {
     const std::optional<std::string> data =
         readAttributeData(descriptor, MetadataWriter::attributeName);
     if (!data || data->empty())
@@ -89,7 +87,7 @@ std::vector<std::string> readExistingURLs(int descriptor) {
 }
 
 // The file's birth time when the file system records one, else now, in seconds since 1970.
-double downloadDate(int descriptor) {
+double downloadDate(platform::DescriptorRef descriptor) {
     if (const std::optional<timespec> birth = platform::birthTime(descriptor)) {
         if (birth->tv_sec > 0)
             return static_cast<double>(birth->tv_sec) + static_cast<double>(birth->tv_nsec) / 1e9;
@@ -106,7 +104,7 @@ struct ExistingComment {
 
 // The comment the user edits in the file manager is the current one when it exists, so their
 // own text is merged instead of being overwritten by the older copy kept for macOS.
-ExistingComment existingFinderComment(int descriptor) {
+ExistingComment existingFinderComment(platform::DescriptorRef descriptor) {
     const platform::Result<platform::AttributeValue> shown =
         platform::fileManagerComment(descriptor);
     if (!shown)
@@ -128,7 +126,7 @@ ExistingComment existingFinderComment(int descriptor) {
     return {value->string, true};
 }
 
-bool validateCoordinatedFile(const std::string& path, int descriptor) {
+bool validateCoordinatedFile(const std::string& path, platform::DescriptorRef descriptor) {
     const auto opened = platform::fileStatus(descriptor);
     const auto current = platform::fileStatusAtPath(path);
     return opened && current && current->isOwnRegularFile() &&
@@ -148,7 +146,7 @@ std::vector<std::string> withoutDuplicates(const std::vector<std::string>& names
 // copies that this run writes again anyway are removed first to make room, once.
 class ShownAttributes {
 public:
-    ShownAttributes(int descriptor, std::vector<const char*> rewrittenCopies)
+    ShownAttributes(platform::DescriptorRef descriptor, std::vector<const char*> rewrittenCopies)
         : descriptor_(descriptor), rewrittenCopies_(std::move(rewrittenCopies)) {}
 
     platform::Result<> write(const std::function<platform::Result<>()>& attempt) {
@@ -161,7 +159,7 @@ public:
     }
 
 private:
-    int descriptor_;
+    platform::DescriptorRef descriptor_;
     std::vector<const char*> rewrittenCopies_;
 };
 
@@ -169,7 +167,8 @@ private:
 // without the older block. What was recorded is returned; nothing when the attribute is left out,
 // or when not even the user's text fits and it stays where it was.
 std::optional<std::string> writeShownComment(const std::string& comment,
-                                             const std::string& userText, int descriptor,
+                                             const std::string& userText,
+                                             platform::DescriptorRef descriptor,
                                              ShownAttributes& shown) {
     const platform::Result<> written =
         shown.write([&] { return platform::setFileManagerComment(descriptor, comment); });
@@ -197,8 +196,8 @@ std::optional<std::string> writeShownComment(const std::string& comment,
 // tag is given only when the comment's block, where the next run finds it again, was recorded;
 // when the tags have no room for it, the previous one still goes.
 void writeVisibleSourceTag(const std::string& path, const std::optional<std::string>& sourceURL,
-                           const std::optional<std::string>& previousSourceTag, int descriptor,
-                           ShownAttributes& shown) {
+                           const std::optional<std::string>& previousSourceTag,
+                           platform::DescriptorRef descriptor, ShownAttributes& shown) {
     if (!validateCoordinatedFile(path, descriptor))
         throw MetadataWriterError::visibleSourceTagFailed();
     const platform::Result<std::vector<std::string>> current =
@@ -230,7 +229,7 @@ void writeVisibleSourceTag(const std::string& path, const std::optional<std::str
 }
 
 // The where-from list and, when the file has none yet, the download date: copies for macOS.
-void writeSourceCopies(const std::vector<std::string>& urls, int descriptor) {
+void writeSourceCopies(const std::vector<std::string>& urls, platform::DescriptorRef descriptor) {
     writeCopy(propertyList(platform::binaryPropertyList(urls)), MetadataWriter::attributeName,
               descriptor);
     if (!readAttributeData(descriptor, MetadataWriter::downloadedDateAttributeName)) {
@@ -248,7 +247,7 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
                                           const std::optional<std::string>& pageURL,
                                           const std::optional<std::string>& frameURL) const {
     const FileDescriptor file = openValidatedFile(path);
-    const int descriptor = file.get();
+    const platform::DescriptorRef descriptor = file;
 
     // Without the parser every URL would read as unusable, which is not why the write failed.
     if (const auto failure = platform::URLComponents::parserLoadFailure())
@@ -310,7 +309,7 @@ MetadataWriteResult MetadataWriter::write(const std::string& path,
 
 std::vector<std::string> MetadataWriter::readURLs(const std::string& path) const {
     const FileDescriptor file = openValidatedFile(path);
-    return readExistingURLs(file.get());
+    return readExistingURLs(file);
 }
 
 } // namespace brindle

@@ -1,6 +1,6 @@
 #include "MetadataCore/MetadataWriterError.h"
 
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 namespace brindle {
 

@@ -2,9 +2,7 @@
 #include "MetadataCore/MediaMaterializer.h"
 #include "MetadataCore/MediaMaterializerError.h"
 
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
-#include "Platform/URLComponents.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,9 +1,7 @@
 #include "TemporaryOutputName.h"
 
 #include "MetadataCore/RequestPath.h"
-#include "Platform/Path.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

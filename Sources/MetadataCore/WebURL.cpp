@@ -1,7 +1,7 @@
 #include "MetadataCore/WebURL.h"
 
 #include "MetadataCore/RequestPath.h"
-#include "Platform/URLComponents.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

@@ -1,6 +1,4 @@
-#include "Platform/AttributeCopy.h"
-
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/Attributes.h"
 
 #include <cerrno>
 #include <sys/xattr.h>
@@ -19,9 +17,9 @@ std::vector<std::string> carriedAttributeNames(std::span<const std::string_view>
 namespace {
 
 template <class Write>
-Result<bool> copyAttributeWith(const std::string& name, int sourceDescriptor, Write write) {
+Result<bool> copyAttributeWith(const std::string& name, DescriptorRef source, Write write) {
     // One read: a value that grows or goes while it is read is not copied at all.
-    const Result<AttributeValue> read = readStoredAttribute(sourceDescriptor, name, 1);
+    const Result<AttributeValue> read = readStoredAttribute(source, name, 1);
     if (!read && read.error() == std::errc::not_supported)
         return false;
     if (!read)
@@ -35,17 +33,17 @@ Result<bool> copyAttributeWith(const std::string& name, int sourceDescriptor, Wr
 
 } // namespace
 
-Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
+Result<bool> copyAttribute(const std::string& name, DescriptorRef source,
                            const std::string& destinationPath) {
-    return copyAttributeWith(name, sourceDescriptor, [&](const std::string& value) {
+    return copyAttributeWith(name, source, [&](const std::string& value) {
         return lsetxattr(destinationPath.c_str(), name.c_str(), value.data(), value.size(), 0);
     });
 }
 
-Result<bool> copyAttribute(const std::string& name, int sourceDescriptor,
-                           int destinationDescriptor) {
-    return copyAttributeWith(name, sourceDescriptor, [&](const std::string& value) {
-        return fsetxattr(destinationDescriptor, name.c_str(), value.data(), value.size(), 0);
+Result<bool> copyAttribute(const std::string& name, DescriptorRef source,
+                           DescriptorRef destination) {
+    return copyAttributeWith(name, source, [&](const std::string& value) {
+        return fsetxattr(destination.get(), name.c_str(), value.data(), value.size(), 0);
     });
 }
 

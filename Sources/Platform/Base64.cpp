@@ -1,4 +1,4 @@
-#include "Platform/Base64.h"
+#include "Platform/PathsAndText.h"
 
 #include <array>
 #include <cstdint>

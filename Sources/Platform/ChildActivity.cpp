@@ -1,12 +1,11 @@
-#include "Platform/ChildActivity.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <charconv>
 #include <cstddef>
 #include <cstring>
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/inet_diag.h>
 #include <linux/netlink.h>
@@ -48,13 +47,16 @@ std::uint64_t field(std::string_view text, std::string_view name) {
 // The inode numbers of the sockets the process holds, from "socket:[N]" in /proc/PID/fd.
 std::set<ino_t> socketInodes(pid_t pid) {
     std::set<ino_t> inodes;
-    DIR* listing = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
-    if (listing == nullptr)
+    const Result<Directory> folder = openDirectory("/proc/" + std::to_string(pid) + "/fd");
+    if (!folder)
+        return inodes;
+    const Result<std::vector<DirectoryEntry>> entries = directoryEntries(*folder);
+    if (!entries)
         return inodes;
     constexpr std::string_view prefix = "socket:[";
-    while (const dirent* entry = readdir(listing)) {
+    for (const DirectoryEntry& entry : *entries) {
         char target[64];
-        const ssize_t length = readlinkat(dirfd(listing), entry->d_name, target, sizeof target);
+        const ssize_t length = readlinkat(folder->get(), entry.name.c_str(), target, sizeof target);
         const std::string_view link(target, static_cast<std::size_t>(std::max<ssize_t>(length, 0)));
         ino_t inode = 0;
         if (link.starts_with(prefix) &&
@@ -62,7 +64,6 @@ std::set<ino_t> socketInodes(pid_t pid) {
                 std::errc())
             inodes.insert(inode);
     }
-    closedir(listing);
     return inodes;
 }
 

@@ -1,6 +1,6 @@
-#include "Platform/ChildExchange.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <algorithm>
 #include <csignal>
@@ -32,13 +32,13 @@ Result<Pipe> makePipe() {
 
 // A child that has already gone makes the write fail with EPIPE; the signal that comes with it
 // must not end this program, whatever its own SIGPIPE disposition.
-Result<> writeWithoutSIGPIPE(int descriptor, std::string_view bytes) {
+Result<> writeWithoutSIGPIPE(DescriptorRef pipe, std::string_view bytes) {
     sigset_t pipeSignal;
     sigset_t previous;
     sigemptyset(&pipeSignal);
     sigaddset(&pipeSignal, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipeSignal, &previous);
-    Result<> written = writeAll(descriptor, bytes);
+    Result<> written = writeAll(pipe, bytes);
     if (!written && written.error() == std::errc::broken_pipe) {
         const timespec noWait{0, 0};
         sigtimedwait(&pipeSignal, nullptr, &noWait);
@@ -99,8 +99,8 @@ Result<ChildExchange> exchangeWithChild(ChildProcessLaunch launch, std::string_v
     Result<Pipe> fromChild = makePipe();
     if (!fromChild)
         return failure<ChildExchange>(fromChild.error());
-    launch.standardInput = ChildStream::descriptor(toChild->reading.get());
-    launch.standardOutput = ChildStream::descriptor(fromChild->writing.get());
+    launch.standardInput = ChildStream::descriptor(toChild->reading);
+    launch.standardOutput = ChildStream::descriptor(fromChild->writing);
     Result<ChildProcess> child = ChildProcess::spawn(launch);
     if (!child)
         return failure<ChildExchange>(child.error());
@@ -111,7 +111,7 @@ Result<ChildExchange> exchangeWithChild(ChildProcessLaunch launch, std::string_v
     ChildExchange exchange;
     // A child gone before reading (a crash at start) answers with what it wrote, if anything:
     // the broken pipe alone would depend on how fast it went.
-    if (Result<> written = writeWithoutSIGPIPE(toChild->writing.get(), input);
+    if (Result<> written = writeWithoutSIGPIPE(toChild->writing, input);
         !written && written.error() != std::errc::broken_pipe) {
         exchange.inputError = written.error();
         return exchange;

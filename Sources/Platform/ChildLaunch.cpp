@@ -110,11 +110,11 @@ void planDescriptors(ChildPlan& plan, const ChildProcessLaunch& launch) {
         if (stream.isNullDevice())
             plan.nullDevices.push_back(target);
         else if (!stream.isInherited())
-            plan.placements.push_back({stream.openDescriptor(), target});
+            plan.placements.push_back({stream.openDescriptor().get(), target});
     }
     int target = ChildProcessLaunch::firstPassedDescriptorNumber;
-    for (const int descriptor : launch.passedDescriptors)
-        plan.placements.push_back({descriptor, target++});
+    for (const DescriptorRef descriptor : launch.passedDescriptors)
+        plan.placements.push_back({descriptor.get(), target++});
     for (const Placement& placement : plan.placements)
         plan.scratchBase = std::max({plan.scratchBase, placement.source + 1, placement.target + 1});
 }

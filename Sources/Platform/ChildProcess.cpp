@@ -1,8 +1,5 @@
-#include "Platform/ChildProcess.h"
 #include "ChildLaunch.h"
-
-#include "Platform/ProcessJournal.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -83,7 +80,7 @@ std::optional<ChildExit> ChildProcess::reap(bool block) {
 
 std::optional<ChildExit> ChildProcess::await(std::optional<Milliseconds> timeout,
                                              bool watchTermination) {
-    const int termination = watchTermination ? terminationDescriptor() : -1;
+    const int termination = watchTermination ? terminationDescriptor().get() : -1;
     const auto deadline = timeout ? Clock::now() + *timeout : Clock::time_point::max();
     while (!exit_) {
         if (termination >= 0 && terminationRequested()) {

@@ -1,6 +1,4 @@
-#include "Platform/ChildStandardError.h"
-
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -23,7 +21,7 @@ Result<ChildRun> runKeepingStandardError(ChildProcessLaunch launch, std::size_t 
         return lastErrnoCode();
     const FileDescriptor reading(ends[0]);
     FileDescriptor writing(ends[1]);
-    launch.standardError = ChildStream::descriptor(writing.get());
+    launch.standardError = ChildStream::descriptor(writing);
     Result<ChildProcess> child = ChildProcess::spawn(launch);
     if (!child)
         return child.error();
@@ -35,7 +33,7 @@ Result<ChildRun> runKeepingStandardError(ChildProcessLaunch launch, std::size_t 
     for (;;) {
         // A child that writes on and on must not keep this process from ending when asked to:
         // the wait below ends it then.
-        pollfd watch[2] = {{reading.get(), POLLIN, 0}, {terminationDescriptor(), POLLIN, 0}};
+        pollfd watch[2] = {{reading.get(), POLLIN, 0}, {terminationDescriptor().get(), POLLIN, 0}};
         const int ready = poll(watch, watch[1].fd >= 0 ? 2 : 1, quietMilliseconds);
         if (ready < 0 && errno != EINTR)
             break;

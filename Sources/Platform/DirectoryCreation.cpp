@@ -1,9 +1,4 @@
-#include "Platform/DirectoryCreation.h"
-
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,10 +16,10 @@ bool isExistingDirectory(const std::string& path) {
 
 // Through a descriptor, so a link swapped in meanwhile is never followed.
 Result<> setDirectoryPermissions(const std::string& path, mode_t permissions) {
-    const Result<FileDescriptor> folder = openDirectory(path);
+    const Result<Directory> folder = openDirectory(path);
     if (!folder)
         return folder.error();
-    return setPermissions(folder->get(), permissions);
+    return setPermissions(*folder, permissions);
 }
 
 Result<> createDirectory(const std::string& path, mode_t permissions) {

@@ -1,4 +1,4 @@
-#include "Platform/ExtendedAttributes.h"
+#include "Platform/Attributes.h"
 
 #include <cerrno>
 #include <sys/xattr.h>
@@ -39,23 +39,23 @@ std::string storedAttributeName(std::string_view name) {
     return "user." + std::string(name);
 }
 
-Result<AttributeValue> readStoredAttribute(int descriptor, const std::string& storedName,
+Result<AttributeValue> readStoredAttribute(DescriptorRef file, const std::string& storedName,
                                            int attempts) {
     return readWhole(
         [&](void* buffer, size_t size) {
-            return fgetxattr(descriptor, storedName.c_str(), buffer, size);
+            return fgetxattr(file.get(), storedName.c_str(), buffer, size);
         },
         attempts);
 }
 
-Result<AttributeValue> readAttribute(int descriptor, std::string_view name) {
-    return readStoredAttribute(descriptor, storedAttributeName(name));
+Result<AttributeValue> readAttribute(DescriptorRef file, std::string_view name) {
+    return readStoredAttribute(file, storedAttributeName(name));
 }
 
-Result<std::vector<std::string>> storedAttributeNames(int descriptor) {
+Result<std::vector<std::string>> storedAttributeNames(DescriptorRef file) {
     const Result<AttributeValue> list = readWhole(
         [&](void* buffer, size_t size) {
-            return flistxattr(descriptor, static_cast<char*>(buffer), size);
+            return flistxattr(file.get(), static_cast<char*>(buffer), size);
         },
         attributeReadAttempts);
     if (!list)
@@ -68,24 +68,25 @@ Result<std::vector<std::string>> storedAttributeNames(int descriptor) {
     return names;
 }
 
-Result<> setStoredAttribute(int descriptor, const std::string& storedName, std::string_view value) {
-    if (fsetxattr(descriptor, storedName.c_str(), value.data(), value.size(), 0) != 0)
+Result<> setStoredAttribute(DescriptorRef file, const std::string& storedName,
+                            std::string_view value) {
+    if (fsetxattr(file.get(), storedName.c_str(), value.data(), value.size(), 0) != 0)
         return lastErrnoCode();
     return success();
 }
 
-Result<> setAttribute(int descriptor, std::string_view name, std::string_view value) {
-    return setStoredAttribute(descriptor, storedAttributeName(name), value);
+Result<> setAttribute(DescriptorRef file, std::string_view name, std::string_view value) {
+    return setStoredAttribute(file, storedAttributeName(name), value);
 }
 
-Result<> removeStoredAttribute(int descriptor, const std::string& storedName) {
-    if (fremovexattr(descriptor, storedName.c_str()) == 0 || errno == ENODATA)
+Result<> removeStoredAttribute(DescriptorRef file, const std::string& storedName) {
+    if (fremovexattr(file.get(), storedName.c_str()) == 0 || errno == ENODATA)
         return success();
     return lastErrnoCode();
 }
 
-Result<> removeAttribute(int descriptor, std::string_view name) {
-    return removeStoredAttribute(descriptor, storedAttributeName(name));
+Result<> removeAttribute(DescriptorRef file, std::string_view name) {
+    return removeStoredAttribute(file, storedAttributeName(name));
 }
 
 bool isOutOfAttributeRoom(const std::error_code& error) {

@@ -1,9 +1,6 @@
-#include "Platform/FileContents.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileSystem.h"
-#include "Platform/FileWriting.h"
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -16,13 +13,13 @@ namespace {
 
 Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t permissions,
                       Durability durability) {
-    if (Result<> written = writeAll(file.get(), contents); !written)
+    if (Result<> written = writeAll(file, contents); !written)
         return written;
     // The umask narrowed the mode mkostemp used; the file gets exactly what was asked for.
-    if (Result<> changed = setPermissions(file.get(), permissions); !changed)
+    if (Result<> changed = setPermissions(file, permissions); !changed)
         return changed;
     if (durability == Durability::flushedToStorage) {
-        if (Result<> flushed = synchronize(file.get()); !flushed)
+        if (Result<> flushed = synchronize(file); !flushed)
             return flushed;
     }
     if (const int error = file.close())
@@ -32,12 +29,12 @@ Result<> fillAndFlush(FileDescriptor& file, std::string_view contents, mode_t pe
 
 } // namespace
 
-Result<std::string> readHead(int descriptor, std::size_t length) {
+Result<std::string> readHead(DescriptorRef file, std::size_t length) {
     std::string bytes(length, '\0');
     std::size_t filled = 0;
     while (filled < length) {
         const ssize_t count =
-            pread(descriptor, bytes.data() + filled, length - filled, static_cast<off_t>(filled));
+            pread(file.get(), bytes.data() + filled, length - filled, static_cast<off_t>(filled));
         if (count < 0 && errno == EINTR)
             continue;
         if (count < 0)

@@ -1,7 +1,6 @@
-#include "Platform/FileDataCopy.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileWriting.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -38,7 +37,8 @@ public:
         if (count <= 0)
             return count;
         const Result<> written =
-            writeAll(to, std::string_view(buffer.get(), static_cast<size_t>(count)));
+            writeAll(DescriptorRef::borrowing(to),
+                     std::string_view(buffer.get(), static_cast<size_t>(count)));
         if (!written) {
             errno = written.error().value();
             return -1;
@@ -52,7 +52,10 @@ private:
 
 } // namespace
 
-Result<> copyFileData(int from, int to, std::int64_t expectedSize, FileDataTransfer first) {
+Result<> copyFileData(DescriptorRef fromFile, DescriptorRef toFile, std::int64_t expectedSize,
+                      FileDataTransfer first) {
+    const int from = fromFile.get();
+    const int to = toFile.get();
     // Room taken up front lets ext4 lay the copy out in one piece; the size stays that of what
     // is written, so a source that shrinks meanwhile leaves no zeros at the end.
     if (expectedSize > 0)
@@ -85,7 +88,7 @@ Result<> copyFileData(int from, int to, std::int64_t expectedSize, FileDataTrans
         }
         if (count < 0)
             return lastErrnoCode();
-        startWriteback(to, position, count);
+        startWriteback(toFile, position, count);
         position += count;
         // A host asked to end gives up a long copy at once rather than after its last piece.
         if (terminationRequested())

@@ -1,17 +1,17 @@
-#include "Platform/FileLock.h"
+#include "Platform/Files.h"
 
 #include <cerrno>
 #include <sys/file.h>
 
 namespace brindle::platform {
 
-FileLock::FileLock(int descriptor, Kind kind) noexcept : descriptor_(-1) {
+FileLock::FileLock(DescriptorRef file, Kind kind) noexcept : descriptor_(-1) {
     const int operation = kind == Kind::shared ? LOCK_SH : LOCK_EX;
     int result = 0;
-    while ((result = flock(descriptor, operation)) != 0 && errno == EINTR) {
+    while ((result = flock(file.get(), operation)) != 0 && errno == EINTR) {
     }
     if (result == 0)
-        descriptor_ = descriptor;
+        descriptor_ = file.get();
 }
 
 FileLock::~FileLock() {

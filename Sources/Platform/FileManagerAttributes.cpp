@@ -1,4 +1,4 @@
-#include "Platform/FileManagerAttributes.h"
+#include "Platform/Attributes.h"
 
 namespace brindle::platform {
 
@@ -39,24 +39,24 @@ std::string unescapedTagName(std::string_view name) {
 
 } // namespace
 
-Result<> setFileManagerOriginURL(int descriptor, std::string_view url) {
-    return setStoredAttribute(descriptor, originURLAttribute, url);
+Result<> setFileManagerOriginURL(DescriptorRef file, std::string_view url) {
+    return setStoredAttribute(file, originURLAttribute, url);
 }
 
-Result<AttributeValue> fileManagerComment(int descriptor) {
-    return readStoredAttribute(descriptor, commentAttribute);
+Result<AttributeValue> fileManagerComment(DescriptorRef file) {
+    return readStoredAttribute(file, commentAttribute);
 }
 
-Result<> setFileManagerComment(int descriptor, std::string_view comment) {
-    return setStoredAttribute(descriptor, commentAttribute, comment);
+Result<> setFileManagerComment(DescriptorRef file, std::string_view comment) {
+    return setStoredAttribute(file, commentAttribute, comment);
 }
 
-Result<> removeFileManagerComment(int descriptor) {
-    return removeStoredAttribute(descriptor, commentAttribute);
+Result<> removeFileManagerComment(DescriptorRef file) {
+    return removeStoredAttribute(file, commentAttribute);
 }
 
-Result<std::vector<std::string>> fileManagerTags(int descriptor) {
-    const Result<AttributeValue> stored = readStoredAttribute(descriptor, tagsAttribute);
+Result<std::vector<std::string>> fileManagerTags(DescriptorRef file) {
+    const Result<AttributeValue> stored = readStoredAttribute(file, tagsAttribute);
     if (!stored)
         return stored.error();
     std::vector<std::string> names;
@@ -74,16 +74,16 @@ Result<std::vector<std::string>> fileManagerTags(int descriptor) {
     return names;
 }
 
-Result<> setFileManagerTags(int descriptor, const std::vector<std::string>& names) {
+Result<> setFileManagerTags(DescriptorRef file, const std::vector<std::string>& names) {
     if (names.empty())
-        return removeStoredAttribute(descriptor, tagsAttribute);
+        return removeStoredAttribute(file, tagsAttribute);
     std::string list;
     for (const std::string& name : names) {
         if (!list.empty())
             list += ',';
         list += escapedTagName(name);
     }
-    return setStoredAttribute(descriptor, tagsAttribute, list);
+    return setStoredAttribute(file, tagsAttribute, list);
 }
 
 } // namespace brindle::platform

@@ -1,4 +1,4 @@
-#include "Platform/FileManagerService.h"
+#include "Platform/DesktopServices.h"
 
 #include "SdBusLibrary.h"
 

@@ -1,12 +1,9 @@
-#include "Platform/FileMove.h"
+#include "Platform/Moves.h"
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessJournal.h"
-#include "Platform/Termination.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <array>
@@ -39,8 +36,7 @@ int renameWithoutReplacing(int fromDirectory, const char* from, int toDirectory,
     }
     if (errno != EPERM && errno != ENOTSUP && errno != ENOSYS)
         return errno;
-    struct stat existing {};
-    if (fstatat(toDirectory, to, &existing, AT_SYMLINK_NOFOLLOW) == 0)
+    if (faccessat(toDirectory, to, F_OK, AT_SYMLINK_NOFOLLOW) == 0)
         return EEXIST;
     return renameat(fromDirectory, from, toDirectory, to) == 0 ? 0 : errno;
 }
@@ -77,7 +73,7 @@ std::vector<std::string> attributesInCopyOrder(std::vector<std::string> stored) 
 // without user attributes at all (FAT sticks), or without room for one more, must not stop the
 // move; attributes of the system's own namespaces follow the destination's policy and are
 // copied only where it allows.
-int copyAttributes(int from, int to) {
+int copyAttributes(DescriptorRef from, DescriptorRef to) {
     Result<std::vector<std::string>> names = storedAttributeNames(from);
     if (!names && names.error() == std::errc::not_supported)
         return 0;
@@ -97,20 +93,20 @@ int copyAttributes(int from, int to) {
     return 0;
 }
 
-int copyFile(int from, const struct stat& status, int to) {
-    if (const Result<> copied = copyFileData(from, to, status.st_size); !copied)
+int copyFile(DescriptorRef from, const FileStatus& status, DescriptorRef to) {
+    if (const Result<> copied = copyFileData(from, to, status.size); !copied)
         return copied.error().value();
     // A host asked to end stops before the flush, the slow part, and takes its copy back out.
     if (terminationRequested())
         return ECANCELED;
     if (int error = copyAttributes(from, to))
         return error;
-    if (fchmod(to, status.st_mode & 07777) != 0)
+    if (const Result<> changed = setPermissions(to, status.permissions); !changed)
+        return changed.error().value();
+    const timespec times[2] = {status.accessTime, status.modificationTime};
+    if (futimens(to.get(), times) != 0)
         return errno;
-    const timespec times[2] = {status.st_atim, status.st_mtim};
-    if (futimens(to, times) != 0)
-        return errno;
-    return fsync(to) == 0 ? 0 : errno;
+    return fsync(to.get()) == 0 ? 0 : errno;
 }
 
 std::string randomSuffix() {
@@ -142,10 +138,9 @@ TemporaryFile createHiddenTemporaryFile(int directory, const std::string& folder
     return {{}, FileDescriptor(), EEXIST};
 }
 
-bool isFile(int directory, const char* name, const struct stat& file) {
-    struct stat current {};
-    return fstatat(directory, name, &current, AT_SYMLINK_NOFOLLOW) == 0 &&
-           current.st_dev == file.st_dev && current.st_ino == file.st_ino;
+bool isFile(const Directory& directory, const char* name, const FileIdentity& file) {
+    const Result<FileStatus> current = fileStatusInFolder(directory, name);
+    return current && current->identity == file;
 }
 
 int exchange(int directory, const char* first, const char* second) {
@@ -171,15 +166,16 @@ int placeCopy(int directory, const char* hidden, const char* name, Placement pla
 
 // Takes a placed copy out of the destination folder again. By now the name may hold a file that
 // someone else saved there: only the copy itself is ever deleted, anything else goes back.
-void withdrawCopy(int directory, const char* hidden, const char* name, const struct stat& copy,
-                  bool displaced) {
+void withdrawCopy(const Directory& folder, const char* hidden, const char* name,
+                  const FileIdentity& copy, bool displaced) {
+    const int directory = folder.get();
     const auto swapBack = [&] {
         return displaced ? exchange(directory, hidden, name)
                          : renameWithoutReplacing(directory, name, directory, hidden);
     };
-    if (!isFile(directory, name, copy) || swapBack() != 0)
+    if (!isFile(folder, name, copy) || swapBack() != 0)
         return;
-    if (isFile(directory, hidden, copy))
+    if (isFile(folder, hidden, copy))
         unlinkat(directory, hidden, 0);
     else if (displaced)
         exchange(directory, hidden, name);
@@ -189,10 +185,9 @@ void withdrawCopy(int directory, const char* hidden, const char* name, const str
 
 // Removes the source only while its path still names the file that was copied: one that went or
 // was replaced meanwhile is not this move's to remove. Returns 0 or the errno of the removal.
-int removeCopiedSource(const std::string& source, const struct stat& copied) {
-    struct stat current {};
-    if (lstat(source.c_str(), &current) != 0 || current.st_dev != copied.st_dev ||
-        current.st_ino != copied.st_ino)
+int removeCopiedSource(const std::string& source, const FileIdentity& copied) {
+    const Result<FileStatus> current = fileStatusAtPath(source);
+    if (!current || current->identity != copied)
         return 0;
     return unlink(source.c_str()) == 0 || errno == ENOENT ? 0 : errno;
 }
@@ -202,45 +197,50 @@ int copyAcrossFileSystems(const std::string& source, const std::string& destinat
     FileDescriptor from(open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
     if (!from.isOpen())
         return errno;
-    struct stat status {};
-    if (fstat(from.get(), &status) != 0)
-        return errno;
-    if (!S_ISREG(status.st_mode))
+    const Result<FileStatus> status = fileStatus(from);
+    if (!status)
+        return status.error().value();
+    if (!status->isRegularFile())
         return EINVAL;
 
     const std::string folder = deletingLastPathComponent(destination);
     const std::string name = lastPathComponent(destination);
-    FileDescriptor directory(open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!directory.isOpen())
-        return errno;
+    const Result<Directory> directory = openDirectory(folder);
+    if (!directory)
+        return directory.error().value();
 
-    TemporaryFile temporary = createHiddenTemporaryFile(directory.get(), folder);
+    TemporaryFile temporary = createHiddenTemporaryFile(directory->get(), folder);
     if (temporary.error != 0)
         return temporary.error;
     const char* hidden = temporary.name.c_str();
     FileDescriptor to = std::move(temporary.file);
-    struct stat copy {};
-    int error = copyFile(from.get(), status, to.get());
-    if (error == 0 && fstat(to.get(), &copy) != 0)
-        error = errno;
+    FileIdentity copy;
+    int error = copyFile(from, *status, to);
+    if (error == 0) {
+        const Result<FileStatus> copied = fileStatus(to);
+        if (copied)
+            copy = copied->identity;
+        else
+            error = copied.error().value();
+    }
     if (error == 0)
         error = to.close();
     bool displaced = false;
     if (error == 0)
-        error = placeCopy(directory.get(), hidden, name.c_str(), placement, displaced);
+        error = placeCopy(directory->get(), hidden, name.c_str(), placement, displaced);
     if (error != 0) {
-        unlinkat(directory.get(), hidden, 0);
+        unlinkat(directory->get(), hidden, 0);
         return error;
     }
-    fsync(directory.get());
+    fsync(directory->get());
     // A source that stays where it was (its folder is read-only, say) makes the move a copy the
     // user did not ask for; the move fails instead and leaves both folders as they were.
-    if (const int removal = removeCopiedSource(source, status)) {
-        withdrawCopy(directory.get(), hidden, name.c_str(), copy, displaced);
+    if (const int removal = removeCopiedSource(source, status->identity)) {
+        withdrawCopy(*directory, hidden, name.c_str(), copy, displaced);
         return removal;
     }
     if (displaced)
-        unlinkat(directory.get(), hidden, 0);
+        unlinkat(directory->get(), hidden, 0);
     return 0;
 }
 

@@ -1,4 +1,4 @@
-#include "Platform/FileReplacement.h"
+#include "Platform/Moves.h"
 
 #include <cerrno>
 #include <fcntl.h>

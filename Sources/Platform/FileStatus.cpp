@@ -1,4 +1,4 @@
-#include "Platform/FileStatus.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -25,6 +25,8 @@ FileStatus converted(const struct stat& status) {
     result.permissions = status.st_mode & 07777;
     result.owner = status.st_uid;
     result.size = status.st_size;
+    result.linkCount = status.st_nlink;
+    result.accessTime = status.st_atim;
     result.modificationTime = status.st_mtim;
     result.statusChangeTime = status.st_ctim;
     return result;
@@ -46,9 +48,9 @@ bool FileStatus::isUnchangedFrom(const FileStatus& earlier) const {
            modificationTime.tv_nsec == earlier.modificationTime.tv_nsec;
 }
 
-Result<FileStatus> fileStatus(int descriptor) {
+Result<FileStatus> fileStatus(DescriptorRef file) {
     struct stat status {};
-    if (fstat(descriptor, &status) != 0)
+    if (fstat(file.get(), &status) != 0)
         return lastErrnoCode();
     return converted(status);
 }
@@ -60,9 +62,9 @@ Result<FileStatus> fileStatusAtPath(const std::string& path) {
     return converted(status);
 }
 
-Result<FileStatus> fileStatusInFolder(int folder, const std::string& name) {
+Result<FileStatus> fileStatusInFolder(const Directory& folder, const std::string& name) {
     struct stat status {};
-    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+    if (fstatat(folder.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
         return lastErrnoCode();
     return converted(status);
 }
@@ -74,9 +76,9 @@ Result<FileStatus> fileStatusFollowingLinks(const std::string& path) {
     return converted(status);
 }
 
-std::optional<timespec> birthTime(int descriptor) {
+std::optional<timespec> birthTime(DescriptorRef file) {
     struct statx status {};
-    if (statx(descriptor, "", AT_EMPTY_PATH, STATX_BTIME, &status) != 0)
+    if (statx(file.get(), "", AT_EMPTY_PATH, STATX_BTIME, &status) != 0)
         return std::nullopt;
     if ((status.stx_mask & STATX_BTIME) == 0)
         return std::nullopt;

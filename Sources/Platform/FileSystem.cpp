@@ -1,6 +1,4 @@
-#include "Platform/FileSystem.h"
-
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 
 #include <cstdio>
 #include <fcntl.h>
@@ -20,8 +18,8 @@ bool isWritableDirectory(const std::string& path) {
     return access(path.c_str(), W_OK) == 0;
 }
 
-Result<> setPermissions(int descriptor, mode_t permissions) {
-    if (fchmod(descriptor, permissions) != 0)
+Result<> setPermissions(DescriptorRef file, mode_t permissions) {
+    if (fchmod(file.get(), permissions) != 0)
         return lastErrnoCode();
     return success();
 }

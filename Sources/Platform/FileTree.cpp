@@ -1,13 +1,7 @@
-#include "Platform/FileTree.h"
-
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileStatus.h"
+#include "Platform/Files.h"
 
 #include <climits>
-#include <dirent.h>
 #include <fcntl.h>
-#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -18,29 +12,14 @@ namespace {
 
 constexpr int folderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
-struct DirectoryClose {
-    void operator()(DIR* directory) const { closedir(directory); }
-};
-
-// The names in the open folder; the descriptor stays the caller's.
-Result<std::vector<std::string>> namesIn(int folder) {
-    const int copy = fcntl(folder, F_DUPFD_CLOEXEC, 0);
-    if (copy < 0)
-        return lastErrnoCode();
-    std::unique_ptr<DIR, DirectoryClose> directory(fdopendir(copy));
-    if (!directory) {
-        close(copy);
-        return lastErrnoCode();
-    }
+// The names in the open folder.
+Result<std::vector<std::string>> namesIn(const Directory& folder) {
+    Result<std::vector<DirectoryEntry>> entries = directoryEntries(folder);
+    if (!entries)
+        return entries.error();
     std::vector<std::string> names;
-    errno = 0;
-    while (const dirent* entry = readdir(directory.get())) {
-        const std::string name = entry->d_name;
-        if (name != "." && name != "..")
-            names.push_back(name);
-    }
-    if (errno != 0)
-        return lastErrnoCode();
+    for (DirectoryEntry& entry : *entries)
+        names.push_back(std::move(entry.name));
     return names;
 }
 
@@ -50,7 +29,7 @@ Result<> copyEntry(int fromFolder, int toFolder, const std::string& name);
 // the source's permission bits (a read-only source folder must still be copied into).
 Result<> copyFolder(int fromFolder, const std::string& fromName, int toFolder,
                     const std::string& toName, mode_t mode) {
-    FileDescriptor from(openat(fromFolder, fromName.c_str(), folderFlags));
+    const Directory from(FileDescriptor(openat(fromFolder, fromName.c_str(), folderFlags)));
     if (!from.isOpen())
         return lastErrnoCode();
     if (mkdirat(toFolder, toName.c_str(), 0700) != 0)
@@ -58,7 +37,7 @@ Result<> copyFolder(int fromFolder, const std::string& fromName, int toFolder,
     FileDescriptor to(openat(toFolder, toName.c_str(), folderFlags));
     if (!to.isOpen())
         return lastErrnoCode();
-    Result<std::vector<std::string>> names = namesIn(from.get());
+    Result<std::vector<std::string>> names = namesIn(from);
     if (!names)
         return names.error();
     for (const std::string& entry : *names) {
@@ -78,10 +57,10 @@ Result<> copyRegularFile(int fromFolder, int toFolder, const std::string& name, 
         openat(toFolder, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!to.isOpen())
         return lastErrnoCode();
-    const Result<FileStatus> source = fileStatus(from.get());
+    const Result<FileStatus> source = fileStatus(from);
     if (!source)
         return source.error();
-    if (Result<> copied = copyFileData(from.get(), to.get(), source->size); !copied)
+    if (Result<> copied = copyFileData(from, to, source->size); !copied)
         return copied;
     if (fchmod(to.get(), mode & 07777) != 0)
         return lastErrnoCode();
@@ -121,12 +100,12 @@ Result<> removeEntry(int folder, const std::string& name) {
         return success();
     if (errno != EISDIR)
         return lastErrnoCode();
-    FileDescriptor inner(openat(folder, name.c_str(), folderFlags));
+    const Directory inner(FileDescriptor(openat(folder, name.c_str(), folderFlags)));
     if (!inner.isOpen())
         return lastErrnoCode();
     // A folder without write permission (copied from a read-only source) cannot lose entries.
     fchmod(inner.get(), 0700);
-    Result<std::vector<std::string>> names = namesIn(inner.get());
+    Result<std::vector<std::string>> names = namesIn(inner);
     if (!names)
         return names.error();
     for (const std::string& entry : *names) {

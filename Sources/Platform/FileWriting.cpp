@@ -1,4 +1,4 @@
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -17,9 +17,9 @@ Result<FileDescriptor> createExclusiveFile(const std::string& path, mode_t permi
     return file;
 }
 
-Result<> writeAll(int descriptor, std::string_view bytes) {
+Result<> writeAll(DescriptorRef file, std::string_view bytes) {
     while (!bytes.empty()) {
-        const ssize_t written = write(descriptor, bytes.data(), bytes.size());
+        const ssize_t written = write(file.get(), bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR)
             continue;
         // A write that takes nothing would be asked again for ever: the device is full.
@@ -30,21 +30,22 @@ Result<> writeAll(int descriptor, std::string_view bytes) {
     return success();
 }
 
-void startWriteback(int descriptor, std::int64_t offset, std::int64_t length) {
-    sync_file_range(descriptor, offset, length, SYNC_FILE_RANGE_WRITE);
+void startWriteback(DescriptorRef file, std::int64_t offset, std::int64_t length) {
+    sync_file_range(file.get(), offset, length, SYNC_FILE_RANGE_WRITE);
 }
 
-Result<> synchronize(int descriptor) {
-    if (fsync(descriptor) != 0)
+Result<> synchronize(DescriptorRef file) {
+    if (fsync(file.get()) != 0)
         return lastErrnoCode();
     return success();
 }
 
-Result<FileDescriptor> openDirectory(const std::string& path) {
-    FileDescriptor folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+Result<Directory> openDirectory(const std::string& path, LastLink lastLink) {
+    const int linkFlag = lastLink == LastLink::refuse ? O_NOFOLLOW : 0;
+    FileDescriptor folder(open(path.c_str(), O_RDONLY | O_DIRECTORY | linkFlag | O_CLOEXEC));
     if (!folder.isOpen())
         return lastErrnoCode();
-    return folder;
+    return Directory(std::move(folder));
 }
 
 } // namespace brindle::platform

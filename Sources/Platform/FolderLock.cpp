@@ -1,6 +1,4 @@
-#include "Platform/FolderLock.h"
-
-#include "Platform/FileWriting.h"
+#include "Platform/Files.h"
 
 #include <sys/file.h>
 
@@ -8,10 +6,10 @@ namespace brindle::platform {
 
 namespace {
 
-Result<> lock(int folder, int operation) {
+Result<> lock(const Directory& folder, int operation) {
     int result = 0;
     do {
-        result = flock(folder, operation);
+        result = flock(folder.get(), operation);
     } while (result != 0 && errno == EINTR);
     return result == 0 ? success() : lastErrnoCode();
 }
@@ -22,7 +20,7 @@ Result<FolderLock> FolderLock::exclusive(const std::string& path) {
     auto folder = openDirectory(path);
     if (!folder)
         return folder.error();
-    if (auto locked = lock(folder->get(), LOCK_EX | LOCK_NB); !locked)
+    if (auto locked = lock(*folder, LOCK_EX | LOCK_NB); !locked)
         return locked.error();
     return FolderLock(std::move(*folder));
 }
@@ -31,13 +29,13 @@ Result<FolderLock> FolderLock::shared(const std::string& path) {
     auto folder = openDirectory(path);
     if (!folder)
         return folder.error();
-    if (auto locked = lock(folder->get(), LOCK_SH); !locked)
+    if (auto locked = lock(*folder, LOCK_SH); !locked)
         return locked.error();
     return FolderLock(std::move(*folder));
 }
 
 Result<> FolderLock::share() {
-    return lock(folder_.get(), LOCK_SH);
+    return lock(folder_, LOCK_SH);
 }
 
 } // namespace brindle::platform

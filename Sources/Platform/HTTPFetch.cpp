@@ -1,7 +1,7 @@
-#include "Platform/HTTPFetch.h"
+#include "Platform/DesktopServices.h"
 
 #include "CurlLibrary.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <memory>
@@ -95,7 +95,7 @@ Result<CURLcode> perform(CURLM* multi, Transfer& transfer, const HTTPFetchLimits
         if (left <= Clock::duration::zero())
             return errnoCode(ETIMEDOUT);
         const auto wait = std::chrono::ceil<milliseconds>(left).count();
-        curl_waitfd termination{terminationDescriptor(), CURL_WAIT_POLLIN, 0};
+        curl_waitfd termination{terminationDescriptor().get(), CURL_WAIT_POLLIN, 0};
         curl.multiPoll(multi, termination.fd >= 0 ? &termination : nullptr,
                        termination.fd >= 0 ? 1 : 0,
                        static_cast<int>(std::min<long long>(wait, 1000)), nullptr);

@@ -1,4 +1,4 @@
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 
 #include <fcntl.h>
 
@@ -33,7 +33,7 @@ Result<OpenedFile> openRegularFile(const std::string& path, RequiredOwner owner,
     FileDescriptor descriptor(open(path.c_str(), O_RDONLY | O_NONBLOCK | linkFlag | O_CLOEXEC));
     if (!descriptor.isOpen())
         return lastErrnoCode();
-    Result<FileStatus> status = fileStatus(descriptor.get());
+    Result<FileStatus> status = fileStatus(descriptor);
     if (!status)
         return status.error();
     if (!status->isRegularFile())

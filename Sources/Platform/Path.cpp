@@ -1,4 +1,4 @@
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 
 #include <climits>
 #include <unistd.h>

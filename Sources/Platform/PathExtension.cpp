@@ -1,4 +1,4 @@
-#include "Platform/PathExtension.h"
+#include "Platform/PathsAndText.h"
 
 #include <optional>
 

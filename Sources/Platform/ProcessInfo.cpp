@@ -1,4 +1,4 @@
-#include "Platform/ProcessInfo.h"
+#include "Platform/Processes.h"
 
 #include <climits>
 #include <cstdlib>

@@ -1,15 +1,11 @@
-#include "Platform/ProcessJournal.h"
+#include "Platform/Processes.h"
 
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileLock.h"
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/RandomUUID.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 #include <charconv>
 #include <csignal>
-#include <dirent.h>
 #include <fcntl.h>
 #include <mutex>
 #include <optional>
@@ -86,8 +82,8 @@ bool openJournal(Journal& state) {
             unlink(path.c_str());
             return false;
         }
-        struct stat status {};
-        if (fstat(file.get(), &status) != 0 || status.st_nlink == 0)
+        const Result<FileStatus> status = fileStatus(file);
+        if (!status || status->linkCount == 0)
             continue;
         // Its name must survive a power cut as surely as the notes written into it.
         if (const FileDescriptor folder(
@@ -262,13 +258,16 @@ void endChildProcess(const Note& note) {
 void endChildrenNamingTemporaries(const std::vector<std::string>& temporaries) {
     if (temporaries.empty())
         return;
-    DIR* listing = opendir("/proc");
-    if (listing == nullptr)
+    const Result<Directory> processes = openDirectory("/proc");
+    if (!processes)
+        return;
+    const Result<std::vector<DirectoryEntry>> entries = directoryEntries(*processes);
+    if (!entries)
         return;
     const auto namesATemporary = [&](pid_t pid) {
         const std::string folder = "/proc/" + std::to_string(pid);
-        struct stat status {};
-        if (stat(folder.c_str(), &status) != 0 || status.st_uid != geteuid())
+        const Result<FileStatus> status = fileStatusFollowingLinks(folder);
+        if (!status || !status->isOwnedByCurrentUser())
             return false;
         const FileDescriptor file(open((folder + "/cmdline").c_str(), O_RDONLY | O_CLOEXEC));
         const std::string arguments = file.isOpen() ? readAll(file.get()) : std::string();
@@ -278,13 +277,12 @@ void endChildrenNamingTemporaries(const std::vector<std::string>& temporaries) {
         }
         return false;
     };
-    while (const dirent* entry = readdir(listing)) {
+    for (const DirectoryEntry& entry : *entries) {
         char* end = nullptr;
-        const long pid = std::strtol(entry->d_name, &end, 10);
+        const long pid = std::strtol(entry.name.c_str(), &end, 10);
         if (pid > 0 && *end == '\0' && pid != getpid() && namesATemporary(pid_t(pid)))
             killProcess(pid_t(pid), [&] { return namesATemporary(pid_t(pid)); });
     }
-    closedir(listing);
 }
 
 // Only what a dead process could have made is removed, whatever its journal says: a regular file
@@ -325,37 +323,6 @@ void settle(const std::vector<Note>& notes, const TemporaryNameRule& isTemporary
     for (const Note& note : notes) {
         if (note.kind == temporaryFile || note.kind == exchange)
             removeTemporary(note.first, isTemporaryName);
-    }
-}
-
-struct DirectoryEntry {
-    std::string name;
-    bool isRegularFile = false;
-};
-
-// Straight from the kernel into a buffer on the stack: this runs at every start of the host,
-// where each system call counts, and the folder is usually empty.
-std::vector<DirectoryEntry> listDirectory(int directory) {
-    std::vector<DirectoryEntry> entries;
-    alignas(dirent64) char buffer[8192];
-    for (;;) {
-        const long count = syscall(SYS_getdents64, directory, buffer, sizeof buffer);
-        if (count <= 0)
-            return entries;
-        for (long offset = 0; offset < count;) {
-            const auto* entry = reinterpret_cast<const dirent64*>(buffer + offset);
-            offset += entry->d_reclen;
-            std::string name = entry->d_name;
-            if (name == "." || name == "..")
-                continue;
-            bool isRegularFile = entry->d_type == DT_REG;
-            struct stat status {};
-            if (entry->d_type == DT_UNKNOWN)
-                isRegularFile =
-                    fstatat(directory, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) == 0 &&
-                    S_ISREG(status.st_mode);
-            entries.push_back({std::move(name), isRegularFile});
-        }
     }
 }
 
@@ -414,7 +381,7 @@ void forgetAllBut(const std::vector<std::string>& paths) noexcept {
     // A host settling the folder reads the journals under the exclusive lock, so it never finds
     // this one emptied and the kept files unclaimed.
     const FileDescriptor folder(open(state.folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    const FileLock rewriting(folder.get(), FileLock::Kind::shared);
+    const FileLock rewriting(folder, FileLock::Kind::shared);
     if (ftruncate(state.file.get(), 0) != 0)
         return;
     state.hasNotes = false;
@@ -438,22 +405,27 @@ void close() noexcept {
     state.unavailable = false;
 }
 
-FolderSurvey settleAbandonedJournals(int directory, const TemporaryNameRule& isTemporaryName) {
+FolderSurvey settleAbandonedJournals(const Directory& folder,
+                                     const TemporaryNameRule& isTemporaryName) {
     FolderSurvey survey;
     std::vector<std::string> journals;
-    for (DirectoryEntry& entry : listDirectory(directory)) {
+    Result<std::vector<DirectoryEntry>> entries = directoryEntries(folder);
+    if (!entries)
+        return survey; // a folder that cannot be read holds nothing to settle
+    for (DirectoryEntry& entry : *entries) {
         if (isJournalName(entry.name))
             journals.push_back(std::move(entry.name));
-        else if (entry.isRegularFile)
+        else if (entry.type == FileStatus::Type::regular)
             survey.otherFiles.push_back(std::move(entry.name));
     }
 
     for (const std::string& name : journals) {
         const FileDescriptor file(
-            openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
-        struct stat status {};
-        if (!file.isOpen() || fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
-            status.st_uid != geteuid())
+            openat(folder.get(), name.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK));
+        if (!file.isOpen())
+            continue;
+        const Result<FileStatus> status = fileStatus(file);
+        if (!status || !status->isOwnRegularFile())
             continue;
         const bool abandoned = flock(file.get(), LOCK_EX | LOCK_NB) == 0;
         const Reading reading = parse(readAll(file.get()));
@@ -465,7 +437,7 @@ FolderSurvey settleAbandonedJournals(int directory, const TemporaryNameRule& isT
         // under such a name is neither obeyed nor removed.
         if (reading.isWhole) {
             settle(reading.notes, isTemporaryName);
-            unlinkat(directory, name.c_str(), 0);
+            unlinkat(folder.get(), name.c_str(), 0);
         }
     }
     return survey;

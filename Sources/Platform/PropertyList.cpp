@@ -1,6 +1,6 @@
-#include "Platform/PropertyList.h"
+#include "Platform/DesktopServices.h"
 
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include "PlistLibrary.h"
 

@@ -1,4 +1,4 @@
-#include "Platform/RandomUUID.h"
+#include "Platform/PathsAndText.h"
 
 #include <array>
 #include <cstdint>

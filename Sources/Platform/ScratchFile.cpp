@@ -1,9 +1,7 @@
-#include "Platform/ScratchFile.h"
+#include "Platform/Files.h"
 
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <fcntl.h>
@@ -57,7 +55,7 @@ Result<std::string> ScratchFile::contents() const {
 }
 
 Result<std::string> ScratchFile::lastLines(std::size_t maximumBytes) const {
-    const Result<FileStatus> status = fileStatus(descriptor_.get());
+    const Result<FileStatus> status = fileStatus(descriptor_);
     if (!status)
         return status.error();
     if (static_cast<std::size_t>(status->size) <= maximumBytes)

@@ -1,4 +1,4 @@
-#include "Platform/SessionBus.h"
+#include "Platform/DesktopServices.h"
 
 #include "SdBusLibrary.h"
 

@@ -1,7 +1,6 @@
-#include "Platform/StandardDirectories.h"
+#include "Platform/PathsAndText.h"
 
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
+#include "Platform/Processes.h"
 
 #include <pwd.h>
 #include <unistd.h>

@@ -1,6 +1,4 @@
-#include "Platform/StreamIO.h"
-
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -13,11 +11,11 @@ namespace brindle::platform {
 
 namespace {
 
-Result<> await(int descriptor, short events) {
-    const int termination = terminationDescriptor();
+Result<> await(DescriptorRef pipe, short events) {
+    const int termination = terminationDescriptor().get();
     if (termination < 0)
         return success();
-    pollfd watch[2] = {{descriptor, events, 0}, {termination, POLLIN, 0}};
+    pollfd watch[2] = {{pipe.get(), events, 0}, {termination, POLLIN, 0}};
     int ready = 0;
     while ((ready = poll(watch, 2, -1)) < 0 && errno == EINTR) {
     }
@@ -30,24 +28,24 @@ Result<> await(int descriptor, short events) {
 
 // A pipe that polls writable has room for this much at once: a larger write could block again.
 std::size_t writableBytes(std::size_t remaining) {
-    if (terminationDescriptor() < 0)
+    if (!terminationDescriptor().isOpen())
         return remaining;
     return std::min<std::size_t>(remaining, PIPE_BUF);
 }
 
 } // namespace
 
-Result<> waitUntilReadable(int descriptor) {
-    return await(descriptor, POLLIN);
+Result<> waitUntilReadable(DescriptorRef pipe) {
+    return await(pipe, POLLIN);
 }
 
-Result<> waitUntilWritable(int descriptor) {
-    return await(descriptor, POLLOUT);
+Result<> waitUntilWritable(DescriptorRef pipe) {
+    return await(pipe, POLLOUT);
 }
 
-Result<std::size_t> readSome(int descriptor, char* buffer, std::size_t capacity) {
+Result<std::size_t> readSome(DescriptorRef input, char* buffer, std::size_t capacity) {
     for (;;) {
-        const ssize_t count = read(descriptor, buffer, capacity);
+        const ssize_t count = read(input.get(), buffer, capacity);
         if (count >= 0)
             return static_cast<std::size_t>(count);
         if (errno != EINTR)
@@ -55,11 +53,11 @@ Result<std::size_t> readSome(int descriptor, char* buffer, std::size_t capacity)
     }
 }
 
-Result<> writeAllWaiting(int descriptor, std::string_view bytes) {
+Result<> writeAllWaiting(DescriptorRef pipe, std::string_view bytes) {
     while (!bytes.empty()) {
-        if (Result<> room = waitUntilWritable(descriptor); !room)
+        if (Result<> room = waitUntilWritable(pipe); !room)
             return room.error();
-        const ssize_t written = write(descriptor, bytes.data(), writableBytes(bytes.size()));
+        const ssize_t written = write(pipe.get(), bytes.data(), writableBytes(bytes.size()));
         if (written < 0 && errno == EINTR)
             continue;
         if (written < 0)

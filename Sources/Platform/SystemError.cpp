@@ -1,4 +1,4 @@
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 #include <cerrno>
 #include <cstring>

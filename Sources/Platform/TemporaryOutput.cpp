@@ -1,7 +1,7 @@
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Moves.h"
 
-#include "Platform/Path.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -11,12 +11,12 @@
 namespace brindle::platform {
 namespace {
 
-Result<FileDescriptor> openFolderOf(const std::string& targetPath) {
+Result<Directory> openFolderOf(const std::string& targetPath) {
     FileDescriptor folder(
         open(deletingLastPathComponent(targetPath).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder.isOpen())
         return lastErrnoCode();
-    return folder;
+    return Directory(std::move(folder));
 }
 
 // What a tool gone wrong left may be a folder (empty: it made nothing in it) or a link.
@@ -27,7 +27,7 @@ void removeEntry(int folder, const std::string& name) {
 
 } // namespace
 
-TemporaryOutput::TemporaryOutput(FileDescriptor folder, std::string targetPath, std::string name,
+TemporaryOutput::TemporaryOutput(Directory folder, std::string targetPath, std::string name,
                                  FileDescriptor file, bool named)
     : folder_(std::move(folder)), targetPath_(std::move(targetPath)), name_(std::move(name)),
       path_(appendingPathComponent(deletingLastPathComponent(targetPath_), name_)),
@@ -35,7 +35,7 @@ TemporaryOutput::TemporaryOutput(FileDescriptor folder, std::string targetPath, 
 
 Result<TemporaryOutput> TemporaryOutput::reserve(const std::string& targetPath,
                                                  const Naming& naming) {
-    Result<FileDescriptor> folder = openFolderOf(targetPath);
+    Result<Directory> folder = openFolderOf(targetPath);
     if (!folder)
         return folder.error();
     TemporaryOutput output(std::move(*folder), targetPath, naming(targetPath), FileDescriptor(),
@@ -46,7 +46,7 @@ Result<TemporaryOutput> TemporaryOutput::reserve(const std::string& targetPath,
 
 Result<TemporaryOutput> TemporaryOutput::create(const std::string& targetPath, const Naming& naming,
                                                 mode_t permissions) {
-    Result<FileDescriptor> folder = openFolderOf(targetPath);
+    Result<Directory> folder = openFolderOf(targetPath);
     if (!folder)
         return folder.error();
     const int folderDescriptor = folder->get();
@@ -76,7 +76,7 @@ TemporaryOutput::~TemporaryOutput() {
         removeEntry(folder_.get(), name_);
         return;
     }
-    const Result<FileStatus> status = fileStatusInFolder(folder_.get(), name_);
+    const Result<FileStatus> status = fileStatusInFolder(folder_, name_);
     if (status && ((output_ && status->identity == *output_) ||
                    (committed_ && displaced_ && status->identity == *displaced_)))
         unlinkat(folder_.get(), name_.c_str(), 0);
@@ -84,7 +84,7 @@ TemporaryOutput::~TemporaryOutput() {
 
 Result<FileStatus> TemporaryOutput::recordOutput() {
     Result<FileStatus> status =
-        file_.isOpen() ? fileStatus(file_.get()) : fileStatusInFolder(folder_.get(), name_);
+        file_.isOpen() ? fileStatus(file_) : fileStatusInFolder(folder_, name_);
     if (status)
         output_ = status->identity;
     return status;
@@ -117,7 +117,7 @@ Result<bool> TemporaryOutput::exchange(const std::function<bool(const FileStatus
     if (renameat2(folder_.get(), name_.c_str(), folder_.get(), targetName().c_str(),
                   RENAME_EXCHANGE) != 0)
         return failure<bool>(lastErrnoCode());
-    const Result<FileStatus> displaced = fileStatusInFolder(folder_.get(), name_);
+    const Result<FileStatus> displaced = fileStatusInFolder(folder_, name_);
     if (!displaced || !isTarget(*displaced)) {
         swapBack();
         return false;

@@ -1,4 +1,4 @@
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 
 #include <csignal>
 #include <initializer_list>
@@ -38,8 +38,8 @@ bool terminationRequested() noexcept {
            sigismember(&pending, SIGHUP) == 1;
 }
 
-int terminationDescriptor() noexcept {
-    return descriptor;
+DescriptorRef terminationDescriptor() noexcept {
+    return DescriptorRef::borrowing(descriptor);
 }
 
 void throwIfTerminationRequested() {

@@ -1,6 +1,4 @@
-#include "Platform/URLComponents.h"
-
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include "CurlLibrary.h"
 

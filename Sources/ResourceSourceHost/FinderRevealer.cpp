@@ -1,9 +1,9 @@
 #include "ResourceSourceHost/FinderRevealer.h"
 
 #include "MetadataCore/RequestPath.h"
-#include "Platform/FileManagerService.h"
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 namespace brindle {
 

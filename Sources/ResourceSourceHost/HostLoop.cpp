@@ -2,9 +2,7 @@
 
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/ProcessJournal.h"
-#include "Platform/StreamIO.h"
-#include "Platform/Termination.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/Actions.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/FieldReaders.h"

@@ -1,13 +1,9 @@
 #include "ResourceSourceHost/ImageOptimizationCancellation.h"
 
 #include "MetadataCore/DirectoryCreation.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/Path.h"
-#include "Platform/ProcessInfo.h"
-#include "Platform/StandardDirectories.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <system_error>

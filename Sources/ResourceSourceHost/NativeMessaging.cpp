@@ -1,7 +1,7 @@
 #include "ResourceSourceHost/NativeMessaging.h"
 
-#include "Platform/StreamIO.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
 #include <boost/json/parse.hpp>
@@ -48,6 +48,7 @@ std::string replacingInvalidUTF8(std::string serialized) {
 } // namespace
 
 std::optional<boost::json::object> readMessage(int fd) {
+    const auto input = platform::DescriptorRef::borrowing(fd);
     // The host's input may hold the next request already: reading only what this frame still
     // needs leaves that to the next call.
     nativeMessageFrame::FrameDecoder decoder;
@@ -58,11 +59,11 @@ std::optional<boost::json::object> readMessage(int fd) {
             break;
         if (status == nativeMessageFrame::DecodeStatus::invalidLength)
             throw ProtocolError::invalidMessageSize();
-        if (platform::Result<> ready = platform::waitUntilReadable(fd); !ready)
+        if (platform::Result<> ready = platform::waitUntilReadable(input); !ready)
             throwReadError(ready.error());
         const std::span<char> space = decoder.appendSpace(decoder.missingBytes());
         const platform::Result<std::size_t> count =
-            platform::readSome(fd, space.data(), space.size());
+            platform::readSome(input, space.data(), space.size());
         decoder.appended(count ? *count : 0);
         if (!count)
             throwReadError(count.error());
@@ -92,7 +93,9 @@ void writeMessage(const boost::json::object& message, int fd) {
 }
 
 void writeAll(std::string_view bytes, int fd) {
-    if (platform::Result<> written = platform::writeAllWaiting(fd, bytes); !written)
+    if (platform::Result<> written =
+            platform::writeAllWaiting(platform::DescriptorRef::borrowing(fd), bytes);
+        !written)
         throw ProtocolError::outputWriteFailed(written.error().value());
 }
 

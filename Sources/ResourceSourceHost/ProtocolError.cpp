@@ -1,6 +1,6 @@
 #include "ResourceSourceHost/ProtocolError.h"
 
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 namespace brindle {
 

@@ -1,7 +1,7 @@
 #include "SavePanelUIHelper/HelperArguments.h"
 
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 
 #include <algorithm>
 

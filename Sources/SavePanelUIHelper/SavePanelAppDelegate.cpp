@@ -1,9 +1,8 @@
 #include "SavePanelUIHelper/SavePanelAppDelegate.h"
 
 #include "AppKitUIUtilities/StandardApplicationMenu.h"
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 #include "SavePanelUIHelper/HelperArguments.h"
 #include "SavePanelUIHelper/PanelPlacement.h"
 #include "SavePanelUIHelper/SavePanelActivationService.h"

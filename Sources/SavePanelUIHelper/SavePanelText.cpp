@@ -1,8 +1,7 @@
 #include "SavePanelUIHelper/SavePanelText.h"
 
-#include "Platform/FileStatus.h"
-#include "Platform/Path.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
 namespace brindle {

@@ -1,6 +1,6 @@
 #include "SavePanelUIHelper/SequentialSavePanelDelegate.h"
 
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 #include "SavePanelUIHelper/SavePanelText.h"
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 

@@ -1,6 +1,6 @@
 // brindle-save-ui: shows one save panel for the host and writes its one response.
 
-#include "Platform/Path.h"
+#include "Platform/PathsAndText.h"
 #include "SavePanelUIHelper/HelperArguments.h"
 #include "SavePanelUIHelper/PanelApplicationSetup.h"
 #include "SavePanelUIHelper/SavePanelAppDelegate.h"

@@ -1,8 +1,7 @@
 #include "SmartSaveUIBridge/SequentialFilenameResolver.h"
 
-#include "Platform/DirectoryNames.h"
-#include "Platform/PathExtension.h"
-#include "Platform/Text.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <charconv>
@@ -112,12 +111,18 @@ std::string SequentialFilenameResolver::resolve(const std::string& suggestedFile
 std::string SequentialFilenameResolver::resolve(const std::string& suggestedFilename,
                                                 const std::string& directoryPath,
                                                 std::int64_t maximumSequenceNumber) const {
-    const auto names = platform::directoryEntryNames(directoryPath);
-    if (!names)
-        throw SmartSaveFileError::listingFailed(directoryPath, names.error().value());
+    const auto folder = platform::openDirectory(directoryPath, platform::LastLink::follow);
+    if (!folder)
+        throw SmartSaveFileError::listingFailed(directoryPath, folder.error().value());
+    const auto entries = platform::directoryEntries(*folder);
+    if (!entries)
+        throw SmartSaveFileError::listingFailed(directoryPath, entries.error().value());
+    std::vector<std::string> names;
+    for (const platform::DirectoryEntry& entry : *entries)
+        names.push_back(entry.name);
     const auto distinguishesCase = platform::directoryDistinguishesCase(directoryPath);
     const bool caseSensitive = distinguishesCase && *distinguishesCase;
-    return resolve(suggestedFilename, *names, caseSensitive, maximumSequenceNumber);
+    return resolve(suggestedFilename, names, caseSensitive, maximumSequenceNumber);
 }
 
 SavePanelFilenamePresentation::SavePanelFilenamePresentation(std::string managedFilename)

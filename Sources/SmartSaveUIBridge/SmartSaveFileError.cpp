@@ -1,6 +1,6 @@
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
-#include "Platform/SystemError.h"
+#include "Platform/Result.h"
 
 namespace brindle {
 

@@ -1,17 +1,10 @@
 #include "SmartSaveUIBridge/SmartSavePanelBridge.h"
 
-#include "Platform/Base64.h"
-#include "Platform/ChildStandardError.h"
-#include "Platform/DirectoryCreation.h"
-#include "Platform/FileContents.h"
-#include "Platform/FileStatus.h"
-#include "Platform/FileSystem.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/Path.h"
-#include "Platform/PropertyList.h"
-#include "Platform/RandomUUID.h"
-#include "Platform/SystemError.h"
-#include "Platform/Text.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Files.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
+#include "Platform/Result.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <algorithm>
@@ -46,7 +39,7 @@ std::string bundleIdentifier(const std::string& bundlePath) {
     // Read at the size it has: zero-filling a buffer of the largest size allowed took the host
     // 3 ms of page faults for every panel it opened.
     const auto contents =
-        platform::readHead(file->descriptor.get(), static_cast<std::size_t>(file->status.size));
+        platform::readHead(file->descriptor, static_cast<std::size_t>(file->status.size));
     if (!contents)
         return {};
     return platform::propertyListDictionaryString(*contents, "CFBundleIdentifier").value_or("");
@@ -124,7 +117,7 @@ std::string readValidatedResponse(const std::string& path) {
         throw SmartSaveFileError::readFailed(path, file.error().value());
     if (!isAcceptable(file->status))
         throw SmartSavePanelBridgeError::invalidResponse();
-    auto contents = platform::readHead(file->descriptor.get(), maximumResponseBytes + 1);
+    auto contents = platform::readHead(file->descriptor, maximumResponseBytes + 1);
     if (!contents)
         throw SmartSaveFileError::readFailed(path, contents.error().value());
     if (contents->empty() || contents->size() > maximumResponseBytes)

@@ -1,7 +1,6 @@
 #include "SmartSaveUIBridge/SmartSavePanelProtocol.h"
 
-#include "Platform/FileContents.h"
-#include "Platform/OpenedFile.h"
+#include "Platform/Files.h"
 #include "SmartSaveUIBridge/SmartSaveFileError.h"
 
 #include <boost/json/object.hpp>
@@ -191,7 +190,7 @@ SmartSavePanelRequest SmartSavePanelMessageCodec::decodeRequest(const std::strin
                                                  ? file.error().value()
                                                  : static_cast<int>(std::errc::invalid_argument));
     const auto data =
-        platform::readHead(file->descriptor.get(), static_cast<std::size_t>(file->status.size));
+        platform::readHead(file->descriptor, static_cast<std::size_t>(file->status.size));
     if (!data)
         throw SmartSaveFileError::readFailed(path, data.error().value());
 

@@ -2,7 +2,7 @@
 // manifest that connect wrote.
 
 #include "CompanionCore/CompanionInstaller.h"
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 #include "Support/CompanionBundle.h"
 #include "Support/HostProcess.h"
 #include "Support/LoopbackHTTPServer.h"

@@ -1,6 +1,6 @@
 #include "MetadataCore/BundledToolLocation.h"
 
-#include "Platform/ProcessInfo.h"
+#include "Platform/Processes.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <filesystem>

@@ -1,7 +1,7 @@
 // Streamed uploads staged on real files: names, chunk rules, limits, verification, clean-up.
 
 #include "MetadataCore/DirectSaveUploadStore.h"
-#include "Platform/Base64.h"
+#include "Platform/PathsAndText.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 

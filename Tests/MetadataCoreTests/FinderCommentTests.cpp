@@ -2,7 +2,7 @@
 
 #include "FinderComment.h"
 #include "MetadataCore/WebURL.h"
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include <gtest/gtest.h>
 

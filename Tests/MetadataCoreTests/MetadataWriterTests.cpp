@@ -2,7 +2,7 @@
 
 #include "MetadataCore/MetadataWriter.h"
 #include "MetadataCore/MetadataWriterError.h"
-#include "Platform/PropertyList.h"
+#include "Platform/DesktopServices.h"
 #include "Support/AttributeReadout.h"
 #include "Support/TemporaryDirectory.h"
 

@@ -1,4 +1,4 @@
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 
 #include "Support/TemporaryDirectory.h"
 
@@ -98,9 +98,9 @@ TEST(ChildProcess, StreamsAndPassedDescriptorsAloneGoWhereTheyAreSent) {
                         "cat /dev/fd/3 /dev/fd/4 && ls -l /proc/$$/fd > \"$0\"; true",
                         directory.file("listing")};
     launch.standardInput = launch.standardError = ChildStream::nullDevice();
-    launch.standardOutput = ChildStream::descriptor(output.get());
+    launch.standardOutput = ChildStream::descriptor(output);
     // In the reverse order, so that each may well take the other's number in the child.
-    launch.passedDescriptors = {two.get(), one.get()};
+    launch.passedDescriptors = {two, one};
     auto child = ChildProcess::spawn(launch);
     ASSERT_TRUE(child);
     const ChildExit exit = child->waitForExit();

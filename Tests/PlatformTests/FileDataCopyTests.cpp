@@ -1,8 +1,7 @@
 // tmpfs to ext4 refuses the kernel's own copy (EXDEV), a destination opened for appending refuses
 // sendfile (EINVAL): each must give way to the next way, and the copy end where the source does.
 
-#include "Platform/FileDataCopy.h"
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +21,7 @@ TEST(FileDataCopy, EveryWayCopiesTheWholeSourceAndGivesWayWhenRefused) {
         const platform::FileDescriptor from(open(shm.file("source").c_str(), O_RDONLY)),
             to(open(disk.file("copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, 0600));
         // A larger size expected is a source that shrank after it was opened.
-        EXPECT_TRUE(platform::copyFileData(from.get(), to.get(), bytes.size() + 4096, first));
+        EXPECT_TRUE(platform::copyFileData(from, to, bytes.size() + 4096, first));
         EXPECT_TRUE(readFile(disk.file("copy")) == bytes) << int(first);
     }
 }

@@ -1,14 +1,11 @@
 // What the Linux layer promises about moves, swaps, the process journal, attributes and paths, on
 // real files: ext4 (the temporary folder) and tmpfs (/dev/shm) side by side.
 
-#include "Platform/AttributeCopy.h"
-#include "Platform/ExtendedAttributes.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileMove.h"
-#include "Platform/FileReplacement.h"
-#include "Platform/Path.h"
-#include "Platform/PathExtension.h"
-#include "Platform/ProcessJournal.h"
+#include "Platform/Attributes.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
+#include "Platform/PathsAndText.h"
+#include "Platform/Processes.h"
 #include "Support/AttributeReadout.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -230,9 +227,9 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         writeFile(folder.file("_journal-not-a-uuid"), note('t', move), 0600);
         const FileDescriptor lock(open(journal.c_str(), O_RDONLY));
         ASSERT_EQ(row.living ? flock(lock.get(), LOCK_EX) : 0, 0);
-        const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        const auto survey =
-            processJournal::settleAbandonedJournals(directory.get(), isOurTemporary);
+        const Directory directory(
+            FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
+        const auto survey = processJournal::settleAbandonedJournals(directory, isOurTemporary);
         EXPECT_EQ(entries(work.path()), row.left);
         EXPECT_EQ(exists(journal), row.journalLeft);
         EXPECT_EQ(survey.otherFiles, std::vector<std::string>{"_journal-not-a-uuid"});
@@ -254,8 +251,9 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         const std::string start = startTime(child);
         writeFile(folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427"),
                   note('p', std::to_string(child), sameStart ? start : start + "1"));
-        const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-        processJournal::settleAbandonedJournals(directory.get(), isOurTemporary);
+        const Directory directory(
+            FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
+        processJournal::settleAbandonedJournals(directory, isOurTemporary);
         int status = 0;
         EXPECT_EQ(waitpid(child, &status, WNOHANG), sameStart ? child : 0);
         kill(child, SIGKILL);
@@ -267,8 +265,8 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
     processJournal::useFolder(folder.path());
     temporaries();
     processJournal::noteTemporaryFile(move);
-    const FileDescriptor directory(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY));
-    EXPECT_EQ(processJournal::settleAbandonedJournals(directory.get(), isOurTemporary).livingNotes,
+    const Directory directory(FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
+    EXPECT_EQ(processJournal::settleAbandonedJournals(directory, isOurTemporary).livingNotes,
               std::vector<std::string>{move});
     processJournal::close();
     EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"_journal-not-a-uuid"});
@@ -282,20 +280,20 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
         const std::string path = folder->file("file");
         writeFile(path, "");
         const FileDescriptor file(open(path.c_str(), O_RDWR));
-        if (!setStoredAttribute(file.get(), "user.probe", "x"))
+        if (!setStoredAttribute(file, "user.probe", "x"))
             GTEST_SKIP() << folder->path() << " keeps no user attributes";
-        EXPECT_TRUE(setAttribute(file.get(), "a", std::string(3000, 'a')));
-        const Result<> second = setAttribute(file.get(), "b", std::string(3000, 'b'));
+        EXPECT_TRUE(setAttribute(file, "a", std::string(3000, 'a')));
+        const Result<> second = setAttribute(file, "b", std::string(3000, 'b'));
         EXPECT_EQ(bool(second), roomForTwo) << folder->path();
         EXPECT_TRUE(second || isOutOfAttributeRoom(second.error()));
-        const Result<> huge = setStoredAttribute(file.get(), "user.c", std::string(70000, 'c'));
+        const Result<> huge = setStoredAttribute(file, "user.c", std::string(70000, 'c'));
         ASSERT_FALSE(huge);
         EXPECT_TRUE(isOutOfAttributeRoom(huge.error())) << huge.error().message();
-        EXPECT_EQ(*readAttribute(file.get(), "a"), std::string(3000, 'a'));
-        EXPECT_EQ(*readAttribute(file.get(), "missing"), std::nullopt);
-        EXPECT_TRUE(removeAttribute(file.get(), "a"));
-        EXPECT_TRUE(removeAttribute(file.get(), "a"));
-        EXPECT_EQ(*readStoredAttribute(file.get(), "user.a"), std::nullopt);
+        EXPECT_EQ(*readAttribute(file, "a"), std::string(3000, 'a'));
+        EXPECT_EQ(*readAttribute(file, "missing"), std::nullopt);
+        EXPECT_TRUE(removeAttribute(file, "a"));
+        EXPECT_TRUE(removeAttribute(file, "a"));
+        EXPECT_EQ(*readStoredAttribute(file, "user.a"), std::nullopt);
     }
     EXPECT_FALSE(isOutOfAttributeRoom(errnoCode(EACCES)));
 
@@ -304,8 +302,8 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
     setRawAttribute(disk.file("from"), "user.xdg.origin.url", "https://a.example/");
     const FileDescriptor from(open(disk.file("from").c_str(), O_RDONLY));
     const FileDescriptor to(open(disk.file("to").c_str(), O_RDWR));
-    EXPECT_EQ(copyAttribute("user.xdg.origin.url", from.get(), disk.file("to")), true);
-    EXPECT_EQ(copyAttribute("user.missing", from.get(), to.get()), false);
+    EXPECT_EQ(copyAttribute("user.xdg.origin.url", from, disk.file("to")), true);
+    EXPECT_EQ(copyAttribute("user.missing", from, to), false);
     EXPECT_EQ(rawAttribute(disk.file("to"), "user.xdg.origin.url"), "https://a.example/");
     const std::string_view marks[] = {"com.apple.quarantine"};
     EXPECT_EQ(carriedAttributeNames(marks),

@@ -2,7 +2,7 @@
 // output, or, once an exchange is committed, the target that exchange displaced. On ext4 (the
 // build folder) and on tmpfs alike.
 
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Moves.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <gtest/gtest.h>
@@ -98,7 +98,7 @@ TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
                                             : TemporaryOutput::create(target, hiddenName, 0600);
                 ASSERT_TRUE(output) << output.error().message();
                 if (!test.reserved) {
-                    ASSERT_EQ(write(output->descriptor(), "output", 6), 6);
+                    ASSERT_EQ(write(output->descriptor().get(), "output", 6), 6);
                 }
                 test.steps(*output);
             }

@@ -1,4 +1,4 @@
-#include "Platform/Text.h"
+#include "Platform/PathsAndText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // A real Chromium, with a small extension whose id is fixed by the key in its manifest, starts
 // the built host through native messaging and reports the replies to a loopback server.
 
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 #include "Support/HostProcess.h"
 #include "Support/LoopbackHTTPServer.h"
 #include "Support/TemporaryDirectory.h"

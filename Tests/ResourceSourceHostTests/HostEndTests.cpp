@@ -2,7 +2,7 @@
 // it ends as at the end of its input; killed outright, the next host to start settles what it
 // left. Real processes, files on ext4 and tmpfs.
 
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "Support/HostProcess.h"
 #include "Support/LoopbackHTTPServer.h"

@@ -1,7 +1,7 @@
 // "revealFile" through the built host, on a private session bus whose file manager records what
 // it was asked to show; the path rules in-process.
 
-#include "Platform/FileDescriptor.h"
+#include "Platform/Files.h"
 #include "ResourceSourceHost/FinderRevealer.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"

@@ -7,9 +7,8 @@
 #include <boost/json/serialize.hpp>
 #include <gtest/gtest.h>
 
-#include "Platform/ChildProcess.h"
-#include "Platform/FileDescriptor.h"
-#include "Platform/StreamIO.h"
+#include "Platform/Files.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 
 #include <fcntl.h>
@@ -75,9 +74,12 @@ platform::ChildProcess spawn(const std::string& program, int input, int output, 
     platform::ChildProcessLaunch launch;
     launch.program = program;
     launch.arguments = options.arguments;
-    launch.standardInput = platform::ChildStream::descriptor(input);
-    launch.standardOutput = platform::ChildStream::descriptor(output);
-    launch.standardError = platform::ChildStream::descriptor(error);
+    launch.standardInput =
+        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(input));
+    launch.standardOutput =
+        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(output));
+    launch.standardError =
+        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(error));
     launch.environment = environmentWith(options.environment);
     auto child = platform::ChildProcess::spawn(launch);
     if (!child)
@@ -187,7 +189,7 @@ boost::json::object HostSession::receive() {
     std::string body;
     while (decoder.next(body) != nativeMessageFrame::DecodeStatus::frame) {
         std::string buffer(decoder.missingBytes(), '\0');
-        const auto count = platform::readSome(fromHost_.get(), buffer.data(), buffer.size());
+        const auto count = platform::readSome(fromHost_, buffer.data(), buffer.size());
         if (!count || *count == 0)
             throw std::runtime_error("the host's reply ended early");
         decoder.append(std::string_view(buffer.data(), *count));

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/HostLoop.h"
 

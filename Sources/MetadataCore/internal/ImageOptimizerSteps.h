@@ -3,9 +3,8 @@
 // The steps of one lossless WebP conversion, shared by the optimiser's own source files. Other
 // callers use `ImageOptimizer::optimize`.
 
-#include "Platform/FileStatus.h"
-#include "Platform/OpenedFile.h"
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -22,14 +21,15 @@ enum class InputKind { convertible, lossySource, unsupported };
 /// Opens an absolute path to a regular file of the current user, never through a link.
 platform::OpenedFile openValidatedTarget(const std::string& path);
 
-InputKind inputKind(int descriptor, std::int64_t fileSize);
+InputKind inputKind(platform::DescriptorRef file, std::int64_t fileSize);
 bool isSupportedStaticPNG(std::span<const std::uint8_t> bytes);
 bool isEightBitJPEG(std::span<const std::uint8_t> bytes);
 
 /// The size of the WebP file cwebp wrote at `path`, after checking that it is one.
 std::int64_t validateWebPOutput(const std::string& path);
 void clearHiddenFlag(const std::string& path);
-void copyAttributeIfPresent(const std::string& name, int descriptor, const std::string& path);
+void copyAttributeIfPresent(const std::string& name, platform::DescriptorRef file,
+                            const std::string& path);
 /// Gives the output the input's permission bits, so converting never widens who may read it.
 /// Comes after the attribute copies, which a read-only mode would refuse.
 void applyPermissions(const std::string& path, const platform::FileStatus& openedStatus);

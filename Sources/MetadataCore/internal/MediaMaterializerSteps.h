@@ -4,8 +4,8 @@
 // use `MediaMaterializer`.
 
 #include "MetadataCore/MediaMaterializer.h"
-#include "Platform/ChildProcess.h"
-#include "Platform/HTTPFetch.h"
+#include "Platform/DesktopServices.h"
+#include "Platform/Processes.h"
 
 #include <boost/json/object.hpp>
 
@@ -147,7 +147,8 @@ struct ToolRun {
 /// `watchedTexts`, however much of it is left out of `errorOutput`.
 ToolRun runTool(const std::string& executable, const std::vector<std::string>& arguments,
                 bool capturesOutput, const Environment& proxyEnvironment,
-                const MediaToolLimits& limits = {}, std::optional<int> passedDescriptor = {},
+                const MediaToolLimits& limits = {},
+                std::optional<platform::DescriptorRef> passedDescriptor = {},
                 const std::vector<std::string>& watchedTexts = {});
 
 /// What the user is told of a failed run: the limit it reached, or the end of its own errors.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Platform/FileStatus.h"
-#include "Platform/TemporaryOutput.h"
+#include "Platform/Files.h"
+#include "Platform/Moves.h"
 
 #include <string>
 
@@ -17,13 +17,13 @@ public:
                     const platform::FileStatus& placeholder);
 
     /// The open file, for the tool that writes or reads it.
-    int descriptor() const { return file_.descriptor(); }
+    platform::DescriptorRef descriptor() const { return file_.descriptor(); }
 
     /// FFmpeg's output must be a non-empty regular file of this user; else `conversionFailed`.
     void validate();
 
     /// The placeholder's download attributes and permission bits, from its open descriptor.
-    void takeOverFrom(int placeholderDescriptor);
+    void takeOverFrom(platform::DescriptorRef placeholder);
 
     /// Swaps the output into the placeholder's place, which must still hold the placeholder;
     /// throws `targetChanged` (after swapping back) or `replacementFailed`.

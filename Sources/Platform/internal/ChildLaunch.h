@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Platform/ChildProcess.h"
+#include "Platform/Processes.h"
 #include "Platform/Result.h"
 
 #include <sys/types.h>

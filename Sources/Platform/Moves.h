@@ -1,7 +1,19 @@
 #pragma once
 
-#include "Platform/FileDescriptor.h"
-#include "Platform/FileStatus.h"
+// Moves and replacements: a user's file moved by path, swaps and exclusive renames in one step,
+// and a temporary output that takes a target's place once it is verified.
+//
+// Errors: every call that can fail returns a `Result` holding the system's errno value (EEXIST,
+// EXDEV, EINVAL where a file system cannot swap, ...); nothing here throws (a copy across file
+// systems that this process is asked to end during fails with ECANCELED), and a failure leaves
+// the files as they were (as far as each call says below).
+//
+// Symbolic links: these calls work on directory entries, never on what a link points to: a link
+// is moved, swapped or replaced as itself (and refused, ELOOP, where it would have to be copied
+// across file systems). The folders above the last component are followed as the system does;
+// `TemporaryOutput` then holds its folder open, so a later rename of it is followed too.
+
+#include "Platform/Files.h"
 #include "Platform/Result.h"
 
 #include <functional>
@@ -10,6 +22,38 @@
 #include <sys/types.h>
 
 namespace brindle::platform {
+
+//===--- Moves ---===//
+
+// Moves of a user's file by path. Across file systems the file
+// is copied (contents, mode, times and extended attributes) into a hidden temporary file in the
+// destination folder, flushed to storage, renamed into place, and only then is the source
+// removed: the final name never holds half a file, and a failure leaves the source as it was.
+// A source that cannot be removed fails the move with its error, after the copy has been taken
+// back out and any file that it replaced put back. Attributes that the destination has no room
+// for are left behind, those that say where a download came from being copied first.
+
+/// Moves `source` to `destination` without ever replacing anything there: EEXIST when a file
+/// is (or appears meanwhile) at `destination`, and the source is left where it was.
+Result<> moveItemWithoutReplacing(const std::string& source, const std::string& destination);
+
+/// Moves `source` over the file at `destination`, which it replaces in one step.
+Result<> replaceItem(const std::string& source, const std::string& destination);
+
+//===--- Swaps and exclusive renames ---===//
+
+/// Swaps what two paths name in one atomic step (both must exist, on one file system).
+Result<> exchangePaths(const std::string& first, const std::string& second);
+
+/// Renames `source` to `destination` unless something already exists there (EEXIST), in one
+/// atomic step.
+Result<> renameExclusively(const std::string& source, const std::string& destination);
+
+/// Clears the flag that hides a file from the file manager. Linux has no such flag (a leading
+/// dot hides a file), so there is never anything to clear.
+Result<> clearHiddenFileFlag(const std::string& path);
+
+//===--- Verified replacement ---===//
 
 /// A file made beside a target file, under a hidden name of the caller's making, to take the
 /// target's place once it is complete and checked. Its name is noted in the process's journal
@@ -39,8 +83,8 @@ public:
     ~TemporaryOutput();
 
     const std::string& path() const { return path_; }
-    /// The open file of `create`; -1 for a reserved name.
-    int descriptor() const { return file_.get(); }
+    /// The open file of `create`; none (not open) for a reserved name.
+    DescriptorRef descriptor() const { return file_; }
 
     /// Takes what the open file, else the name, holds now as the output: only it is removed
     /// after an exchange that was not committed. Its status, for the caller to judge.
@@ -63,12 +107,12 @@ public:
     void commit() { committed_ = true; }
 
 private:
-    TemporaryOutput(FileDescriptor folder, std::string targetPath, std::string name,
-                    FileDescriptor file, bool named);
+    TemporaryOutput(Directory folder, std::string targetPath, std::string name, FileDescriptor file,
+                    bool named);
     Result<> giveName();
     std::string targetName() const;
 
-    FileDescriptor folder_;
+    Directory folder_;
     std::string targetPath_;
     std::string name_;
     std::string path_; // for the journal and for the tools that write the file by path
