@@ -60,7 +60,7 @@ TEST(HostBinary, AnswersEveryRequestInOrderUntilTheInputEnds) {
 
 TEST(HostBinary, BrokenInputGetsOneErrorAndEndsTheHost) {
     // Each error, with the inputs that get it; a ping after the broken message is never answered.
-    // An empty error stands for the JSON parser's own reason (malformed, too deep, not UTF-8).
+    // An empty error stands for the JSON parser's own reason (malformed, not UTF-8).
     // The body after an oversized length would be a valid ping; it must not be read as one.
     // Length 1: "7" is valid JSON but not an object. An error reply echoes the request id; the
     // long one would be too long to send, and there is no smaller way to answer it.
@@ -73,11 +73,12 @@ TEST(HostBinary, BrokenInputGetsOneErrorAndEndsTheHost) {
         {"Native Messaging 消息内容不完整", {frameLength(10) + "{\"a\"", frameLength(10)}},
         {"Native Messaging JSON 无效",
          {frame("7") + ping, frame(R"([{"action":"ping"}])") + ping, frame(R"("ping")")}},
+        {"too deep",
+         {frame(std::string(100000, '[') + std::string(100000, ']')),
+          frame("{\"a\":" + std::string(65, '[') + std::string(65, ']') + "}")}},
         {"",
          {frame(R"({"action":)") + ping, frame(R"({"action":"ping"} x)") + ping,
-          frame("{'a':1}") + ping, frame(std::string(100000, '[') + std::string(100000, ']')),
-          frame("{\"a\":" + std::string(5000, '[') + std::string(5000, ']') + "}"),
-          frame("{\"action\":\"p\xff\xfeng\"}") + ping}}};
+          frame("{'a':1}") + ping, frame("{\"action\":\"p\xff\xfeng\"}") + ping}}};
     for (const auto& [error, inputs] : groups) {
         for (const std::string& input : inputs) {
             const Replies answered = hostReplies(input);
