@@ -561,9 +561,10 @@ CompanionInstaller::systemManifestState(const ChromiumBrowser& browser) const {
     const std::string manifest = paths_.systemManifestURL(browser);
     if (manifest.empty())
         return CompanionConnectionState::disconnected();
-    if (!platform::fileStatusFollowingLinks(manifest))
+    const auto bytes = readSmallFile(manifest, platform::LastLink::follow);
+    if (!bytes && bytes.error() == std::errc::no_such_file_or_directory)
         return CompanionConnectionState::disconnected();
-    return manifestContentState(readSmallFile(manifest, platform::LastLink::follow));
+    return manifestContentState(bytes);
 }
 
 // Each browser reads its per-user manifest first and its system-wide one only when there is none.
@@ -571,11 +572,13 @@ std::vector<BrowserConnection> CompanionInstaller::browserConnections() const {
     std::vector<BrowserConnection> connections;
     for (const ChromiumBrowser& browser : presentBrowsers()) {
         const std::string manifest = paths_.manifestURL(browser);
-        if (const std::string system = paths_.systemManifestURL(browser);
-            !exists(manifest) && !system.empty() && platform::fileStatusFollowingLinks(system)) {
-            connections.push_back(
-                {std::string(browser.name), system, systemManifestState(browser)});
-            continue;
+        if (!exists(manifest)) {
+            const CompanionConnectionState system = systemManifestState(browser);
+            if (system.kind != CompanionConnectionState::Kind::disconnected) {
+                connections.push_back(
+                    {std::string(browser.name), paths_.systemManifestURL(browser), system});
+                continue;
+            }
         }
         connections.push_back({std::string(browser.name), manifest, manifestState(manifest)});
     }
