@@ -22,14 +22,22 @@ deb=$(realpath "$deb")
 "$root/scripts/install-packages.sh" test
 
 user=kavo-check
+if id "$user" > /dev/null 2>&1; then
+    echo "a user \"$user\" exists already; this check adds and removes its own" >&2
+    exit 1
+fi
 scratch=$(mktemp -d /tmp/kavo-check.XXXXXX)
 chmod 755 "$scratch"
 home="$scratch/home"
 artifacts="$root/build/package/install-check"
 mkdir -p "$artifacts"
+created_user=false
 cleanup() {
-    pkill -KILL -u "$user" 2>/dev/null || true
-    userdel "$user" 2>/dev/null || true
+    # Only the user this run added, never an account of that name the machine already had.
+    if $created_user; then
+        pkill -KILL -u "$user" 2>/dev/null || true
+        userdel "$user" 2>/dev/null || true
+    fi
     rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -59,6 +67,7 @@ done
 check "no conffiles" test -z "$(dpkg-query -W -f='${Conffiles}' kavo-helper)"
 
 useradd --create-home --home-dir "$home" --shell /bin/bash "$user"
+created_user=true
 as_user() { setpriv --reuid="$user" --regid="$user" --init-groups --reset-env env HOME="$home" "$@"; }
 check "the new user's home is empty" test -z "$(ls -A "$home" | grep -v '^\.\(bash\|profile\)')"
 
