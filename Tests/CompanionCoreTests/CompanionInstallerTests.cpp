@@ -17,18 +17,17 @@ namespace brindle::testing {
 namespace {
 
 using State = CompanionConnectionState;
-enum class Action { install, connect, disconnect, uninstall, state };
 
 // The installed bundle, the error's message, or the connection state the action leaves.
-std::string outcome(const CompanionInstaller& installer, Action action) {
+std::string outcome(const CompanionInstaller& installer, std::string_view action) {
     try {
-        if (action == Action::install)
+        if (action == "install")
             return installer.installOrUpdateApplication();
-        if (action == Action::connect)
+        if (action == "connect")
             installer.connect();
-        if (action == Action::disconnect)
+        if (action == "disconnect")
             installer.disconnect();
-        if (action == Action::uninstall)
+        if (action == "uninstall")
             installer.uninstall();
     } catch (const std::exception& error) {
         return error.what();
@@ -39,103 +38,92 @@ std::string outcome(const CompanionInstaller& installer, Action action) {
     return state.kind == State::Kind::connected ? "connected" : "disconnected";
 }
 
+// Bundle ‖ action ‖ shell set-up in the home folder ‖ outcome ‖ shell check afterwards. Each row
+// starts with the companion unpacked in Downloads, installed and connected; $P is instead the
+// package's bundle in the system's /opt, without tools of its own, its manifest linked from the
+// system-wide folders of Chrome and Chromium (each browser reads its per-user manifest first).
+// $I, $U and $O stand for the incomplete bundle's, the unsafe path's and the outdated manifest's
+// messages.
+const char* const installerTable =
+    R"table($D ‖ install ‖ sed -i s/kavo.helper/other/ "$D/Contents/Info.plist" ‖ $I应用标识不正确
+$D ‖ install ‖ cd "$D/Contents/MacOS" && mv brindle-host h && ln -s h brindle-host ‖ $U本机通信组件：$D/Contents/MacOS/brindle-host
+$D ‖ install ‖ chmod 644 "$D/Contents/MacOS/brindle-host" ‖ $I本机通信组件不能运行
+$D ‖ install ‖ sed -i s/save-ui/other/ "$D"/Contents/Helpers/*/Contents/Info.plist ‖ $I保存窗口组件无效
+$D ‖ install ‖ cd "$D/Contents/Helpers" && mv *.app s && ln -s s BrindleSaveUI.app ‖ $I保存窗口组件无效
+$D ‖ install ‖ ln -sf /bin/true "$D/Contents/Resources/Tools/ffmpeg" ‖ $Uffmpeg：$D/Contents/Resources/Tools/ffmpeg
+$D ‖ install ‖ chmod 644 "$D/Contents/Resources/Tools/ffprobe" ‖ $Iffprobe不能运行
+$D ‖ install ‖ rm -r Applications ‖ $A ‖ test $(stat -c %a Applications) = 700 && desktop-file-validate .local/share/applications/com.vantle.kavo.helper.desktop
+$D ‖ install ‖ touch "$A/old" ‖ $A ‖ test ! -e "$A/old"
+$D ‖ install ‖ rm -r Applications && mkdir ../else && ln -s "$H/../else" Applications ‖ $U$H/Applications ‖ test -z "$(ls -A ../else)"
+$D ‖ install ‖ rm -r Applications && ln -s Downloads Applications ‖ $U$H/Applications
+$D ‖ install ‖ mkdir Applications/.Kavo-Helper-install-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.app ‖ $A
+$D ‖ install ‖ sed -i s/kavo.helper/other/ "$A/Contents/Info.plist" ‖ $I现有Kavo助手无效 ‖ grep -q other "$A/Contents/Info.plist"
+$D ‖ install ‖ touch "$A/old" && mkfifo "$D/fifo" ‖ $IOperation not supported ‖ test -e "$A/old"
+$H/x/../Applications/Kavo Helper.app ‖ install ‖ stat -c %i "$A" > ../inode ‖ $A ‖ stat -c %i "$A" | cmp ../inode && test -f .local/share/applications/*.desktop
+$A ‖ connect ‖ mkdir -p .config/chromium ‖ connected ‖ cmp "$M" "$C" && stat -c %a "$M" "${M%/N*}" | xargs | grep -qx '600 700'
+$A ‖ disconnect ‖ mkdir -p "${C%/*}" && cp "$M" "$C" ‖ disconnected ‖ test ! -e "$M" && test ! -e "$C"
+$A ‖ disconnect ‖ rm "$M" ‖ disconnected
+$A ‖ state ‖ sed -i '1s/{/{"comment":1,/' "$M" ‖ connected
+$A ‖ state ‖ sed -i '/chrome-ext/{s/$/,/;p;s/,$//}' "$M" ‖ $O
+$A ‖ state ‖ sed -i '/"path"/s|/Contents|/Old|' "$M" ‖ $O
+$A ‖ state ‖ sed -i s/stdio/tcp/ "$M" ‖ $O
+$A ‖ state ‖ sed -i /description/d "$M" ‖ $O
+$A ‖ state ‖ echo [1] > "$M" ‖ $O
+$A ‖ state ‖ echo { > "$M" ‖ $O
+$A ‖ state ‖ mkdir -p "${C%/*}" && echo {} > "$C" ‖ Chromium：$O
+$A ‖ state ‖ mkdir -p .config/chromium ‖ Chromium 尚未连接
+$A ‖ state ‖ mkdir -p .config/microsoft-edge-beta ‖ Microsoft Edge Beta 尚未连接
+$A ‖ connect ‖ cd .config && mkdir -p google-chrome-unstable BraveSoftware/Brave-Browser-Nightly microsoft-edge-beta vivaldi ‖ connected ‖ for f in google-chrome google-chrome-unstable BraveSoftware/Brave-Browser-Nightly microsoft-edge-beta vivaldi; do cmp "$M" .config/$f/NativeMessagingHosts/com.vantle.brindle.json || exit 1; done && test $(find . -name '*.json' | wc -l) = 5
+$A ‖ connect ‖ mkdir -p .var/app/com.google.Chrome/config/google-chrome snap/chromium/common/chromium ‖ connected ‖ test -z "$(find .var snap -name '*.json')"
+$A ‖ state ‖ rm "$A/Contents/Resources/Tools/cwebp" ‖ $Ucwebp：$A/Contents/Resources/Tools/cwebp
+$A ‖ state ‖ mv "$M" ../real.json && ln -s "$H/../real.json" "$M" ‖ $UChrome 连接文件：$M
+$A ‖ connect ‖ mv "$M" ../real.json && ln -s "$H/../real.json" "$M" ‖ $UChrome 连接文件：$M ‖ test -L "$M"
+$A ‖ disconnect ‖ mv "$M" ../real.json && ln -s "$H/../real.json" "$M" ‖ $UChrome 连接文件：$M ‖ test -L "$M"
+$A ‖ disconnect ‖ mkdir ../c && mv "${M%/*}" ../c && ln -s "$H/../c/NativeMessagingHosts" "${M%/*}" ‖ $U$H/.config/google-chrome/NativeMessagingHosts ‖ test -f ../c/*/*.json
+$A ‖ connect ‖ rm -r .config/google-chrome && mkdir ../c && ln -s "$H/../c" "${M%/N*}" ‖ $U$H/.config/google-chrome ‖ test -z "$(ls -A ../c)"
+$H/Applications/\377.app ‖ connect ‖ cp -r "$A" "Applications/$(printf '\377').app" ‖ 浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用这个位置：$H/Applications/�.app/Contents/MacOS/brindle-host ‖ ! grep -q "$(printf '\377')" "$M"
+$D ‖ connect ‖ rm -r .config ‖ 请先把Kavo助手安装到 ~/Applications 文件夹。 ‖ test ! -e .config
+$D ‖ state ‖ sed -i s/Applications/Downloads/ "$M" ‖ 助手仍在临时位置
+$P ‖ install ‖ ‖ $P ‖ test ! -e "$A" && test ! -e .local/share/applications
+$P ‖ state ‖ mkdir -p .config/chromium ‖ connected
+$P ‖ connect ‖ mkdir -p .config/chromium .config/BraveSoftware/Brave-Browser ‖ connected ‖ test ! -e "$M" && test ! -e "$C" && test -f .config/BraveSoftware/Brave-Browser/*/*.json
+$P ‖ state ‖ mkdir -p .config/BraveSoftware/Brave-Browser ‖ Brave 尚未连接
+$P ‖ state ‖ mkdir -p "${M%/*}" && echo {} > "$M" ‖ $O
+$P ‖ state ‖ rm "$P"/Contents/Resources/*/*.json ‖ disconnected
+$P ‖ state ‖ sed -i s/brindle-host/other/ "$P"/Contents/Resources/*/*.json ‖ $O
+$P ‖ disconnect ‖ ‖ connected
+$P ‖ uninstall ‖ ‖ Kavo助手是以软件包为这台电脑的所有用户安装的，请用软件包管理器卸载：sudo apt remove kavo-helper ‖ test -d "$P" && test -L "$S"/etc/chromium/*/*.json)table";
+
+const char* const systemSetUp = R"(N="$P/Contents/Resources/NativeMessagingHosts"
+mkdir -p "$S/opt" && cp -r "$D" "$P" && rm -r "$P/Contents/Resources/Tools" && mkdir "$N" &&
+mv ../x.json "$N" && for f in opt/chrome chromium; do mkdir -p "$S/etc/$f/native-messaging-hosts" &&
+ln -s "$N/x.json" "$S/etc/$f/native-messaging-hosts/com.vantle.brindle.json" || exit 1; done)";
+
 TEST(CompanionInstaller, InstallsConnectsOrRefusesWithoutTouchingWhatIsNotItsOwn) {
-    struct Row {
-        const char* bundle;
-        Action action;
-        const char* setUp; // shell, in the home folder
-        std::string expected;
-        const char* after = "true"; // shell that must succeed afterwards
-    };
-    using enum Action;
-    const std::string incomplete = "Kavo助手安装包不完整：";
-    const std::string unsafe = "为保护您的文件，Kavo助手没有修改异常路径：";
-    const std::string outdated = "Chrome 的连接信息不是当前版本";
-    const char* linkedManifest = R"(mv "$M" ../real.json && ln -s "$H/../real.json" "$M")";
-    // Every row starts with the companion unpacked in Downloads, installed and connected.
-    const std::vector<Row> rows = {
-        {"$D", install, R"(rm "$D/Contents/Info.plist")", incomplete + "应用标识不正确"},
-        {"$D", install, R"(sed -i s/kavo.helper/other/ "$D/Contents/Info.plist")",
-         incomplete + "应用标识不正确"},
-        {"$D", install, R"(rm "$D/Contents/MacOS/brindle-host")",
-         unsafe + "本机通信组件：$D/Contents/MacOS/brindle-host"},
-        {"$D", install, R"(cd "$D/Contents/MacOS" && mv brindle-host h && ln -s h brindle-host)",
-         unsafe + "本机通信组件：$D/Contents/MacOS/brindle-host"},
-        {"$D", install, R"(chmod 644 "$D/Contents/MacOS/brindle-host")",
-         incomplete + "本机通信组件不能运行"},
-        {"$D", install, R"(rm -r "$D/Contents/Helpers")", incomplete + "保存窗口组件无效"},
-        {"$D", install, R"(sed -i s/save-ui/other/ "$D"/Contents/Helpers/*/Contents/Info.plist)",
-         incomplete + "保存窗口组件无效"},
-        {"$D", install, R"(cd "$D/Contents/Helpers" && mv *.app s && ln -s s BrindleSaveUI.app)",
-         incomplete + "保存窗口组件无效"},
-        {"$D", install, R"(rm "$D/Contents/Resources/Tools/cwebp")",
-         unsafe + "cwebp：$D/Contents/Resources/Tools/cwebp"},
-        {"$D", install, R"(ln -sf /bin/true "$D/Contents/Resources/Tools/ffmpeg")",
-         unsafe + "ffmpeg：$D/Contents/Resources/Tools/ffmpeg"},
-        {"$D", install, R"(chmod 644 "$D/Contents/Resources/Tools/ffprobe")",
-         incomplete + "ffprobe不能运行"},
-        {"$D", install, "rm -r Applications", "$A",
-         "test $(stat -c %a Applications) = 700 && "
-         "desktop-file-validate .local/share/applications/com.vantle.kavo.helper.desktop"},
-        {"$D", install, R"(touch "$A/old")", "$A", R"(test ! -e "$A/old")"},
-        {"$D", install, R"(rm -r Applications && mkdir ../else && ln -s "$H/../else" Applications)",
-         unsafe + "$H/Applications", "test -z \"$(ls -A ../else)\""},
-        {"$D", install, "rm -r Applications && ln -s Downloads Applications",
-         unsafe + "$H/Applications"},
-        // Left by a companion that ended during its copy.
-        {"$D", install,
-         "mkdir Applications/.Kavo-Helper-install-E621E1F8-C36C-495A-93FC-0C247A3E6E5F.app", "$A"},
-        {"$D", install, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
-         incomplete + "现有Kavo助手无效", R"(grep -q other "$A/Contents/Info.plist")"},
-        {"$D", install, R"(touch "$A/old" && mkfifo "$D/fifo")",
-         incomplete + "Operation not supported", R"(test -e "$A/old")"},
-        // Run from ~/Applications, however spelled: nothing is copied, the menu entry is written.
-        {"$H/x/../Applications/Kavo Helper.app", install, R"(stat -c %i "$A" > ../inode)", "$A",
-         R"(stat -c %i "$A" | cmp ../inode && test -f .local/share/applications/*.desktop)"},
-        {"$A", connect, "", "connected"},
-        {"$A", disconnect, R"(mkdir -p "${C%/*}" && cp "$M" "$C")", "disconnected",
-         R"(test ! -e "$M" && test ! -e "$C")"},
-        {"$A", disconnect, R"(rm "$M")", "disconnected"},
-        {"$A", state, R"(sed -i '1s/{/{"comment":1,/' "$M")", "connected"},
-        {"$A", state, R"(sed -i '/chrome-ext/s/$/,"x"/' "$M")", outdated},
-        {"$A", state, R"(sed -i '/chrome-ext/{s/$/,/;p;s/,$//}' "$M")", outdated},
-        {"$A", state, R"(sed -i '/"path"/s|/Contents|/Old|' "$M")", outdated},
-        {"$A", state, R"(sed -i s/stdio/tcp/ "$M")", outdated},
-        {"$A", state, R"(echo [1] > "$M")", outdated},
-        {"$A", state, R"(echo { > "$M")", outdated},
-        {"$A", state, R"(mkdir -p "${C%/*}" && echo {} > "$C")", "Chromium：" + outdated},
-        {"$A", state, R"(rm "$A/Contents/Resources/Tools/cwebp")",
-         unsafe + "cwebp：$A/Contents/Resources/Tools/cwebp"},
-        {"$A", state, linkedManifest, unsafe + "Chrome 连接文件：$M"},
-        {"$A", connect, linkedManifest, unsafe + "Chrome 连接文件：$M", R"(test -L "$M")"},
-        {"$A", disconnect, linkedManifest, unsafe + "Chrome 连接文件：$M", R"(test -L "$M")"},
-        {"$A", disconnect,
-         R"(mkdir ../c && mv "${M%/*}" ../c && ln -s "$H/../c/NativeMessagingHosts" "${M%/*}")",
-         unsafe + "$H/.config/google-chrome/NativeMessagingHosts", "test -f ../c/*/*.json"},
-        {"$H/Applications/\xff.app", connect, R"(cp -r "$A" "Applications/$(printf '\377').app")",
-         "浏览器的连接文件只能记录 UTF-8 "
-         "文字的路径，Kavo助手不能使用这个位置：$H/Applications/\uFFFD.app/Contents/MacOS/"
-         "brindle-host",
-         R"-(! grep -q "$(printf '\377')" "$M")-"},
-        {"$A", state, "mkdir -p .config/chromium", "Chromium 尚未连接"},
-        {"$A", state, R"(sed -i /description/d "$M")", outdated},
-        {"$A", connect,
-         R"(rm -r .config/google-chrome && mkdir ../c && ln -s "$H/../c" "${M%/N*}")",
-         unsafe + "$H/.config/google-chrome", "test -z \"$(ls -A ../c)\""},
-        {"$D", connect, "rm -r .config", "请先把Kavo助手安装到 ~/Applications 文件夹。",
-         "test ! -e .config"},
-        {"$D", state, R"(sed -i s/Applications/Downloads/ "$M")", "助手仍在临时位置"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE("row " + std::to_string(&row - rows.data()) + ": " + row.setUp);
+    const Names messages = {{"$I", "Kavo助手安装包不完整："},
+                            {"$U", "为保护您的文件，Kavo助手没有修改异常路径："},
+                            {"$O", "Chrome 的连接信息不是当前版本"},
+                            {"\\377", "\xff"}};
+    for (auto row : tableRows(installerTable, 5)) {
+        SCOPED_TRACE(row[0] + " " + row[1] + ": " + row[2]);
+        for (std::string* cell : {&row[0], &row[3]})
+            *cell = replacing(*cell, messages);
         const CompanionHome home;
-        home.install();
-        CompanionInstaller(home.installed, home.home).connect();
-        ASSERT_TRUE(home.shell(row.setUp));
-        const CompanionInstaller installer(home.expand(row.bundle), home.home);
-        EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected));
-        EXPECT_TRUE(home.shell(std::string(row.after) +
-                               " && ! ls -A Applications/ | grep -q Kavo-Helper-install"));
+        const CompanionPaths paths(home.home, "", home.system);
+        if (row[0] == "$P") {
+            writeFile(home.root.file("x.json"),
+                      CompanionInstaller(home.expand("$P"), paths).manifestData());
+            ASSERT_TRUE(home.shell(systemSetUp));
+        } else {
+            home.install();
+            CompanionInstaller(home.installed, paths).connect();
+        }
+        ASSERT_TRUE(home.shell(row[2]));
+        EXPECT_EQ(outcome(CompanionInstaller(home.expand(row[0]), paths), row[1]),
+                  home.expand(row[3]));
+        EXPECT_TRUE(
+            home.shell((row[4].empty() ? "true" : row[4]) +
+                       " && ! ls -A Applications/ 2>/dev/null | grep -q Kavo-Helper-install"));
     }
 }
 
@@ -143,7 +131,6 @@ TEST(CompanionConnection, WritesEachManifestInFullOrNotAtAll) {
     const CompanionHome home;
     home.install();
     const CompanionInstaller installer(home.installed, home.home);
-    ASSERT_TRUE(home.shell("mkdir -p .config/chromium"));
     installer.connect();
     const std::string host = home.installed + "/Contents/MacOS/brindle-host";
     EXPECT_EQ(readFile(home.manifest), R"({
@@ -158,117 +145,19 @@ TEST(CompanionConnection, WritesEachManifestInFullOrNotAtAll) {
 }
 )");
     EXPECT_TRUE(
-        home.shell(R"(cmp "$M" "$C" && stat -c %a "$M" "${M%/N*}" | xargs | grep -qx '600 700')"));
-    EXPECT_TRUE(
         CompanionInstaller("/opt/Kavo Helper.app", home.home).isInStableApplicationsDirectory());
 
     // Larger than the file size limit: refused, and no temporary file is left behind.
-    ASSERT_TRUE(home.shell(R"(rm -r .config/chromium "$M")"));
+    ASSERT_TRUE(home.shell(R"(rm "$M")"));
     signal(SIGXFSZ, SIG_IGN);
     rlimit limit{};
     getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit small{16, limit.rlim_max};
     setrlimit(RLIMIT_FSIZE, &small);
-    const std::string failed = outcome(installer, Action::connect);
+    const std::string failed = outcome(installer, "connect");
     setrlimit(RLIMIT_FSIZE, &limit);
     EXPECT_EQ(failed, "无法创建 Chrome 连接文件，请检查当前账户的文件权限。");
     EXPECT_TRUE(home.shell("test -z \"$(ls -A \"${M%/*}\")\""));
-}
-
-// The package's bundle in /opt, without tools of its own, and its manifest linked from the
-// system-wide folders of Chrome and Chromium: each browser reads its per-user manifest first.
-TEST(CompanionConnection, SystemWideInstallationIsTheBrowsersSystemManifest) {
-    struct Row {
-        Action action;
-        std::string setUp; // shell, in the home folder
-        std::string expected;
-        std::string after = "true";
-    };
-    using enum Action;
-    const std::string outdated = "Chrome 的连接信息不是当前版本";
-    const std::string brave = ".config/BraveSoftware/Brave-Browser";
-    const std::vector<Row> rows = {
-        {install, "", "$P", R"(test ! -e "$A" && test ! -e .local/share/applications)"},
-        {state, "mkdir -p .config/chromium", "connected"},
-        {connect, "mkdir -p .config/chromium " + brave, "connected",
-         R"(test ! -e "$M" && test ! -e "$C" && test -f )" + brave + "/*/*.json"},
-        {state, "mkdir -p " + brave, "Brave 尚未连接"},
-        {state, R"(mkdir -p "${M%/*}" && echo {} > "$M")", outdated},
-        {state, R"(rm "$P"/Contents/Resources/*/*.json)", "disconnected"},
-        {state, R"(sed -i s/brindle-host/other/ "$P"/Contents/Resources/*/*.json)", outdated},
-        {disconnect, "", "connected"},
-        {uninstall, "",
-         "Kavo助手是以软件包为这台电脑的所有用户安装的，请用软件包管理器卸载：sudo apt remove "
-         "kavo-helper",
-         R"(test -d "$P" && test -L "$S"/etc/chromium/*/*.json)"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(row.setUp);
-        const CompanionHome home;
-        const CompanionPaths paths(home.home, "", home.system);
-        const CompanionInstaller installer(home.expand("$P"), paths);
-        const std::string manifest =
-            home.expand("$P/Contents/Resources/NativeMessagingHosts/x.json");
-        ASSERT_TRUE(home.shell(
-            R"(mkdir -p "$S/opt" && cp -r "$D" "$P" && rm -r "$P/Contents/Resources/Tools" &&
-            mkdir -p "$P/Contents/Resources/NativeMessagingHosts" "$S/etc/opt/chrome/native-messaging-hosts" \
-                "$S/etc/chromium/native-messaging-hosts")"));
-        writeFile(manifest, installer.manifestData());
-        ASSERT_TRUE(home.shell(R"(for f in opt/chrome chromium; do
-            ln -s "$P/Contents/Resources/NativeMessagingHosts/x.json" "$S/etc/$f/native-messaging-hosts/com.vantle.brindle.json"; done)"));
-        ASSERT_TRUE(home.shell(row.setUp));
-        EXPECT_EQ(outcome(installer, row.action), home.expand(row.expected));
-        EXPECT_TRUE(home.shell(row.after));
-    }
-}
-
-// Each browser's folder stands in for the browser, under a configuration home of its own as
-// XDG_CONFIG_HOME gives it; a sandboxed browser's profile gets nothing and is named.
-TEST(CompanionConnection, EachBrowserPresentIsConnectedOnItsOwn) {
-    const std::vector<std::pair<std::string, std::string>> rows = {
-        {"cfg/google-chrome-beta", "Google Chrome Beta"},
-        {"cfg/google-chrome-unstable", "Google Chrome Dev"},
-        {"cfg/chromium", "Chromium"},
-        {"cfg/BraveSoftware/Brave-Browser", "Brave"},
-        {"cfg/BraveSoftware/Brave-Browser-Beta", "Brave Beta"},
-        {"cfg/BraveSoftware/Brave-Browser-Nightly", "Brave Nightly"},
-        {"cfg/microsoft-edge", "Microsoft Edge"},
-        {"cfg/microsoft-edge-beta", "Microsoft Edge Beta"},
-        {"cfg/microsoft-edge-dev", "Microsoft Edge Dev"},
-        {"cfg/vivaldi", "Vivaldi"},
-        {".var/app/com.google.Chrome/config/google-chrome", "Google Chrome（Flatpak）"},
-        {".var/app/org.chromium.Chromium/config/chromium", "Chromium（Flatpak）"},
-        {"snap/chromium/common/chromium", "Chromium（Snap）"},
-    };
-    for (const auto& [folder, name] : rows) {
-        SCOPED_TRACE(folder);
-        const CompanionHome home;
-        home.install();
-        const CompanionInstaller installer(home.installed,
-                                           CompanionPaths(home.home, home.home + "/cfg"));
-        installer.connect();
-        ASSERT_TRUE(home.shell("mkdir -p '" + folder + "'"));
-        const bool sandboxed = !folder.starts_with("cfg/");
-        // A browser started for the first time since the connect has no manifest yet.
-        EXPECT_EQ(outcome(installer, Action::state), sandboxed ? "connected" : name + " 尚未连接");
-        installer.connect();
-        EXPECT_EQ(outcome(installer, Action::state), "connected");
-        const std::string manifest =
-            home.home + "/" + folder + "/NativeMessagingHosts/com.vantle.brindle.json";
-        EXPECT_EQ(
-            installer.browserConnections().back(),
-            (BrowserConnection{
-                sandboxed ? "Google Chrome" : name,
-                sandboxed
-                    ? home.home + "/cfg/google-chrome/NativeMessagingHosts/com.vantle.brindle.json"
-                    : manifest,
-                State::connected()}));
-        EXPECT_EQ(exists(manifest), !sandboxed);
-        const auto notices = installer.sandboxedBrowsersPresent();
-        EXPECT_EQ(notices.empty() ? "" : notices.front().name, sandboxed ? name : "");
-        installer.disconnect();
-        EXPECT_TRUE(home.shell("test -z \"$(find . -name '*.json')\" && test ! -e .config"));
-    }
 }
 
 // Real Chromium, first started after the connect, cannot find the host until the next connect;
@@ -309,9 +198,9 @@ TEST(ChromiumConnection, FindsTheHostOnceConnectedAfterItsFirstStart) {
         return std::string(json(*body).at("ping").at("nativeMessagingError").as_string());
     };
     EXPECT_EQ(nativeMessagingError(), "Specified native messaging host not found.");
-    EXPECT_EQ(outcome(installer, Action::state), "Chromium 尚未连接");
+    EXPECT_EQ(outcome(installer, "state"), "Chromium 尚未连接");
     installer.connect();
-    EXPECT_EQ(outcome(installer, Action::state), "connected");
+    EXPECT_EQ(outcome(installer, "state"), "connected");
     EXPECT_EQ(nativeMessagingError(),
               "Access to the specified native messaging host is forbidden.");
 }

@@ -14,6 +14,7 @@
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <ranges>
 
 namespace brindle::testing {
 namespace {
@@ -66,8 +67,6 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
         {false, false, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
          ViewState::readyToInstall(), ViewState::failed("Kavo助手安装包不完整：现有Kavo助手无效")},
         {true, false, R"(rm "$M")", ViewState::disconnected(), ViewState::connected("0.8.13")},
-        {true, false, R"(echo {} > "$M")", ViewState::needsRepair("Chrome 的连接信息不是当前版本"),
-         ViewState::connected("0.8.13")},
         {true, false, "", ViewState::checking(), ViewState::connected("0.8.13")},
         {true, false, R"(echo '#!/bin/sh' > "$A/Contents/MacOS/brindle-host")",
          ViewState::checking(), ViewState::needsRepair("本机组件返回了无效信息")},
@@ -155,113 +154,68 @@ TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
 }
 
 // The built bundle's kavo-helper as a user runs it, installed and connected before each row, with
-// no display unless the row gives one (then one that answers nowhere).
+// no display unless the row gives one (then one that answers nowhere). Program ‖ arguments ‖
+// environment ‖ shell set-up in the home folder ‖ exit status ‖ shell check afterwards ‖ what it
+// prints, "\n" a line feed: standard output, or the first line of the usage ($U) on standard
+// error. $N is the line naming the companion, $K the lines of a successful probe, $B what follows
+// a sandboxed browser's name and $E the menu entry.
+const char* const commandLineTable =
+    R"table($D/Contents/MacOS/kavo-helper ‖ ‖ DISPLAY=:4242 WAYLAND_DISPLAY=nowhere ‖ ‖ 0 ‖ test -f "$M" ‖ $N正在安装助手\n已安装：$A\n正在连接 Chrome\nGoogle Chrome 连接文件：$M\n$K
+$A/Contents/MacOS/kavo-helper ‖ --terminal --connect ‖ XDG_CONFIG_HOME=$H/cfg ‖ ‖ 0 ‖ test -f cfg/google-chrome/NativeMessagingHosts/*.json ‖ $N正在连接 Chrome\nGoogle Chrome 连接文件：$H/cfg/google-chrome/NativeMessagingHosts/com.vantle.brindle.json\n$K
+$D/Contents/MacOS/kavo-helper ‖ ‖ HOME=$H/\377 ‖ mkdir "$(printf '\377')" ‖ 1 ‖ test -z "$(ls -A "$(printf '\377')")" ‖ $N正在安装助手\n没有完成：浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用这个位置：$H/�/Applications/Kavo Helper.app\n
+$H/bin/kavo-helper ‖ --status ‖ ‖ mkdir bin && ln -s "$A/Contents/MacOS/kavo-helper" bin ‖ 0 ‖ ‖ $NGoogle Chrome：已连接\n$K
+$A/Contents/MacOS/kavo-helper ‖ --status ‖ ‖ mkdir -p .config/chromium .var/app/org.chromium.Chromium snap/chromium ‖ 1 ‖ ‖ $NGoogle Chrome：已连接\nChromium：尚未连接\nChromium（Flatpak）$BChromium（Snap）$B连接需要修复：Chromium 尚未连接\n
+$A/Contents/MacOS/kavo-helper ‖ --disconnect ‖ ‖ mkdir -p .config/vivaldi ‖ 0 ‖ test -z "$(find . -name '*.json')" ‖ $N已断开本机连接\n
+$A/Contents/MacOS/kavo-helper ‖ --uninstall ‖ ‖ mkdir -p "${E%/*}" && touch "$E" ‖ 0 ‖ test ! -e "$M" && test ! -e "$E" && test -z "$(ls -A Applications)" && test -d "$D" ‖ $N已断开本机连接\n已删除：$A\n已删除：$E\n保留了本机组件的数据文件夹：$H/.local/share/Brindle（不再需要时可以自行删除）\n下载的文件都保留在原处。\n
+$A/Contents/MacOS/kavo-helper ‖ --version ‖ ‖ ‖ 0 ‖ ‖ $N
+$A/Contents/MacOS/kavo-helper ‖ --help ‖ ‖ ‖ 0 ‖ ‖ $U
+$A/Contents/MacOS/kavo-helper ‖ --bogus ‖ ‖ ‖ 2 ‖ ‖ $U
+$A/Contents/MacOS/kavo-helper ‖ --status --disconnect ‖ ‖ ‖ 2 ‖ test -f "$M" ‖ $U)table";
+
+std::vector<std::string> words(std::string_view text) {
+    std::vector<std::string> words;
+    for (const auto word : std::views::split(text, ' '))
+        if (!word.empty())
+            words.emplace_back(word.begin(), word.end());
+    return words;
+}
+
 TEST(CommandLine, EachActionDoesWhatItSaysAndExitsWithItsOutcome) {
-    struct Row {
-        const char* program;
-        std::vector<std::string> arguments;
-        const char* setUp;   // shell, in the home folder
-        std::string printed; // standard output, or the first line of the usage
-        int exitStatus;
-        const char* after = "true"; // shell that must succeed afterwards
-        std::map<std::string, std::string> environment = {};
-    };
-    const char* installed = "$A/Contents/MacOS/kavo-helper";
-    const char* unpacked = "$D/Contents/MacOS/kavo-helper";
-    const std::string name = "Kavo助手 0.8.13\n";
-    const std::string probed = "正在检查连接\n本机助手已连接 · 助手版本 0.8.13\n";
-    const std::string chrome = "Google Chrome 连接文件：$M\n";
-    const std::string usage =
-        "用法：kavo-helper [--terminal] [--connect | --disconnect | --status | "
-        "--uninstall | --help | --version]\n";
-    const std::string sandboxed =
-        "：在沙盒中运行，不能启动本机助手，Kavo助手没有为它写入连接文件。请改用 Debian 的 "
-        "chromium 软件包（sudo apt install chromium）。\n";
     const std::string entry = "$H/.local/share/applications/com.vantle.kavo.helper.desktop";
-    const std::vector<Row> rows = {
-        {unpacked,
-         {},
-         "",
-         name + "正在安装助手\n已安装：$A\n正在连接 Chrome\n" + chrome + probed,
-         0,
-         R"(test -f "$M")",
-         {{"DISPLAY", ":4242"}, {"WAYLAND_DISPLAY", "nowhere"}}},
-        {installed,
-         {"--terminal"},
-         R"(chmod 644 "$A/Contents/MacOS/brindle-host")",
-         name + "正在连接 Chrome\n没有完成：Kavo助手安装包不完整：本机通信组件不能运行\n",
-         1},
-        {installed,
-         {"--terminal", "--connect"},
-         "",
-         name +
-             "正在连接 Chrome\nGoogle Chrome 连接文件：$H/cfg/google-chrome/NativeMessagingHosts/"
-             "com.vantle.brindle.json\n" +
-             probed,
-         0,
-         "test -f cfg/google-chrome/NativeMessagingHosts/*.json",
-         {{"XDG_CONFIG_HOME", "$H/cfg"}}},
-        {unpacked,
-         {},
-         R"-(mkdir "$(printf '\377')")-",
-         name +
-             "正在安装助手\n没有完成：浏览器的连接文件只能记录 UTF-8 文字的路径，Kavo助手不能使用"
-             "这个位置：$H/\uFFFD/Applications/Kavo Helper.app\n",
-         1,
-         R"-(test -z "$(ls -A "$(printf '\377')")")-",
-         {{"HOME", "$H/\xff"}}},
-        {installed, {"--status"}, "", name + "Google Chrome：已连接\n" + probed, 0},
-        {"$H/bin/kavo-helper",
-         {"--status"},
-         R"(mkdir bin && ln -s "$A/Contents/MacOS/kavo-helper" bin)",
-         name + "Google Chrome：已连接\n" + probed,
-         0},
-        {installed,
-         {"--status"},
-         "mkdir -p .config/chromium .var/app/org.chromium.Chromium snap/chromium",
-         name + "Google Chrome：已连接\nChromium：尚未连接\nChromium（Flatpak）" + sandboxed +
-             "Chromium（Snap）" + sandboxed + "连接需要修复：Chromium 尚未连接\n",
-         1},
-        {installed,
-         {"--disconnect"},
-         "mkdir -p .config/vivaldi",
-         name + "已断开本机连接\n",
-         0,
-         R"-(test -z "$(find . -name '*.json')")-"},
-        {installed,
-         {"--uninstall"},
-         R"(mkdir -p "${E%/*}" && touch "$E")",
-         name + "已断开本机连接\n已删除：$A\n已删除：" + entry +
-             "\n保留了本机组件的数据文件夹：$H/.local/share/"
-             "Brindle（不再需要时可以自行删除）\n下载的文件都保留在原处。\n",
-         0,
-         R"-(test ! -e "$M" && test ! -e "$E" && test -z "$(ls -A Applications)" && test -d "$D")-"},
-        {installed, {"--version"}, "", name, 0},
-        {installed, {"--help"}, "", usage, 0},
-        {installed, {"--bogus"}, "", usage, 2},
-        {installed, {"--status", "--disconnect"}, "", usage, 2, R"(test -f "$M")"},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE("row " + std::to_string(&row - rows.data()));
+    const Names names = {
+        {"\\n", "\n"},
+        {"\\377", "\xff"},
+        {"$N", "Kavo助手 0.8.13\n"},
+        {"$K", "正在检查连接\n本机助手已连接 · 助手版本 0.8.13\n"},
+        {"$B", "：在沙盒中运行，不能启动本机助手，Kavo助手没有为它写入连接文件。请改用 Debian 的 "
+               "chromium 软件包（sudo apt install chromium）。\n"},
+        {"$E", entry},
+        {"$U",
+         "用法：kavo-helper [--terminal] [--connect | --disconnect | --status | --uninstall | "
+         "--help | --version]\n"}};
+    for (const auto& row : tableRows(commandLineTable, 7)) {
+        SCOPED_TRACE(row[1] + " " + row[2] + ": " + row[3]);
         const CompanionHome home(true);
         home.install();
         CompanionInstaller(home.installed, home.home).connect();
-        ASSERT_TRUE(home.shell("E='" + home.expand(entry) + "'\n" + row.setUp));
-        ProcessOptions options{row.arguments,
-                               {{"HOME", home.home},
-                                {"DISPLAY", ""},
-                                {"WAYLAND_DISPLAY", ""},
-                                {"QT_QPA_PLATFORM", ""},
-                                {"XDG_CONFIG_HOME", ""},
-                                {"XDG_DATA_HOME", ""}}};
-        for (const auto& [variable, value] : row.environment)
-            options.environment[variable] = home.expand(value);
-        const ProcessResult run = runProcess(home.expand(row.program), "", options);
-        EXPECT_EQ(run.exitStatus, row.exitStatus) << run.standardOutput << run.standardError;
-        const std::string& printed = row.exitStatus == 2 ? run.standardError : run.standardOutput;
-        EXPECT_EQ(row.printed == usage ? printed.substr(0, printed.find('\n') + 1) : printed,
-                  home.expand(row.printed));
-        EXPECT_TRUE(home.shell("E='" + home.expand(entry) + "'\n" + row.after));
+        const std::string menuEntry = "E='" + home.expand(entry) + "'\n";
+        ASSERT_TRUE(home.shell(menuEntry + row[3]));
+        ProcessOptions options{words(row[1]), {{"HOME", home.home}}};
+        for (const char* variable :
+             {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "XDG_CONFIG_HOME", "XDG_DATA_HOME"})
+            options.environment[variable] = "";
+        for (const std::string& setting : words(row[2])) {
+            const auto equals = setting.find('=');
+            options.environment[setting.substr(0, equals)] =
+                home.expand(replacing(setting.substr(equals + 1), names));
+        }
+        const ProcessResult run = runProcess(home.expand(row[0]), "", options);
+        const int exitStatus = std::stoi(row[4]);
+        EXPECT_EQ(run.exitStatus, exitStatus) << run.standardOutput << run.standardError;
+        const std::string& printed = exitStatus == 2 ? run.standardError : run.standardOutput;
+        EXPECT_EQ(row[6] == "$U" ? printed.substr(0, printed.find('\n') + 1) : printed,
+                  home.expand(replacing(row[6], names)));
+        EXPECT_TRUE(home.shell(menuEntry + row[5]));
     }
 }
 

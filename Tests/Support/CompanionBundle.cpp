@@ -2,43 +2,66 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <sstream>
 
 namespace brindle::testing {
 
 namespace fs = std::filesystem;
 
-// The Info.plist of a bundle with the identifier `identifier`.
-static std::string infoPropertyList(const std::string& identifier) {
-    return R"(<?xml version="1.0" encoding="UTF-8"?>
-<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>)" +
-           identifier + "</string></dict></plist>\n";
+std::string replacing(std::string text, const Names& names) {
+    for (const auto& [name, value] : names)
+        for (auto at = text.find(name); at != std::string::npos;
+             at = text.find(name, at + value.size()))
+            text.replace(at, name.size(), value);
+    return text;
 }
 
-void makeCompanionBundle(const std::string& bundle) {
-    for (const char* folder : {"/Contents/MacOS", "/Contents/Resources/Tools",
-                               "/Contents/Helpers/BrindleSaveUI.app/Contents"})
-        fs::create_directories(bundle + folder);
-    writeFile(bundle + "/Contents/Info.plist", infoPropertyList("com.vantle.kavo.helper"));
-    fs::copy_file(BRINDLE_HOST_PATH, bundle + "/Contents/MacOS/brindle-host");
-    writeFile(bundle + "/Contents/Helpers/BrindleSaveUI.app/Contents/Info.plist",
-              infoPropertyList("com.vantle.brindle.save-ui"));
-    for (const char* tool : {"ffmpeg", "ffprobe", "cwebp"})
-        writeFile(bundle + "/Contents/Resources/Tools/" + tool, "#!/bin/sh\n", 0755);
+std::vector<std::vector<std::string>> tableRows(const std::string& table, std::size_t width) {
+    const std::string separator = "‖";
+    std::vector<std::vector<std::string>> rows;
+    std::istringstream lines(table);
+    for (std::string line; std::getline(lines, line);) {
+        auto& cells = rows.emplace_back();
+        for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + separator.size()) {
+            end = line.find(separator, at);
+            const std::string cell = line.substr(at, end - at);
+            const auto first = cell.find_first_not_of(' ');
+            cells.push_back(first == std::string::npos
+                                ? ""
+                                : cell.substr(first, cell.find_last_not_of(' ') - first + 1));
+        }
+        cells.resize(width);
+    }
+    return rows;
+}
+
+// The Info.plist of a bundle with the identifier `identifier`, in `contents`.
+static void writeInfoPropertyList(const std::string& contents, const std::string& identifier) {
+    fs::create_directories(contents);
+    writeFile(contents + "/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict><key>CFBundleIdentifier</key><string>)" +
+                                            identifier + "</string></dict></plist>\n");
 }
 
 CompanionHome::CompanionHome(bool built) {
-    if (!built) {
-        makeCompanionBundle(unpacked);
+    const std::string saveUI = unpacked + "/Contents/Helpers/BrindleSaveUI.app/Contents";
+    if (built) {
+        // Links are copied as links, so that a bundle whose tools are links fails its checks.
+        fs::create_directories(home + "/Downloads");
+        fs::copy(BRINDLE_BUNDLE_DIR, unpacked,
+                 fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+        // The save panel is a stand-in where this build has none.
+        if (!fs::exists(saveUI))
+            writeInfoPropertyList(saveUI, "com.vantle.brindle.save-ui");
         return;
     }
-    // Links are copied as links, so that a bundle whose tools are links fails its checks.
-    fs::create_directories(home + "/Downloads");
-    fs::copy(BRINDLE_BUNDLE_DIR, unpacked,
-             fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-    // The save panel is a stand-in where this build has none.
-    const std::string saveUI = unpacked + "/Contents/Helpers/BrindleSaveUI.app/Contents";
-    if (fs::create_directories(saveUI))
-        writeFile(saveUI + "/Info.plist", infoPropertyList("com.vantle.brindle.save-ui"));
+    writeInfoPropertyList(unpacked + "/Contents", "com.vantle.kavo.helper");
+    writeInfoPropertyList(saveUI, "com.vantle.brindle.save-ui");
+    fs::create_directories(unpacked + "/Contents/MacOS");
+    fs::copy_file(BRINDLE_HOST_PATH, unpacked + "/Contents/MacOS/brindle-host");
+    fs::create_directories(unpacked + "/Contents/Resources/Tools");
+    for (const char* tool : {"ffmpeg", "ffprobe", "cwebp"})
+        writeFile(unpacked + "/Contents/Resources/Tools/" + tool, "#!/bin/sh\n", 0755);
 }
 
 void CompanionHome::install() const {
@@ -46,7 +69,7 @@ void CompanionHome::install() const {
     fs::copy(unpacked, installed, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
 }
 
-std::vector<std::pair<std::string, std::string>> CompanionHome::names() const {
+Names CompanionHome::names() const {
     return {{"$H", home},
             {"$D", unpacked},
             {"$A", installed},
@@ -54,14 +77,6 @@ std::vector<std::pair<std::string, std::string>> CompanionHome::names() const {
             {"$C", home + "/.config/chromium/NativeMessagingHosts/com.vantle.brindle.json"},
             {"$S", system},
             {"$P", system + "/opt/Kavo Helper.app"}};
-}
-
-std::string CompanionHome::expand(std::string text) const {
-    for (const auto& [name, value] : names())
-        for (auto at = text.find(name); at != std::string::npos;
-             at = text.find(name, at + value.size()))
-            text.replace(at, name.size(), value);
-    return text;
 }
 
 bool CompanionHome::shell(const std::string& command) const {

@@ -8,13 +8,19 @@
 
 namespace brindle::testing {
 
-/// Builds a complete "Kavo Helper.app" at `bundle`: its Info.plist, a copy of the built host,
-/// the save panel's bundle and three runnable stand-in tools.
-void makeCompanionBundle(const std::string& bundle);
+using Names = std::vector<std::pair<std::string, std::string>>;
+
+/// `text` with every occurrence of each name replaced by its value, name by name.
+std::string replacing(std::string text, const Names& names);
+
+/// The rows of a table written one a line, their cells separated by "‖" and trimmed of spaces;
+/// every row gets `width` cells, those missing empty.
+std::vector<std::vector<std::string>> tableRows(const std::string& table, std::size_t width);
 
 /// A temporary home folder whose name holds every character a desktop entry must escape and some
-/// markup, with a complete companion unpacked in its Downloads folder: one made by
-/// `makeCompanionBundle`, or when `built` a copy of the bundle the build assembled.
+/// markup, with a complete companion unpacked in its Downloads folder: its Info.plist, a copy of
+/// the built host, the save panel's bundle and three runnable stand-in tools, or when `built` a
+/// copy of the bundle the build assembled.
 struct CompanionHome {
     explicit CompanionHome(bool built = false);
     /// Copies the unpacked companion into ~/Applications, as a user would.
@@ -22,7 +28,7 @@ struct CompanionHome {
     /// `text` with $H, $D, $A, $M and $C standing for the home folder, the unpacked and the
     /// installed companion, Chrome's and Chromium's manifest; $S for a system root of its own and
     /// $P for the companion a package would install there.
-    std::string expand(std::string text) const;
+    std::string expand(const std::string& text) const { return replacing(text, names()); }
     /// Runs the shell `command` in the home folder with those names set; true when it succeeds.
     bool shell(const std::string& command) const;
 
@@ -35,7 +41,7 @@ struct CompanionHome {
     std::string system = root.file("system");
 
 private:
-    std::vector<std::pair<std::string, std::string>> names() const;
+    Names names() const;
 };
 
 } // namespace brindle::testing
