@@ -9,7 +9,6 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -36,10 +35,6 @@ TEST(NativeHostProbe, ReportsTheVersionOrWhyNot) {
         {frame("[true]"), invalid},
         {"hello, this is no frame", invalid},
         {frame("{nope"), "syntax error"},
-        {frameLength(100) + std::string(20, 'x'), invalid},
-        {frameLength(0), invalid},
-        {"ab", invalid},
-        {"", invalid},
     };
     TemporaryDirectory folder;
     const std::string host = folder.file("host");
@@ -65,18 +60,15 @@ TEST(NativeHostProbe, ReportsTheVersionOrWhyNot) {
     EXPECT_GE(std::chrono::steady_clock::now() - start, timeout);
     EXPECT_NE(kill(std::stoi(readFile(host + ".pid")), 0), 0) << "still there, running or a zombie";
     // The orphan is reaped by whoever adopted it, in its own time: gone or a zombie will do.
+    const std::string child = "/proc/" + std::to_string(std::stoi(readFile(host + ".child")));
     const auto running = [&] {
-        std::ifstream status("/proc/" + std::to_string(std::stoi(readFile(host + ".child"))) +
-                             "/stat");
-        std::string line;
-        return std::getline(status, line) && line.find(") Z") == std::string::npos;
+        const std::string status = readFile(child + "/stat");
+        return !status.empty() && status.find(") Z") == std::string::npos;
     };
     for (int tries = 0; tries < 200 && running(); ++tries)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(running()) << "the host's own child is still running";
 
-    chmod(host.c_str(), 0644);
-    EXPECT_EQ(outcome(host), "本机组件无法启动：Permission denied");
     EXPECT_EQ(outcome(folder.file("missing")), "本机组件无法启动：No such file or directory");
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <sstream>
 
 namespace brindle::testing {
@@ -17,20 +18,13 @@ std::string replacing(std::string text, const Names& names) {
 }
 
 std::vector<std::vector<std::string>> tableRows(const std::string& table, std::size_t width) {
-    const std::string separator = "‖";
+    static const std::regex separator(" *‖ *");
     std::vector<std::vector<std::string>> rows;
     std::istringstream lines(table);
     for (std::string line; std::getline(lines, line);) {
-        auto& cells = rows.emplace_back();
-        for (std::size_t at = 0, end = 0; end != std::string::npos; at = end + separator.size()) {
-            end = line.find(separator, at);
-            const std::string cell = line.substr(at, end - at);
-            const auto first = cell.find_first_not_of(' ');
-            cells.push_back(first == std::string::npos
-                                ? ""
-                                : cell.substr(first, cell.find_last_not_of(' ') - first + 1));
-        }
-        cells.resize(width);
+        rows.emplace_back(std::sregex_token_iterator(line.begin(), line.end(), separator, -1),
+                          std::sregex_token_iterator());
+        rows.back().resize(width);
     }
     return rows;
 }
@@ -75,6 +69,7 @@ Names CompanionHome::names() const {
             {"$A", installed},
             {"$M", manifest},
             {"$C", home + "/.config/chromium/NativeMessagingHosts/com.vantle.brindle.json"},
+            {"$E", home + "/.local/share/applications/com.vantle.kavo.helper.desktop"},
             {"$S", system},
             {"$P", system + "/opt/Kavo Helper.app"}};
 }

@@ -26,8 +26,8 @@ struct CompanionHome {
     /// Copies the unpacked companion into ~/Applications, as a user would.
     void install() const;
     /// `text` with $H, $D, $A, $M and $C standing for the home folder, the unpacked and the
-    /// installed companion, Chrome's and Chromium's manifest; $S for a system root of its own and
-    /// $P for the companion a package would install there.
+    /// installed companion, Chrome's and Chromium's manifest, $E for the menu entry; $S for a
+    /// system root of its own and $P for the companion a package would install there.
     std::string expand(const std::string& text) const { return replacing(text, names()); }
     /// Runs the shell `command` in the home folder with those names set; true when it succeeds.
     bool shell(const std::string& command) const;
