@@ -40,7 +40,7 @@ std::string outcome(const CompanionInstaller& installer, std::string_view action
 // package's bundle in the system's /opt, without tools of its own, its manifest linked from the
 // system-wide folders of Chrome and Chromium (each browser reads its per-user manifest first).
 // $I, $U and $O stand for the incomplete bundle's, the unsafe path's and the outdated manifest's
-// messages.
+// messages, \377 for the byte that is no UTF-8.
 const char* const installerTable =
     R"table($D ‖ install ‖ sed -i s/kavo.helper/other/ "$D/Contents/Info.plist" ‖ $I应用标识不正确
 $D ‖ install ‖ cd "$D/Contents/MacOS" && mv brindle-host h && ln -s h brindle-host ‖ $U本机通信组件：$D/Contents/MacOS/brindle-host
