@@ -94,31 +94,26 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
     std::string chinese;
     for (int index = 0; index < 80; ++index)
         chinese += "下";
-    const std::vector<std::tuple<std::string, std::optional<std::string>, std::string, std::string>>
-        cases = {
-            {"/. .", "a.png", "", ""},
-            {"下载-1/é", "photo.PNG", "下载-1é", ".png"},
-            {"r", "archive.tar.gz", "r", ".gz"},
-            {"r", "README", "r", ".download"},
-            {"r", "a.abcdefghijklm", "r", ".download"},
-            {"r", "a.abcdefghijkl", "r", ".abcdefghijkl"},
-            {"r", "a.b-c", "r", ".download"},
-            {"r", std::nullopt, "r", ".download"},
-            {longID, "a.png", longID.substr(0, 80), ".png"},
-            // 80 such characters and a UUID are more than a file name may hold.
-            {chinese, "a.png", chinese.substr(0, 71 * 3), ".png"},
-        };
+    // An identifier and a suggested name, and the name's prefix and suffix around the UUID.
+    const std::tuple<std::string, std::optional<std::string>, std::string, std::string> cases[] = {
+        {"下载-1/é", "photo.PNG", "下载-1é", ".png"},
+        {"r", "archive.tar.gz", "r", ".gz"},
+        {"r", "README", "r", ".download"},
+        {"r", "a.abcdefghijklm", "r", ".download"},
+        {"r", "a.abcdefghijkl", "r", ".abcdefghijkl"},
+        {"r", "a.b-c", "r", ".download"},
+        {"r", std::nullopt, "r", ".download"},
+        {longID, "a.png", longID.substr(0, 80), ".png"},
+        // 80 such characters and a UUID are more than a file name may hold.
+        {chinese, "a.png", chinese.substr(0, 71 * 3), ".png"},
+    };
     for (const auto& [id, suggested, prefix, suffix] : cases) {
-        const auto error =
-            failure([&, &id = id, &suggested = suggested] { store->begin(id, suggested); });
-        if (prefix.empty()) {
-            EXPECT_EQ(error, Case::invalidRequest) << id;
-            continue;
-        }
+        store->begin(id, suggested);
         EXPECT_TRUE(isStagedName(onlyFile(), prefix, suffix)) << onlyFile();
         EXPECT_EQ(mode(root.path() + "/in/" + onlyFile()), 0600u);
         store->cancel(id);
     }
+    EXPECT_EQ(failure([&] { store->begin("/. .", "a.png"); }), Case::invalidRequest);
 }
 
 // Refused chunks leave the upload as it was; the limits are decoded bytes.

@@ -12,13 +12,11 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ChildProcess shell(const std::string& script,
-                   std::optional<std::vector<std::string>> environment = std::nullopt) {
-    ChildProcessLaunch launch;
-    launch.program = "/bin/sh";
-    launch.arguments = {"-c", script};
-    launch.environment = std::move(environment);
-    auto child = ChildProcess::spawn(launch);
+ChildProcess shell(const std::string& script, const ChildProcessLaunch& launch = {}) {
+    ChildProcessLaunch withScript = launch;
+    withScript.program = "/bin/sh";
+    withScript.arguments = {"-c", script};
+    auto child = ChildProcess::spawn(withScript);
     if (!child)
         throw std::runtime_error("cannot start /bin/sh");
     return std::move(*child);
@@ -36,7 +34,6 @@ TEST(ChildProcess, StartsWithTheDefaultsAndReportsHowItEnded) {
     const ChildExit killed = shell("kill -KILL $$").waitForExit();
     EXPECT_EQ(killed.exitCode, -1);
     EXPECT_EQ(killed.terminatingSignal, SIGKILL);
-
     ChildProcessLaunch missing;
     missing.program = "/nonexistent/tool";
     EXPECT_EQ(ChildProcess::spawn(missing).error(), std::errc::no_such_file_or_directory);
@@ -49,10 +46,10 @@ TEST(ChildProcess, StartsWithTheDefaultsAndReportsHowItEnded) {
     // An environment given replaces this process's own; that the own one is inherited otherwise
     // shows in the media tools' tests, whose stand-ins read a variable those tests set.
     setenv("HOME", "/", 0);
+    ChildProcessLaunch onlyThis;
+    onlyThis.environment = std::vector<std::string>{"ONLY=this"};
     EXPECT_TRUE(
-        shell("test \"$ONLY\" = this && test -z \"$HOME\"", std::vector<std::string>{"ONLY=this"})
-            .waitForExit()
-            .succeeded());
+        shell("test \"$ONLY\" = this && test -z \"$HOME\"", onlyThis).waitForExit().succeeded());
 }
 
 TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
@@ -69,12 +66,8 @@ TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
     EXPECT_EQ(stubborn.terminate(100ms).terminatingSignal, SIGKILL);
 
     // An abandoned child is killed and reaped.
-    pid_t pid = 0;
-    {
-        ChildProcess abandoned = shell("exec sleep 600");
-        pid = abandoned.processIdentifier();
-    }
-    EXPECT_FALSE(processExists(pid));
+    const pid_t abandoned = shell("exec sleep 600").processIdentifier();
+    EXPECT_FALSE(processExists(abandoned));
 }
 
 TEST(ChildProcess, StreamsAndPassedDescriptorsAloneGoWhereTheyAreSent) {
@@ -84,26 +77,22 @@ TEST(ChildProcess, StreamsAndPassedDescriptorsAloneGoWhereTheyAreSent) {
     const auto openFile = [&](const char* name, int flags) {
         return FileDescriptor(open(directory.file(name).c_str(), flags | O_CLOEXEC, 0600));
     };
-    const FileDescriptor one = openFile("one", O_RDONLY);
-    const FileDescriptor two = openFile("two", O_RDONLY);
+    const FileDescriptor one = openFile("one", O_RDONLY), two = openFile("two", O_RDONLY);
     const FileDescriptor output = openFile("output", O_WRONLY | O_CREAT);
     // Neither a file this process holds nor a running sibling's process descriptor gets through.
     const FileDescriptor held = openFile("held", O_WRONLY | O_CREAT);
     ChildProcess sibling = shell("exec sleep 600");
     ChildProcessLaunch launch;
-    launch.program = "/bin/sh";
-    launch.arguments = {"-c",
-                        "test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
-                        "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
-                        "cat /dev/fd/3 /dev/fd/4 && ls -l /proc/$$/fd > \"$0\"; true",
-                        directory.file("listing")};
     launch.standardInput = launch.standardError = ChildStream::nullDevice();
     launch.standardOutput = ChildStream::descriptor(output);
     // In the reverse order, so that each may well take the other's number in the child.
     launch.passedDescriptors = {two, one};
-    auto child = ChildProcess::spawn(launch);
-    ASSERT_TRUE(child);
-    const ChildExit exit = child->waitForExit();
+    const ChildExit exit = shell("test \"$(readlink /proc/$$/fd/0)\" = /dev/null && "
+                                 "test \"$(readlink /proc/$$/fd/2)\" = /dev/null && "
+                                 "cat /dev/fd/3 /dev/fd/4 && ls -l /proc/$$/fd > '" +
+                                     directory.file("listing") + "'; true",
+                                 launch)
+                               .waitForExit();
     EXPECT_EQ(exit.exitCode, 0);
     EXPECT_GT(exit.peakResidentKiB, 0);
     EXPECT_EQ(testing::readFile(directory.file("output")), "twoone ");

@@ -1,8 +1,8 @@
-// What the Linux layer promises about moves, swaps, the process journal, attributes and paths, on
-// real files: ext4 (the temporary folder) and tmpfs (/dev/shm) side by side.
+// What the Linux layer promises about moves, swaps, verified replacements, data copies, the process
+// journal, attributes, paths and text, on real files: ext4 (the temporary folder) and tmpfs
+// (/dev/shm) side by side.
 
 #include "Platform/Attributes.h"
-#include "Platform/Files.h"
 #include "Platform/Moves.h"
 #include "Platform/PathsAndText.h"
 #include "Platform/Processes.h"
@@ -11,15 +11,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <grp.h>
 #include <sys/file.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 namespace brindle::testing {
 namespace {
@@ -31,6 +28,8 @@ bool isOurTemporary(std::string_view name) {
 }
 
 using namespace platform;
+using Names = std::vector<std::string>;
+using namespace std::string_literals;
 
 bool sameFileSystem(const std::string& first, const std::string& second) {
     return statusOf(first).st_dev == statusOf(second).st_dev;
@@ -41,7 +40,7 @@ int errorOf(const Result<>& result) {
 }
 
 // Root passes every permission check: a move that a read-only folder must stop runs as nobody.
-int asUnprivilegedUser(const std::vector<std::string>& paths, const std::function<int()>& call) {
+int asUnprivilegedUser(const Names& paths, const std::function<int()>& call) {
     if (geteuid() != 0)
         return call();
     for (const std::string& path : paths)
@@ -55,10 +54,13 @@ int asUnprivilegedUser(const std::vector<std::string>& paths, const std::functio
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string contentsOrNone(const std::string& path) {
+    return exists(path) ? readFile(path) : "none";
+}
+
 struct MoveRow {
     const char* name;
-    bool acrossFileSystems;
-    bool replace;
+    bool acrossFileSystems, replace;
     bool existing;          // an older file at the destination
     bool sourceFolderFixed; // the source's folder is read-only
     int error;
@@ -101,25 +103,18 @@ TEST(FileMoveContract, MovesWholeOrNotAtAllWithinAndAcrossFileSystems) {
         if (row.existing)
             writeFile(destination, "old");
         chmod(from.path().c_str(), row.sourceFolderFixed ? 0555 : 0700);
-        EXPECT_EQ(asUnprivilegedUser({from.path(), source, to.path()},
-                                     [&] {
-                                         return errorOf(
-                                             row.replace
-                                                 ? replaceItem(source, destination)
-                                                 : moveItemWithoutReplacing(source, destination));
-                                     }),
-                  row.error);
+        const auto move = [&] {
+            return errorOf(row.replace ? replaceItem(source, destination)
+                                       : moveItemWithoutReplacing(source, destination));
+        };
+        EXPECT_EQ(asUnprivilegedUser({from.path(), source, to.path()}, move), row.error);
         chmod(from.path().c_str(), 0700);
-        // No hidden copy is ever left beside the destination.
+        // Nothing is lost either way, and no hidden copy is ever left beside the destination.
+        EXPECT_EQ(contentsOrNone(source), row.error ? "new" : "none");
+        EXPECT_EQ(contentsOrNone(destination), row.error ? (row.existing ? "old" : "none") : "new");
         EXPECT_EQ(entries(to.path()).size(), row.error == 0 || row.existing ? 1u : 0u);
-        if (row.error != 0) {
-            EXPECT_EQ(readFile(source), "new");
-            EXPECT_EQ(exists(destination) ? readFile(destination) : "none",
-                      row.existing ? "old" : "none");
+        if (row.error != 0)
             continue;
-        }
-        EXPECT_FALSE(exists(source));
-        EXPECT_EQ(readFile(destination), "new");
         const struct stat status = statusOf(destination);
         EXPECT_EQ(status.st_mode & 07777, 0640u);
         EXPECT_EQ(status.st_mtim.tv_nsec, 987654321);
@@ -151,7 +146,95 @@ TEST(FileMoveContract, OnlyRegularFilesAreCopiedAndSwapsNeedBothOnOneFileSystem)
         EXPECT_EQ(errorOf(rows[row].first), rows[row].second) << row;
     EXPECT_EQ(readFile(disk.file("b")), "a");
     EXPECT_EQ(readFile(disk.file("c")), "b");
-    EXPECT_EQ(entries(disk.path()), (std::vector<std::string>{"b", "c"}));
+    EXPECT_EQ(entries(disk.path()), (Names{"b", "c"}));
+}
+
+// tmpfs to ext4 refuses the kernel's own copy (EXDEV), a destination opened for appending refuses
+// sendfile (EINVAL): each must give way to the next way, and the copy end where the source does.
+TEST(FileDataCopy, EveryWayCopiesTheWholeSourceAndGivesWayWhenRefused) {
+    TemporaryDirectory shm("/dev/shm"), disk;
+    std::string bytes((9 << 20) + 3, '\0'); // over one piece, not a whole number of buffers
+    for (size_t index = 0; index < bytes.size(); ++index)
+        bytes[index] = static_cast<char>(index * 7919 >> 5);
+    writeFile(shm.file("source"), bytes);
+    using enum FileDataTransfer;
+    for (const auto& [first, flags] : {std::pair{kernelCopy, 0}, {kernelSend, O_APPEND}}) {
+        const FileDescriptor from(open(shm.file("source").c_str(), O_RDONLY)),
+            to(open(disk.file("copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC | flags, 0600));
+        // A larger size expected is a source that shrank after it was opened.
+        EXPECT_TRUE(copyFileData(from, to, bytes.size() + 4096, first));
+        EXPECT_TRUE(readFile(disk.file("copy")) == bytes) << int(first);
+    }
+}
+
+// A temporary beside a target goes on every exit, but only what it can prove it made: its own
+// output, or, once an exchange is committed, the target that exchange displaced.
+std::string hiddenName(const std::string& target) {
+    return std::string(".").append(target, target.rfind('/') + 1).append(".part");
+}
+
+enum class Step { writeOutput, leaveFolder, refuse, exchange, commit, replaceThenSwapBack };
+
+TEST(TemporaryOutput, RemovesOnlyWhatItMadeAndSwapsBackWhatFailsVerification) {
+    using enum Step;
+    const struct {
+        const char* rule;
+        std::vector<Step> steps; // a reserved name for the first two, else a nameless "output"
+        std::string target;      // what the target holds at the end
+        std::vector<std::string> left; // what is left beside it
+    } cases[] = {
+        {"an output never exchanged goes", {writeOutput}, "target", {}},
+        {"a folder a tool left at a reserved name goes", {leaveFolder}, "target", {}},
+        {"a failed verification swaps back", {refuse}, "target", {}},
+        {"a committed exchange keeps the output in place", {exchange, commit}, "output", {}},
+        {"an exchange not committed leaves the displaced target", {exchange}, "output", {"target"}},
+        {"a file of another identity under the name stays",
+         {exchange, replaceThenSwapBack, commit},
+         "target",
+         {"foreign"}},
+    };
+    for (const std::string& parent :
+         {std::filesystem::current_path().string(), std::string("/dev/shm")}) {
+        for (const auto& test : cases) {
+            SCOPED_TRACE(test.rule + (" in " + parent));
+            const TemporaryDirectory folder(parent);
+            const std::string target = folder.file("t");
+            writeFile(target, "target");
+            {
+                const bool reserved = test.steps[0] == writeOutput || test.steps[0] == leaveFolder;
+                auto output = reserved ? TemporaryOutput::reserve(target, hiddenName)
+                                       : TemporaryOutput::create(target, hiddenName, 0600);
+                ASSERT_TRUE(output) << output.error().message();
+                ASSERT_EQ(reserved ? 6 : write(output->descriptor().get(), "output", 6), 6);
+                if (test.steps[0] == writeOutput)
+                    writeFile(output->path(), "output");
+                if (test.steps[0] == leaveFolder)
+                    ASSERT_TRUE(std::filesystem::create_directory(output->path()));
+                else
+                    ASSERT_TRUE(output->recordOutput());
+                for (const Step step : test.steps) {
+                    if (step == refuse || step == exchange) {
+                        const auto verdict =
+                            output->exchange([&](const FileStatus&) { return step == exchange; });
+                        EXPECT_EQ(verdict.value(), step == exchange);
+                    }
+                    if (step == replaceThenSwapBack) {
+                        writeFile(target + ".new", "foreign");
+                        std::filesystem::rename(target + ".new", target);
+                        output->swapBack();
+                    }
+                    if (step == commit)
+                        output->commit();
+                }
+            }
+            EXPECT_EQ(readFile(target), test.target);
+            std::vector<std::string> left;
+            for (const std::string& name : entries(folder.path()))
+                if (name != "t")
+                    left.push_back(readFile(folder.file(name)));
+            EXPECT_EQ(left, test.left);
+        }
+    }
 }
 
 // A note as the journal writes it: kind, then two fields, each ending with NUL.
@@ -159,13 +242,8 @@ std::string note(char kind, const std::string& first, const std::string& second 
     return std::string(1, kind) + '\0' + first + '\0' + second + '\0';
 }
 
-std::string identity(const std::string& path) {
-    const struct stat status = statusOf(path);
-    return std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
-}
-
-std::string startTime(pid_t pid) {
-    const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
+std::string startTime(const std::string& pid) {
+    const std::string stat = readFile("/proc/" + pid + "/stat");
     std::string field = stat.substr(stat.rfind(')') + 2);
     for (int number = 3; number < 22; ++number)
         field = field.substr(field.find(' ') + 1);
@@ -174,102 +252,86 @@ std::string startTime(pid_t pid) {
 
 struct JournalRow {
     const char* name;
-    std::function<std::string()> journal; // its contents, made when the row runs
-    bool living;                          // its lock is held
-    std::vector<std::string> left;        // the work folder afterwards
-    bool journalLeft;
+    std::string journal; // empty: a swap noted, then caught half-way
+    bool living;         // its lock is held
+    Names left;          // the work folder afterwards; the journal stays when nothing went
 };
 
 TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheirTemporaries) {
     TemporaryDirectory folder, work;
     const std::string uuid = ".photo.0E5B1F6A-2C4D-4E8F-9A0B-1C2D3E4F5A6B.png";
-    const auto temporaries = [&] {
-        for (const char* name : {".brindle-move-0123456789abcdef", "photo.png", "target.png"})
-            writeFile(work.file(name), name);
-        writeFile(work.file(uuid), "converted");
-        std::filesystem::create_directory(work.file(".brindle-folder"));
-    };
     const std::string move = work.file(".brindle-move-0123456789abcdef");
-    const std::vector<std::string> all = {".brindle-folder", ".brindle-move-0123456789abcdef", uuid,
-                                          "photo.png", "target.png"};
-    const std::vector<std::string> kept = {".brindle-folder", "photo.png", "target.png"};
+    const std::string target = work.file("target.png");
+    const std::string journal = folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427");
+    const Names all = {".brindle-folder", ".brindle-move-0123456789abcdef", uuid, "photo.png",
+                       "target.png"};
+    const auto settle = [&] {
+        return processJournal::settleAbandonedJournals(*openDirectory(folder.path()),
+                                                       isOurTemporary);
+    };
     const JournalRow rows[] = {
         {"temporaries of a dead process",
-         [&] {
-             return note('t', move) + note('t', work.file(uuid)) +
-                    note('t', work.file("photo.png")) + note('t', work.file(".brindle-folder"));
-         },
-         false, kept, false},
-        {"the same, of a living one", [&] { return note('t', move); }, true, all, true},
-        {"an unknown kind", [&] { return note('t', move) + note('q', move); }, false, all, true},
-        {"a half note", [&] { return note('t', move) + std::string("t\0", 2) + move; }, false, all,
-         true},
-        {"a note cut in its first field", [&] { return note('t', move) + "t"; }, false, all, true},
-        {"a temporary with a second field", [&] { return note('t', move, "x"); }, false, all, true},
-        {"a swap without an identity", [&] { return note('x', move, work.file("target.png")); },
-         false, all, true},
-        {"a swap caught half-way",
-         [&] {
-             const std::string swap =
-                 note('x', move, work.file("target.png") + "|" + identity(move));
-             EXPECT_TRUE(exchangePaths(move, work.file("target.png")));
-             return swap;
-         },
+         note('t', move) + note('t', work.file(uuid)) + note('t', work.file("photo.png")) +
+             note('t', work.file(".brindle-folder")),
          false,
-         {".brindle-folder", uuid, "photo.png", "target.png"},
-         false},
+         {".brindle-folder", "photo.png", "target.png"}},
+        {"the same, of a living one", note('t', move), true, all},
+        {"an unknown kind", note('t', move) + note('q', move), false, all},
+        {"a half note", note('t', move) + std::string("t\0", 2) + move, false, all},
+        {"a note cut in its first field", note('t', move) + "t", false, all},
+        {"a temporary with a second field", note('t', move, "x"), false, all},
+        {"a swap without an identity", note('x', move, target), false, all},
+        {"a swap caught half-way", "", false, {".brindle-folder", uuid, "photo.png", "target.png"}},
     };
+    writeFile(folder.file("_journal-not-a-uuid"), note('t', move), 0600);
     for (const JournalRow& row : rows) {
         SCOPED_TRACE(row.name);
-        temporaries();
-        const std::string journal = folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427");
-        writeFile(journal, row.journal(), 0600);
-        writeFile(folder.file("_journal-not-a-uuid"), note('t', move), 0600);
+        for (const std::string& name :
+             {".brindle-move-0123456789abcdef"s, uuid, "photo.png"s, "target.png"s})
+            writeFile(work.file(name), name);
+        std::filesystem::create_directory(work.file(".brindle-folder"));
+        std::string contents = row.journal;
+        if (contents.empty()) {
+            const FileIdentity noted = fileStatusAtPath(move)->identity;
+            contents = note('x', move,
+                            target + "|" + std::to_string(noted.device) + ":" +
+                                std::to_string(noted.inode));
+            ASSERT_TRUE(exchangePaths(move, target));
+        }
+        writeFile(journal, contents, 0600);
         const FileDescriptor lock(open(journal.c_str(), O_RDONLY));
         ASSERT_EQ(row.living ? flock(lock.get(), LOCK_EX) : 0, 0);
-        const Directory directory(
-            FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
-        const auto survey = processJournal::settleAbandonedJournals(directory, isOurTemporary);
+        const auto survey = settle();
         EXPECT_EQ(entries(work.path()), row.left);
-        EXPECT_EQ(exists(journal), row.journalLeft);
-        EXPECT_EQ(survey.otherFiles, std::vector<std::string>{"_journal-not-a-uuid"});
-        EXPECT_EQ(survey.livingNotes,
-                  row.living ? std::vector<std::string>{move} : std::vector<std::string>{});
-        EXPECT_EQ(readFile(work.file("target.png")), "target.png");
+        EXPECT_EQ(exists(journal), row.left == all);
+        EXPECT_EQ(survey.otherFiles, Names{"_journal-not-a-uuid"});
+        EXPECT_EQ(survey.livingNotes, row.living ? Names{move} : Names{});
+        EXPECT_EQ(readFile(target), "target.png");
         std::filesystem::remove_all(work.path());
         std::filesystem::create_directory(work.path());
         std::filesystem::remove(journal);
     }
 
     // A child is ended only while its number still names the process that was noted.
+    ChildProcessLaunch sleeper;
+    sleeper.program = "/bin/sleep";
+    sleeper.arguments = {"600"};
     for (const bool sameStart : {true, false}) {
-        const pid_t child = fork();
-        if (child == 0) {
-            pause();
-            _exit(0);
-        }
-        const std::string start = startTime(child);
-        writeFile(folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427"),
-                  note('p', std::to_string(child), sameStart ? start : start + "1"));
-        const Directory directory(
-            FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
-        processJournal::settleAbandonedJournals(directory, isOurTemporary);
-        int status = 0;
-        EXPECT_EQ(waitpid(child, &status, WNOHANG), sameStart ? child : 0);
-        kill(child, SIGKILL);
-        waitpid(child, &status, 0);
+        ChildProcess child = ChildProcess::spawn(sleeper).value();
+        const std::string pid = std::to_string(child.processIdentifier()), start = startTime(pid);
+        writeFile(journal, note('p', pid, sameStart ? start : start + "1"));
+        settle();
+        EXPECT_EQ(child.waitForExit(std::chrono::milliseconds(0)).has_value(), sameStart);
     }
 
     // What the journal writes is what a later host reads: the process's own journal is living
     // until it is closed, then gone.
     processJournal::useFolder(folder.path());
-    temporaries();
+    writeFile(move, "");
     processJournal::noteTemporaryFile(move);
-    const Directory directory(FileDescriptor(open(folder.path().c_str(), O_RDONLY | O_DIRECTORY)));
-    EXPECT_EQ(processJournal::settleAbandonedJournals(directory, isOurTemporary).livingNotes,
-              std::vector<std::string>{move});
+    EXPECT_EQ(settle().livingNotes, Names{move});
     processJournal::close();
-    EXPECT_EQ(entries(folder.path()), std::vector<std::string>{"_journal-not-a-uuid"});
+    EXPECT_EQ(entries(folder.path()), Names{"_journal-not-a-uuid"});
 }
 
 TEST(AttributeContract, RoomDependsOnTheFileSystem) {
@@ -277,9 +339,8 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
     if (sameFileSystem(disk.path(), shm.path()))
         GTEST_SKIP() << "/dev/shm and the temporary folder are one file system here";
     for (const auto& [folder, roomForTwo] : {std::pair{&disk, false}, {&shm, true}}) {
-        const std::string path = folder->file("file");
-        writeFile(path, "");
-        const FileDescriptor file(open(path.c_str(), O_RDWR));
+        writeFile(folder->file("file"), "");
+        const FileDescriptor file(open(folder->file("file").c_str(), O_RDWR));
         if (!setStoredAttribute(file, "user.probe", "x"))
             GTEST_SKIP() << folder->path() << " keeps no user attributes";
         EXPECT_TRUE(setAttribute(file, "a", std::string(3000, 'a')));
@@ -297,8 +358,8 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
     }
     EXPECT_FALSE(isOutOfAttributeRoom(errnoCode(EACCES)));
 
-    writeFile(disk.file("from"), "");
-    writeFile(disk.file("to"), "");
+    for (const char* name : {"from", "to"})
+        writeFile(disk.file(name), "");
     setRawAttribute(disk.file("from"), "user.xdg.origin.url", "https://a.example/");
     const FileDescriptor from(open(disk.file("from").c_str(), O_RDONLY));
     const FileDescriptor to(open(disk.file("to").c_str(), O_RDWR));
@@ -307,42 +368,58 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
     EXPECT_EQ(rawAttribute(disk.file("to"), "user.xdg.origin.url"), "https://a.example/");
     const std::string_view marks[] = {"com.apple.quarantine"};
     EXPECT_EQ(carriedAttributeNames(marks),
-              (std::vector<std::string>{"user.com.apple.quarantine", "user.xdg.origin.url",
-                                        "user.xdg.referrer.url"}));
+              (Names{"user.com.apple.quarantine", "user.xdg.origin.url", "user.xdg.referrer.url"}));
 }
 
 TEST(PathContract, ComponentsAndExtensionsWithoutTouchingTheDisk) {
     using Rule = std::string (*)(std::string_view);
-    const std::tuple<Rule, std::string, std::string> rows[] = {
-        {standardizedPath, "/a//b/./c/", "/a/b/c"},
-        {standardizedPath, "/../a/../../b", "/b"},
-        {standardizedPath, "a/../../b", "../b"},
-        {standardizedPath, "./", "."},
-        {standardizedPath, "/", "/"},
-        {absoluteStandardizedPath, "/x/../y", "/y"},
-        {deletingLastPathComponent, "/a/b/c//", "/a/b"},
-        {deletingLastPathComponent, "/a", "/"},
-        {deletingLastPathComponent, "a", "."},
-        {lastPathComponent, "/a/b/c/", "c"},
-        {lastPathComponent, "/", "/"},
-        {lastPathComponent, "c", "c"},
-        {pathExtension, "/a/photo.tar.gz", "gz"},
-        {pathExtension, "/a.b/name", ""},
-        {pathExtension, ".hidden", ""},
-        {pathExtension, "..", ""},
-        {pathExtension, "name.", ""},
-        {pathExtension, "dir.d/", "d"},
-        {deletingPathExtension, "/a/photo.tar.gz", "/a/photo.tar"},
-        {deletingPathExtension, "/a/.hidden", "/a/.hidden"},
-        {deletingPathExtension, "name.", "name"},
-        {deletingPathExtension, "/", "/"},
-        {deletingPathExtension, "/a/..", "/a/.."},
+    const std::string here = std::filesystem::current_path().string();
+    // Each rule with its paths and what it makes of them, in pairs.
+    const std::pair<Rule, Names> rules[] = {
+        {standardizedPath,
+         {"/a//b/./c/", "/a/b/c", "/../a/../../b", "/b", "a/../../b", "../b", "./", ".", "/", "/"}},
+        {absoluteStandardizedPath, {"/x/../y", "/y", "a/./b", here + "/a/b"}},
+        {deletingLastPathComponent, {"/a/b/c//", "/a/b", "/a", "/", "a", "."}},
+        {lastPathComponent, {"/a/b/c/", "c", "/", "/", "c", "c"}},
+        {pathExtension,
+         {"/a/photo.tar.gz", "gz", "/a.b/name", "", ".hidden", "", "..", "", "name.", "", "dir.d/",
+          "d"}},
+        {deletingPathExtension,
+         {"/a/photo.tar.gz", "/a/photo.tar", "/a/.hidden", "/a/.hidden", "name.", "name", "/", "/",
+          "/a/..", "/a/.."}},
     };
-    for (const auto& [rule, path, expected] : rows)
-        EXPECT_EQ(rule(path), expected) << path;
-    EXPECT_EQ(absoluteStandardizedPath("a/./b"), std::filesystem::current_path().string() + "/a/b");
+    for (const auto& [rule, pairs] : rules)
+        for (size_t index = 0; index < pairs.size(); index += 2)
+            EXPECT_EQ(rule(pairs[index]), pairs[index + 1]) << pairs[index];
     EXPECT_EQ(appendingPathComponent("/a/", "b"), "/a/b");
     EXPECT_EQ(appendingPathComponent("", "b"), "/b");
+}
+
+// "e" + combining acute, the French flag (two regional indicators), then "x".
+constexpr std::string_view accentFlagX = "e\xCC\x81\xF0\x9F\x87\xAB\xF0\x9F\x87\xB7x";
+
+TEST(Text, WholeCharactersUnicodeSpacesAndStrayBytes) {
+    EXPECT_EQ(characterCount(""), 0u);
+    EXPECT_EQ(characterCount(accentFlagX), 3u);
+    EXPECT_EQ(characterPrefix(accentFlagX, 0), "");
+    EXPECT_EQ(characterPrefix(accentFlagX, 1), "e\xCC\x81");
+    EXPECT_EQ(characterPrefix(accentFlagX, 2), accentFlagX.substr(0, 11));
+    EXPECT_EQ(characterPrefix(accentFlagX, 3), accentFlagX);
+    EXPECT_EQ(characterPrefix(accentFlagX, 9), accentFlagX);
+
+    // Undecodable bytes stand for themselves.
+    EXPECT_TRUE(isValidUTF8(accentFlagX));
+    EXPECT_FALSE(isValidUTF8("a\xC3"));
+    EXPECT_FALSE(isValidUTF8("\xED\xA0\x80")); // a UTF-16 surrogate
+    EXPECT_TRUE(decodeScalar("\xFF", 0).isUndecodable());
+    EXPECT_FALSE(decodeScalar("\xEF\xBF\xBD", 0).isUndecodable()); // U+FFFD proper
+    EXPECT_EQ(characterCount("a\xFF\xFE"), 3u);
+    EXPECT_EQ(lowercased("\xC3\x89T\xFF"), "\xC3\xA9t\xFF");
+
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\xC2\xA0\t\r\n x y\xE2\x80\xA8\xC2\x85"), "x y");
+    EXPECT_EQ(trimmingWhitespaceAndNewlines(" \n "), "");
+    // 0xA0 and 0x85 alone are not UTF-8: they are data, not a no-break space or NEL.
+    EXPECT_EQ(trimmingWhitespaceAndNewlines("\xA0x\x85"), "\xA0x\x85");
 }
 
 } // namespace
