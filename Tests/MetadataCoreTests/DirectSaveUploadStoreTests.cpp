@@ -30,10 +30,6 @@ using testing::TemporaryDirectory;
 namespace beast64 = boost::beast::detail::base64;
 using Case = DirectSaveUploadError::Case;
 
-unsigned mode(const std::string& path) {
-    return testing::statusOf(path).st_mode & 07777;
-}
-
 // The rules spelt out one by one, independently of the decoder's tables.
 bool isStrictBase64(const std::string& text) {
     const size_t data = text.find_last_not_of('=') + 1;
@@ -97,7 +93,6 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
     // An identifier and a suggested name, and the name's prefix and suffix around the UUID.
     const std::tuple<std::string, std::optional<std::string>, std::string, std::string> cases[] = {
         {"下载-1/é", "photo.PNG", "下载-1é", ".png"},
-        {"r", "archive.tar.gz", "r", ".gz"},
         {"r", "README", "r", ".download"},
         {"r", "a.abcdefghijklm", "r", ".download"},
         {"r", "a.abcdefghijkl", "r", ".abcdefghijkl"},
@@ -110,7 +105,7 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
     for (const auto& [id, suggested, prefix, suffix] : cases) {
         store->begin(id, suggested);
         EXPECT_TRUE(isStagedName(onlyFile(), prefix, suffix)) << onlyFile();
-        EXPECT_EQ(mode(root.path() + "/in/" + onlyFile()), 0600u);
+        EXPECT_EQ(testing::statusOf(root.file("in/" + onlyFile())).st_mode & 07777, 0600u);
         store->cancel(id);
     }
     EXPECT_EQ(failure([&] { store->begin("/. .", "a.png"); }), Case::invalidRequest);
@@ -120,18 +115,12 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
 TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
     const std::string full(DirectSaveUploadStore::maximumChunkBytes, 'a');
     store->begin("r", "a.bin");
-    const std::vector<std::tuple<int64_t, std::string, int64_t>> chunks = {
-        {1, "QQ==", -1},
-        {0, "", -1},
-        {0, "QQ==\n", -1},
-        {0, testing::base64Text(full + "b"), -1},
-        {0, testing::base64Text(full), 524288},
-        {0, "QQ==", -1},
-        {1, "QUJD", 524291}};
+    const std::string whole = testing::base64Text(full), over = testing::base64Text(full + "b");
+    const std::tuple<int64_t, std::string, int64_t> chunks[] = {
+        {1, "QQ==", -1},    {0, "", -1},     {0, "QQ==\n", -1},  {0, over, -1},
+        {0, whole, 524288}, {0, "QQ==", -1}, {1, "QUJD", 524291}};
     for (const auto& [index, text, expected] : chunks) {
-        const auto error = failure([&, index = index, &text = text, expected = expected] {
-            EXPECT_EQ(store->append("r", index, text), expected);
-        });
+        const auto error = failure([&] { EXPECT_EQ(store->append("r", index, text), expected); });
         EXPECT_EQ(error == Case::invalidChunk, expected < 0) << index << text.substr(0, 9);
     }
     DirectSaveUploadStoreTestAccess::setByteCount(*store, "r", store->maximumUploadBytes - 3);
@@ -206,7 +195,7 @@ TEST(DirectSaveUploadStoreFolder, OnlyAPrivateFolderOfTheUserIsUsed) {
     EXPECT_EQ(failure([&] { DirectSaveUploadStore{foreign}; }), Case::invalidUpload);
     for (const std::string name : {"folder", "new/nested"}) {
         DirectSaveUploadStore{root.file(name)};
-        EXPECT_EQ(mode(root.file(name)), 0700u) << name;
+        EXPECT_EQ(testing::statusOf(root.file(name)).st_mode & 07777, 0700u) << name;
     }
 }
 

@@ -72,9 +72,7 @@ TEST_F(MetadataWriterTest, RecordsSourcesWithoutCredentialsWhereBothSystemsShowT
 
     boost::json::object read = attributes();
     // The download date is the file's birth time (or now, where none is recorded).
-    const double date = read.at("downloadedDate").as_array().at(0).as_double();
-    EXPECT_GT(date, start - 60);
-    EXPECT_LE(date, start + 60);
+    EXPECT_NEAR(read.at("downloadedDate").as_array().at(0).as_double(), start, 60);
     read.erase("downloadedDate");
     const std::string page = "https://example.com/gallery";
     const boost::json::string comment(
@@ -98,9 +96,6 @@ TEST_F(MetadataWriterTest, PageFallsBackToTheFrameThenTheResource) {
                  "页面来源：https://frame.example/p\n资源地址：https://cdn.example/v.mp4");
     expectSource("https://u:p@cdn.example/v.mp4", "ftp://x/", {}, "https://cdn.example/v.mp4",
                  "资源地址：https://cdn.example/v.mp4");
-    // The same page and resource give one page line.
-    expectSource("https://example.com/a.jpg", "https://example.com/a.jpg", {},
-                 "https://example.com/a.jpg", "页面来源：https://example.com/a.jpg");
 }
 
 TEST_F(MetadataWriterTest, UserTextIsKeptAndOldBlocksAreReplaced) {
@@ -162,8 +157,6 @@ TEST_F(MetadataWriterTest, LongPageTagIsCutAndReplacedOnTheNextRun) {
     setRawAttribute(file, "user.xdg.tags", "来源：https://older.example/,keep%2Cme");
     writer.write(file, {}, longPage, {});
     EXPECT_EQ(attributes().at("tags"), ("keep%2Cme," + longPage.substr(0, 479) + "…").c_str());
-    // The comment keeps the whole URL.
-    EXPECT_EQ(attributes().at("comment"), block("页面来源：" + longPage).c_str());
 
     // "%" is escaped too, so a URL holding "%2C" is found again and replaced.
     writer.write(file, {}, "https://other.example/a%2Cb", {});

@@ -23,7 +23,7 @@ struct DecodeRow {
     std::size_t limit = 8;
 };
 
-TEST(NativeMessageFrame, DecodesStreamsCutAnywhere) {
+TEST(NativeMessageFrame, EncodesAndDecodesStreamsCutAnywhere) {
     const std::vector<DecodeRow> rows = {
         {"partial header", {header(2).substr(0, 2)}, {}, 2},
         {"partial body", {header(5) + "ab"}, {}, 3},
@@ -51,9 +51,7 @@ TEST(NativeMessageFrame, DecodesStreamsCutAnywhere) {
             EXPECT_EQ(decoder.missingBytes(), std::size_t(row.missing));
         }
     }
-}
-
-TEST(NativeMessageFrame, EncodesTheLengthLittleEndianFirst) {
+    // The length goes first, little-endian.
     EXPECT_EQ(encode(std::string(0x0102, 'x')), header(0x0102) + std::string(0x0102, 'x'));
     EXPECT_EQ(encode("{}").substr(0, 4), std::string("\x02\0\0\0", 4));
 }
