@@ -11,7 +11,6 @@
 #include <random>
 #include <regex>
 #include <sys/resource.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace brindle {
@@ -56,21 +55,16 @@ TEST(Base64, StrictRulesAgainstAnIndependentDecoder) {
     std::mt19937 random(7);
     const std::string pieces = "QUJDabc019+/=\n -_";
     std::vector<std::string> texts = {"QQ==", "QQ=", "QUI=", "QUJD\n", "Q===", "QQ==QUJD"};
-    for (int index = 0; index < 20000; ++index) {
-        std::string text(random() % 13, ' ');
+    while (texts.size() < 20006) {
+        std::string& text = texts.emplace_back(random() % 13, ' ');
         for (char& character : text)
             character = pieces[random() % (random() % 4 == 0 ? pieces.size() : 12)];
-        texts.push_back(text);
     }
     for (const std::string& text : texts) {
-        std::string bytes;
-        const bool valid = isStrictBase64(text);
-        ASSERT_EQ(platform::decodeBase64(text, bytes), valid) << text;
-        std::string expected(beast64::decoded_size(text.size()), '\0');
+        std::string bytes, expected(beast64::decoded_size(text.size()), '\0');
         expected.resize(beast64::decode(expected.data(), text.data(), text.size()).first);
-        if (valid) {
-            ASSERT_EQ(bytes, expected) << text;
-        }
+        ASSERT_EQ(platform::decodeBase64(text, bytes), isStrictBase64(text)) << text;
+        ASSERT_TRUE(!isStrictBase64(text) || bytes == expected) << text;
     }
 }
 
@@ -181,8 +175,7 @@ TEST_F(DirectSaveUploadStoreTest, PreparedFilesAndDestruction) {
 }
 
 // What is at the staging path decides; nothing but the user's own folder is taken.
-TEST(DirectSaveUploadStoreFolder, OnlyAPrivateFolderOfTheUserIsUsed) {
-    TemporaryDirectory root;
+TEST_F(DirectSaveUploadStoreTest, OnlyAPrivateFolderOfTheUserIsUsed) {
     mkdir(root.file("folder").c_str(), 0755);
     mkdir(root.file("foreign").c_str(), 0700);
     // Root can give a folder away; anyone else finds one of root's.
@@ -190,9 +183,8 @@ TEST(DirectSaveUploadStoreFolder, OnlyAPrivateFolderOfTheUserIsUsed) {
     ASSERT_EQ(chown(root.file("foreign").c_str(), 65534, 65534), geteuid() == 0 ? 0 : -1);
     symlink(root.file("folder").c_str(), root.file("link").c_str());
     testing::writeFile(root.file("file"), "");
-    for (const std::string name : {"link", "file"})
-        EXPECT_EQ(failure([&] { DirectSaveUploadStore(root.file(name)); }), Case::invalidUpload);
-    EXPECT_EQ(failure([&] { DirectSaveUploadStore{foreign}; }), Case::invalidUpload);
+    for (const std::string& path : {root.file("link"), root.file("file"), foreign})
+        EXPECT_EQ(failure([&] { DirectSaveUploadStore{path}; }), Case::invalidUpload) << path;
     for (const std::string name : {"folder", "new/nested"}) {
         DirectSaveUploadStore{root.file(name)};
         EXPECT_EQ(testing::statusOf(root.file(name)).st_mode & 07777, 0700u) << name;

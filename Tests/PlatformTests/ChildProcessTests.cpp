@@ -27,21 +27,21 @@ bool processExists(pid_t pid) {
 }
 
 TEST(ChildProcess, StartsWithTheDefaultsAndReportsHowItEnded) {
-    EXPECT_EQ(shell("exit 0").waitForExit().exitCode, 0);
-    const ChildExit failed = shell("exit 7").waitForExit();
-    EXPECT_EQ(failed.exitCode, 7);
-    EXPECT_FALSE(failed.succeeded());
-    const ChildExit killed = shell("kill -KILL $$").waitForExit();
-    EXPECT_EQ(killed.exitCode, -1);
-    EXPECT_EQ(killed.terminatingSignal, SIGKILL);
+    // The host ignores SIGPIPE; a tool it starts must not inherit that.
+    const auto previous = signal(SIGPIPE, SIG_IGN);
+    const std::tuple<std::string, int, int> endings[] = {{"exit 0", 0, 0},
+                                                         {"exit 7", 7, 0},
+                                                         {"kill -KILL $$", -1, SIGKILL},
+                                                         {"kill -PIPE $$; exit 0", -1, SIGPIPE}};
+    for (const auto& [script, code, stop] : endings) {
+        const ChildExit exit = shell(script).waitForExit();
+        EXPECT_EQ(std::tuple(script, exit.exitCode, exit.terminatingSignal, exit.succeeded()),
+                  std::tuple(script, code, stop, code == 0));
+    }
+    signal(SIGPIPE, previous);
     ChildProcessLaunch missing;
     missing.program = "/nonexistent/tool";
     EXPECT_EQ(ChildProcess::spawn(missing).error(), std::errc::no_such_file_or_directory);
-
-    // The host ignores SIGPIPE; a tool it starts must not inherit that.
-    const auto previous = signal(SIGPIPE, SIG_IGN);
-    EXPECT_EQ(shell("kill -PIPE $$; exit 0").waitForExit().terminatingSignal, SIGPIPE);
-    signal(SIGPIPE, previous);
 
     // An environment given replaces this process's own; that the own one is inherited otherwise
     // shows in the media tools' tests, whose stand-ins read a variable those tests set.

@@ -302,9 +302,6 @@ TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheir
         EXPECT_EQ(survey.otherFiles, Names{"_journal-not-a-uuid"});
         EXPECT_EQ(survey.livingNotes, row.living ? Names{move} : Names{});
         EXPECT_EQ(readFile(target), "target.png");
-        std::filesystem::remove_all(work.path());
-        std::filesystem::create_directory(work.path());
-        std::filesystem::remove(journal);
     }
 
     // A child is ended only while its number still names the process that was noted.
@@ -346,7 +343,6 @@ TEST(AttributeContract, RoomDependsOnTheFileSystem) {
         ASSERT_FALSE(huge);
         EXPECT_TRUE(isOutOfAttributeRoom(huge.error())) << huge.error().message();
         EXPECT_EQ(*readAttribute(file, "a"), std::string(3000, 'a'));
-        EXPECT_EQ(*readAttribute(file, "missing"), std::nullopt);
         EXPECT_TRUE(removeAttribute(file, "a"));
         EXPECT_TRUE(removeAttribute(file, "a"));
         EXPECT_EQ(*readStoredAttribute(file, "user.a"), std::nullopt);
