@@ -11,7 +11,7 @@ namespace {
 const std::string start = "—— Kavo ——";
 const std::string end = "—— /Kavo ——";
 
-TEST(FinderComment, EveryOldBlockGoesAndUserTextIsTrimmed) {
+TEST(FinderComment, OldBlocksGoWhileUserTextAndStrayMarkersStay) {
     const std::string existing = "\u3000 note A\n" + start + "\nx\n" + end + " middle " + start +
                                  "\ny\n" + end + "\n—— Brindle ——\nz\n—— /Brindle ——\n\t";
     EXPECT_EQ(mergedFinderComment(existing, {}, "https://p/"),
@@ -22,9 +22,7 @@ TEST(FinderComment, EveryOldBlockGoesAndUserTextIsTrimmed) {
     // Taking out a block inside another leaves the outer one whole: it goes too.
     EXPECT_EQ(userTextOfFinderComment("a " + start + " b " + start + " x " + end + " c " + end),
               "a");
-}
 
-TEST(FinderComment, StrayMarkersStayAsUserText) {
     // The block replaced is the one whose start marker is nearest before its end marker.
     const std::string stray = end + " " + start + " tail";
     const std::string merged = stray + "\n\n" + start + "\n页面来源：https://p/\n" + end;

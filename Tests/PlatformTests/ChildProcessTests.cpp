@@ -12,14 +12,10 @@ namespace {
 
 using namespace std::chrono_literals;
 
-ChildProcess shell(const std::string& script, const ChildProcessLaunch& launch = {}) {
-    ChildProcessLaunch withScript = launch;
-    withScript.program = "/bin/sh";
-    withScript.arguments = {"-c", script};
-    auto child = ChildProcess::spawn(withScript);
-    if (!child)
-        throw std::runtime_error("cannot start /bin/sh");
-    return std::move(*child);
+ChildProcess shell(const std::string& script, ChildProcessLaunch launch = {}) {
+    launch.program = "/bin/sh";
+    launch.arguments = {"-c", script};
+    return std::move(ChildProcess::spawn(launch).value());
 }
 
 bool processExists(pid_t pid) {

@@ -45,9 +45,7 @@ void setRawAttribute(const std::string& path, const std::string& name, const std
 std::optional<std::string> rawAttribute(const std::string& path, const std::string& name) {
     char value[256];
     const ssize_t size = lgetxattr(path.c_str(), name.c_str(), value, sizeof value);
-    if (size < 0)
-        return std::nullopt;
-    return std::string(value, static_cast<std::size_t>(size));
+    return size < 0 ? std::nullopt : std::optional(std::string(value, std::size_t(size)));
 }
 
 } // namespace brindle::testing
