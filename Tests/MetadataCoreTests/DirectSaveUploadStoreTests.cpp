@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -38,11 +37,10 @@ bool isStrictBase64(const std::string& text) {
            text.substr(0, data).find_first_not_of(alphabet) == std::string::npos;
 }
 
-// `prefix`, "-", an upper-case version 4 UUID, `suffix`.
+// `prefix`, "-", a UUID of the form the store's start-up clean-up recognises, `suffix`.
 bool isStagedName(const std::string& name, const std::string& prefix, const std::string& suffix) {
-    static const std::regex uuid("[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[0-9A-F]{4}-[0-9A-F]{12}");
     return name.size() == prefix.size() + 37 + suffix.size() && name.starts_with(prefix + "-") &&
-           name.ends_with(suffix) && std::regex_match(name.substr(prefix.size() + 1, 36), uuid);
+           name.ends_with(suffix) && platform::isUUIDString(name.substr(prefix.size() + 1, 36));
 }
 
 template <class Call> std::optional<Case> failure(const Call& call) {
