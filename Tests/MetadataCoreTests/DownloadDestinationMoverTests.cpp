@@ -14,7 +14,6 @@ namespace {
 using namespace testing;
 using Result = DownloadDestinationMoveResult;
 using Case = DownloadDestinationMoverError::Case;
-using Strings = std::vector<std::string>;
 using namespace std::string_literals;
 
 class DestinationMoverTest : public ::testing::Test {
@@ -64,7 +63,7 @@ TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
     for (const char* name : {"folder.png", "link.png"})
         EXPECT_EQ(failure(source, folder, name, true), Case::invalidDestinationDirectory) << name;
     EXPECT_EQ(readFile(root.file("target.png")), "target");
-    EXPECT_EQ(entries(folder), (Strings{"folder.png", "link.png"}));
+    EXPECT_EQ(entries(folder), (std::vector<std::string>{"folder.png", "link.png"}));
     EXPECT_EQ(readFile(source), "new download");
     // Without replacing, a link at the destination is just a conflict.
     EXPECT_EQ(mover.move(source, folder, "link.png", false),

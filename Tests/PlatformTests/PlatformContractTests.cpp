@@ -251,8 +251,8 @@ struct JournalRow {
 TEST(ProcessJournalContract, SettlesOnlyWholeJournalsOfDeadProcessesAndOnlyTheirTemporaries) {
     TemporaryDirectory folder, work;
     const std::string uuid = ".photo.0E5B1F6A-2C4D-4E8F-9A0B-1C2D3E4F5A6B.png";
-    const std::string move = work.file(".brindle-move-0123456789abcdef");
-    const std::string target = work.file("target.png");
+    const std::string move = work.file(".brindle-move-0123456789abcdef"),
+                      target = work.file("target.png");
     const std::string journal = folder.file("_journal-1B4E28BA-2FA1-41D2-883F-0016D3CCA427");
     const Names all = {".brindle-folder", ".brindle-move-0123456789abcdef", uuid, "photo.png",
                        "target.png"};

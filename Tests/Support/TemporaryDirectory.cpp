@@ -2,12 +2,12 @@
 
 #include "Platform/Files.h"
 
-#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <iterator>
+#include <set>
 #include <stdexcept>
 
 namespace brindle::testing {
@@ -56,11 +56,10 @@ struct stat statusOf(const std::string& path) {
 }
 
 std::vector<std::string> entries(const std::string& directory) {
-    std::vector<std::string> names;
+    std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+        names.insert(entry.path().filename().string());
+    return {names.begin(), names.end()};
 }
 
 } // namespace brindle::testing
