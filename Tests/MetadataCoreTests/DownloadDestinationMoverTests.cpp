@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <optional>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace brindle {
 namespace {
@@ -17,6 +14,7 @@ namespace {
 using namespace testing;
 using Result = DownloadDestinationMoveResult;
 using Case = DownloadDestinationMoverError::Case;
+using namespace std::string_literals;
 
 class DestinationMoverTest : public ::testing::Test {
 protected:
@@ -33,9 +31,12 @@ protected:
             [&] { mover.move(path, directory, filename, overwrite); });
     }
 
+    std::optional<Case> discardFailure(const std::string& path) const {
+        return caseOf<DownloadDestinationMoverError>([&] { mover.discard(path); });
+    }
+
     TemporaryDirectory root;
-    std::string incoming = root.file("incoming");
-    std::string folder = root.file("Downloads");
+    std::string incoming = root.file("incoming"), folder = root.file("Downloads");
     std::string source = incoming + "/photo.png";
     DownloadDestinationMover mover;
 };
@@ -47,46 +48,41 @@ TEST_F(DestinationMoverTest, UnusableSourcesFoldersAndNamesAreRefused) {
     writeFile(root.file("target.png"), "target");
     ASSERT_EQ(symlink(root.file("target.png").c_str(), (folder + "/link.png").c_str()), 0);
     for (const std::string& path :
-         {incoming + "/link.png", std::string(), std::string("incoming/photo.png"),
-          std::string("~/photo.png"), "/" + std::string(8192, 'a'), incoming + "/missing.png",
-          incoming}) {
+         {incoming + "/link.png", std::string(), "incoming/photo.png"s, "~/photo.png"s,
+          "/" + std::string(8192, 'a'), incoming + "/missing.png", incoming}) {
         EXPECT_EQ(failure(path, folder), Case::invalidSource) << path;
-        EXPECT_EQ(caseOf<DownloadDestinationMoverError>([&] { mover.discard(path); }),
-                  Case::invalidSource)
-            << path;
+        EXPECT_EQ(discardFailure(path), Case::invalidSource) << path;
     }
-    for (const std::string& directory : {root.file("link-to-folder"), root.file("missing"), source,
-                                         std::string("Downloads"), std::string()})
+    for (const std::string& directory :
+         {root.file("link-to-folder"), root.file("missing"), source, "Downloads"s, ""s})
         EXPECT_EQ(failure(source, directory), Case::invalidDestinationDirectory) << directory;
     for (const std::string& name :
-         {std::string(".."), std::string("."), std::string("../x.png"), std::string("/x"),
-          std::string(256, 'n'), std::string("a\0b", 3), std::string()})
+         {".."s, "."s, "../x.png"s, "/x"s, std::string(256, 'n'), std::string("a\0b", 3), ""s})
         EXPECT_EQ(failure(source, folder, name), Case::invalidDestinationDirectory) << name;
     // Only a regular file is replaced, never a folder or a link.
     for (const char* name : {"folder.png", "link.png"})
         EXPECT_EQ(failure(source, folder, name, true), Case::invalidDestinationDirectory) << name;
-    if (geteuid() != 0) {
-        chmod(folder.c_str(), 0500);
-        EXPECT_EQ(failure(source, folder), Case::invalidDestinationDirectory);
-        chmod(folder.c_str(), 0700);
-    }
     EXPECT_EQ(readFile(root.file("target.png")), "target");
     EXPECT_EQ(entries(folder), (std::vector<std::string>{"folder.png", "link.png"}));
     EXPECT_EQ(readFile(source), "new download");
     // Without replacing, a link at the destination is just a conflict.
     EXPECT_EQ(mover.move(source, folder, "link.png", false),
               (Result{folder + "/link.png", false, true}));
-    // Files of another owner are neither moved nor replaced; only root can make one.
-    if (geteuid() == 0) {
-        writeFile(folder + "/theirs.png", "theirs");
-        ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(source, folder, "theirs.png", true), Case::invalidDestinationDirectory);
-        EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
-        ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
-        EXPECT_EQ(failure(source, folder), Case::invalidSource);
-        EXPECT_THROW(mover.discard(source), DownloadDestinationMoverError);
-        EXPECT_EQ(readFile(source), "new download");
+    // Root may write anywhere, but only root can make files of another owner, which are neither
+    // moved nor replaced.
+    if (geteuid() != 0) {
+        chmod(folder.c_str(), 0500);
+        EXPECT_EQ(failure(source, folder), Case::invalidDestinationDirectory);
+        return;
     }
+    writeFile(folder + "/theirs.png", "theirs");
+    ASSERT_EQ(chown((folder + "/theirs.png").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(failure(source, folder, "theirs.png", true), Case::invalidDestinationDirectory);
+    EXPECT_EQ(readFile(folder + "/theirs.png"), "theirs");
+    ASSERT_EQ(chown(source.c_str(), 65534, 65534), 0);
+    EXPECT_EQ(failure(source, folder), Case::invalidSource);
+    EXPECT_EQ(discardFailure(source), Case::invalidSource);
+    EXPECT_EQ(readFile(source), "new download");
 }
 
 TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceNameOrNotAtAll) {
@@ -97,19 +93,18 @@ TEST_F(DestinationMoverTest, MovesUnderTheGivenOrTheSourceNameOrNotAtAll) {
     EXPECT_EQ(mover.move(source, incoming, std::nullopt, true), (Result{source, true, false}));
     EXPECT_EQ(statusOf(source).st_ino, inode);
 
-    EXPECT_EQ(mover.move(source, folder + "/./", std::nullopt, false),
-              (Result{folder + "/photo.png", true, false}));
-    EXPECT_EQ(readFile(folder + "/photo.png"), "new download");
-    EXPECT_FALSE(exists(source));
-    writeFile(source, "second");
-    EXPECT_EQ(mover.move(incoming + "/../incoming/photo.png", folder, "照片 (2).png", false),
-              (Result{folder + "/照片 (2).png", true, false}));
-    EXPECT_EQ(readFile(folder + "/照片 (2).png"), "second");
-    writeFile(source, "third");
     const std::string longest(255, 'n');
-    EXPECT_EQ(mover.move(source, folder, longest, false),
-              (Result{folder + "/" + longest, true, false}));
-
+    const std::tuple<std::string, std::optional<std::string>, std::string> moves[] = {
+        {source, std::nullopt, "photo.png"},
+        {incoming + "/../incoming/photo.png", "照片 (2).png", "照片 (2).png"},
+        {source, longest, longest}};
+    for (const auto& [from, name, landed] : moves) {
+        writeFile(source, landed);
+        EXPECT_EQ(mover.move(from, folder + "/./", name, false),
+                  (Result{folder + "/" + landed, true, false}));
+        EXPECT_EQ(readFile(folder + "/" + landed), landed);
+        EXPECT_FALSE(exists(source));
+    }
     writeFile(source, "fourth");
     mover.discard(source);
     EXPECT_FALSE(exists(source));

@@ -16,18 +16,16 @@ import datetime, json, os, plistlib, sys
 def attribute(name):
     try: return os.getxattr(sys.argv[1], name, follow_symlinks=False)
     except OSError: return None
-out = {"binary": True}
+out, utc = {"binary": True}, datetime.timezone.utc
 for key, name in (("whereFroms", "WhereFroms"), ("downloadedDate", "DownloadedDate"),
                   ("comment", "FinderComment")):
     data = attribute("user.com.apple.metadata:kMDItem" + name)
     if data is None: continue
     out["binary"] = out["binary"] and data.startswith(b"bplist00")
     value = plistlib.loads(data, fmt=plistlib.FMT_BINARY)
-    utc = datetime.timezone.utc
     out[key] = [d.replace(tzinfo=utc).timestamp() for d in value] if name[0] == "D" else value
 for key, name in (("origin", "origin.url"), ("xdgComment", "comment"), ("tags", "tags")):
-    data = attribute("user.xdg." + name)
-    if data is not None: out[key] = data.decode("utf-8")
+    if (data := attribute("user.xdg." + name)) is not None: out[key] = data.decode("utf-8")
 print(json.dumps(out))
 )";
 
@@ -45,9 +43,7 @@ void setRawAttribute(const std::string& path, const std::string& name, const std
 std::optional<std::string> rawAttribute(const std::string& path, const std::string& name) {
     char value[256];
     const ssize_t size = lgetxattr(path.c_str(), name.c_str(), value, sizeof value);
-    if (size < 0)
-        return std::nullopt;
-    return std::string(value, static_cast<std::size_t>(size));
+    return size < 0 ? std::nullopt : std::optional(std::string(value, std::size_t(size)));
 }
 
 } // namespace brindle::testing

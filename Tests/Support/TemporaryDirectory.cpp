@@ -1,22 +1,22 @@
 #include "Support/TemporaryDirectory.h"
 
-#include <algorithm>
+#include "Platform/Files.h"
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
+#include <iterator>
+#include <set>
 #include <stdexcept>
-#include <sys/stat.h>
 
 namespace brindle::testing {
 
 TemporaryDirectory::TemporaryDirectory(const std::string& parent) {
-    std::string base = parent;
-    if (base.empty()) {
-        const char* tmp = std::getenv("TMPDIR");
-        base = tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
-    }
+    const char* tmp = std::getenv("TMPDIR");
+    const std::string base = !parent.empty()                   ? parent
+                             : tmp != nullptr && tmp[0] == '/' ? tmp
+                                                               : "/tmp";
     std::string pattern = base + "/brindle-test-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr)
         throw std::runtime_error("mkdtemp failed under " + base);
@@ -35,25 +35,18 @@ TemporaryDirectory::~TemporaryDirectory() {
 }
 
 void writeFile(const std::string& path, const std::string& contents, unsigned mode) {
-    {
-        std::ofstream stream(path, std::ios::binary | std::ios::trunc);
-        if (!stream)
-            throw std::runtime_error("cannot write " + path);
-        stream << contents;
-    }
+    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << contents))
+        throw std::runtime_error("cannot write " + path);
     chmod(path.c_str(), mode);
 }
 
 std::string readFile(const std::string& path) {
     std::ifstream stream(path, std::ios::binary);
-    std::ostringstream contents;
-    contents << stream.rdbuf();
-    return contents.str();
+    return {std::istreambuf_iterator<char>(stream), {}};
 }
 
 bool exists(const std::string& path) {
-    struct stat status {};
-    return lstat(path.c_str(), &status) == 0;
+    return platform::fileStatusAtPath(path).has_value();
 }
 
 struct stat statusOf(const std::string& path) {
@@ -63,11 +56,10 @@ struct stat statusOf(const std::string& path) {
 }
 
 std::vector<std::string> entries(const std::string& directory) {
-    std::vector<std::string> names;
+    std::set<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(directory))
-        names.push_back(entry.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
+        names.insert(entry.path().filename().string());
+    return {names.begin(), names.end()};
 }
 
 } // namespace brindle::testing
