@@ -18,7 +18,7 @@ namespace {
 using boost::json::object;
 
 int run(const std::string& program, std::vector<std::string> arguments) {
-    return runProcess(program, "", {std::move(arguments)}).exitStatus;
+    return runProcess(program, "", {std::move(arguments), {}, false}).exitStatus;
 }
 
 TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
