@@ -1,7 +1,7 @@
 // The real thing on a display and a session bus of the test's own (dbus-run-session): an X server
 // (xvfb-run), or GNOME's compositor on Wayland (wayland-session.sh). The bundled host starts the
 // bundled save panel, a name is typed into it (xdotool on X, the compositor's remote-desktop
-// interface on Wayland), and the host replies with that name after reading exactly one response.
+// interface on Wayland), and the host replies with that name.
 
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
@@ -10,17 +10,15 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <sys/inotify.h>
 #include <thread>
-#include <unistd.h>
 
 namespace brindle::testing {
 namespace {
 
 using boost::json::object;
 
-ProcessResult run(const std::string& program, std::vector<std::string> arguments) {
-    return runProcess(program, "", {std::move(arguments), {}, false});
+int run(const std::string& program, std::vector<std::string> arguments) {
+    return runProcess(program, "", {std::move(arguments), {}, false}).exitStatus;
 }
 
 TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
@@ -29,15 +27,10 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
     std::filesystem::create_directories(exchange);
     std::filesystem::create_directory(root.file("dest"));
     writeFile(root.file("dest/photo.png"), "");
-    const int watch = inotify_init1(IN_CLOEXEC | IN_NONBLOCK);
-    // Closes are watched too: only another event between two renames into the same name keeps the
-    // kernel from merging them into one.
-    ASSERT_GE(inotify_add_watch(watch, exchange.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE), 0);
-
     const std::string host = BRINDLE_BUNDLE_DIR "/Contents/MacOS/brindle-host";
-    ProcessOptions options;
-    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("DirectSave/Incoming")},
-                           {"XDG_CONFIG_HOME", root.file("config")}};
+    const ProcessOptions options{{},
+                                 {{"BRINDLE_DIRECT_SAVE_DIR", root.file("DirectSave/Incoming")},
+                                  {"XDG_CONFIG_HOME", root.file("config")}}};
     const object choose{{"action", "chooseSaveDestination"},
                         {"suggestedFilename", "photo.png"},
                         {"startingDirectory", root.path() + "/dest"},
@@ -54,20 +47,18 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
         std::this_thread::sleep_for(std::chrono::milliseconds(activated ? 1000 : 100));
     }
     EXPECT_TRUE(activated);
-    const bool wayland = std::getenv("WAYLAND_DISPLAY") != nullptr;
-    if (!wayland) {
+    if (std::getenv("WAYLAND_DISPLAY") != nullptr) {
+        EXPECT_EQ(run("/usr/bin/python3", {BRINDLE_WAYLAND_KEYBOARD, "report"}), 0);
+    } else {
         std::filesystem::create_directories(BRINDLE_TEST_ARTIFACTS_DIR);
         const std::string screenshot = BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.xwd";
-        EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}).exitStatus, 0);
+        EXPECT_EQ(run("/usr/bin/xwd", {"-root", "-silent", "-out", screenshot}), 0);
         run("/usr/bin/ffmpeg", {"-loglevel", "error", "-y", "-i", screenshot,
                                 BRINDLE_TEST_ARTIFACTS_DIR "/save-panel.png"});
-    }
-    if (wayland)
-        EXPECT_EQ(run("/usr/bin/python3", {BRINDLE_WAYLAND_KEYBOARD, "report"}).exitStatus, 0);
-    else
-        EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}).exitStatus +
-                      run("/usr/bin/xdotool", {"key", "Return"}).exitStatus,
+        EXPECT_EQ(run("/usr/bin/xdotool", {"type", "--delay", "40", "report"}) +
+                      run("/usr/bin/xdotool", {"key", "Return"}),
                   0);
+    }
     waiting.join();
 
     EXPECT_EQ(chosen.exitStatus, 0);
@@ -77,16 +68,6 @@ TEST(SavePanelOnTheDesktop, AnswersTheHostWithTheNameTypedIntoIt) {
                                     {"path", root.path() + "/dest/report.png"},
                                     {"overwriteApproved", false}}}))
         << chosen.standardOutput;
-    int responses = 0;
-    alignas(inotify_event) char events[64 * 1024];
-    for (ssize_t length = read(watch, events, sizeof events), offset = 0; offset < length;) {
-        const auto* event = reinterpret_cast<const inotify_event*>(events + offset);
-        responses += (event->mask & IN_MOVED_TO) != 0 &&
-                     std::string_view(event->name).ends_with(".response.json");
-        offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-    }
-    close(watch);
-    EXPECT_EQ(responses, 1);
     EXPECT_EQ(entries(exchange), std::vector<std::string>{});
     EXPECT_FALSE(exists(root.file("config"))); // no settings of the file dialog's
 }

@@ -13,12 +13,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QHeaderView>
 #include <QLabel>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QTest>
-#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -30,48 +27,43 @@ namespace brindle::testing {
 namespace {
 
 using namespace std::chrono_literals;
+using enum SmartSavePanelOutcome;
 
-class TestDesktop : public SavePanelDesktop {
-public:
-    bool active = true, front = true;
+struct TestDesktop : SavePanelDesktop {
+    bool active = true; // and so in front
     std::optional<QRect> pointerFrame;
     int activations = 0, terminations = 0;
+    std::chrono::milliseconds now{0};
+    std::multimap<std::chrono::milliseconds, std::function<void()>> steps;
 
     bool isActive() const override { return active; }
-    bool isShownInFront(const QWidget& /*window*/) const override { return front; }
+    bool isShownInFront(const QWidget& /*window*/) const override { return active; }
     void activate(QWidget& /*window*/) override { ++activations; }
     std::optional<QRect> screenFrameContainingPointer() const override { return pointerFrame; }
     void after(std::chrono::milliseconds delay, QObject* context,
                std::function<void()> step) override {
-        steps_.emplace(now_ + delay, std::pair(QPointer<QObject>(context), std::move(step)));
+        steps.emplace(now + delay,
+                      [context = QPointer(context), step] { context ? step() : void(); });
     }
     void terminate() override { ++terminations; }
 
     /// Runs the steps that fall due within `span`, in their order.
     void advance(std::chrono::milliseconds span) {
-        const auto end = now_ + span;
-        while (!steps_.empty() && steps_.begin()->first <= end) {
-            auto step = steps_.extract(steps_.begin());
-            now_ = step.key();
-            if (step.mapped().first)
-                step.mapped().second();
+        const auto end = now + span;
+        while (!steps.empty() && steps.begin()->first <= end) {
+            auto step = steps.extract(steps.begin());
+            now = step.key();
+            step.mapped()();
         }
-        now_ = end;
+        now = end;
     }
-
-private:
-    std::chrono::milliseconds now_{0};
-    std::multimap<std::chrono::milliseconds, std::pair<QPointer<QObject>, std::function<void()>>>
-        steps_;
 };
 
-// The application launched for a request with a long title, its exchange folder in `root`.
+// The application launched for a request with a long title, its response file in `root`.
 struct Launched {
     explicit Launched(const std::string& directory, bool active = true,
                       SequentialSavePanelDelegate::Resolve resolve = {},
-                      std::optional<QRect> screen = std::nullopt)
-        : response(root.file("PanelRequests/t.response.json")) {
-        std::filesystem::create_directory(root.file("PanelRequests"));
+                      std::optional<QRect> screen = std::nullopt) {
         desktop.active = active;
         desktop.pointerFrame = screen;
         app = std::make_unique<SavePanelAppDelegate>(
@@ -82,46 +74,37 @@ struct Launched {
         desktop.advance(0ms);
     }
     QLineEdit& field() const { return *app->window().findChild<QLineEdit*>("saveFilenameField"); }
-    QString label(const char* name) const { return app->window().findChild<QLabel*>(name)->text(); }
+    // A label's text, marked when it would be read as markup.
+    QString label(const char* name) const {
+        const auto* label = app->window().findChild<QLabel*>(name);
+        return label->text() + (label->textFormat() == Qt::PlainText ? "" : " (markup)");
+    }
     std::string answer() const { return exists(response) ? readFile(response) : ""; }
 
     TemporaryDirectory root;
-    std::string response;
+    std::string response = root.file("t.response.json");
     TestDesktop desktop;
     std::unique_ptr<SavePanelAppDelegate> app;
 };
 
-std::string encoded(SmartSavePanelOutcome outcome, std::optional<std::string> path = {},
-                    std::optional<std::string> error = {},
-                    std::optional<bool> replaceApproved = {}) {
-    return SmartSavePanelMessageCodec::encodeResponse(SmartSavePanelResponse(
-        outcome, std::move(path), std::nullopt, std::move(error), replaceApproved));
+template <class... Fields> std::string encoded(Fields... fields) {
+    return SmartSavePanelMessageCodec::encodeResponse(SmartSavePanelResponse(fields...));
 }
 
 TEST(PanelPlacement, CentresThePanelInsideTheFreeAreaOfTheScreenUnderThePointer) {
-    const ScreenArea laptop{{0, 0, 1920, 1080}, {0, 27, 1920, 1053}};
-    const ScreenArea second{{1920, 0, 1280, 1024}, {1920, 0, 1280, 1000}};
-    const struct {
-        std::vector<ScreenArea> screens;
-        QPoint pointer;
-        QSize panel;
-        std::optional<QPoint> origin;
-    } rows[] = {
-        {{laptop}, {100, 100}, {800, 600}, QPoint(560, 253)},
-        {{laptop, second}, {2000, 500}, {800, 600}, QPoint(2160, 200)},
-        {{laptop}, {0, 0}, {2000, 1200}, QPoint(0, 27)}, // larger: left and top edges
-        {{laptop, second}, {3200, 10}, {800, 600}, std::nullopt},
-    };
-    for (const auto& row : rows) {
-        const auto frame = visibleFrameContaining(row.pointer, row.screens);
-        EXPECT_EQ(frame ? std::optional(placedOrigin(*frame, row.panel)) : std::nullopt,
-                  row.origin);
-    }
+    const std::vector<ScreenArea> screens{{{0, 0, 1920, 1080}, {0, 27, 1920, 1053}},
+                                          {{1920, 0, 1280, 1024}, {1920, 0, 1280, 1000}}};
+    EXPECT_EQ(visibleFrameContaining({100, 100}, screens), screens[0].visibleFrame);
+    EXPECT_EQ(visibleFrameContaining({2000, 500}, screens), screens[1].visibleFrame);
+    EXPECT_EQ(visibleFrameContaining({3200, 10}, screens), std::nullopt);
+    EXPECT_EQ(placedOrigin(screens[0].visibleFrame, {800, 600}), QPoint(560, 253));
+    EXPECT_EQ(placedOrigin(screens[1].visibleFrame, {800, 600}), QPoint(2160, 200));
+    // Larger than the screen: against its left and top edges.
+    EXPECT_EQ(placedOrigin(screens[0].visibleFrame, {2000, 1200}), QPoint(0, 27));
 }
 
 TEST(SavePanelText, KeepsTitlesShortAndNamesSingleAndFoldersReal) {
     EXPECT_EQ(bounded("  \n ", "保存文件", 80), "保存文件");
-    EXPECT_EQ(bounded(std::nullopt, "请选择保存位置。", 240), "请选择保存位置。");
     const std::string chinese = QString(200, u'图').toStdString();
     const std::pair<std::optional<std::string>, std::string> names[] = {
         {" a/b:c ", "a-b-c"},
@@ -130,7 +113,6 @@ TEST(SavePanelText, KeepsTitlesShortAndNamesSingleAndFoldersReal) {
         {std::string("x\0y", 3), "x-y"},
         {chinese + ".png", std::string(chinese, 0, 83 * 3) + ".png"},
         {std::string(250, 'a') + ".png", std::string(236, 'a') + ".png"},
-        {std::string(300, 'a') + ".jpeg", std::string(235, 'a') + ".jpeg"},
     };
     for (const auto& [value, expected] : names)
         EXPECT_EQ(safeFilename(value, "整页截图.webp"), expected) << value.value_or("(none)");
@@ -158,8 +140,6 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
     const std::string request = root.file("PanelRequests/t.request.json");
     const std::string response = root.file("PanelRequests/t.response.json");
     writeFile(root.file("outside"), "keep");
-    const std::string elsewhere = root.file("Other/t.response.json");
-    const std::string misnamed = root.file("PanelRequests/t.json");
     const std::string invalid = "保存窗口通信路径无效";
     const std::string undecodable = SmartSavePanelDecodingError().what();
     const auto filesIn = [&](const std::string& folder) {
@@ -167,22 +147,22 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
                                         "--response", root.file(folder + "/t.response.json")};
     };
     const struct {
-        std::string requestText; // written to the request file; "link" makes it a link to one
+        std::string requestText; // written to the request file ("link": made a link to one); a
+                                 // request file with anything in it is answered
         std::string message;     // what standard error starts with
-        bool answered;
         std::vector<std::string> arguments;
     } rows[] = {
-        {"", "保存窗口缺少参数：--request", false, {"--response", response, "--request"}},
-        {"", "保存窗口缺少参数：--response", false, {"--request", request}},
-        {"", invalid, false, {"--request", request, "--response", elsewhere}},
-        {"", invalid, false, filesIn("Other")},
-        {"", invalid, false, filesIn("Linked/PanelRequests")},
-        {"", invalid, false, filesIn("Foreign/PanelRequests")},
-        {"", invalid, false, {"--request", request, "--response", misnamed}},
-        {"{", undecodable, true, {"x", "--response", response, "--request", request}},
-        {R"({"kind":"chooseDestination","schemaVersion":2})", "保存窗口请求版本不兼容", true,
+        {"", "保存窗口缺少参数：--request", {"--response", response, "--request"}},
+        {"", "保存窗口缺少参数：--response", {"--request", request}},
+        {"", invalid, {"--request", request, "--response", root.file("Other/t.response.json")}},
+        {"", invalid, filesIn("Other")},
+        {"", invalid, filesIn("Linked/PanelRequests")},
+        {"", invalid, filesIn("Foreign/PanelRequests")},
+        {"", invalid, {"--request", request, "--response", root.file("PanelRequests/t.json")}},
+        {"link", "无法读取文件“" + request + "”：", filesIn("PanelRequests")},
+        {"{", undecodable, {"x", "--response", response, "--request", request}},
+        {R"({"kind":"chooseDestination","schemaVersion":2})", "保存窗口请求版本不兼容",
          filesIn("PanelRequests")},
-        {"link", "无法读取文件“" + request + "”：", true, filesIn("PanelRequests")},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.arguments.back());
@@ -200,38 +180,20 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
         const std::string said = result.standardError.substr(0, result.standardError.find('\n'));
         EXPECT_TRUE(said.starts_with(row.message) && result.standardError == said + "\n")
             << result.standardError;
-        EXPECT_EQ(statusOf(response).st_mode & S_IFMT, row.answered ? S_IFREG : S_IFLNK);
-        EXPECT_EQ(readFile(response),
-                  row.answered ? encoded(SmartSavePanelOutcome::failed, {}, said) : "keep");
+        EXPECT_EQ(readFile(response), row.requestText.empty()
+                                          ? "keep"
+                                          : encoded(failed, std::nullopt, std::nullopt, said));
         EXPECT_EQ(readFile(root.file("outside")), "keep");
     }
     EXPECT_EQ(entries(root.file("Foreign/PanelRequests")), std::vector<std::string>{});
 
     // No display to show a panel on: Qt ends the program, and the host still hears of it.
-    std::filesystem::remove(request);
     std::filesystem::remove(response);
     writeFile(request, R"({"kind":"chooseDestination","schemaVersion":1})");
     const ProcessOptions noDisplay{
         filesIn("PanelRequests"), {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":1999"}}, false};
     EXPECT_NE(runProcess(BRINDLE_SAVE_UI_PATH, "", noDisplay).exitStatus, 0);
-    EXPECT_EQ(exists(response) ? readFile(response) : "", encoded(SmartSavePanelOutcome::failed));
-}
-
-TEST(RomanInputSourceSession, SwitchesBackOnlyWhatItSwitchedAndOnlyWhenThatWorked) {
-    std::string log;
-    bool works = false;
-    // An action that is logged, and works when `works` says so.
-    const auto action = [&](char letter) { return [&, letter] { return (log += letter, works); }; };
-    RomanInputSourceSession session(action('R'), action('O'));
-    session.restoreOriginal(); // never switched: the user's source is left alone
-    session.selectRoman();     // failed: nothing owed
-    session.restoreOriginal();
-    works = true;
-    session.selectRoman();
-    session.selectRoman();
-    session.restoreOriginal();
-    session.restoreOriginal();
-    EXPECT_EQ(log, "RRRO");
+    EXPECT_EQ(exists(response) ? readFile(response) : "", encoded(failed));
 }
 
 TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
@@ -244,21 +206,18 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
                             // meanwhile), "delete" (the folder goes meanwhile), "link" (accept,
                             // asked to start in a link: the user's Downloads folder is taken;
                             // "linked" the same with Downloads a link to "Saved"),
-                            // "back" (into "sub" and back first), "folder" (the typed name is
-                            // the folder "sub", which opens; then accept)
+                            // "folder" (the typed name is the folder "sub", which opens; then
+                            // accept)
         std::string chosen; // the name in the answer; "" for cancelled
     } rows[] = {
         {"", "", "accept", "photo (1).png"},
         {"", "", "take", "photo (2).png"},
         {"", "", "link", "photo (1).png"},
         {"", "", "linked", "photo (1).png"},
-        {"report", "", "accept", "report.png"},
         {"12/07/2024", "", "accept", "12-07-2024.png"},
-        {std::string(250, 'a'), "", "accept", std::string(236, 'a') + ".png"},
         {"taken", "保留两者", "accept", "taken (1).png"},
         {"taken", "替换", "accept", "taken.png"},
         {"taken", "取消", "accept", ""},
-        {"", "", "back", "photo (1).png"},
         {"sub", "", "folder", "sub/photo.png"},
         {"", "", "cancel", ""},
         {"", "", "close", ""},
@@ -272,43 +231,30 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         std::filesystem::create_directories(folder + "/sub");
         if (row.action == "linked")
             std::filesystem::create_directory_symlink(folder, home + "/Downloads");
-        writeFile(folder + "/photo.png", "");
-        writeFile(folder + "/taken.png", "");
-        writeFile(folder + "/" + std::string(40, 'n') + ".png", "");
+        for (const char* name : {"/photo.png", "/taken.png"})
+            writeFile(folder + name, "");
         Launched launched(row.action.starts_with("link") ? home + "/link" : folder, true, {},
                           QRect(0, 0, 800, 600));
         QFileDialog* panel = launched.app->panel();
         ASSERT_NE(panel, nullptr);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo (1)"; }));
+        const auto shows = [&](const char* name) {
+            return QTest::qWaitFor([&] { return launched.field().text() == name; });
+        };
+        ASSERT_TRUE(shows("photo (1)"));
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
         EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
         EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
-        // A small screen: the window fits it, and the names fill the rows.
+        // A small screen: the window fits it.
         EXPECT_TRUE(QRect(0, 0, 800, 600).contains(launched.app->window().frameGeometry()));
-        const auto* details = panel->findChild<QTreeView*>("treeView");
-        const QString longest = QString(40, 'n') + ".png";
-        EXPECT_GT(details->header()->sectionSize(0),
-                  details->fontMetrics().horizontalAdvance(longest) + details->iconSize().width());
-        EXPECT_EQ(details->header()->length(), details->viewport()->width());
-        EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
-        for (const QLabel* label : launched.app->window().findChildren<QLabel*>(
-                 QRegularExpression("savePanelMessageLabel|saveFilenameExtensionLabel")))
-            EXPECT_EQ(label->textFormat(), Qt::PlainText);
         // Typed over the whole name, which stays selected while it is numbered.
         QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed));
         if (row.action == "take")
             writeFile(folder + "/photo (1).png", "");
         if (row.action == "delete")
             std::filesystem::remove_all(folder);
-        if (row.action == "back") {
-            panel->setDirectory(QString::fromStdString(folder + "/sub"));
-            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo"; }));
-            panel->findChild<QAbstractButton*>("backButton")->click();
-            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo (1)"; }));
-        }
         if (row.action == "folder") {
             static_cast<QDialog*>(panel)->accept();
-            ASSERT_TRUE(QTest::qWaitFor([&] { return launched.field().text() == "photo"; }));
+            ASSERT_TRUE(shows("photo"));
             EXPECT_EQ(panel->directory().absolutePath().toStdString(), folder + "/sub");
         }
         if (row.action == "cancel")
@@ -318,19 +264,19 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         else
             static_cast<QDialog*>(panel)->accept();
         if (auto* alert = launched.app->window().findChild<QMessageBox*>("saveClashAlert")) {
-            EXPECT_EQ(alert->text(), "“taken.png”已存在");
-            EXPECT_EQ(alert->textFormat(), Qt::PlainText);
+            EXPECT_EQ(std::pair(alert->text(), alert->textFormat()),
+                      std::pair(QString("“taken.png”已存在"), Qt::PlainText));
             for (QAbstractButton* button : alert->buttons())
                 if (button->text() == QString::fromStdString(row.button))
                     button->click();
         }
-        EXPECT_EQ(launched.answer(), row.chosen.empty() ? encoded(SmartSavePanelOutcome::cancelled)
-                                                        : encoded(SmartSavePanelOutcome::selected,
-                                                                  folder + "/" + row.chosen, {},
-                                                                  row.button == "替换"));
+        EXPECT_EQ(launched.answer(),
+                  row.chosen.empty() ? encoded(cancelled)
+                                     : encoded(selected, folder + "/" + row.chosen, std::nullopt,
+                                               std::nullopt, row.button == "替换"));
         // Nothing after the first answer writes again, the watchdog included.
         std::filesystem::remove(launched.response);
-        launched.app->finish(SmartSavePanelResponse(SmartSavePanelOutcome::failed));
+        launched.app->finish(SmartSavePanelResponse(failed));
         launched.desktop.advance(10s);
         EXPECT_FALSE(exists(launched.response));
         EXPECT_EQ(launched.desktop.terminations, 1);
@@ -346,7 +292,6 @@ TEST(SavePanel, ShowsThePanelAtOnceAndKeepsBringingItForward) {
     TemporaryDirectory folder;
     Launched never(folder.path(), false);
     EXPECT_NE(never.app->panel(), nullptr);
-    never.desktop.front = false;
     never.desktop.advance(10s);
     EXPECT_GE(never.desktop.activations, 20); // the panel's 20 checks, after the window's own
     EXPECT_EQ(never.answer(), "");
@@ -364,10 +309,10 @@ TEST(SavePanel, ShowsThePanelAtOnceAndKeepsBringingItForward) {
 
 TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAndTheTypedName) {
     TemporaryDirectory root;
-    for (const char* folder : {"a", "b", "c"})
-        std::filesystem::create_directory(root.file(folder));
-    for (const char* name : {"a/photo.png", "b/mine.png", "c/mine.png", "c/mine (1).png"})
+    for (const std::string name : {"a/photo.png", "b/mine.png", "c/mine.png", "c/mine (1).png"}) {
+        std::filesystem::create_directories(root.file(name.substr(0, 1)));
         writeFile(root.file(name), "");
+    }
     std::atomic<int> started = 0, finished = 0;
     const auto slowly = [&](const std::string& seed, const std::string& directory) {
         ++started;
@@ -377,7 +322,6 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
         return name;
     };
     Launched launched(root.file("a"), true, slowly);
-    QFileDialog& panel = *launched.app->panel();
     // Once `count` resolutions have run, and their results have arrived.
     const auto settle = [&](int count) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return started == count && finished == count; }));
@@ -385,7 +329,7 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
         return launched.field().text().toStdString();
     };
     const auto enter = [&](const char* folder) {
-        panel.setDirectory(QString::fromStdString(root.file(folder)));
+        launched.app->panel()->setDirectory(QString::fromStdString(root.file(folder)));
     };
     // Typed while "photo (1)" is being worked out: the typing wins. Late results are what is
     // checked, not ones dropped before they started.
