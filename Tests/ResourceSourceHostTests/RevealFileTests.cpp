@@ -19,55 +19,41 @@ namespace {
 using boost::json::object;
 using Replies = std::vector<object>;
 
-/// A session bus of its own for each host run (dbus-run-session). With a file manager, the bus
-/// starts the recording stand-in on the first call to it; it goes away with the bus.
-class PrivateSessionBus {
-public:
-    explicit PrivateSessionBus(bool withFileManager) {
-        std::filesystem::create_directory(directory_.file("services"));
-        writeFile(directory_.file("bus.conf"),
-                  "<busconfig><type>session</type><listen>unix:tmpdir=" + directory_.path() +
-                      "</listen><auth>EXTERNAL</auth><servicedir>" + directory_.file("services") +
-                      "</servicedir><policy context='default'><allow send_destination='*'/>"
-                      "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>");
-        if (withFileManager)
-            writeFile(directory_.file("services/fm.service"),
-                      "[D-BUS Service]\nName=org.freedesktop.FileManager1\n"
-                      "Exec=/usr/bin/python3 " BRINDLE_FILE_MANAGER_RECORDER " " +
-                          recordPath());
-    }
-
-    /// Runs the host on this bus; it must exit 0 and write nothing to standard error.
-    Replies exchange(const Replies& requests) const {
-        std::string input;
-        for (const auto& request : requests)
-            input += frameJSON(request);
-        const std::string hostErrors = directory_.file("host-stderr");
-        ProcessOptions options;
-        // The daemon has its own standard error; only the host's is checked.
-        options.arguments.assign({"--config-file=" + directory_.file("bus.conf"), "--", "/bin/sh",
-                                  "-c", R"(exec "$0" 2>"$1")", BRINDLE_HOST_PATH, hostErrors});
-        const ProcessResult result = runProcess("/usr/bin/dbus-run-session", input, options);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        EXPECT_EQ(readFile(hostErrors), "");
-        return parseFrames(result.standardOutput);
-    }
-
-    /// What the file manager recorded: one line per ShowItems call.
-    std::string record() const { return readFile(recordPath()); }
-
-private:
-    std::string recordPath() const { return directory_.file("show-items.jsonl"); }
-
-    TemporaryDirectory directory_;
-};
-
 object reveal(const std::string& path) {
     return {{"action", "revealFile"}, {"path", path}};
 }
 
 object revealed(const std::string& path) {
     return {{"ok", true}, {"revealed", true}, {"path", path}};
+}
+
+// Runs the host on a session bus of its own (dbus-run-session) and returns its replies; it must
+// exit 0 and write nothing to standard error. With a file manager, the bus starts the recording
+// stand-in, which writes to `folder`/record a line per ShowItems call, on the first call to it.
+Replies exchangeOnBus(const std::string& folder, bool withFileManager, const Replies& requests) {
+    std::filesystem::create_directories(folder + "/services");
+    writeFile(folder + "/bus.conf",
+              "<busconfig><type>session</type><listen>unix:tmpdir=" + folder +
+                  "</listen><auth>EXTERNAL</auth><servicedir>" + folder +
+                  "/services</servicedir><policy context='default'><allow send_destination='*'/>"
+                  "<allow receive_sender='*'/><allow own='*'/></policy></busconfig>");
+    if (withFileManager)
+        writeFile(folder + "/services/fm.service",
+                  "[D-BUS Service]\nName=org.freedesktop.FileManager1\n"
+                  "Exec=/usr/bin/python3 " BRINDLE_FILE_MANAGER_RECORDER " " +
+                      folder + "/record");
+    std::string input;
+    for (const auto& request : requests)
+        input += frameJSON(request);
+    // The daemon has its own standard error; only the host's is checked.
+    const ProcessResult result =
+        runProcess("/usr/bin/dbus-run-session", input,
+                   {{"--config-file=" + folder + "/bus.conf", "--", "/bin/sh", "-c",
+                     R"(exec "$0" 2>"$1")", BRINDLE_HOST_PATH, folder + "/host-stderr"},
+                    {}});
+    EXPECT_EQ(result.exitStatus, 0) << result.standardError;
+    EXPECT_EQ(readFile(folder + "/host-stderr"), "");
+    return parseFrames(result.standardOutput);
 }
 
 TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFileManager) {
@@ -84,20 +70,14 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
     ASSERT_EQ(symlink("a.txt", files.file("file-link").c_str()), 0);
     ASSERT_EQ(symlink("gone", files.file("dangling-link").c_str()), 0);
     ASSERT_EQ(symlink("Saved images", files.file("folder-link").c_str()), 0);
-    PrivateSessionBus bus(true);
-
-    const auto replies = bus.exchange({
-        reveal(odd),
-        reveal(files.path() + "/./a.txt"),
-        reveal(files.path() + "/Saved images/../a.txt"),
-        reveal(files.file("never-there.png")),
-        reveal(files.path() + "/"),
-        // ".." is lexical: it steps back over "a.txt" even though that is a file.
-        reveal(files.file("a.txt/..")),
-        reveal(files.file("dangling-link")),
-        reveal(files.file("folder-link")),
-        reveal(files.file("file-link")),
-    });
+    // ".." is lexical: it steps back over "a.txt" even though that is a file.
+    const std::string in = files.path();
+    Replies requests;
+    for (const std::string& path :
+         {odd, in + "/./a.txt", in + "/Saved images/../a.txt", in + "/never-there.png", in + "/",
+          in + "/a.txt/..", in + "/dangling-link", in + "/folder-link", in + "/file-link"})
+        requests.push_back(reveal(path));
+    const auto replies = exchangeOnBus(files.file("bus"), true, requests);
     const object missing{{"ok", true}, {"revealed", false}, {"missing", true}};
     EXPECT_EQ(replies, (Replies{revealed(odd), revealed(files.file("a.txt")),
                                 revealed(files.file("a.txt")), missing, missing, missing, missing,
@@ -105,13 +85,13 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
     const auto shown = [](const std::string& path) {
         return "{\"uris\": [\"file://" + path + "\"], \"startupId\": \"\"}\n";
     };
-    EXPECT_EQ(bus.record(),
+    EXPECT_EQ(readFile(files.file("bus/record")),
               shown(files.path() + "/Saved%20images/%E5%9B%BE%201%20%C3%BC%25%23%3F%3B~.png") +
                   shown(files.file("a.txt")) + shown(files.file("a.txt")) +
                   shown(files.file("file-link")));
 
     // Still revealed without a file manager, or a bus that answers.
-    EXPECT_EQ(PrivateSessionBus(false).exchange({reveal(files.file("a.txt"))}),
+    EXPECT_EQ(exchangeOnBus(files.file("plain-bus"), false, {reveal(files.file("a.txt"))}),
               Replies{revealed(files.file("a.txt"))});
 
     // A socket that accepts connections and never says a word.
@@ -128,14 +108,12 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
             << name;
     }
     unsetenv("DBUS_SESSION_BUS_ADDRESS");
-}
 
-TEST(RevealFile, UnusablePathsAreRefused) {
+    // Unusable paths are refused; the longest path is examined, and is not there.
     for (const std::string& path : {std::string("relative/file.png"), std::string("./file.png"),
                                     std::string("/tmp/a\0b", 8), "/" + std::string(8192, 'a')})
         EXPECT_EQ(caseOf<FinderRevealError>([&] { FinderRevealer().revealFile(path); }),
                   FinderRevealError::Case::invalidPath);
-    // The longest path is examined, and is not there.
     EXPECT_EQ(FinderRevealer().revealFile("/" + std::string(8191, 'a')).resultCase(),
               FinderRevealResult::Case::missing);
 }

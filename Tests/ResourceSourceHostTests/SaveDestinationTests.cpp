@@ -36,15 +36,15 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
         return R"({"outcome":"selected",)" + approval + R"("schemaVersion":1,"selectedPath":")" +
                root.file(name) + "\"}";
     };
-    const auto chosen = [&](const std::string& name, bool exists) {
+    const auto chosen = [&](const std::string& name, bool approved) {
         return object{{"ok", true},
                       {"cancelled", false},
                       {"path", root.file(name)},
-                      {"overwriteApproved", exists}};
+                      {"overwriteApproved", approved}};
     };
+    // A file that appeared after the user confirmed a free name was never approved.
     const std::vector<std::pair<std::string, object>> rows = {
         {selected("existing.png"), chosen("existing.png", true)},
-        // A file that appeared after the user confirmed a free name was never approved.
         {selected("existing.png", R"("replaceApproved":false,)"), chosen("existing.png", false)},
         {selected("new.png", R"("replaceApproved":true,)"), chosen("new.png", false)},
         {selected("dangling.png", R"("replaceApproved":true,)"), chosen("dangling.png", true)},
