@@ -57,14 +57,16 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     fs::create_symlink(makePNG("target.png"), image("link.png"));
     makePNG("untagged.png");
     makeImage(image("photo.jpg"), "testsrc=size=64x48", {"-f", "image2", "-c:v", "mjpeg"});
-    // Each request with its whole reply; none for the steps of an upload.
-    std::vector<std::pair<object, std::string>> rows;
+    // Each request with its whole reply, but the steps of an upload.
+    std::vector<object> requests;
+    std::map<size_t, std::string> expected;
     const auto row = [&](const std::string& request, const std::string& reply) {
-        rows.emplace_back(json(expand(request)), reply);
+        expected[requests.size()] = reply;
+        requests.push_back(json(expand(request)));
     };
     const auto upload = [&](const std::string& id, const std::string& bytes) {
         for (const object& request : uploadRequests(id, bytes))
-            rows.emplace_back(request, "");
+            requests.push_back(request);
     };
     // A commit of `staged`, uploaded first, or of what an earlier one left.
     const auto commit = [&](const std::string& id, const std::string& name,
@@ -72,9 +74,9 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
                             const std::string& staged = "xyz") {
         if (!staged.empty())
             upload(id, staged);
-        rows.emplace_back(commitRequest(id, staged.empty() ? 3 : staged.size(), 1,
-                                        root.file("dest"), name, json(expand("{" + extra + "}"))),
-                          R"({"requestId":")" + id + "\"," + reply);
+        expected[requests.size()] = R"({"requestId":")" + id + "\"," + reply;
+        requests.push_back(commitRequest(id, staged.empty() ? 3 : staged.size(), 1,
+                                         root.file("dest"), name, json(expand("{" + extra + "}"))));
     };
     const auto failed = [](const std::string& error, const std::string& stage) {
         return R"("ok":false,"error":")" + error + R"(","stage":")" + stage +
@@ -109,7 +111,7 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     const std::string manifest = R"("manifestUrl":"https://cdn.example/m.m3u8")";
     row(clip + manifest + R"(,"mediaUrl":"https://cdn.example/v.mp4","mediaKind":"video"})",
         R"({"ok":true,"urls":["https://cdn.example/v.mp4"],"materialized":true})");
-    const object materialize = rows.back().first;
+    const object materialize = requests.back();
     row(R"({"action":"materializeDownload",)" + manifest + "}",
         R"({"ok":false,"error":"缺少字段：path"})");
     row(clip + R"("mediaKind":"video"})",
@@ -177,29 +179,22 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     commit("d", "photo.png",
            R"("optimizeToWebP":true,"overwrite":true,"totalBytes":0,"chunkCount":0)",
            complete("photo.webp", R"(true,"originalBytes":0,"outputBytes":0)"), "");
-
-    std::vector<object> requests;
-    for (const auto& [request, reply] : rows)
-        requests.push_back(request);
     // The staging folder is named relative to the host's working folder.
     const std::string working = fs::current_path();
     fs::current_path(root.path());
     options.environment["BRINDLE_DIRECT_SAVE_DIR"] = "in";
     const auto replies = testing::exchange(requests, options);
     fs::current_path(working);
-    ASSERT_EQ(replies.size(), rows.size());
+    ASSERT_EQ(replies.size(), requests.size());
     const std::map<std::string, std::string> sizes = {
         {"PNG", std::to_string(png.size())},
         {"JPG", std::to_string(fs::file_size(image("photo.jpg")))},
         {"WEBP", std::to_string(fs::file_size(image("picture.webp")))},
         {"DEST", std::to_string(fs::file_size(root.file("dest/photo.webp")))}};
-    for (size_t index = 0; index < rows.size(); ++index) {
-        if (!rows[index].second.empty()) {
-            EXPECT_EQ(replies[index], json(expand(rows[index].second, sizes)))
-                << boost::json::serialize(rows[index].first) << "\n"
-                << boost::json::serialize(replies[index]);
-        }
-    }
+    for (const auto& [index, reply] : expected)
+        EXPECT_EQ(replies[index], json(expand(reply, sizes)))
+            << boost::json::serialize(requests[index]) << "\n"
+            << boost::json::serialize(replies[index]);
     EXPECT_EQ(readFile(root.file("Pictures/image.png")), "newer.png");
     EXPECT_FALSE(exists(root.file("newer.png")) || exists(root.file("x.png")));
     EXPECT_EQ(readFile(root.file("clip.mp4")), "media");
@@ -229,20 +224,17 @@ TEST_F(HostActions, SecondHostCancelsARunningConversion) {
     const std::string started = root.file("encoder-started");
     installEncoder(": > '" + started + "'\nexec sleep 600");
     const std::string png = makePNG("slow.png"), before = readFile(png);
-    object firstReply;
-    std::thread first([&] {
-        firstReply = singleReply(
-            {{"action", "optimizeImage"}, {"path", png}, {"requestId", "running-1"}}, options);
-    });
+    HostSession first(options);
+    first.send({{"action", "optimizeImage"}, {"path", png}, {"requestId", "running-1"}});
     for (int attempt = 0; attempt < 600 && !exists(started); ++attempt)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(exists(started)) << "the encoder never started";
     EXPECT_EQ(
         singleReply({{"action", "cancelImageOptimization"}, {"requestId", "running-1"}}, options),
         json(R"({"ok":true,"cancelled":true,"requestId":"running-1"})"));
-    first.join();
-    EXPECT_EQ(firstReply, json(R"({"ok":false,"error":"已取消无损 WebP 转换","stage":"optimize",
-                                   "retryable":false,"requestId":"running-1"})"));
+    EXPECT_EQ(first.receive(),
+              json(R"({"ok":false,"error":"已取消无损 WebP 转换","stage":"optimize",
+                                        "retryable":false,"requestId":"running-1"})"));
     EXPECT_EQ(readFile(png), before);
     EXPECT_FALSE(exists(root.file("markers/running-1")));
     EXPECT_EQ(entries(images), std::vector<std::string>{"slow.png"});

@@ -21,14 +21,6 @@ object failure(const std::string& message) {
     return {{"ok", false}, {"error", message}};
 }
 
-// Runs the built host on raw input; it must exit 0 and write nothing to standard error.
-Replies hostReplies(const std::string& input, const ProcessOptions& options = {}) {
-    const ProcessResult result = runHost(input, options);
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardError, "");
-    return parseFrames(result.standardOutput);
-}
-
 TEST(HostBinary, AnswersEveryRequestInOrderUntilTheInputEnds) {
     EXPECT_EQ(hostReplies(""), Replies{});
     // A standard output whose reader is gone ends the host quietly as well.
@@ -109,13 +101,11 @@ TEST(Dispatch, ActionsMatchExactlyAndMissingFieldsCarryTheirStage) {
     // Replies, each with the requests that get it.
     const std::pair<const char*, std::vector<const char*>> groups[] = {
         {R"({"ok":false,"error":"不支持的 Native Messaging 操作"})",
-         {R"({"action":"Ping"})", R"({"action":"PING"})", R"({"action":"ping "})",
-          R"({"action":"tagdownload"})", R"({"action":"x","requestId":""})",
-          R"({"action":"x","requestId":12})", R"({"action":"x","requestId":true})",
+         {R"({"action":"Ping"})", R"({"action":"ping "})", R"({"action":"tagdownload"})",
+          R"({"action":"x","requestId":""})", R"({"action":"x","requestId":12})",
           R"({"action":"x","requestId":null})"}},
         {R"({"ok":false,"error":"缺少字段：action"})",
-         {"{}", R"({"action":""})", R"({"action":7})", R"({"action":null})",
-          R"({"action":["ping"]})"}},
+         {"{}", R"({"action":""})", R"({"action":7})", R"({"action":["ping"]})"}},
         {R"({"ok":false,"error":"缺少字段：action","requestId":"abc"})",
          {R"({"requestId":"abc"})"}},
         {R"({"ok":false,"error":"缺少字段：path","stage":"metadata","retryable":false})",

@@ -97,8 +97,12 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
             readFile(scratch.file("stderr"))};
 }
 
-ProcessResult runHost(const std::string& input, const ProcessOptions& options) {
-    return runProcess(BRINDLE_HOST_PATH, input, options);
+std::vector<boost::json::object> hostReplies(const std::string& input,
+                                             const ProcessOptions& options) {
+    const ProcessResult result = runProcess(BRINDLE_HOST_PATH, input, options);
+    EXPECT_EQ(result.exitStatus, 0);
+    EXPECT_EQ(result.standardError, "");
+    return parseFrames(result.standardOutput);
 }
 
 std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
@@ -106,10 +110,7 @@ std::vector<boost::json::object> exchange(const std::vector<boost::json::object>
     std::string input;
     for (const auto& request : requests)
         input += frameJSON(request);
-    const ProcessResult result = runHost(input, options);
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.standardError, "");
-    return parseFrames(result.standardOutput);
+    return hostReplies(input, options);
 }
 
 boost::json::object singleReply(const boost::json::object& request, const ProcessOptions& options) {

@@ -44,11 +44,12 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
 /// Starts the built brindle-host on the given standard input and output, without waiting.
 platform::ChildProcess startHost(int input, int output, const ProcessOptions& options = {});
 
-/// Runs the built brindle-host.
-ProcessResult runHost(const std::string& input, const ProcessOptions& options = {});
+/// Runs the built brindle-host on `input` and returns its replies, checking that it exited 0 and
+/// wrote nothing to standard error.
+std::vector<boost::json::object> hostReplies(const std::string& input,
+                                             const ProcessOptions& options = {});
 
-/// Runs the host with the given requests and returns its replies, checking that it exited 0
-/// and wrote nothing to standard error.
+/// The same with the given requests.
 std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
                                           const ProcessOptions& options = {});
 
