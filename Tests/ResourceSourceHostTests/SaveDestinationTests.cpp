@@ -1,7 +1,5 @@
-// "chooseSaveDestination" against a stand-in save panel and "activateSaveDestinationPanel" on a
-// private session bus, through the built host.
+// "chooseSaveDestination" against a stand-in save panel, through the built host.
 
-#include "SmartSaveUIBridge/SavePanelActivation.h"
 #include "Support/HostProcess.h"
 #include "Support/SavePanelStandIn.h"
 #include "Support/TemporaryDirectory.h"
@@ -77,37 +75,6 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     EXPECT_EQ(
         singleReply({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a"}}, options),
         (object{{"ok", false}, {"error", "智能保存窗口组件未正确安装，请重新运行安装脚本"}}));
-}
-
-TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcasts) {
-    namespace names = savePanelActivation;
-    TemporaryDirectory root;
-    const object activate{{"action", "activateSaveDestinationPanel"}};
-    const std::string record = root.file("record");
-    const std::string panel = std::string(names::busName) + " " + names::objectPath + " " +
-                              names::interfaceName + " " + names::activateMethod + " " +
-                              names::activationRequestedSignal;
-    // The recorder owns the panel's name before the host starts; it quits after the signal.
-    const std::string recorder = "/usr/bin/python3 " BRINDLE_SAVE_PANEL_RECORDER " " + record +
-                                 " " + panel + " & for i in $(seq 200); do [ -e " + record +
-                                 ".ready ] && break; sleep 0.05; done; ";
-    for (const bool withPanel : {true, false}) {
-        ProcessOptions options;
-        options.arguments = {"--", "/bin/sh", "-c",
-                             (withPanel ? recorder : "") + BRINDLE_HOST_PATH " 2>" +
-                                 root.file("host-stderr") + "; status=$?; wait; exit $status"};
-        const ProcessResult result =
-            runProcess("/usr/bin/dbus-run-session", frameJSON(activate), options);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        EXPECT_EQ(readFile(root.file("host-stderr")), "");
-        const object expected{{"ok", true}, {"activated", withPanel}};
-        EXPECT_EQ(parseFrames(result.standardOutput), std::vector<object>{expected});
-    }
-    EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
-
-    ProcessOptions noBus;
-    noBus.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}};
-    EXPECT_EQ(singleReply(activate, noBus), (object{{"ok", true}, {"activated", false}}));
 }
 
 } // namespace

@@ -1,8 +1,9 @@
-// "revealFile" through the built host, on a private session bus whose file manager records what
-// it was asked to show; the path rules in-process.
+// "revealFile" and "activateSaveDestinationPanel" through the built host, on a private session
+// bus whose file manager and save panel record what they were asked; the path rules in-process.
 
 #include "Platform/Files.h"
 #include "ResourceSourceHost/FinderRevealer.h"
+#include "SmartSaveUIBridge/SavePanelActivation.h"
 #include "Support/HostProcess.h"
 #include "Support/TemporaryDirectory.h"
 
@@ -27,10 +28,12 @@ object revealed(const std::string& path) {
     return {{"ok", true}, {"revealed", true}, {"path", path}};
 }
 
-// Runs the host on a session bus of its own (dbus-run-session) and returns its replies; it must
-// exit 0 and write nothing to standard error. With a file manager, the bus starts the recording
-// stand-in, which writes to `folder`/record a line per ShowItems call, on the first call to it.
-Replies exchangeOnBus(const std::string& folder, bool withFileManager, const Replies& requests) {
+// Runs the host on a session bus of its own (dbus-run-session), after the shell commands `before`,
+// and returns its replies; it must exit 0 and write nothing to standard error, and what `before`
+// started is waited for. With a file manager, the bus starts the recording stand-in, which writes
+// to `folder`/record a line per ShowItems call, on the first call to it.
+Replies exchangeOnBus(const std::string& folder, bool withFileManager, const Replies& requests,
+                      const std::string& before = "") {
     std::filesystem::create_directories(folder + "/services");
     writeFile(folder + "/bus.conf",
               "<busconfig><type>session</type><listen>unix:tmpdir=" + folder +
@@ -49,7 +52,8 @@ Replies exchangeOnBus(const std::string& folder, bool withFileManager, const Rep
     const ProcessResult result =
         runProcess("/usr/bin/dbus-run-session", input,
                    {{"--config-file=" + folder + "/bus.conf", "--", "/bin/sh", "-c",
-                     R"(exec "$0" 2>"$1")", BRINDLE_HOST_PATH, folder + "/host-stderr"},
+                     before + R"("$0" 2>"$1"; status=$?; wait; exit $status)", BRINDLE_HOST_PATH,
+                     folder + "/host-stderr"},
                     {}});
     EXPECT_EQ(result.exitStatus, 0) << result.standardError;
     EXPECT_EQ(readFile(folder + "/host-stderr"), "");
@@ -116,6 +120,28 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
                   FinderRevealError::Case::invalidPath);
     EXPECT_EQ(FinderRevealer().revealFile("/" + std::string(8191, 'a')).resultCase(),
               FinderRevealResult::Case::missing);
+}
+
+TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcasts) {
+    namespace names = savePanelActivation;
+    TemporaryDirectory root;
+    const std::string record = root.file("record");
+    // The recorder owns the panel's name before the host starts; it quits after the signal.
+    const std::string recorder =
+        "/usr/bin/python3 " BRINDLE_SAVE_PANEL_RECORDER " " + record + " " + names::busName + " " +
+        names::objectPath + " " + names::interfaceName + " " + names::activateMethod + " " +
+        names::activationRequestedSignal + " & for i in $(seq 200); do [ -e " + record +
+        ".ready ] && break; sleep 0.05; done; ";
+    const object activate{{"action", "activateSaveDestinationPanel"}};
+    for (const bool withPanel : {true, false})
+        EXPECT_EQ(exchangeOnBus(root.file(withPanel ? "panel" : "none"), false, {activate},
+                                withPanel ? recorder : ""),
+                  (Replies{{{"ok", true}, {"activated", withPanel}}}));
+    EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
+
+    ProcessOptions noBus;
+    noBus.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}};
+    EXPECT_EQ(singleReply(activate, noBus), (object{{"ok", true}, {"activated", false}}));
 }
 
 } // namespace
