@@ -16,7 +16,6 @@ namespace brindle::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using boost::json::object;
 
 // Stand-ins for FFmpeg (it writes "media" and notes each question about its options) and ffprobe,
 // beside the real encoder.
@@ -58,7 +57,7 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     makePNG("untagged.png");
     makeImage(image("photo.jpg"), "testsrc=size=64x48", {"-f", "image2", "-c:v", "mjpeg"});
     // Each request with its whole reply, but the steps of an upload.
-    std::vector<object> requests;
+    Messages requests;
     std::map<size_t, std::string> expected;
     const auto row = [&](const std::string& request, const std::string& reply) {
         expected[requests.size()] = reply;
@@ -216,7 +215,7 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
     options.environment["BRINDLE_DIRECT_SAVE_DIR"] = root.file("link");
     EXPECT_EQ(testing::exchange({{{"action", "ping"}}, {{"action", "ping"}}}, options),
-              (std::vector<object>{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
+              (Messages{{{"ok", false}, {"error", "直接保存暂存文件无效"}}}));
 }
 
 TEST_F(HostActions, SecondHostCancelsARunningConversion) {

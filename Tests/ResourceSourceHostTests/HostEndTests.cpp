@@ -119,11 +119,6 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
             if (!exists(source))
                 writeFile(source, bytes);
             end > 0 ? void(fs::remove(root.file("park"))) : writeFile(root.file("park"), "");
-            const auto settled = [&] {
-                // A ping does no work and settles nothing; any other request does.
-                exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
-                EXPECT_TRUE(isOld() || (step.isNew && step.isNew())) << context;
-            };
             writeFile(root.file("requests"), step.requests);
             int input[2], output[2];
             ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
@@ -138,7 +133,6 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
             if (end > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(end));
                 host.kill();
-                settled();
             } else {
                 const auto frames = parseFrames(step.requests); // an upload's start is enough
                 for (size_t index = 0; index < std::min<size_t>(2, frames.size()); ++index)
@@ -171,12 +165,13 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
                 pollfd ended{tool.get(), POLLIN, 0};
                 EXPECT_TRUE(!tool.isOpen() || poll(&ended, 1, end == -2 ? 10000 : 0) == 1)
                     << context << "tool lives";
-                if (end == -2) {
-                    settled();
-                } else {
-                    EXPECT_TRUE(isOld()) << context;
-                }
             }
+            // A killed host's work is settled by the next; a ping does no work and settles
+            // nothing, any other request does.
+            const bool killed = end > 0 || end == -2;
+            if (killed)
+                exchange({{{"action", "cancelDirectSaveUpload"}, {"requestId", "-"}}}, options);
+            EXPECT_TRUE(isOld() || (killed && step.isNew && step.isNew())) << context;
             // Nothing hidden or staged is left, in the user's folder, the private one or /tmp.
             for (const std::string& name : entries(images))
                 EXPECT_FALSE(name.starts_with('.')) << context << name;

@@ -17,9 +17,6 @@
 namespace brindle::testing {
 namespace {
 
-using boost::json::object;
-using Replies = std::vector<object>;
-
 object reveal(const std::string& path) {
     return {{"action", "revealFile"}, {"path", path}};
 }
@@ -32,8 +29,8 @@ object revealed(const std::string& path) {
 // and returns its replies; it must exit 0 and write nothing to standard error, and what `before`
 // started is waited for. With a file manager, the bus starts the recording stand-in, which writes
 // to `folder`/record a line per ShowItems call, on the first call to it.
-Replies exchangeOnBus(const std::string& folder, bool withFileManager, const Replies& requests,
-                      const std::string& before = "") {
+Messages exchangeOnBus(const std::string& folder, bool withFileManager, const Messages& requests,
+                       const std::string& before = "") {
     std::filesystem::create_directories(folder + "/services");
     writeFile(folder + "/bus.conf",
               "<busconfig><type>session</type><listen>unix:tmpdir=" + folder +
@@ -76,16 +73,16 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
     ASSERT_EQ(symlink("Saved images", files.file("folder-link").c_str()), 0);
     // ".." is lexical: it steps back over "a.txt" even though that is a file.
     const std::string in = files.path();
-    Replies requests;
+    Messages requests;
     for (const std::string& path :
          {odd, in + "/./a.txt", in + "/Saved images/../a.txt", in + "/never-there.png", in + "/",
           in + "/a.txt/..", in + "/dangling-link", in + "/folder-link", in + "/file-link"})
         requests.push_back(reveal(path));
     const auto replies = exchangeOnBus(files.file("bus"), true, requests);
     const object missing{{"ok", true}, {"revealed", false}, {"missing", true}};
-    EXPECT_EQ(replies, (Replies{revealed(odd), revealed(files.file("a.txt")),
-                                revealed(files.file("a.txt")), missing, missing, missing, missing,
-                                missing, revealed(files.file("file-link"))}));
+    EXPECT_EQ(replies, (Messages{revealed(odd), revealed(files.file("a.txt")),
+                                 revealed(files.file("a.txt")), missing, missing, missing, missing,
+                                 missing, revealed(files.file("file-link"))}));
     const auto shown = [](const std::string& path) {
         return "{\"uris\": [\"file://" + path + "\"], \"startupId\": \"\"}\n";
     };
@@ -96,7 +93,7 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
 
     // Still revealed without a file manager, or a bus that answers.
     EXPECT_EQ(exchangeOnBus(files.file("plain-bus"), false, {reveal(files.file("a.txt"))}),
-              Replies{revealed(files.file("a.txt"))});
+              Messages{revealed(files.file("a.txt"))});
 
     // A socket that accepts connections and never says a word.
     const platform::FileDescriptor silent(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
@@ -136,7 +133,7 @@ TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcas
     for (const bool withPanel : {true, false})
         EXPECT_EQ(exchangeOnBus(root.file(withPanel ? "panel" : "none"), false, {activate},
                                 withPanel ? recorder : ""),
-                  (Replies{{{"ok", true}, {"activated", withPanel}}}));
+                  (Messages{{{"ok", true}, {"activated", withPanel}}}));
     EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
 
     ProcessOptions noBus;

@@ -17,7 +17,7 @@
 
 namespace brindle::testing {
 
-boost::json::object json(std::string_view text) {
+object json(std::string_view text) {
     return boost::json::parse(text).as_object();
 }
 
@@ -29,12 +29,12 @@ std::string frame(const std::string& body) {
     return nativeMessageFrame::encode(body);
 }
 
-std::string frameJSON(const boost::json::object& message) {
+std::string frameJSON(const object& message) {
     return frame(boost::json::serialize(message));
 }
 
-std::vector<boost::json::object> parseFrames(const std::string& stream) {
-    std::vector<boost::json::object> messages;
+Messages parseFrames(const std::string& stream) {
+    Messages messages;
     nativeMessageFrame::FrameDecoder decoder;
     decoder.append(stream);
     std::string body;
@@ -97,26 +97,24 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
             readFile(scratch.file("stderr"))};
 }
 
-std::vector<boost::json::object> hostReplies(const std::string& input,
-                                             const ProcessOptions& options) {
+Messages hostReplies(const std::string& input, const ProcessOptions& options) {
     const ProcessResult result = runProcess(BRINDLE_HOST_PATH, input, options);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.standardError, "");
     return parseFrames(result.standardOutput);
 }
 
-std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
-                                          const ProcessOptions& options) {
+Messages exchange(const Messages& requests, const ProcessOptions& options) {
     std::string input;
     for (const auto& request : requests)
         input += frameJSON(request);
     return hostReplies(input, options);
 }
 
-boost::json::object singleReply(const boost::json::object& request, const ProcessOptions& options) {
+object singleReply(const object& request, const ProcessOptions& options) {
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? boost::json::object{} : replies.front();
+    return replies.empty() ? object{} : replies.front();
 }
 
 std::string base64Text(std::string_view bytes) {
@@ -126,10 +124,8 @@ std::string base64Text(std::string_view bytes) {
     return text;
 }
 
-std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes,
-                                                size_t chunkBytes) {
-    std::vector<boost::json::object> requests = {
-        {{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
+Messages uploadRequests(const std::string& id, const std::string& bytes, size_t chunkBytes) {
+    Messages requests = {{{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
     for (size_t offset = 0; offset < bytes.size(); offset += chunkBytes)
         requests.push_back(
             {{"action", "appendDirectSaveUpload"},
@@ -139,9 +135,8 @@ std::vector<boost::json::object> uploadRequests(const std::string& id, const std
     return requests;
 }
 
-boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
-                                  const std::string& folder, const std::string& name,
-                                  boost::json::object extra) {
+object commitRequest(const std::string& id, size_t bytes, int chunks, const std::string& folder,
+                     const std::string& name, object extra) {
     extra.insert({{"action", "commitDirectSaveUpload"},
                   {"requestId", id},
                   {"totalBytes", bytes},
@@ -162,11 +157,11 @@ HostSession::HostSession(const ProcessOptions& options) {
     process_.emplace(startHost(hostInput.get(), hostOutput.get(), options));
 }
 
-void HostSession::send(const boost::json::object& request) {
+void HostSession::send(const object& request) {
     writeAll(frameJSON(request), toHost_.get());
 }
 
-boost::json::object HostSession::receive() {
+object HostSession::receive() {
     nativeMessageFrame::FrameDecoder decoder;
     std::string body;
     while (decoder.next(body) != nativeMessageFrame::DecodeStatus::frame) {
@@ -179,13 +174,12 @@ boost::json::object HostSession::receive() {
     return json(body);
 }
 
-boost::json::object HostSession::ask(const boost::json::object& request) {
+object HostSession::ask(const object& request) {
     send(request);
     return receive();
 }
 
-std::vector<boost::json::object> runHostLoop(const std::string& input,
-                                             const RequestHandler& handler) {
+Messages runHostLoop(const std::string& input, const RequestHandler& handler) {
     TemporaryDirectory scratch;
     const auto in = inputFile(scratch.file("in"), input);
     EXPECT_EQ(brindle::runHost(in.get(), outputFile(scratch.file("out")).get(), handler), 0);
