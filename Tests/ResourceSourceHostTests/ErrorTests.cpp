@@ -1,11 +1,7 @@
-// The texts the user may read in an error reply that no reply in the host's tests shows, where
-// they carry the system's reason, and which failures may be retried. Other tests check the case.
+// Which failures may be retried, in which stage. Other tests check the case.
 
-#include "MetadataCore/DownloadDestinationMoverError.h"
 #include "MetadataCore/ImageOptimizerError.h"
 #include "MetadataCore/MediaMaterializerError.h"
-#include "MetadataCore/MetadataWriterError.h"
-#include "MetadataCore/PropertyListError.h"
 #include "ResourceSourceHost/HostActionError.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
@@ -14,24 +10,6 @@
 
 namespace brindle {
 namespace {
-
-TEST(ErrorMessages, AreTheExactUserFacingTexts) {
-    using W = MetadataWriterError;
-    const std::pair<std::string, std::string> cases[] = {
-        {ProtocolError::outputWriteFailed(EISDIR).what(),
-         "Native Messaging 输出失败：Is a directory"},
-        {W::openFailed(ELOOP).what(), "无法安全打开下载文件：Too many levels of symbolic links"},
-        {W::readAttributeFailed(ENODATA).what(), "无法读取现有下载来源：No data available"},
-        {W::writeAttributeFailed(ENOSPC).what(),
-         "无法写入 Finder 下载来源：No space left on device"},
-        {DownloadDestinationMoverError::moveFailed("Permission denied").what(),
-         "无法保存到上一次路径：Permission denied"},
-        {ImageOptimizerError::replacementFailed(EXDEV).what(),
-         "无法安全保存 WebP：Invalid cross-device link"},
-        {PropertyListError().what(), "无法生成属性列表：文本不是有效的 UTF-8"}};
-    for (const auto& [message, expected] : cases)
-        EXPECT_EQ(message, expected);
-}
 
 // Image and media errors carry their own flag in their own stage, and are not retried elsewhere;
 // the refusals an image reply shows are the optimize action's test.
