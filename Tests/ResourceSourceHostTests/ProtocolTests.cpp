@@ -79,7 +79,7 @@ TEST(HostBinary, BrokenInputGetsOneErrorAndEndsTheHost) {
     }
 }
 
-TEST(HostLoop, MessagesThatCannotBeSentAreReplacedAndTheLoopGoesOn) {
+TEST(HostLoop, RepliesThatCannotBeSentAreReplacedAndTheLoopGoesOn) {
     const auto handler = [](const object& request, DirectSaveUploadStore&) -> object {
         if (request.contains("big"))
             return {{"blob", std::string(maximumMessageSize, 'x')}};
@@ -95,7 +95,7 @@ TEST(HostLoop, MessagesThatCannotBeSentAreReplacedAndTheLoopGoesOn) {
 }
 
 TEST(Dispatch, ActionsMatchExactlyAndMissingFieldsCarryTheirStage) {
-    // Messages, each with the requests that get it.
+    // Replies, each with the requests that get it.
     const std::pair<const char*, std::vector<const char*>> groups[] = {
         {R"({"ok":false,"error":"不支持的 Native Messaging 操作"})",
          {R"({"action":"Ping"})", R"({"action":"ping "})", R"({"action":"tagdownload"})",

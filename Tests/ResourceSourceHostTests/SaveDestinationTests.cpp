@@ -12,7 +12,7 @@
 namespace brindle::testing {
 namespace {
 
-TEST(ChooseSaveDestination, AsksTheSavePanelAndMessagesWithItsAnswer) {
+TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     TemporaryDirectory root;
     const std::string panelData = root.file("Brindle/DirectSave/SavePanel");
     ProcessOptions options;
