@@ -14,21 +14,9 @@
 namespace brindle::testing {
 namespace {
 
-using boost::json::object;
-
 constexpr const char* chromium = "/usr/bin/chromium";
 // Follows from the public key in ChromiumExtension/manifest.json.
 constexpr const char* extensionOrigin = "chrome-extension://jjpieeohabdfmmngaljcdpecgckkbnma/";
-
-void installHostManifest(const std::string& profile) {
-    const std::string folder = profile + "/NativeMessagingHosts";
-    std::filesystem::create_directories(folder);
-    writeFile(folder + "/com.vantle.brindle.json",
-              R"({"name":"com.vantle.brindle","description":"Brindle","type":"stdio","path":")" +
-                  std::string(BRINDLE_BUNDLE_DIR) + R"(/Contents/MacOS/brindle-host",
-                  "allowed_origins":[")" +
-                  extensionOrigin + R"("]})");
-}
 
 TEST(Chromium, ExtensionTalksToTheBundledHost) {
     if (access(chromium, X_OK) != 0)
@@ -40,7 +28,12 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
     LoopbackHTTPServer server;
     writeFile(extension + "/report.js", "const reportURL = '" + server.url("/report") + "';\n");
     const std::string profile = root.file("profile");
-    installHostManifest(profile);
+    std::filesystem::create_directories(profile + "/NativeMessagingHosts");
+    writeFile(profile + "/NativeMessagingHosts/com.vantle.brindle.json",
+              R"({"name":"com.vantle.brindle","description":"Brindle","type":"stdio","path":")" +
+                  std::string(BRINDLE_BUNDLE_DIR) + R"(/Contents/MacOS/brindle-host",
+                  "allowed_origins":[")" +
+                  extensionOrigin + R"("]})");
 
     const std::string log = root.file("chromium.log");
     platform::ChildProcessLaunch launch;

@@ -1,12 +1,7 @@
-// The texts the user may read in an error reply that no reply in the host's tests shows, and which
-// failures may be retried. Other tests check the error's case.
+// Which failures may be retried, in which stage. Other tests check the case.
 
-#include "MetadataCore/DownloadDestinationMoverError.h"
 #include "MetadataCore/ImageOptimizerError.h"
 #include "MetadataCore/MediaMaterializerError.h"
-#include "MetadataCore/MetadataWriterError.h"
-#include "MetadataCore/PropertyListError.h"
-#include "ResourceSourceHost/FinderRevealer.h"
 #include "ResourceSourceHost/HostActionError.h"
 #include "ResourceSourceHost/ProtocolError.h"
 
@@ -15,32 +10,6 @@
 
 namespace brindle {
 namespace {
-
-TEST(ErrorMessages, AreTheExactUserFacingTexts) {
-    using P = ProtocolError;
-    using W = MetadataWriterError;
-    using M = DownloadDestinationMoverError;
-    using I = ImageOptimizerError;
-    const std::pair<std::string, std::string> cases[] = {
-        {P::outputWriteFailed(EISDIR).what(), "Native Messaging 输出失败：Is a directory"},
-        {W::openFailed(ELOOP).what(), "无法安全打开下载文件：Too many levels of symbolic links"},
-        {W::readAttributeFailed(ENODATA).what(), "无法读取现有下载来源：No data available"},
-        {W::writeAttributeFailed(ENOSPC).what(),
-         "无法写入 Finder 下载来源：No space left on device"},
-        {W::invalidPath().what(), "下载路径无效"},
-        {W::ownerMismatch().what(), "下载文件不属于当前用户"},
-        {W::invalidExistingAttribute().what(), "现有下载来源 metadata 格式无效"},
-        {W::visibleSourceTagFailed().what(), "无法写入 Finder 可见来源标签"},
-        {M::moveFailed("Permission denied").what(), "无法保存到上一次路径：Permission denied"},
-        {M::invalidDestinationDirectory().what(), "上一次保存目录已不存在或不可写"},
-        {I::replacementFailed(EXDEV).what(), "无法安全保存 WebP：Invalid cross-device link"},
-        {I::invalidPath().what(), "下载图片文件无效"},
-        {I::targetChanged().what(), "图片在转换期间发生变化，已停止替换"},
-        {FinderRevealError::invalidPath().what(), "Finder 定位路径无效"},
-        {PropertyListError().what(), "无法生成属性列表：文本不是有效的 UTF-8"}};
-    for (const auto& [message, expected] : cases)
-        EXPECT_EQ(message, expected);
-}
 
 // Image and media errors carry their own flag in their own stage, and are not retried elsewhere;
 // the refusals an image reply shows are the optimize action's test.

@@ -23,31 +23,37 @@ protected:
     void SetUp() override { setenv("BRINDLE_IMAGE_CANCEL_DIR", markers.c_str(), 1); }
     void TearDown() override { unsetenv("BRINDLE_IMAGE_CANCEL_DIR"); }
 
-    std::string marker(const std::string& requestId) const { return markers + "/" + requestId; }
-
     TemporaryDirectory root;
     std::string markers = root.file("state/Markers");
 };
 
 // The host's own "cancelImageOptimization" reply, and a marker seen by another process, are the
 // optimize action's test; the folder of a marker that cannot be made is the channel's.
-TEST_F(CancellationMarkers, MarkersArePrivateAndLeaveAFolderInTheirPlace) {
+TEST_F(CancellationMarkers, MarkersArePrivateLeaveAFolderInTheirPlaceAndHaveADefaultFolder) {
     const auto isCancelled = imageOptimizationCancellationCheck("job-7");
     EXPECT_FALSE(isCancelled());
     markImageOptimizationCancelled("job-7");
     EXPECT_TRUE(isCancelled());
-    EXPECT_EQ(readFile(marker("job-7")), "");
-    EXPECT_EQ(permissions(marker("job-7")), 0600u);
+    EXPECT_EQ(readFile(markers + "/job-7"), "");
+    EXPECT_EQ(permissions(markers + "/job-7"), 0600u);
     EXPECT_EQ(permissions(markers), 0700u);
     EXPECT_EQ(permissions(root.file("state")), 0700u);
 
     // A folder in the marker's place stays (a link is replaced as every file written whole is).
-    std::filesystem::create_directories(marker("taken"));
-    writeFile(marker("taken") + "/inside", "x");
+    std::filesystem::create_directories(markers + "/taken");
+    writeFile(markers + "/taken" + "/inside", "x");
     EXPECT_EQ(caseOf<ProtocolError>([] { markImageOptimizationCancelled("taken"); }),
               ProtocolError::Case::outputWriteFailed);
     // No temporary file is left behind.
     EXPECT_EQ(entries(markers), (Names{"job-7", "taken"}));
+
+    // Without a folder given, the application's data folder holds them.
+    setenv("BRINDLE_IMAGE_CANCEL_DIR", "", 1);
+    setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
+    markImageOptimizationCancelled("r1");
+    unsetenv("XDG_DATA_HOME");
+    EXPECT_TRUE(exists(root.file("data/Brindle/ImageOptimizationCancellations/r1")));
+    EXPECT_EQ(permissions(root.file("data/Brindle")), 0700u);
 }
 
 TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarkedOthersTouchNothing) {
@@ -86,15 +92,6 @@ TEST_F(CancellationMarkers, IdsOfUpTo128BytesOfLettersMarksAndDigitsAreMarkedOth
         }
     }
     EXPECT_EQ(entries(root.file("state")), Names{"Markers"});
-}
-
-TEST_F(CancellationMarkers, FolderIsTheGivenOneElseInTheApplicationDataFolder) {
-    setenv("BRINDLE_IMAGE_CANCEL_DIR", "", 1);
-    setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
-    markImageOptimizationCancelled("r1");
-    unsetenv("XDG_DATA_HOME");
-    EXPECT_TRUE(exists(root.file("data/Brindle/ImageOptimizationCancellations/r1")));
-    EXPECT_EQ(permissions(root.file("data/Brindle")), 0700u);
 }
 
 } // namespace

@@ -1,7 +1,5 @@
-// "chooseSaveDestination" against a stand-in save panel and "activateSaveDestinationPanel" on a
-// private session bus, through the built host.
+// "chooseSaveDestination" against a stand-in save panel, through the built host.
 
-#include "SmartSaveUIBridge/SavePanelActivation.h"
 #include "Support/HostProcess.h"
 #include "Support/SavePanelStandIn.h"
 #include "Support/TemporaryDirectory.h"
@@ -13,8 +11,6 @@
 
 namespace brindle::testing {
 namespace {
-
-using boost::json::object;
 
 TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
     TemporaryDirectory root;
@@ -36,15 +32,15 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
         return R"({"outcome":"selected",)" + approval + R"("schemaVersion":1,"selectedPath":")" +
                root.file(name) + "\"}";
     };
-    const auto chosen = [&](const std::string& name, bool exists) {
+    const auto chosen = [&](const std::string& name, bool approved) {
         return object{{"ok", true},
                       {"cancelled", false},
                       {"path", root.file(name)},
-                      {"overwriteApproved", exists}};
+                      {"overwriteApproved", approved}};
     };
+    // A file that appeared after the user confirmed a free name was never approved.
     const std::vector<std::pair<std::string, object>> rows = {
         {selected("existing.png"), chosen("existing.png", true)},
-        // A file that appeared after the user confirmed a free name was never approved.
         {selected("existing.png", R"("replaceApproved":false,)"), chosen("existing.png", false)},
         {selected("new.png", R"("replaceApproved":true,)"), chosen("new.png", false)},
         {selected("dangling.png", R"("replaceApproved":true,)"), chosen("dangling.png", true)},
@@ -66,7 +62,8 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
                                             "([0-9a-f-]{36})\\.request\\.json\n" + "--response\n" +
                                             exchange + "\\1\\.response\\.json\n")));
 
-    // The data folder comes first, the request's fields next, the bundle's checks last.
+    // The data folder comes first, the request's fields next, the bundle's checks last (those are
+    // the bridge's).
     TemporaryDirectory fresh;
     options.environment["BRINDLE_DIRECT_SAVE_DIR"] = fresh.file("DirectSave/Incoming");
     options.environment["BRINDLE_SAVE_UI_APP"] = fresh.file("Nowhere.app");
@@ -74,40 +71,6 @@ TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
               (object{{"ok", false}, {"error", "缺少字段：suggestedFilename"}}));
     EXPECT_EQ(std::filesystem::symlink_status(fresh.file("DirectSave/SavePanel")).permissions(),
               std::filesystem::perms::owner_all);
-    EXPECT_EQ(
-        singleReply({{"action", "chooseSaveDestination"}, {"suggestedFilename", "a"}}, options),
-        (object{{"ok", false}, {"error", "智能保存窗口组件未正确安装，请重新运行安装脚本"}}));
-}
-
-TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcasts) {
-    namespace names = savePanelActivation;
-    TemporaryDirectory root;
-    const object activate{{"action", "activateSaveDestinationPanel"}};
-    const std::string record = root.file("record");
-    const std::string panel = std::string(names::busName) + " " + names::objectPath + " " +
-                              names::interfaceName + " " + names::activateMethod + " " +
-                              names::activationRequestedSignal;
-    // The recorder owns the panel's name before the host starts; it quits after the signal.
-    const std::string recorder = "/usr/bin/python3 " BRINDLE_SAVE_PANEL_RECORDER " " + record +
-                                 " " + panel + " & for i in $(seq 200); do [ -e " + record +
-                                 ".ready ] && break; sleep 0.05; done; ";
-    for (const bool withPanel : {true, false}) {
-        ProcessOptions options;
-        options.arguments = {"--", "/bin/sh", "-c",
-                             (withPanel ? recorder : "") + BRINDLE_HOST_PATH " 2>" +
-                                 root.file("host-stderr") + "; status=$?; wait; exit $status"};
-        const ProcessResult result =
-            runProcess("/usr/bin/dbus-run-session", frameJSON(activate), options);
-        EXPECT_EQ(result.exitStatus, 0) << result.standardError;
-        EXPECT_EQ(readFile(root.file("host-stderr")), "");
-        const object expected{{"ok", true}, {"activated", withPanel}};
-        EXPECT_EQ(parseFrames(result.standardOutput), std::vector<object>{expected});
-    }
-    EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
-
-    ProcessOptions noBus;
-    noBus.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}};
-    EXPECT_EQ(singleReply(activate, noBus), (object{{"ok", true}, {"activated", false}}));
 }
 
 } // namespace

@@ -15,11 +15,9 @@
 #include <stdexcept>
 #include <unistd.h>
 
-extern char** environ;
-
 namespace brindle::testing {
 
-boost::json::object json(std::string_view text) {
+object json(std::string_view text) {
     return boost::json::parse(text).as_object();
 }
 
@@ -31,12 +29,12 @@ std::string frame(const std::string& body) {
     return nativeMessageFrame::encode(body);
 }
 
-std::string frameJSON(const boost::json::object& message) {
+std::string frameJSON(const object& message) {
     return frame(boost::json::serialize(message));
 }
 
-std::vector<boost::json::object> parseFrames(const std::string& stream) {
-    std::vector<boost::json::object> messages;
+Messages parseFrames(const std::string& stream) {
+    Messages messages;
     nativeMessageFrame::FrameDecoder decoder;
     decoder.append(stream);
     std::string body;
@@ -49,42 +47,29 @@ std::vector<boost::json::object> parseFrames(const std::string& stream) {
 
 namespace {
 
-// The test's own environment with `overrides` added or replacing what is there.
-std::vector<std::string> environmentWith(const std::map<std::string, std::string>& overrides) {
-    std::vector<std::string> entries;
-    for (char** entry = environ; *entry != nullptr; ++entry) {
-        const std::string text = *entry;
-        if (!overrides.contains(text.substr(0, text.find('='))))
-            entries.push_back(text);
-    }
-    for (const auto& [name, value] : overrides)
-        entries.push_back(name + "=" + value);
-    return entries;
-}
-
-platform::FileDescriptor openOrFail(const std::string& path, int flags) {
-    platform::FileDescriptor file(open(path.c_str(), flags | O_CLOEXEC, 0600));
-    if (!file.isOpen())
-        throw std::runtime_error("cannot open " + path);
-    return file;
-}
-
 platform::ChildProcess spawn(const std::string& program, int input, int output, int error,
                              const ProcessOptions& options) {
+    const auto stream = [](int file) {
+        return platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(file));
+    };
     platform::ChildProcessLaunch launch;
     launch.program = program;
     launch.arguments = options.arguments;
-    launch.standardInput =
-        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(input));
-    launch.standardOutput =
-        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(output));
-    launch.standardError =
-        platform::ChildStream::descriptor(platform::DescriptorRef::borrowing(error));
-    launch.environment = environmentWith(options.environment);
-    auto child = platform::ChildProcess::spawn(launch);
-    if (!child)
-        throw std::runtime_error("cannot start " + program);
-    return std::move(*child);
+    launch.standardInput = stream(input);
+    launch.standardOutput = stream(output);
+    launch.standardError = stream(error);
+    launch.environment = platform::environmentWith(options.environment);
+    return platform::ChildProcess::spawn(launch).value();
+}
+
+// Files rather than pipes for the ordinary streams: no deadlock however much either side writes.
+platform::FileDescriptor inputFile(const std::string& path, const std::string& contents) {
+    writeFile(path, contents);
+    return platform::openRegularFile(path).value().descriptor;
+}
+
+platform::FileDescriptor outputFile(const std::string& path) {
+    return platform::createExclusiveFile(path, 0600).value();
 }
 
 } // namespace
@@ -95,46 +80,41 @@ platform::ChildProcess startHost(int input, int output, const ProcessOptions& op
 
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options) {
-    // Files rather than pipes for the ordinary streams: no deadlock however much either side
-    // writes.
     TemporaryDirectory scratch;
-    writeFile(scratch.file("stdin"), input);
-    const auto inputFile = openOrFail(scratch.file("stdin"), O_RDONLY);
-    auto outputFile = openOrFail(scratch.file("stdout"), O_WRONLY | O_CREAT);
-    const auto errorFile = openOrFail(scratch.file("stderr"), O_WRONLY | O_CREAT);
+    const auto in = inputFile(scratch.file("stdin"), input);
+    auto out = outputFile(scratch.file("stdout"));
+    const auto error = outputFile(scratch.file("stderr"));
     if (options.closeStandardOutput) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0)
             throw std::runtime_error("pipe2 failed");
         close(ends[0]);
-        outputFile = platform::FileDescriptor(ends[1]);
+        out = platform::FileDescriptor(ends[1]);
     }
-
     const platform::ChildExit exit =
-        spawn(program, inputFile.get(), outputFile.get(), errorFile.get(), options).waitForExit();
+        spawn(program, in.get(), out.get(), error.get(), options).waitForExit();
     return {exit.exitCode, exit.terminatingSignal, readFile(scratch.file("stdout")),
             readFile(scratch.file("stderr"))};
 }
 
-ProcessResult runHost(const std::string& input, const ProcessOptions& options) {
-    return runProcess(BRINDLE_HOST_PATH, input, options);
-}
-
-std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
-                                          const ProcessOptions& options) {
-    std::string input;
-    for (const auto& request : requests)
-        input += frameJSON(request);
-    const ProcessResult result = runHost(input, options);
+Messages hostReplies(const std::string& input, const ProcessOptions& options) {
+    const ProcessResult result = runProcess(BRINDLE_HOST_PATH, input, options);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.standardError, "");
     return parseFrames(result.standardOutput);
 }
 
-boost::json::object singleReply(const boost::json::object& request, const ProcessOptions& options) {
+Messages exchange(const Messages& requests, const ProcessOptions& options) {
+    std::string input;
+    for (const auto& request : requests)
+        input += frameJSON(request);
+    return hostReplies(input, options);
+}
+
+object singleReply(const object& request, const ProcessOptions& options) {
     const auto replies = exchange({request}, options);
     EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? boost::json::object{} : replies.front();
+    return replies.empty() ? object{} : replies.front();
 }
 
 std::string base64Text(std::string_view bytes) {
@@ -144,10 +124,8 @@ std::string base64Text(std::string_view bytes) {
     return text;
 }
 
-std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes,
-                                                size_t chunkBytes) {
-    std::vector<boost::json::object> requests = {
-        {{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
+Messages uploadRequests(const std::string& id, const std::string& bytes, size_t chunkBytes) {
+    Messages requests = {{{"action", "beginDirectSaveUpload"}, {"requestId", id}}};
     for (size_t offset = 0; offset < bytes.size(); offset += chunkBytes)
         requests.push_back(
             {{"action", "appendDirectSaveUpload"},
@@ -157,9 +135,8 @@ std::vector<boost::json::object> uploadRequests(const std::string& id, const std
     return requests;
 }
 
-boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
-                                  const std::string& folder, const std::string& name,
-                                  boost::json::object extra) {
+object commitRequest(const std::string& id, size_t bytes, int chunks, const std::string& folder,
+                     const std::string& name, object extra) {
     extra.insert({{"action", "commitDirectSaveUpload"},
                   {"requestId", id},
                   {"totalBytes", bytes},
@@ -180,11 +157,11 @@ HostSession::HostSession(const ProcessOptions& options) {
     process_.emplace(startHost(hostInput.get(), hostOutput.get(), options));
 }
 
-void HostSession::send(const boost::json::object& request) {
+void HostSession::send(const object& request) {
     writeAll(frameJSON(request), toHost_.get());
 }
 
-boost::json::object HostSession::receive() {
+object HostSession::receive() {
     nativeMessageFrame::FrameDecoder decoder;
     std::string body;
     while (decoder.next(body) != nativeMessageFrame::DecodeStatus::frame) {
@@ -197,18 +174,15 @@ boost::json::object HostSession::receive() {
     return json(body);
 }
 
-boost::json::object HostSession::ask(const boost::json::object& request) {
+object HostSession::ask(const object& request) {
     send(request);
     return receive();
 }
 
-std::vector<boost::json::object> runHostLoop(const std::string& input,
-                                             const RequestHandler& handler) {
+Messages runHostLoop(const std::string& input, const RequestHandler& handler) {
     TemporaryDirectory scratch;
-    writeFile(scratch.file("in"), input);
-    const auto inputFile = openOrFail(scratch.file("in"), O_RDONLY);
-    const auto outputFile = openOrFail(scratch.file("out"), O_WRONLY | O_CREAT);
-    EXPECT_EQ(brindle::runHost(inputFile.get(), outputFile.get(), handler), 0);
+    const auto in = inputFile(scratch.file("in"), input);
+    EXPECT_EQ(brindle::runHost(in.get(), outputFile(scratch.file("out")).get(), handler), 0);
     return parseFrames(readFile(scratch.file("out")));
 }
 

@@ -13,16 +13,20 @@
 
 namespace brindle::testing {
 
+using boost::json::object;
+/// Messages to or from the host, in order.
+using Messages = std::vector<object>;
+
 /// The JSON object `text` spells.
-boost::json::object json(std::string_view text);
+object json(std::string_view text);
 
 /// One framed message: 4-byte little-endian length, then the body.
 std::string frame(const std::string& body);
 std::string frameLength(uint32_t length);
-std::string frameJSON(const boost::json::object& message);
+std::string frameJSON(const object& message);
 
 /// Splits a stream of framed replies; a trailing partial frame fails the current test.
-std::vector<boost::json::object> parseFrames(const std::string& stream);
+Messages parseFrames(const std::string& stream);
 
 struct ProcessResult {
     int exitStatus = -1; // -1 when the process did not exit normally
@@ -44,38 +48,35 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
 /// Starts the built brindle-host on the given standard input and output, without waiting.
 platform::ChildProcess startHost(int input, int output, const ProcessOptions& options = {});
 
-/// Runs the built brindle-host.
-ProcessResult runHost(const std::string& input, const ProcessOptions& options = {});
+/// Runs the built brindle-host on `input` and returns its replies, checking that it exited 0 and
+/// wrote nothing to standard error.
+Messages hostReplies(const std::string& input, const ProcessOptions& options = {});
 
-/// Runs the host with the given requests and returns its replies, checking that it exited 0
-/// and wrote nothing to standard error.
-std::vector<boost::json::object> exchange(const std::vector<boost::json::object>& requests,
-                                          const ProcessOptions& options = {});
+/// The same with the given requests.
+Messages exchange(const Messages& requests, const ProcessOptions& options = {});
 
 /// Runs the host with one request and returns its one reply.
-boost::json::object singleReply(const boost::json::object& request,
-                                const ProcessOptions& options = {});
+object singleReply(const object& request, const ProcessOptions& options = {});
 
 /// Requests that stream `bytes` under `id` in one chunk.
 std::string base64Text(std::string_view bytes);
 
 // A begin and an append for each piece of `chunkBytes`.
-std::vector<boost::json::object> uploadRequests(const std::string& id, const std::string& bytes,
-                                                size_t chunkBytes = std::string::npos);
+Messages uploadRequests(const std::string& id, const std::string& bytes,
+                        size_t chunkBytes = std::string::npos);
 
 /// A commit of the upload `id` into `folder` as `name`, with a source URL, and `extra`.
-boost::json::object commitRequest(const std::string& id, size_t bytes, int chunks,
-                                  const std::string& folder, const std::string& name,
-                                  boost::json::object extra = {});
+object commitRequest(const std::string& id, size_t bytes, int chunks, const std::string& folder,
+                     const std::string& name, object extra = {});
 
 /// The built host on pipes, staying up between requests; killed when the session goes.
 class HostSession {
 public:
     explicit HostSession(const ProcessOptions& options = {});
 
-    void send(const boost::json::object& request);
-    boost::json::object receive();
-    boost::json::object ask(const boost::json::object& request);
+    void send(const object& request);
+    object receive();
+    object ask(const object& request);
 
     platform::ChildProcess& process() { return *process_; }
 
@@ -86,7 +87,6 @@ private:
 
 /// Runs the host's request loop in this process on `input` and returns its replies; `handler`
 /// stands in for the real dispatcher when given.
-std::vector<boost::json::object> runHostLoop(const std::string& input,
-                                             const RequestHandler& handler = handle);
+Messages runHostLoop(const std::string& input, const RequestHandler& handler = handle);
 
 } // namespace brindle::testing
