@@ -155,8 +155,9 @@ TEST(SmartSavePanelBridge, RunsOnlyAnIntactBundleAndAcceptsOnlyWellFormedRespons
         if (row.response)
             writeFile(response, *row.response);
         Exchange exchange((row.response ? "cat " + response + " > \"$4\"\n" : "") + row.script);
-        if (!row.before.empty())
+        if (!row.before.empty()) {
             ASSERT_EQ(std::system(("cd " + exchange.root.path() + "; " + row.before).c_str()), 0);
+        }
         EXPECT_EQ(exchange.present(), row.expected) << row.before << row.script;
         // A broken installation leaves nothing behind; an exchange folder in use is private, and
         // empty once the exchange is over.
