@@ -47,6 +47,13 @@ TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
     EXPECT_EQ(found(), std::nullopt);
     EXPECT_EQ(found(), Found(install(user)));
     EXPECT_EQ(found(), Found(install(bundle)));
+    // A folder is no tool, but a link to an executable is one.
+    std::filesystem::remove(bundle + "/cwebp");
+    std::filesystem::create_directories(bundle + "/cwebp");
+    EXPECT_EQ(found(), Found(user + "/cwebp"));
+    std::filesystem::remove(bundle + "/cwebp");
+    std::filesystem::create_symlink(install(root.path()), bundle + "/cwebp");
+    EXPECT_EQ(found(), Found(bundle + "/cwebp"));
     // That an empty override is ignored shows in the host's test of the bundle.
     // Under the override nothing else is tried.
     setenv(BundledToolLocation::toolsDirectoryVariable, other.c_str(), 1);
@@ -54,14 +61,6 @@ TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
     install(other, 0644);
     EXPECT_EQ(found(), std::nullopt);
     EXPECT_EQ(found(), Found(install(other)));
-}
-
-TEST_F(ToolLocation, LinksToExecutablesAreFollowedButFoldersAreNotTools) {
-    std::filesystem::create_directories(bundle + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
-    std::filesystem::remove(bundle + "/cwebp");
-    std::filesystem::create_symlink(install(other), bundle + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundle + "/cwebp");
 }
 
 TEST_F(ToolLocation, NamesThatLeaveTheFolderFindNothing) {
