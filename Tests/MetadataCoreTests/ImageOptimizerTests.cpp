@@ -37,48 +37,46 @@ protected:
     }
 };
 
+// A PNG that shrinks becomes a WebP with its pixels, mode and marks (not attributes of no meaning
+// to it) under a free name: beside another's file, with a temporary name shortened to stay under
+// 255 bytes, or exchanged in place under a WebP name that held the PNG.
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFreeName) {
-    const std::string png = makePNG("image.png", transparentPicture);
-    fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
-    const std::string quarantine = "0083;65f0a1b2;Chrome;";
-    setRawAttribute(png, "user.com.apple.quarantine", quarantine);
-    setRawAttribute(png, "user.xdg.origin.url", "https://a.example/x.png");
-    setRawAttribute(png, "user.unrelated", "x");
-    const std::string pixels = decodedRGBA(png);
-    const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
-    writeFile(image("image.webp"), "someone else's");
-
-    const auto result = optimize(png);
-    const std::string webp = image("image (1).webp");
-    ASSERT_EQ(result,
-              (ImageOptimizationResult{webp, true, originalBytes,
-                                       static_cast<std::int64_t>(fs::file_size(webp)), "smaller"}));
-    EXPECT_LT(result.outputBytes, result.originalBytes);
-    EXPECT_EQ(decodedRGBA(webp, "webp_pipe"), pixels);
-    EXPECT_EQ(fs::status(webp).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-    EXPECT_EQ(readFile(image("image.webp")), "someone else's");
-    EXPECT_EQ(rawAttribute(webp, "user.com.apple.quarantine"), quarantine);
-    EXPECT_EQ(rawAttribute(webp, "user.xdg.origin.url"), "https://a.example/x.png");
-    EXPECT_EQ(rawAttribute(webp, "user.com.apple.provenance"), std::nullopt);
-    EXPECT_EQ(rawAttribute(webp, "user.unrelated"), std::nullopt);
-
-    // 244 bytes: the temporary name must be shortened to stay under 255.
-    std::string name;
+    std::string long244;
     for (int i = 0; i < 80; ++i)
-        name += "图";
-    const std::string plain = optimize(makePNG(name + ".png")).path;
-    EXPECT_EQ(plain, image(name + ".webp"));
-    EXPECT_EQ(rawAttribute(plain, "user.com.apple.quarantine"), std::nullopt);
+        long244 += "图";
+    writeFile(image("image.webp"), "someone else's");
+    const std::map<std::string, std::optional<std::string>> marks = {
+        {"user.com.apple.quarantine", "0083;65f0a1b2;Chrome;"},
+        {"user.xdg.origin.url", "https://a.example/x.png"},
+        {"user.com.apple.provenance", "\x01\x02"},
+        {"user.unrelated", std::nullopt}};
+    const std::string cases[][2] = {{"image.png", "image (1).webp"},
+                                    {long244 + ".png", long244 + ".webp"},
+                                    {"photo.WEBP", "photo.WEBP"}};
+    for (const auto& [name, converted] : cases) {
+        const std::string png = makePNG(name, transparentPicture);
+        fs::permissions(png, fs::perms::owner_read | fs::perms::owner_write);
+        for (const auto& [attribute, value] : marks)
+            setRawAttribute(png, attribute, value.value_or("x"));
+        const std::string pixels = decodedRGBA(png);
+        const auto originalBytes = static_cast<std::int64_t>(fs::file_size(png));
+        const ino_t inode = statusOf(png).st_ino;
 
-    // A WebP name holding a PNG is exchanged in place.
-    const std::string named = image("photo.WEBP");
-    fs::rename(makePNG("photo.png", transparentPicture), named);
-    const ino_t inode = statusOf(named).st_ino;
-    EXPECT_EQ(optimize(named).path, named);
-    EXPECT_NE(statusOf(named).st_ino, inode);
-    EXPECT_EQ(decodedRGBA(named, "webp_pipe"), pixels);
+        const auto result = optimize(png);
+        const std::string webp = image(converted);
+        ASSERT_EQ(result, (ImageOptimizationResult{webp, true, originalBytes,
+                                                   static_cast<std::int64_t>(fs::file_size(webp)),
+                                                   "smaller"}));
+        EXPECT_LT(result.outputBytes, result.originalBytes);
+        EXPECT_EQ(decodedRGBA(webp, "webp_pipe"), pixels);
+        EXPECT_EQ(fs::status(webp).permissions(), fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_NE(statusOf(webp).st_ino, inode);
+        for (const auto& [attribute, value] : marks)
+            EXPECT_EQ(rawAttribute(webp, attribute), value) << attribute;
+    }
+    EXPECT_EQ(readFile(image("image.webp")), "someone else's");
     EXPECT_EQ(entries(images),
-              (Names{"image (1).webp", "image.webp", "photo.WEBP", name + ".webp"}));
+              (Names{"image (1).webp", "image.webp", "photo.WEBP", long244 + ".webp"}));
 }
 
 // A link's refusal, its reason and that it is not retried show in the host's reply.

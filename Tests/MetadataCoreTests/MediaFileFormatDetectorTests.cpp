@@ -103,8 +103,8 @@ TEST(MediaFileFormatDetector, CraftedHeads) {
     const std::string ebml = "\x1A\x45\xDF\xA3....";
     const auto riff = [](const char* type) { return std::string("RIFF\0\0\0\0", 8) + type; };
     const std::string heic = fileTypeBox("mif1", {"heic"}, 100000);
-    // Heads grouped by what the detector must make of them. Earlier signatures win over what
-    // follows them.
+    // Heads grouped by what the detector must make of them: where it looks further than a fixed
+    // signature at the start. Earlier signatures win over what follows them.
     const std::vector<std::pair<Expected, std::vector<std::string>>> groups = {
         // Spaces, Unicode spaces and breaks, comments and invalid bytes after the root do not
         // matter; "g" or "-" with a combining accent is another letter, a comment or declaration
@@ -119,23 +119,13 @@ TEST(MediaFileFormatDetector, CraftedHeads) {
         {"jpg", {"\xFF\xD8\xFF\xE0", "\xFF\xD8\xFF" + fileTypeBox("qt  ", {})}},
         {"png", {"\x89PNG\r\n\x1A\n<svg>"}},
         {"gif", {"GIF87a", "GIF89a.."}},
-        {"tiff", {std::string("II*\0", 4), std::string("MM\0*", 4)}},
-        {"bmp", {"BM"}},
-        {"ico", {std::string("\0\0\1\0", 4)}},
-        {"psd", {"8BPS"}},
-        {"qoi", {"qoif"}},
         {"jxl", {"\xFF\x0A", std::string("\0\0\0\x0CJXL \r\n\x87\n", 12)}},
-        {"jp2", {std::string("\0\0\0\x0CjP  \r\n\x87\n", 12)}},
         {"webp", {riff("WEBP")}},
-        {"avi", {riff("AVI ")}},
-        {"flv", {"FLV\x01"}},
         {"webm", {ebml + "webm"}},
         {"mkv", {ebml + "matroska"}},
         {"ts", {transport}},
         {"m2ts", {timestamped}},
-        {"mpg", {std::string("\0\0\1\xBA", 4), std::string("\0\0\1\xB3", 4)}},
         {"wmv", {asf}},
-        {"rm", {".RMF"}},
         {"ogv", {"OggS....theora"}},
         // "RIFF\0..." as a C string is cut at the first NUL.
         {std::nullopt,
@@ -151,10 +141,6 @@ TEST(MediaFileFormatDetector, CraftedHeads) {
           heic.substr(0, heic.size() - 1)}},
         {"avif", {fileTypeBox("mif1", {"avif", "heic"}), fileTypeBox("avis", {})}},
         {"mov", {fileTypeBox("qt  ", {}), fileTypeBox("isom", {"qt  "})}},
-        {"3gp", {fileTypeBox("3GP4", {})}},
-        {"3g2", {fileTypeBox("3g2a", {})}},
-        {"f4v", {fileTypeBox("F4V ", {})}},
-        {"m4v", {fileTypeBox("mp42", {"M4VP"})}},
         {"mp4",
          {fileTypeBox("isom", {"iso2", "avc1", "mp41"}), fileTypeBox("MSNV", {}),
           fileTypeBox("dash", {}), fileTypeBox("M4A ", {"mp42"})}},
