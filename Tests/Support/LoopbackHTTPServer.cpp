@@ -61,12 +61,12 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
     shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
     if (acceptor_.joinable())
         acceptor_.join();
-    for (const int connection : connections_)
+    for (auto& [connection, handler] : handlers_)
         shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
-    for (std::thread& handler : handlers_)
+    for (auto& [connection, handler] : handlers_) {
         handler.join();
-    for (const int connection : connections_)
         close(connection);
+    }
     close(listener_);
 }
 
@@ -76,8 +76,7 @@ void LoopbackHTTPServer::serveFolder(const std::string& folder) {
     acceptor_ = std::thread([this] {
         for (int connection;
              (connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            connections_.push_back(connection);
-            handlers_.emplace_back([this, connection] { serve(connection); });
+            handlers_.emplace_back(connection, [this, connection] { serve(connection); });
         }
     });
 }

@@ -36,8 +36,7 @@ private:
     int port_ = 0;
     std::string folder_;
     std::thread acceptor_;
-    std::vector<int> connections_;
-    std::vector<std::thread> handlers_;
+    std::vector<std::pair<int, std::thread>> handlers_; // each connection's
 };
 
 } // namespace brindle::testing
