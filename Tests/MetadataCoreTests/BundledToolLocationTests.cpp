@@ -41,7 +41,7 @@ protected:
     std::string other = root.file("override");
 };
 
-TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
+TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutablesWithin) {
     const auto found = [] { return BundledToolLocation::executable("cwebp"); };
     install(bundle, 0644);
     EXPECT_EQ(found(), std::nullopt);
@@ -61,11 +61,12 @@ TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
     install(other, 0644);
     EXPECT_EQ(found(), std::nullopt);
     EXPECT_EQ(found(), Found(install(other)));
-}
+    unsetenv(BundledToolLocation::toolsDirectoryVariable);
 
-TEST_F(ToolLocation, NamesThatLeaveTheFolderFindNothing) {
+    // Names that leave the folder find nothing: a tool one level up from the tools folder must not
+    // be reachable through "..".
+    std::filesystem::remove(bundle + "/cwebp");
     install(bundle);
-    // A tool one level up from the tools folder must not be reachable through "..".
     install(root.file("X.app/Contents/Resources"));
     for (const char* name : {"../cwebp", "./../cwebp", "..", ".", "", "sub/../../cwebp"})
         EXPECT_EQ(BundledToolLocation::executable(name, bundle), std::nullopt) << name;

@@ -190,12 +190,6 @@ TEST(Materialization, Outcomes) {
     server.serveFolder(root.file("streams"));
     setenv("TMPDIR", root.file("captures").c_str(), 1);
     setenv("XDG_CACHE_HOME", root.file("cache").c_str(), 1);
-    const std::unique_ptr<const char, decltype([](const char*) {
-                              for (const char* name : {"TMPDIR", "XDG_CACHE_HOME", "STANDIN",
-                                                       BundledToolLocation::toolsDirectoryVariable})
-                                  unsetenv(name);
-                          })>
-        restore("environment");
     // The folder "real", "lone" (ffmpeg alone) or "captures" (no tools), or else the stand-ins
     // running `tools`.
     const auto useTools = [&](const std::string& tools) {
@@ -363,7 +357,7 @@ TEST(Materialization, Outcomes) {
 
     // A missing placeholder is the host's test; a folder is refused by the same rule as a FIFO.
     fs::create_symlink(folder + "/clip", folder + "/link");
-    ASSERT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
+    EXPECT_EQ(mkfifo((folder + "/fifo").c_str(), 0600), 0);
     for (const std::string& target : {folder + "/link", folder + "/fifo", std::string("clip")})
         EXPECT_EQ(messageOf<MediaMaterializerError>([&] { plain(target); }), "下载占位文件无效")
             << target;
@@ -386,6 +380,9 @@ TEST(Materialization, Outcomes) {
               "保存目标在合并期间发生变化，已停止替换");
     EXPECT_EQ(entries(moving + "-moved"), Strings{"clip"});
     EXPECT_EQ(entries(root.file("captures")), Strings{});
+    for (const char* name :
+         {"TMPDIR", "XDG_CACHE_HOME", "STANDIN", BundledToolLocation::toolsDirectoryVariable})
+        unsetenv(name);
     if (!mounted)
         GTEST_SKIP() << "a full disk is a tmpfs the test mounts, which is not permitted here";
 }
