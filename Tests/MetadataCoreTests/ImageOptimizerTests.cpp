@@ -79,17 +79,6 @@ TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFr
               (Names{"image (1).webp", "image.webp", "photo.WEBP", long244 + ".webp"}));
 }
 
-// A link's refusal, its reason and that it is not retried show in the host's reply.
-TEST_F(ImageConversion, UnusablePathsAreRefused) {
-    makePNG("image.png");
-    for (const std::string& path :
-         {std::string(), std::string("image.png"), images, image("a") + std::string(1, '\0') + "b",
-          "/" + std::string(8192, 'a')})
-        EXPECT_EQ(failureOf([&] { optimize(path); }), Case::invalidPath) << path.size();
-    EXPECT_EQ(failureOf([&] { optimize(image("missing.png")); }), Case::targetUnavailable);
-    EXPECT_EQ(entries(images), Names{"image.png"});
-}
-
 TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
     const std::string png = makePNG("image.png");
     const std::string pixels = decodedRGBA(png);
@@ -107,7 +96,7 @@ TEST_F(ImageConversion, InputReplacedWhileEncodingIsLeftToItsNewOwner) {
     EXPECT_TRUE(decodedRGBA(image("image.webp"), "webp_pipe") == pixels);
 }
 
-TEST_F(ImageConversion, CancellationStopsASlowEncoder) {
+TEST_F(ImageConversion, CancellationStopsASlowEncoderAndUnusablePathsRunNone) {
     // The stand-in records its process id and then takes far longer than any test may wait.
     installEncoder("echo $$ > \"$0.pid\"\n: > \"${14}\"\nexec sleep 600");
     const std::string png = makePNG("image.png");
@@ -119,12 +108,19 @@ TEST_F(ImageConversion, CancellationStopsASlowEncoder) {
     const pid_t encoder = std::stoi(readFile(tools + "/cwebp.pid"));
     // The input left as it was shows in the host's test; the output this stand-in made goes.
     EXPECT_EQ(kill(encoder, 0), -1) << "the encoder is still running";
-    EXPECT_EQ(entries(images), Names{"image.png"});
     // Cancelled before the start, nothing runs, not even for a path that does not exist.
     installEncoder("touch \"$0.ran\"");
     for (const std::string& path : {png, image("missing.png")})
         EXPECT_EQ(failureOf([&] { optimize(path, [] { return true; }); }), Case::cancelled);
+    // Unusable paths are refused and a missing file is unavailable, equally without a run. A
+    // link's refusal, its reason and that it is not retried show in the host's reply.
+    for (const std::string& path :
+         {std::string(), std::string("image.png"), images, image("a") + std::string(1, '\0') + "b",
+          "/" + std::string(8192, 'a')})
+        EXPECT_EQ(failureOf([&] { optimize(path); }), Case::invalidPath) << path.size();
+    EXPECT_EQ(failureOf([&] { optimize(image("missing.png")); }), Case::targetUnavailable);
     EXPECT_FALSE(fs::exists(tools + "/cwebp.ran"));
+    EXPECT_EQ(entries(images), Names{"image.png"});
 }
 
 // Each leaves the image as it was. A noisy image does not shrink; an animation or a lossy source
