@@ -41,12 +41,19 @@ protected:
     std::string other = root.file("override");
 };
 
-TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
+TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutablesWithin) {
     const auto found = [] { return BundledToolLocation::executable("cwebp"); };
     install(bundle, 0644);
     EXPECT_EQ(found(), std::nullopt);
     EXPECT_EQ(found(), Found(install(user)));
     EXPECT_EQ(found(), Found(install(bundle)));
+    // A folder is no tool, but a link to an executable is one.
+    std::filesystem::remove(bundle + "/cwebp");
+    std::filesystem::create_directories(bundle + "/cwebp");
+    EXPECT_EQ(found(), Found(user + "/cwebp"));
+    std::filesystem::remove(bundle + "/cwebp");
+    std::filesystem::create_symlink(install(root.path()), bundle + "/cwebp");
+    EXPECT_EQ(found(), Found(bundle + "/cwebp"));
     // That an empty override is ignored shows in the host's test of the bundle.
     // Under the override nothing else is tried.
     setenv(BundledToolLocation::toolsDirectoryVariable, other.c_str(), 1);
@@ -54,19 +61,12 @@ TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutables) {
     install(other, 0644);
     EXPECT_EQ(found(), std::nullopt);
     EXPECT_EQ(found(), Found(install(other)));
-}
+    unsetenv(BundledToolLocation::toolsDirectoryVariable);
 
-TEST_F(ToolLocation, LinksToExecutablesAreFollowedButFoldersAreNotTools) {
-    std::filesystem::create_directories(bundle + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), std::nullopt);
+    // Names that leave the folder find nothing: a tool one level up from the tools folder must not
+    // be reachable through "..".
     std::filesystem::remove(bundle + "/cwebp");
-    std::filesystem::create_symlink(install(other), bundle + "/cwebp");
-    EXPECT_EQ(BundledToolLocation::executable("cwebp"), bundle + "/cwebp");
-}
-
-TEST_F(ToolLocation, NamesThatLeaveTheFolderFindNothing) {
     install(bundle);
-    // A tool one level up from the tools folder must not be reachable through "..".
     install(root.file("X.app/Contents/Resources"));
     for (const char* name : {"../cwebp", "./../cwebp", "..", ".", "", "sub/../../cwebp"})
         EXPECT_EQ(BundledToolLocation::executable(name, bundle), std::nullopt) << name;

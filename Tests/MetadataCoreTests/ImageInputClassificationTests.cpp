@@ -28,6 +28,18 @@ std::string png(std::uint8_t bitDepth, const std::string& rest) {
     return header + rest;
 }
 
+std::string segment(std::uint8_t marker, const std::string& body) {
+    const std::size_t length = body.size() + 2;
+    return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
+                       static_cast<char>(length)} +
+           body;
+}
+
+std::string frame(std::uint8_t marker, std::uint8_t precision) {
+    return segment(marker, std::string(1, static_cast<char>(precision)) +
+                               std::string("\0\x10\0\x10\x01\x01\x11\0", 8));
+}
+
 // Each head, after `start`, is classified as `expected`; its position names a failing one.
 void expectClassified(bool (*classify)(std::span<const std::uint8_t>), const std::string& start,
                       bool expected, const std::vector<std::string>& heads) {
@@ -35,7 +47,8 @@ void expectClassified(bool (*classify)(std::span<const std::uint8_t>), const std
         EXPECT_EQ(classify(bytes(start + heads[i])), expected) << "head " << i;
 }
 
-TEST(StaticPNGClassification, ChunkWalk) {
+// A static PNG by its chunks; an 8-bit JPEG by the precision of its frame header.
+TEST(ImageInputClassification, ChunkWalkAndFrameHeaderPrecision) {
     const std::string cut = png(8, chunk("IDAT", 10));
     const std::string late =
         png(8, chunk("zTXt", imageOptimization::classificationLimit) + chunk("IDAT", 0));
@@ -52,21 +65,7 @@ TEST(StaticPNGClassification, ChunkWalk) {
                       png(8, bigEndian32(0xFFFFFFF8) + "tEXt" + chunk("IDAT", 0)), png(8, ""),
                       "GIF89a" + std::string(40, '\0'),
                       late.substr(0, imageOptimization::classificationLimit)});
-}
 
-std::string segment(std::uint8_t marker, const std::string& body) {
-    const std::size_t length = body.size() + 2;
-    return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
-                       static_cast<char>(length)} +
-           body;
-}
-
-std::string frame(std::uint8_t marker, std::uint8_t precision) {
-    return segment(marker, std::string(1, static_cast<char>(precision)) +
-                               std::string("\0\x10\0\x10\x01\x01\x11\0", 8));
-}
-
-TEST(JPEGClassification, FrameHeaderPrecision) {
     const std::string end = "\xFF\xD9\0\0\0\0";
     const std::string frameHeader = frame(0xC0, 8);
     // Application data, tables and fill bytes come first; restart markers carry no length.

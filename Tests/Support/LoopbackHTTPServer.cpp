@@ -12,6 +12,38 @@
 
 namespace brindle::testing {
 
+namespace {
+
+// Reads a request up to the end of its head, and of the body its Content-Length announces
+// (Chromium spells the header this way). Gives the head and that body, or only the head.
+std::pair<std::string, std::optional<std::string>> readRequest(int connection) {
+    std::string received;
+    char buffer[65536];
+    for (ssize_t count; (count = read(connection, buffer, sizeof buffer)) > 0;) {
+        received.append(buffer, static_cast<std::size_t>(count));
+        const std::size_t end = received.find("\r\n\r\n");
+        const std::size_t length = received.find("Content-Length: ");
+        if (end != std::string::npos && length > end)
+            return {received.substr(0, end), std::nullopt};
+        if (end != std::string::npos &&
+            received.size() >= end + 4 + std::stoul(received.substr(length + 16)))
+            return {received.substr(0, end), received.substr(end + 4)};
+    }
+    return {received, std::nullopt};
+}
+
+bool sendAll(int connection, const std::string& bytes) {
+    return send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+}
+
+std::string reply(const std::string& status, const std::string& headers, std::size_t length) {
+    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(length) +
+           "\r\nConnection: close\r\n\r\n";
+}
+
+} // namespace
+
 LoopbackHTTPServer::LoopbackHTTPServer() {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address{};
@@ -26,67 +58,51 @@ LoopbackHTTPServer::LoopbackHTTPServer() {
 }
 
 LoopbackHTTPServer::~LoopbackHTTPServer() {
-    if (listener_ >= 0)
-        shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
+    shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
     if (acceptor_.joinable())
         acceptor_.join();
-    for (const int connection : connections_)
+    for (auto& [connection, handler] : handlers_)
         shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
-    for (std::thread& handler : handlers_)
+    for (auto& [connection, handler] : handlers_) {
         handler.join();
-    for (const int connection : connections_)
         close(connection);
-    if (listener_ >= 0)
-        close(listener_);
+    }
+    close(listener_);
 }
 
+// Only the acceptor adds connections; the destructor looks at them once it has ended.
 void LoopbackHTTPServer::serveFolder(const std::string& folder) {
     folder_ = folder;
     acceptor_ = std::thread([this] {
         for (int connection;
              (connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            const std::lock_guard lock(mutex_);
-            connections_.push_back(connection);
-            handlers_.emplace_back([this, connection] { serve(connection); });
+            handlers_.emplace_back(connection, [this, connection] { serve(connection); });
         }
     });
 }
 
 void LoopbackHTTPServer::serve(int connection) {
-    std::string request;
-    char buffer[4096];
-    ssize_t count = 0;
-    while (request.find("\r\n\r\n") == std::string::npos &&
-           (count = read(connection, buffer, sizeof buffer)) > 0)
-        request.append(buffer, static_cast<std::size_t>(count));
-    const std::size_t start = request.find(' ') + 1;
-    const std::string target = request.substr(start, request.find(' ', start) - start);
+    const std::string head = readRequest(connection).first;
+    const std::size_t start = head.find(' ') + 1;
+    const std::string target = head.substr(start, head.find(' ', start) - start);
     const std::string path = target.substr(0, target.find('?'));
-    const auto send = [&](const std::string& bytes) {
-        return ::send(connection, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
-               static_cast<ssize_t>(bytes.size());
-    };
-    const std::string close = "Connection: close\r\n\r\n";
-    if (path.starts_with("/stall/")) {
-        send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n" + close);
-        while (read(connection, buffer, sizeof buffer) > 0) {
-        }
-    } else if (path.starts_with("/trickle/")) {
-        send("HTTP/1.1 200 OK\r\nContent-Length: 1000000\r\n" + close);
-        while (send("#"))
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    const std::string file = folder_ + path;
+    const bool stalls = path.starts_with("/stall/");
+    if (stalls || path.starts_with("/trickle/")) {
+        sendAll(connection, reply("200 OK", "", 1000000));
+        for (char byte; stalls ? read(connection, &byte, 1) > 0 : sendAll(connection, "#");)
+            std::this_thread::sleep_for(std::chrono::milliseconds(stalls ? 0 : 50));
     } else if (path.starts_with("/redirect/")) {
         const std::size_t query = target.find('?');
-        send("HTTP/1.1 302 Found\r\nLocation: " +
-             (query == std::string::npos ? path.substr(9) : target.substr(query + 1)) +
-             "\r\nContent-Length: 0\r\n" + close);
-    } else if (path.find("..") == std::string::npos && exists(folder_ + path) &&
-               !std::filesystem::is_directory(folder_ + path)) {
-        const std::string body = readFile(folder_ + path);
-        send("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + close +
-             body);
+        const std::string to =
+            query == std::string::npos ? path.substr(9) : target.substr(query + 1);
+        sendAll(connection, reply("302 Found", "Location: " + to + "\r\n", 0));
+    } else if (path.find("..") == std::string::npos && exists(file) &&
+               !std::filesystem::is_directory(file)) {
+        const std::string body = readFile(file);
+        sendAll(connection, reply("200 OK", "", body.size()) + body);
     } else {
-        send("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n" + close);
+        sendAll(connection, reply("404 Not Found", "", 0));
     }
     shutdown(connection, SHUT_WR);
 }
@@ -105,23 +121,8 @@ std::optional<std::string> LoopbackHTTPServer::nextRequestBody(std::chrono::mill
     // The request follows at once; a client that stalls is given up on.
     const timeval patience{10, 0};
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-
-    // Chromium spells the length header this way.
-    std::string received;
-    std::optional<std::string> body;
-    char buffer[65536];
-    for (ssize_t count; !body && (count = read(connection, buffer, sizeof buffer)) > 0;) {
-        received.append(buffer, static_cast<std::size_t>(count));
-        const std::size_t end = received.find("\r\n\r\n");
-        const std::size_t length = received.find("Content-Length: ");
-        if (end != std::string::npos && length < end &&
-            received.size() >= end + 4 + std::stoul(received.substr(length + 16)))
-            body = received.substr(end + 4);
-    }
-
-    const std::string reply = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\n"
-                              "Content-Length: 0\r\nConnection: close\r\n\r\n";
-    [[maybe_unused]] const ssize_t sent = write(connection, reply.data(), reply.size());
+    const std::optional<std::string> body = readRequest(connection).second;
+    sendAll(connection, reply("200 OK", "Access-Control-Allow-Origin: *\r\n", 0));
     close(connection);
     return body;
 }

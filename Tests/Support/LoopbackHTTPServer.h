@@ -1,7 +1,6 @@
 #pragma once
 
 #include <chrono>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
@@ -37,9 +36,7 @@ private:
     int port_ = 0;
     std::string folder_;
     std::thread acceptor_;
-    std::mutex mutex_;
-    std::vector<int> connections_;
-    std::vector<std::thread> handlers_;
+    std::vector<std::pair<int, std::thread>> handlers_; // each connection's
 };
 
 } // namespace brindle::testing

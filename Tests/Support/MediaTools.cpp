@@ -24,16 +24,9 @@ void makeImage(const std::string& path, const std::string& source,
     runTool("ffmpeg", arguments);
 }
 
-std::string decodedRGBA(const std::string& path) {
-    return runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-i", path, "-f", "rawvideo",
-                              "-pix_fmt", "rgba", "-"});
-}
-
-std::string decodedWebPRGBA(const std::string& path) {
-    // A PAM file is a text header ending in "ENDHDR\n", then the RGBA samples.
-    const std::string pam = runTool("dwebp", {"-quiet", "-pam", path, "-o", "-"});
-    const std::size_t end = pam.find("ENDHDR\n");
-    return end == std::string::npos ? "" : pam.substr(end + 7);
+std::string decodedRGBA(const std::string& path, const std::string& format) {
+    return runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-f", format, "-i", path, "-f",
+                              "rawvideo", "-pix_fmt", "rgba", "-"});
 }
 
 void makeStreamingFixtures(const std::string& folder) {

@@ -18,11 +18,9 @@ std::string runTool(const std::string& tool, const std::vector<std::string>& arg
 void makeImage(const std::string& path, const std::string& source,
                const std::vector<std::string>& options = {});
 
-/// Decodes any image ffmpeg reads into raw 8-bit RGBA pixels (straight alpha).
-std::string decodedRGBA(const std::string& path);
-
-/// Decodes a WebP file with dwebp into raw 8-bit RGBA pixels.
-std::string decodedWebPRGBA(const std::string& path);
+/// Decodes an image that must be of `format` (an ffmpeg demuxer: "png_pipe", "webp_pipe") into
+/// raw 8-bit RGBA pixels (straight alpha).
+std::string decodedRGBA(const std::string& path, const std::string& format = "png_pipe");
 
 /// Writes one-second synthetic streams into `folder`: HLS media playlists "v360", "v180" (video
 /// only, 640x360 and 320x180), "a22" and "a44" (audio only, 22 050 and 44 100 Hz) as
