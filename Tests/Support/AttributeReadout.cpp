@@ -19,8 +19,7 @@ def attribute(name):
 out, utc = {"binary": True}, datetime.timezone.utc
 for key, name in (("whereFroms", "WhereFroms"), ("downloadedDate", "DownloadedDate"),
                   ("comment", "FinderComment")):
-    data = attribute("user.com.apple.metadata:kMDItem" + name)
-    if data is None: continue
+    if (data := attribute("user.com.apple.metadata:kMDItem" + name)) is None: continue
     out["binary"] = out["binary"] and data.startswith(b"bplist00")
     value = plistlib.loads(data, fmt=plistlib.FMT_BINARY)
     out[key] = [d.replace(tzinfo=utc).timestamp() for d in value] if name[0] == "D" else value

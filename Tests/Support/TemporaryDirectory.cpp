@@ -14,13 +14,10 @@ namespace brindle::testing {
 
 TemporaryDirectory::TemporaryDirectory(const std::string& parent) {
     const char* tmp = std::getenv("TMPDIR");
-    const std::string base = !parent.empty()                   ? parent
-                             : tmp != nullptr && tmp[0] == '/' ? tmp
-                                                               : "/tmp";
-    std::string pattern = base + "/brindle-test-XXXXXX";
-    if (mkdtemp(pattern.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed under " + base);
-    path_ = pattern;
+    path_ = !parent.empty() ? parent : tmp != nullptr && tmp[0] == '/' ? tmp : "/tmp";
+    path_ += "/brindle-test-XXXXXX";
+    if (mkdtemp(path_.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed: " + path_);
 }
 
 TemporaryDirectory::~TemporaryDirectory() {
