@@ -223,7 +223,7 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         EXPECT_EQ(std::pair(message->text(), message->textFormat()),
                   std::pair(QString("选择文件夹"), Qt::PlainText));
         // Qt's own texts are in Chinese too.
-        EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text(), "查找范围：");
+        EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
         // Typed over the whole name, which stays selected while it is numbered.
         QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed));
         if (row.action == "take")

@@ -109,6 +109,7 @@ TEST(SmartSavePanelBridge, RunsOnlyAnIntactBundleAndAcceptsOnlyWellFormedRespons
         {R"({"outcome":"maybe","schemaVersion":1})", "", invalid},
         {R"({"outcome":"cancelled","schemaVersion":1.5})", "", invalid},
         {R"({"outcome":"cancelled"})", "", invalid},
+        {R"({"schemaVersion":1})", "", invalid},
         {selected(R"("selectedPath":"/p","replaceApproved":1)"), "", invalid},
         {failed(R"(,"error":" \n boom\t")"), "", "boom"},
         {failed(R"(,"error":null)"), "", "智能保存窗口打开失败"},
