@@ -1,16 +1,13 @@
 // The companion's window driven in-process on Qt's offscreen platform, against a real bundle in
 // a temporary home; the programs it starts are stand-in scripts that record their arguments.
-// Under Xvfb the screenshot test keeps a picture of every state.
 
 #include "KavoHelperApp/HelperWindowController.h"
 #include "Support/CompanionBundle.h"
 #include "Support/HostProcess.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -37,11 +34,11 @@ struct Companion : CompanionHome {
         install();
         CompanionInstaller(installed, home).connect();
     }
-    std::unique_ptr<HelperWindowController> window(const std::string& bundle, bool animations) {
+    std::unique_ptr<HelperWindowController> window(const std::string& bundle) {
         DesktopServices desktop = DesktopServices::standard();
         desktop.open = [this](const QString& target) { opened.push_back(target); };
         desktop.quit = [this] { quit = true; };
-        desktop.animationsEnabled = animations;
+        desktop.animationsEnabled = false;
         return std::make_unique<HelperWindowController>(CompanionInstaller(bundle, home), desktop);
     }
     std::string launchedLines() {
@@ -58,38 +55,32 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
         ViewState first;      // right after launch
         ViewState afterwards; // once the background work is done, or after the primary action
     };
-    const QString unsafe = "为保护您的文件，Kavo助手没有修改异常路径：";
+    // What each state says is the installer's and the probe's (their own tables); here, which
+    // state each launch starts in and where the primary action leads.
     const std::vector<Row> rows = {
         {false, true, "", ViewState::readyToInstall(), ViewState::working("正在安装助手")},
-        {false, false, R"(sed -i s/kavo.helper/other/ "$A/Contents/Info.plist")",
-         ViewState::readyToInstall(), ViewState::failed("Kavo助手安装包不完整：现有Kavo助手无效")},
+        {false, false, R"(rm -r Applications && ln -s Downloads Applications)",
+         ViewState::readyToInstall(),
+         ViewState::failed("为保护您的文件，Kavo助手没有修改异常路径：$H/Applications")},
         {true, false, R"(rm "$M")", ViewState::disconnected(), ViewState::connected("0.8.13")},
         {true, false, R"(echo '#!/bin/sh' > "$A/Contents/MacOS/brindle-host")",
          ViewState::checking(), ViewState::needsRepair("本机组件返回了无效信息")},
         {true, true, R"(rm "$M")", ViewState::working("正在连接 Chrome"),
          ViewState::connected("0.8.13")},
-        {true, false, R"(mv "$M" ../real.json && ln -s "$H/../real.json" "$M")",
-         ViewState::needsRepair(unsafe + "Chrome 连接文件：$M"),
-         ViewState::failed(unsafe + "Chrome 连接文件：$M")},
     };
     for (Row row : rows) {
         SCOPED_TRACE(row.setUp);
         Companion companion;
-        for (ViewState* state : {&row.first, &row.afterwards})
-            state->text = QString::fromStdString(companion.expand(state->text.toStdString()));
+        row.afterwards.text =
+            QString::fromStdString(companion.expand(row.afterwards.text.toStdString()));
         ASSERT_TRUE(companion.shell(row.setUp));
         auto window =
-            companion.window(row.installedCopy ? companion.installed : companion.unpacked, false);
+            companion.window(row.installedCopy ? companion.installed : companion.unpacked);
         window->show();
         QApplication::setActiveWindow(window.get());
         ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
         window->start(row.connectArgument);
         EXPECT_EQ(window->state(), row.first);
-        // The home folder's name is markup: no text is ever read as such.
-        for (const QLabel* label : window->findChildren<QLabel*>())
-            EXPECT_TRUE(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text()))
-                << label->text().toStdString();
-        EXPECT_EQ(window->statusCardOpacity(), 1.0) << "no animations were asked for";
         if (row.first.kind != Kind::checking && row.first.kind != Kind::working) {
             // Return installs, a click connects: both take the primary action.
             if (row.installedCopy)
@@ -103,8 +94,10 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
         EXPECT_TRUE(
             QTest::qWaitFor([&] { return window->state().kind == row.afterwards.kind; }, 15000));
         EXPECT_EQ(window->state(), row.afterwards);
-        EXPECT_EQ(window->disconnectButton()->isVisibleTo(window.get()),
-                  row.afterwards.kind == Kind::connected);
+        // The home folder's name is markup (shown in the refusal): no text is ever read as such.
+        for (const QLabel* label : window->findChildren<QLabel*>())
+            EXPECT_TRUE(label->textFormat() == Qt::PlainText || !Qt::mightBeRichText(label->text()))
+                << label->text().toStdString();
         // A finished install starts the installed copy to connect, and quits.
         if (row.afterwards.kind == Kind::working) {
             EXPECT_EQ(companion.launchedLines(),
@@ -114,10 +107,10 @@ TEST(HelperWindow, LaunchShowsTheStateAndThePrimaryActionTakesTheNextStep) {
     }
 }
 
-TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
+TEST(HelperWindow, ChromeDisconnectAndLicences) {
     Companion companion;
     const QByteArray path = qgetenv("PATH");
-    auto window = companion.window(companion.installed, true);
+    auto window = companion.window(companion.installed);
     window->start(true);
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->state().kind == Kind::connected; }, 15000));
 
@@ -135,12 +128,7 @@ TEST(HelperWindow, ChromeDisconnectLicencesAndTheFade) {
     window->disconnectButton()->click();
     EXPECT_EQ(window->state(), ViewState::disconnected());
     EXPECT_FALSE(exists(companion.manifest));
-    // The card fades in where the desktop asks for animations.
-    EXPECT_LT(window->statusCardOpacity(), 1.0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return window->statusCardOpacity() == 1.0; }, 2000));
 
-    window->openLicences();
-    EXPECT_TRUE(companion.opened.empty());
     const std::string notices =
         companion.installed + "/Contents/Resources/Third-Party Notices.html";
     writeFile(notices, "<html></html>");
@@ -164,7 +152,6 @@ $A/Contents/MacOS/kavo-helper ‖ --disconnect ‖ ‖ mkdir -p .config/vivaldi 
 $A/Contents/MacOS/kavo-helper ‖ --uninstall ‖ ‖ mkdir -p "${E%/*}" && touch "$E" ‖ 0 ‖ test ! -e "$M" && test ! -e "$E" && test -z "$(ls -A Applications)" && test -d "$D" ‖ $N已断开本机连接\n已删除：$A\n已删除：$E\n保留了本机组件的数据文件夹：$H/.local/share/Brindle（不再需要时可以自行删除）\n下载的文件都保留在原处。\n
 $A/Contents/MacOS/kavo-helper ‖ --version ‖ ‖ ‖ 0 ‖ ‖ $N
 $A/Contents/MacOS/kavo-helper ‖ --help ‖ ‖ ‖ 0 ‖ ‖ $U
-$A/Contents/MacOS/kavo-helper ‖ --bogus ‖ ‖ ‖ 2 ‖ ‖ $U
 $A/Contents/MacOS/kavo-helper ‖ --status --disconnect ‖ ‖ ‖ 2 ‖ test -f "$M" ‖ $U)table";
 
 std::vector<std::string> words(const std::string& text) {
@@ -189,48 +176,20 @@ TEST(CommandLine, EachActionDoesWhatItSaysAndExitsWithItsOutcome) {
         home.install();
         CompanionInstaller(home.installed, home.home).connect();
         ASSERT_TRUE(home.shell(row[3]));
-        ProcessOptions options{words(row[1]), {}};
-        for (const std::string& setting :
-             words("HOME=$H DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= "
-                   "XDG_CONFIG_HOME= XDG_DATA_HOME= " +
-                   row[2])) {
-            const auto equals = setting.find('=');
-            options.environment[setting.substr(0, equals)] =
-                home.expand(replacing(setting.substr(equals + 1), names));
-        }
-        const ProcessResult run = runProcess(home.expand(row[0]), "", options);
+        // Through env(1): its settings, the program and its arguments, each word expanded.
+        std::vector<std::string> command =
+            words("HOME=$H DISPLAY= WAYLAND_DISPLAY= QT_QPA_PLATFORM= "
+                  "XDG_CONFIG_HOME= XDG_DATA_HOME= " +
+                  row[2] + " " + row[0] + " " + row[1]);
+        for (std::string& word : command)
+            word = home.expand(replacing(word, names));
+        const ProcessResult run = runProcess("/usr/bin/env", "", {command, {}});
         const int exitStatus = std::stoi(row[4]);
         EXPECT_EQ(run.exitStatus, exitStatus) << run.standardOutput << run.standardError;
         const std::string& printed = exitStatus == 2 ? run.standardError : run.standardOutput;
         EXPECT_EQ(row[6] == "$U" ? printed.substr(0, printed.find('\n') + 1) : printed,
                   home.expand(replacing(row[6], names)));
         EXPECT_TRUE(home.shell(row[5]));
-    }
-}
-
-TEST(HelperWindowScreenshots, OneOfEachState) {
-    if (QGuiApplication::platformName() != "xcb")
-        GTEST_SKIP() << "screenshots are taken under Xvfb (the CompanionWindowScreenshots test)";
-    Companion companion;
-    auto window = companion.window(companion.installed, false);
-    window->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
-    const std::vector<std::pair<std::string, ViewState>> states = {
-        {"connected", ViewState::connected("0.8.13")},
-        {"needsRepair", ViewState::needsRepair("Chrome 的连接信息不是当前版本")},
-        {"working", ViewState::working("正在连接 Chrome")},
-        {"failed", ViewState::failed("没有找到 Google Chrome。请先安装或打开 Chrome。")},
-        {"checking", ViewState::checking()},
-        {"readyToInstall", ViewState::readyToInstall()},
-        {"disconnected", ViewState::disconnected()},
-    };
-    QDir().mkpath(BRINDLE_ARTIFACT_DIR);
-    for (const auto& [name, state] : states) {
-        window->render(state, false);
-        QTest::qWait(100);
-        const QPixmap shot = window->screen()->grabWindow(window->winId());
-        EXPECT_TRUE(shot.save(BRINDLE_ARTIFACT_DIR "/" + QString::fromStdString(name) + ".png"));
-        EXPECT_EQ(shot.size(), QSize(520, 452)) << name;
     }
 }
 
@@ -243,8 +202,7 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 
 int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();

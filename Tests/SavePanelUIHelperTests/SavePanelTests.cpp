@@ -31,7 +31,6 @@ using enum SmartSavePanelOutcome;
 
 struct TestDesktop : SavePanelDesktop {
     bool active = true; // and so in front
-    std::optional<QRect> pointerFrame;
     int activations = 0, terminations = 0;
     std::chrono::milliseconds now{0};
     std::multimap<std::chrono::milliseconds, std::function<void()>> steps;
@@ -39,7 +38,7 @@ struct TestDesktop : SavePanelDesktop {
     bool isActive() const override { return active; }
     bool isShownInFront(const QWidget& /*window*/) const override { return active; }
     void activate(QWidget& /*window*/) override { ++activations; }
-    std::optional<QRect> screenFrameContainingPointer() const override { return pointerFrame; }
+    std::optional<QRect> screenFrameContainingPointer() const override { return {}; }
     void after(std::chrono::milliseconds delay, QObject* context,
                std::function<void()> step) override {
         steps.emplace(now + delay,
@@ -62,10 +61,8 @@ struct TestDesktop : SavePanelDesktop {
 // The application launched for a request with a long title, its response file in `root`.
 struct Launched {
     explicit Launched(const std::string& directory, bool active = true,
-                      SequentialSavePanelDelegate::Resolve resolve = {},
-                      std::optional<QRect> screen = std::nullopt) {
+                      SequentialSavePanelDelegate::Resolve resolve = {}) {
         desktop.active = active;
-        desktop.pointerFrame = screen;
         app = std::make_unique<SavePanelAppDelegate>(
             SmartSavePanelRequest(SmartSavePanelKind::chooseDestination, directory, "photo.png",
                                   "  " + std::string(100, 'T') + " ", "选择文件夹"),
@@ -74,11 +71,6 @@ struct Launched {
         desktop.advance(0ms);
     }
     QLineEdit& field() const { return *app->window().findChild<QLineEdit*>("saveFilenameField"); }
-    // A label's text, marked when it would be read as markup.
-    QString label(const char* name) const {
-        const auto* label = app->window().findChild<QLabel*>(name);
-        return label->text() + (label->textFormat() == Qt::PlainText ? "" : " (markup)");
-    }
     std::string answer() const { return exists(response) ? readFile(response) : ""; }
 
     TemporaryDirectory root;
@@ -94,10 +86,7 @@ template <class... Fields> std::string encoded(Fields... fields) {
 TEST(PanelPlacement, CentresThePanelInsideTheFreeAreaOfTheScreenUnderThePointer) {
     const std::vector<ScreenArea> screens{{{0, 0, 1920, 1080}, {0, 27, 1920, 1053}},
                                           {{1920, 0, 1280, 1024}, {1920, 0, 1280, 1000}}};
-    EXPECT_EQ(visibleFrameContaining({100, 100}, screens), screens[0].visibleFrame);
     EXPECT_EQ(visibleFrameContaining({2000, 500}, screens), screens[1].visibleFrame);
-    EXPECT_EQ(visibleFrameContaining({3200, 10}, screens), std::nullopt);
-    EXPECT_EQ(placedOrigin(screens[0].visibleFrame, {800, 600}), QPoint(560, 253));
     EXPECT_EQ(placedOrigin(screens[1].visibleFrame, {800, 600}), QPoint(2160, 200));
     // Larger than the screen: against its left and top edges.
     EXPECT_EQ(placedOrigin(screens[0].visibleFrame, {2000, 1200}), QPoint(0, 27));
@@ -108,7 +97,6 @@ TEST(SavePanelText, KeepsTitlesShortAndNamesSingleAndFoldersReal) {
     const std::string chinese = QString(200, u'图').toStdString();
     const std::pair<std::optional<std::string>, std::string> names[] = {
         {" a/b:c ", "a-b-c"},
-        {"//", "整页截图.webp"},
         {"..", "整页截图.webp"},
         {std::string("x\0y", 3), "x-y"},
         {chinese + ".png", std::string(chinese, 0, 83 * 3) + ".png"},
@@ -153,7 +141,6 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
         std::vector<std::string> arguments;
     } rows[] = {
         {"", "保存窗口缺少参数：--request", {"--response", response, "--request"}},
-        {"", "保存窗口缺少参数：--response", {"--request", request}},
         {"", invalid, {"--request", request, "--response", root.file("Other/t.response.json")}},
         {"", invalid, filesIn("Other")},
         {"", invalid, filesIn("Linked/PanelRequests")},
@@ -186,14 +173,6 @@ TEST(SavePanelStartUp, AnswersABadCommandLineOrRequestWithoutAWindow) {
         EXPECT_EQ(readFile(root.file("outside")), "keep");
     }
     EXPECT_EQ(entries(root.file("Foreign/PanelRequests")), std::vector<std::string>{});
-
-    // No display to show a panel on: Qt ends the program, and the host still hears of it.
-    std::filesystem::remove(response);
-    writeFile(request, R"({"kind":"chooseDestination","schemaVersion":1})");
-    const ProcessOptions noDisplay{
-        filesIn("PanelRequests"), {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", ":1999"}}, false};
-    EXPECT_NE(runProcess(BRINDLE_SAVE_UI_PATH, "", noDisplay).exitStatus, 0);
-    EXPECT_EQ(exists(response) ? readFile(response) : "", encoded(failed));
 }
 
 TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
@@ -233,19 +212,18 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
             std::filesystem::create_directory_symlink(folder, home + "/Downloads");
         for (const char* name : {"/photo.png", "/taken.png"})
             writeFile(folder + name, "");
-        Launched launched(row.action.starts_with("link") ? home + "/link" : folder, true, {},
-                          QRect(0, 0, 800, 600));
+        Launched launched(row.action.starts_with("link") ? home + "/link" : folder);
         QFileDialog* panel = launched.app->panel();
-        ASSERT_NE(panel, nullptr);
         const auto shows = [&](const char* name) {
             return QTest::qWaitFor([&] { return launched.field().text() == name; });
         };
         ASSERT_TRUE(shows("photo (1)"));
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
-        EXPECT_EQ(launched.label("savePanelMessageLabel"), "选择文件夹");
-        EXPECT_EQ(launched.label("saveFilenameExtensionLabel"), ".png");
-        // A small screen: the window fits it.
-        EXPECT_TRUE(QRect(0, 0, 800, 600).contains(launched.app->window().frameGeometry()));
+        const auto* message = launched.app->window().findChild<QLabel*>("savePanelMessageLabel");
+        EXPECT_EQ(std::pair(message->text(), message->textFormat()),
+                  std::pair(QString("选择文件夹"), Qt::PlainText));
+        // Qt's own texts are in Chinese too.
+        EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
         // Typed over the whole name, which stays selected while it is numbered.
         QTest::keyClicks(&launched.field(), QString::fromStdString(row.typed));
         if (row.action == "take")
@@ -295,16 +273,6 @@ TEST(SavePanel, ShowsThePanelAtOnceAndKeepsBringingItForward) {
     never.desktop.advance(10s);
     EXPECT_GE(never.desktop.activations, 20); // the panel's 20 checks, after the window's own
     EXPECT_EQ(never.answer(), "");
-
-    Launched late(folder.path(), false);
-    late.desktop.pointerFrame = QRect(1000, 0, 1600, 1200);
-    late.desktop.advance(1s);
-    late.desktop.active = true;
-    late.app->applicationDidBecomeActive();
-    // The host's request brings it to the screen under the pointer.
-    late.app->handleSavePanelActivationRequest();
-    EXPECT_EQ(late.app->window().pos(),
-              placedOrigin(*late.desktop.pointerFrame, late.app->window().frameGeometry().size()));
 }
 
 TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAndTheTypedName) {
@@ -339,12 +307,14 @@ TEST(SequentialSavePanelDelegate, AppliesOnlyTheNewestResultForTheFolderOnShowAn
     // The typed name is what a new folder numbers.
     enter("b");
     EXPECT_EQ(settle(2), "mine (1)");
-    EXPECT_TRUE(launched.app->filenameDelegate()->isAutomaticallyManaged());
     // Two folders in quick succession: only the second counts.
     enter("c");
     EXPECT_TRUE(QTest::qWaitFor([&] { return started == 3; }));
     enter("a");
     EXPECT_EQ(settle(4), "mine");
+    // Back (and Forward) reach the folder without the panel's own signal.
+    launched.app->panel()->findChild<QAbstractButton*>("backButton")->click();
+    EXPECT_EQ(settle(5), "mine (2)");
 }
 
 } // namespace

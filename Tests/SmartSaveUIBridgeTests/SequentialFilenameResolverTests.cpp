@@ -38,7 +38,6 @@ TEST(SequentialFilenameResolver, NumbersTakenNamesAfterTheBaseName) {
         {"archive.tar.gz", {"archive.tar.gz"}, "archive.tar (1).gz"},
         {han + ".txt", {han + ".txt"}, han.substr(0, 246) + " (1).txt"},
         {"a.txt", {"a.txt"}, exhausted, true, 0},
-        {"a (5).txt", {"a (5).txt"}, exhausted, true, 5},
         {"a.txt", {"a.txt", "a (1).txt", "a (2).txt"}, exhausted, true, 2},
     };
     for (const auto& row : rows) {
@@ -50,17 +49,21 @@ TEST(SequentialFilenameResolver, NumbersTakenNamesAfterTheBaseName) {
             EXPECT_EQ(error.what(), row.expected) << row.suggested;
         }
     }
+    // The panel edits the name without its extension.
+    const SavePanelFilenamePresentation notes("notes.txt");
+    EXPECT_EQ(notes.editableBasename() + "|" + notes.extensionWithDot(), "notes|.txt");
+    EXPECT_TRUE(notes.representsManagedFilename("notes"));
+    EXPECT_EQ(notes.fullFilename(" report \n"), "report.txt");
+    EXPECT_EQ(notes.fullFilename(" \u3000"), "notes.txt");
 }
 
 TEST(SequentialFilenameResolver, FollowsTheFoldersOwnCaseRule) {
-    TemporaryDirectory onDisk, inMemory("/dev/shm");
+    TemporaryDirectory onDisk;
     const SequentialFilenameResolver resolver;
-    for (const std::string& folder : {onDisk.path(), inMemory.path()}) {
-        writeFile(folder + "/Photo.JPG", "");
-        writeFile(folder + "/e\u0301.txt", "");
-        EXPECT_EQ(resolver.resolve("photo.jpg", folder, 9), "photo.jpg");
-        EXPECT_EQ(resolver.resolve("\u00e9.txt", folder, 9), "\u00e9 (1).txt");
-    }
+    writeFile(onDisk.file("Photo.JPG"), "");
+    writeFile(onDisk.file("e\u0301.txt"), "");
+    EXPECT_EQ(resolver.resolve("photo.jpg", onDisk.path(), 9), "photo.jpg");
+    EXPECT_EQ(resolver.resolve("\u00e9.txt", onDisk.path(), 9), "\u00e9 (1).txt");
     EXPECT_THROW(resolver.resolve("a", onDisk.file("none"), 9), SmartSaveFileError);
 
     // A folder that ignores case: ext4 with case folding, else FAT, on a loop-mounted image.
@@ -74,14 +77,6 @@ TEST(SequentialFilenameResolver, FollowsTheFoldersOwnCaseRule) {
     writeFile(onDisk.file("mnt/f/Photo.JPG"), "");
     EXPECT_EQ(resolver.resolve("photo.jpg", onDisk.file("mnt/f"), 9), "photo (1).jpg");
     EXPECT_EQ(std::system(("umount " + onDisk.file("mnt")).c_str()), 0);
-}
-
-TEST(SavePanelFilenamePresentation, SplitsOffTheExtensionAndPutsItBack) {
-    const SavePanelFilenamePresentation notes("notes.txt");
-    EXPECT_EQ(notes.editableBasename() + "|" + notes.extensionWithDot(), "notes|.txt");
-    EXPECT_TRUE(notes.representsManagedFilename("notes"));
-    EXPECT_EQ(notes.fullFilename(" report \n"), "report.txt");
-    EXPECT_EQ(notes.fullFilename(" \u3000"), "notes.txt");
 }
 
 } // namespace

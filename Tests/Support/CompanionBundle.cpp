@@ -29,8 +29,7 @@ std::vector<std::vector<std::string>> tableRows(const std::string& table, std::s
     return rows;
 }
 
-// The Info.plist of a bundle with the identifier `identifier`, in `contents`.
-static void writeInfoPropertyList(const std::string& contents, const std::string& identifier) {
+void writeInfoPropertyList(const std::string& contents, const std::string& identifier) {
     fs::create_directories(contents);
     writeFile(contents + "/Info.plist", R"(<?xml version="1.0" encoding="UTF-8"?>
 <plist version="1.0"><dict><key>CFBundleIdentifier</key><string>)" +

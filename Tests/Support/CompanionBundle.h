@@ -17,6 +17,9 @@ std::string replacing(std::string text, const Names& names);
 /// every row gets `width` cells, those missing empty.
 std::vector<std::vector<std::string>> tableRows(const std::string& table, std::size_t width);
 
+/// An Info.plist naming the bundle `identifier` in `contents`, made with its parents.
+void writeInfoPropertyList(const std::string& contents, const std::string& identifier);
+
 /// A temporary home folder whose name holds every character a desktop entry must escape and some
 /// markup, with a complete companion unpacked in its Downloads folder: its Info.plist, a copy of
 /// the built host, the save panel's bundle and three runnable stand-in tools, or when `built` a
