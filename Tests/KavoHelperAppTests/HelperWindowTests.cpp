@@ -6,8 +6,10 @@
 #include "Support/HostProcess.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTest>
 #include <filesystem>
 #include <gtest/gtest.h>
@@ -193,6 +195,33 @@ TEST(CommandLine, EachActionDoesWhatItSaysAndExitsWithItsOutcome) {
     }
 }
 
+// One picture of each state as a real X server shows it, kept in the build tree.
+TEST(HelperWindowScreenshots, OneOfEachState) {
+    if (QGuiApplication::platformName() != "xcb")
+        GTEST_SKIP() << "screenshots are taken under Xvfb (the CompanionWindowScreenshots test)";
+    Companion companion;
+    auto window = companion.window(companion.installed);
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    const std::pair<const char*, ViewState> states[] = {
+        {"connected", ViewState::connected("0.8.13")},
+        {"needsRepair", ViewState::needsRepair("Chrome 的连接信息不是当前版本")},
+        {"working", ViewState::working("正在连接 Chrome")},
+        {"failed", ViewState::failed("没有找到 Google Chrome。请先安装或打开 Chrome。")},
+        {"checking", ViewState::checking()},
+        {"readyToInstall", ViewState::readyToInstall()},
+        {"disconnected", ViewState::disconnected()},
+    };
+    QDir().mkpath(BRINDLE_ARTIFACT_DIR);
+    for (const auto& [name, state] : states) {
+        window->render(state, false);
+        QTest::qWait(100);
+        const QPixmap shot = window->screen()->grabWindow(window->winId());
+        EXPECT_TRUE(shot.save(QString(BRINDLE_ARTIFACT_DIR "/") + name + ".png"));
+        EXPECT_EQ(shot.size(), QSize(520, 452)) << name;
+    }
+}
+
 } // namespace
 } // namespace brindle::testing
 
@@ -202,7 +231,8 @@ extern "C" const char* __lsan_default_suppressions() {
 }
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication application(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
