@@ -1,14 +1,11 @@
 // A real Chromium, with a small extension whose id is fixed by the key in its manifest, starts
 // the built host through native messaging and reports the replies to a loopback server.
 
-#include "Platform/Processes.h"
 #include "Support/HostProcess.h"
 #include "Support/LoopbackHTTPServer.h"
-#include "Support/TemporaryDirectory.h"
 
 #include <csignal>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace brindle::testing {
@@ -45,10 +42,9 @@ TEST(Chromium, ExtensionTalksToTheBundledHost) {
          "--disable-component-update", "--disable-sync",
          "--disable-features=DisableLoadExtensionCommandLineSwitch", "--user-data-dir=" + profile,
          "--load-extension=" + extension, "about:blank"});
-    auto browser = platform::ChildProcess::spawn(launch);
-    ASSERT_TRUE(browser);
+    auto browser = platform::ChildProcess::spawn(launch).value();
     const auto body = server.nextRequestBody(std::chrono::seconds(90));
-    kill(-browser->processIdentifier(), SIGKILL);
+    kill(-browser.processIdentifier(), SIGKILL);
     ASSERT_TRUE(body) << "no report from the extension; Chromium said:\n" << readFile(log);
     const object report = json(*body);
 

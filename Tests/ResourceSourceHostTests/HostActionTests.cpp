@@ -6,7 +6,6 @@
 #include "Support/MediaTools.h"
 
 #include <boost/json/array.hpp>
-#include <boost/json/serialize.hpp>
 
 #include <filesystem>
 #include <sys/resource.h>
@@ -17,14 +16,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Stand-ins for FFmpeg (it writes "media" and notes each question about its options) and ffprobe,
-// beside the real encoder.
+// Stand-ins for FFmpeg (it writes "media") and ffprobe, beside the real encoder.
 class HostActions : public ImageFolders {
 protected:
     void SetUp() override {
         ImageFolders::SetUp();
         writeFile(tools + "/ffmpeg",
-                  "#!/bin/sh\nif [ \"$2\" = -h ]; then echo >> \"$0.asked\"; exit 0; fi\n"
+                  "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\n"
                   "eval \"out=\\${$#}\"\nprintf media > \"$out\"\n",
                   0755);
         writeStandInProbe(tools);
@@ -55,7 +53,6 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     const std::string png = readFile(makePNG("picture.png"));
     fs::create_symlink(makePNG("target.png"), image("link.png"));
     makePNG("untagged.png");
-    makeImage(image("photo.jpg"), "testsrc=size=64x48", {"-f", "image2", "-c:v", "mjpeg"});
     // Each request with its whole reply, but the steps of an upload.
     Messages requests;
     std::map<size_t, std::string> expected;
@@ -110,15 +107,9 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     const std::string manifest = R"("manifestUrl":"https://cdn.example/m.m3u8")";
     row(clip + manifest + R"(,"mediaUrl":"https://cdn.example/v.mp4","mediaKind":"video"})",
         R"({"ok":true,"urls":["https://cdn.example/v.mp4"],"materialized":true})");
-    const object materialize = requests.back();
-    row(R"({"action":"materializeDownload",)" + manifest + "}",
-        R"({"ok":false,"error":"缺少字段：path"})");
-    row(clip + R"("mediaKind":"video"})",
-        R"({"ok":false,"error":"缺少字段：manifestUrl/mediaUrl"})");
-    for (const std::string& fields :
-         {manifest + R"(,"mediaUrl":"https://cdn.example/v.mp4")", manifest})
-        row(clip + fields + "}", R"({"ok":false,"error":"缺少字段：mediaKind",
-                                     "stage":"materialize","retryable":false})");
+    // A kind is required (on the track's branch and the commit's alike).
+    row(clip + manifest + "}", R"({"ok":false,"error":"缺少字段：mediaKind",
+                                    "stage":"materialize","retryable":false})");
     row(R"({"action":"materializeDownload","path":"$R/gone.mp4","mediaKind":"video",)" + manifest +
             "}",
         R"({"ok":false,"error":"下载占位文件无效","stage":"materialize","retryable":true})");
@@ -132,20 +123,12 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
         "error":"下载图片文件尚未就绪：Too many levels of symbolic links"})");
     const std::string noURL = "没有可写入的 HTTP/HTTPS 来源 URL";
     row(optimize + R"(untagged.png","pageUrl":"ftp://x/"})", "{" + failed(noURL, "metadata"));
-    // A JPEG is left alone, but tagged all the same.
-    row(optimize + "photo.jpg" + page,
-        R"({"ok":true,"urls":["https://example.com/gallery"],"optimized":false,"reason":"lossy-source",
-            "path":"$R/images/photo.jpg","originalBytes":$JPG,"outputBytes":$JPG})");
     // Uploads: a failure at any stage but the destination's ends the upload, whether a stage's or
     // a field's; the count and size rules are the store's.
     upload("unfinished", "xyz"); // for the host's end to remove
     upload("r", "");
     row(R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":0.0,"data":"QQ=="})",
         R"({"ok":true,"event":"upload-progress","requestId":"r","chunkIndex":0,"receivedBytes":1})");
-    row(R"({"action":"appendDirectSaveUpload","requestId":"r","chunkIndex":1})",
-        R"({"ok":false,"error":"缺少字段：data","stage":"upload","retryable":false,
-            "requestId":"r"})");
-    row(R"({"action":"cancelDirectSaveUpload"})", R"({"ok":false,"error":"缺少字段：requestId"})");
     row(R"({"action":"cancelDirectSaveUpload","requestId":"r"})",
         R"({"ok":true,"event":"cancelled","requestId":"r","cancelled":true})");
     const std::string gone = failed("直接保存暂存文件无效", "upload");
@@ -157,14 +140,11 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     commit("k", "k", R"("destinationDirectory":"$R/no")",
            failed("上一次保存目录已不存在或不可写", "destination"));
     commit("k", "k", "", complete("k"), "");
-    commit("t", "t.mp4", R"("materializeTracks":true)",
-           failed("缺少字段：mediaKind", "materialize"));
     commit("m", "m.mp4",
            R"("materializeTracks":true,"mediaKind":"video","resourceUrl":"https://a.example/v.mp4",
               "audioResourceUrl":"https://a.example/a.m4a")",
            complete("m.mp4"));
     commit("k", "k", "", gone, "");
-    commit("e", "photo.jpg", R"("mediaKind":"image")", complete("photo.png"), png);
     const std::string webp = R"(true,"originalBytes":$PNG,"outputBytes":$DEST)";
     commit("f", "photo.png", R"("optimizeToWebP":true)", complete("photo.webp", webp), png);
     // Converted, then failed: the WebP file goes with the upload.
@@ -178,38 +158,24 @@ TEST_F(HostActions, EachReplyAndWhereTheFilesEndUp) {
     commit("d", "photo.png",
            R"("optimizeToWebP":true,"overwrite":true,"totalBytes":0,"chunkCount":0)",
            complete("photo.webp", R"(true,"originalBytes":0,"outputBytes":0)"), "");
-    // The staging folder is named relative to the host's working folder.
-    const std::string working = fs::current_path();
-    fs::current_path(root.path());
-    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = "in";
     const auto replies = testing::exchange(requests, options);
-    fs::current_path(working);
     ASSERT_EQ(replies.size(), requests.size());
     const std::map<std::string, std::string> sizes = {
         {"PNG", std::to_string(png.size())},
-        {"JPG", std::to_string(fs::file_size(image("photo.jpg")))},
         {"WEBP", std::to_string(fs::file_size(image("picture.webp")))},
         {"DEST", std::to_string(fs::file_size(root.file("dest/photo.webp")))}};
     for (const auto& [index, reply] : expected)
-        EXPECT_EQ(replies[index], json(expand(reply, sizes)))
-            << boost::json::serialize(requests[index]) << "\n"
-            << boost::json::serialize(replies[index]);
+        EXPECT_EQ(replies[index], json(expand(reply, sizes))) << requests[index];
     EXPECT_EQ(readFile(root.file("Pictures/image.png")), "newer.png");
     EXPECT_FALSE(exists(root.file("newer.png")) || exists(root.file("x.png")));
     EXPECT_EQ(readFile(root.file("clip.mp4")), "media");
-    for (const std::string& path : {image("picture.webp"), image("photo.jpg")})
-        EXPECT_EQ(readAttributesIndependently(path).at("whereFroms"),
-                  (boost::json::array{"https://example.com/gallery"}));
-    EXPECT_EQ(entries(images), (std::vector<std::string>{"link.png", "photo.jpg", "picture.webp",
-                                                         "target.png", "untagged.webp"}));
+    EXPECT_EQ(readAttributesIndependently(image("picture.webp")).at("whereFroms"),
+              (boost::json::array{"https://example.com/gallery"}));
+    EXPECT_EQ(entries(images), (std::vector<std::string>{"link.png", "picture.webp", "target.png",
+                                                         "untagged.webp"}));
     EXPECT_EQ(readFile(root.file("dest/k")), "xyz");
-    EXPECT_EQ(readFile(root.file("dest/photo.png")), png);
     EXPECT_EQ(readFile(root.file("dest/m.mp4")), "media");
     EXPECT_TRUE(entries(root.file("in")).empty());
-    // Which options the tool knows was asked by the first host only and remembered for the next.
-    writeFile(root.file("clip.mp4"), "");
-    EXPECT_EQ(singleReply(materialize, options).at("materialized"), true);
-    EXPECT_EQ(readFile(tools + "/ffmpeg.asked"), "\n");
 
     // A staging folder that cannot be trusted is the host's one and final reply.
     ASSERT_EQ(symlink(root.file("in").c_str(), root.file("link").c_str()), 0);
@@ -229,8 +195,8 @@ TEST_F(HostActions, SecondHostCancelsARunningConversion) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     ASSERT_TRUE(exists(started)) << "the encoder never started";
     EXPECT_EQ(
-        singleReply({{"action", "cancelImageOptimization"}, {"requestId", "running-1"}}, options),
-        json(R"({"ok":true,"cancelled":true,"requestId":"running-1"})"));
+        exchange({{{"action", "cancelImageOptimization"}, {"requestId", "running-1"}}}, options),
+        Messages{json(R"({"ok":true,"cancelled":true,"requestId":"running-1"})")});
     EXPECT_EQ(first.receive(),
               json(R"({"ok":false,"error":"已取消无损 WebP 转换","stage":"optimize",
                                         "retryable":false,"requestId":"running-1"})"));
@@ -243,18 +209,14 @@ TEST_F(HostActions, HostFindsTheEncoderOnlyInItsOwnBundle) {
     // No override (an empty one is ignored) and an empty data folder: only the bundle's own
     // tools folder can supply the encoder.
     options.environment = {{"BRINDLE_TOOLS_DIR", ""}, {"XDG_DATA_HOME", root.file("data")}};
-    const object request{{"action", "optimizeImage"},
-                         {"path", makePNG("bundled.png")},
-                         {"pageUrl", "https://example.com/"}};
-    const object loose = singleReply(request, options);
-    EXPECT_EQ(loose.at("optimized"), false);
-    EXPECT_EQ(loose.at("reason"), "encoder-missing");
-    const ProcessResult bundled =
-        runProcess(std::string(BRINDLE_BUNDLE_DIR) + "/Contents/MacOS/brindle-host",
-                   frameJSON(request), options);
-    const auto replies = parseFrames(bundled.standardOutput);
-    ASSERT_EQ(replies.size(), 1u);
-    EXPECT_EQ(replies[0].at("path"), image("bundled.webp").c_str()) << replies[0];
+    const object request = json(R"({"action":"optimizeImage","pageUrl":"https://example.com/",
+                                    "path":")" +
+                                makePNG("bundled.png") + "\"}");
+    EXPECT_EQ(exchange({request}, options).at(0).at("reason"), "encoder-missing");
+    const std::string bundled = std::string(BRINDLE_BUNDLE_DIR) + "/Contents/MacOS/brindle-host";
+    const auto replies =
+        parseFrames(runProcess(bundled, frameJSON(request), options).standardOutput);
+    EXPECT_EQ(replies.at(0).at("path"), image("bundled.webp").c_str()) << replies[0];
 }
 
 // A host that stays up: a URL library that it could not load for want of descriptors is reported
@@ -263,17 +225,15 @@ TEST_F(HostActions, HostFindsTheEncoderOnlyInItsOwnBundle) {
 TEST_F(HostActions, HostThatStaysUp) {
     writeFile(root.file("k"), "old");
     HostSession host({{}, {{"BRINDLE_DIRECT_SAVE_DIR", root.file("in")}}});
-    for (const char* id : {"a", "b", "k"}) {
+    for (const char* id : {"a", "b", "k"})
         for (const object& request : uploadRequests(id, "xyz"))
             host.ask(request);
-    }
     // The same kinds of failure first: the sanitizers' type checks need descriptors of their own
     // the first time they see a type.
     const auto track = [](const std::string& kind) {
-        return object{{"action", "materializeDownload"},
-                      {"path", "/-"},
-                      {"mediaUrl", "https://a.example/v.mp4"},
-                      {"mediaKind", kind}};
+        return json(R"({"action":"materializeDownload","path":"/-",
+                        "mediaUrl":"https://a.example/v.mp4","mediaKind":")" +
+                    kind + "\"}");
     };
     host.ask({{"action", "tagDownload"}, {"path", "-"}});
     host.ask(track("x"));

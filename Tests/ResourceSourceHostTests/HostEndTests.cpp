@@ -2,7 +2,6 @@
 // it ends as at the end of its input; killed outright, the next host to start settles what it
 // left. Real processes, files on ext4 and tmpfs.
 
-#include "Platform/Processes.h"
 #include "ResourceSourceHost/NativeMessaging.h"
 #include "Support/HostProcess.h"
 #include "Support/MediaTools.h"
@@ -22,14 +21,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class HostEnd : public ::testing::Test {
+class HostEnd : public ImageFolders {
 protected:
     void SetUp() override {
         if (statusOf("/dev/shm").st_dev == statusOf(root.path()).st_dev)
             GTEST_SKIP() << "/dev/shm and the temporary folder are not two file systems here";
-        for (const std::string& folder : {tools, images, scratch})
-            fs::create_directory(folder);
-        makeImage(image("a.png"), "testsrc=size=1280x960", {"-f", "image2", "-c:v", "png"});
+        ImageFolders::SetUp();
+        fs::create_directory(scratch);
+        makePNG("a.png", "testsrc=size=1280x960");
         writeFile(image("clip.mp4"), "placeholder");
         options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", staging},
                                {"BRINDLE_TOOLS_DIR", tools},
@@ -38,11 +37,7 @@ protected:
                                {"BRINDLE_SAVE_UI_APP", root.file("Panel.app")}};
     }
 
-    std::string image(const std::string& name) const { return images + "/" + name; }
-
-    TemporaryDirectory root;
     TemporaryDirectory shm{"/dev/shm"};
-    std::string tools = root.file("tools"), images = root.file("images");
     std::string scratch = root.file("tmp"), started = root.file("pid");
     std::string staging = shm.file("data/Brindle/DirectSave/Incoming");
     ProcessOptions options;
@@ -54,9 +49,7 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
     // The tools do their work, then wait where a signal is to find them, if asked to.
     const std::string parked = "[ -e " + root.file("park") + " ] || ";
     const std::string park = "\necho $$ > " + started + "\nexec sleep 600";
-    writeFile(tools + "/cwebp",
-              "#!/bin/sh\n" + parked + "exec /usr/bin/cwebp \"$@\"\n/usr/bin/cwebp \"$@\"" + park,
-              0755);
+    installEncoder(parked + "exec /usr/bin/cwebp \"$@\"\n/usr/bin/cwebp \"$@\"" + park);
     writeFile(tools + "/ffmpeg",
               "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\neval \"out=\\${$#}\"\nfor i in $(seq 40); "
               "do printf 0123456789 >> \"$out\"; sleep 0.01; done\n" +
@@ -92,10 +85,9 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
              return !exists(image("a.png")) && webp.size() > 12 && webp.substr(8, 4) == "WEBP" &&
                     webp.substr(4, 4) == frameLength(uint32_t(webp.size() - 8));
          }},
-        {frameJSON({{"action", "materializeDownload"},
-                    {"path", image("clip.mp4")},
-                    {"mediaUrl", "https://cdn.example/v.mp4"},
-                    {"mediaKind", "video"}}),
+        {frameJSON(json(R"({"action":"materializeDownload","mediaUrl":"https://cdn.example/v.mp4",
+                            "mediaKind":"video","path":")" +
+                        image("clip.mp4") + "\"}")),
          hasPid, [&] { return readFile(image("clip.mp4")).size() == 400; }},
         {frameJSON(
              {{"action", "moveDownload"}, {"path", source}, {"destinationDirectory", images}}),
@@ -120,16 +112,14 @@ TEST_F(HostEnd, EndedHostLeavesTheOldStateOrTheWholeNewFile) {
                 writeFile(source, bytes);
             end > 0 ? void(fs::remove(root.file("park"))) : writeFile(root.file("park"), "");
             writeFile(root.file("requests"), step.requests);
-            int input[2], output[2];
-            ASSERT_EQ(pipe2(input, O_CLOEXEC), 0);
-            ASSERT_EQ(pipe2(output, O_CLOEXEC), 0);
-            platform::FileDescriptor toHost(input[1]), fromHost(output[0]), hostInput(input[0]);
+            auto [hostInput, toHost] = makePipe();
+            auto [fromHost, hostOutput] = makePipe();
             replies = fromHost.get();
             if (end > 0) // killed: every request waits in a file
                 hostInput = platform::FileDescriptor(open(root.file("requests").c_str(), O_RDONLY));
-            auto host = startHost(hostInput.get(), output[1], options);
+            auto host = startHost(hostInput.get(), hostOutput.get(), options);
             hostInput.close();
-            close(output[1]);
+            hostOutput.close();
             if (end > 0) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(end));
                 host.kill();

@@ -1,13 +1,11 @@
 // "revealFile" and "activateSaveDestinationPanel" through the built host, on a private session
-// bus whose file manager and save panel record what they were asked; the path rules in-process.
+// bus whose file manager and save panel record what they were asked, the path rules in-process;
+// then "chooseSaveDestination" against a stand-in save panel.
 
-#include "Platform/Files.h"
 #include "ResourceSourceHost/FinderRevealer.h"
 #include "SmartSaveUIBridge/SavePanelActivation.h"
 #include "Support/HostProcess.h"
-#include "Support/TemporaryDirectory.h"
-
-#include <gtest/gtest.h>
+#include "Support/SavePanelStandIn.h"
 
 #include <filesystem>
 #include <sys/socket.h>
@@ -16,10 +14,6 @@
 
 namespace brindle::testing {
 namespace {
-
-object reveal(const std::string& path) {
-    return {{"action", "revealFile"}, {"path", path}};
-}
 
 object revealed(const std::string& path) {
     return {{"ok", true}, {"revealed", true}, {"path", path}};
@@ -58,11 +52,7 @@ Messages exchangeOnBus(const std::string& folder, bool withFileManager, const Me
 }
 
 TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFileManager) {
-    TemporaryDirectory files;
-    // The expected URIs spell the temporary folder literally.
-    ASSERT_EQ(files.path().find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
-                                             "0123456789/-_."),
-              std::string::npos);
+    TemporaryDirectory files; // its path needs no percent-encoding: the URIs below spell it
     std::filesystem::create_directory(files.file("Saved images"));
     const std::string odd = files.file("Saved images/图 1 ü%#?;~.png");
     writeFile(odd, "png");
@@ -77,7 +67,7 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
     for (const std::string& path :
          {odd, in + "/./a.txt", in + "/Saved images/../a.txt", in + "/never-there.png", in + "/",
           in + "/a.txt/..", in + "/dangling-link", in + "/folder-link", in + "/file-link"})
-        requests.push_back(reveal(path));
+        requests.push_back({{"action", "revealFile"}, {"path", path}});
     const auto replies = exchangeOnBus(files.file("bus"), true, requests);
     const object missing{{"ok", true}, {"revealed", false}, {"missing", true}};
     EXPECT_EQ(replies, (Messages{revealed(odd), revealed(files.file("a.txt")),
@@ -92,7 +82,7 @@ TEST(RevealFile, ShowsTheStandardisedFileAsAPercentEncodedURIOrRevealsWithoutAFi
                   shown(files.file("file-link")));
 
     // Still revealed without a file manager, or a bus that answers.
-    EXPECT_EQ(exchangeOnBus(files.file("plain-bus"), false, {reveal(files.file("a.txt"))}),
+    EXPECT_EQ(exchangeOnBus(files.file("plain-bus"), false, {requests[1]}),
               Messages{revealed(files.file("a.txt"))});
 
     // A socket that accepts connections and never says a word.
@@ -136,9 +126,66 @@ TEST(ActivateSaveDestinationPanel, ActivatesAPanelThatOwnsTheNameAndThenBroadcas
                   (Messages{{{"ok", true}, {"activated", withPanel}}}));
     EXPECT_EQ(readFile(record), "Activate\nActivationRequested\n");
 
-    ProcessOptions noBus;
-    noBus.environment = {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}};
-    EXPECT_EQ(singleReply(activate, noBus), (object{{"ok", true}, {"activated", false}}));
+    const ProcessOptions noBus{{},
+                               {{"DBUS_SESSION_BUS_ADDRESS", "unix:path=" + root.file("no-bus")}}};
+    EXPECT_EQ(exchange({activate}, noBus), (Messages{{{"ok", true}, {"activated", false}}}));
+}
+
+TEST(ChooseSaveDestination, AsksTheSavePanelAndRepliesWithItsAnswer) {
+    TemporaryDirectory root;
+    const std::string panelRequests = root.file("Brindle/DirectSave/SavePanel/PanelRequests");
+    ProcessOptions options;
+    options.environment = {{"BRINDLE_DIRECT_SAVE_DIR", root.file("Brindle/DirectSave/Incoming")},
+                           {"BRINDLE_SAVE_UI_APP", root.file("Panel.app")}};
+    // The panel reads the request at its second argument and answers at its fourth, both in the
+    // private exchange folder (the option names are the real panel's test).
+    makeSavePanelBundle(root.file("Panel.app"), "[ \"${2%/*}:${4%/*}\" = " + panelRequests + ":" +
+                                                    panelRequests + " ] && cat \"$2\" > " +
+                                                    root.file("request") + "; cat " +
+                                                    root.file("response") + " > \"$4\"");
+    writeFile(root.file("existing.png"), "");
+    std::filesystem::create_symlink(root.file("nowhere"), root.file("dangling.png"));
+    const object choose = json(R"({"action":"chooseSaveDestination","suggestedFilename":"a/b.png",
+                                   "startingDirectory":"/start","panelTitle":"T","panelMessage":""})");
+    const auto selected = [&](const std::string& name, const std::string& approval = "") {
+        return R"({"outcome":"selected",)" + approval + R"("schemaVersion":1,"selectedPath":")" +
+               root.file(name) + "\"}";
+    };
+    const auto chosen = [&](const std::string& name, bool approved) {
+        return object{{"ok", true},
+                      {"cancelled", false},
+                      {"path", root.file(name)},
+                      {"overwriteApproved", approved}};
+    };
+    // A file that appeared after the user confirmed a free name was never approved.
+    const std::vector<std::pair<std::string, object>> rows = {
+        {selected("existing.png"), chosen("existing.png", true)},
+        {selected("existing.png", R"("replaceApproved":false,)"), chosen("existing.png", false)},
+        {selected("new.png", R"("replaceApproved":true,)"), chosen("new.png", false)},
+        {selected("dangling.png", R"("replaceApproved":true,)"), chosen("dangling.png", true)},
+        {R"({"outcome":"cancelled","schemaVersion":1})", {{"ok", true}, {"cancelled", true}}},
+        {R"({"outcome":"failed","schemaVersion":1,"error":"面板坏了"})",
+         {{"ok", false}, {"error", "面板坏了"}}},
+    };
+    for (const auto& [response, expected] : rows) {
+        writeFile(root.file("response"), response);
+        EXPECT_EQ(exchange({choose}, options), Messages{expected});
+    }
+    EXPECT_EQ(entries(panelRequests), std::vector<std::string>{});
+    EXPECT_EQ(readFile(root.file("request")),
+              R"({"directoryPath":"\/start","kind":"chooseDestination","panelTitle":"T",)"
+              R"("schemaVersion":1,"suggestedFilename":"a\/b.png"})");
+
+    // The data folder comes first, the request's fields next, the bundle's checks last (those are
+    // the bridge's).
+    TemporaryDirectory fresh;
+    options.environment["BRINDLE_DIRECT_SAVE_DIR"] = fresh.file("DirectSave/Incoming");
+    options.environment["BRINDLE_SAVE_UI_APP"] = fresh.file("Nowhere.app");
+    EXPECT_EQ(
+        exchange({json(R"({"action":"chooseSaveDestination","startingDirectory":5})")}, options),
+        Messages{json(R"({"ok":false,"error":"缺少字段：suggestedFilename"})")});
+    EXPECT_EQ(std::filesystem::symlink_status(fresh.file("DirectSave/SavePanel")).permissions(),
+              std::filesystem::perms::owner_all);
 }
 
 } // namespace

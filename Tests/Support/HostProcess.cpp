@@ -1,15 +1,10 @@
 #include "Support/HostProcess.h"
 
-#include "Support/TemporaryDirectory.h"
+#include "ResourceSourceHost/NativeMessaging.h"
 
 #include <boost/beast/core/detail/base64.hpp>
 #include <boost/json/parse.hpp>
 #include <boost/json/serialize.hpp>
-#include <gtest/gtest.h>
-
-#include "Platform/Files.h"
-#include "Platform/Processes.h"
-#include "ResourceSourceHost/NativeMessaging.h"
 
 #include <fcntl.h>
 #include <stdexcept>
@@ -74,6 +69,13 @@ platform::FileDescriptor outputFile(const std::string& path) {
 
 } // namespace
 
+std::pair<platform::FileDescriptor, platform::FileDescriptor> makePipe() {
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+    return {platform::FileDescriptor(ends[0]), platform::FileDescriptor(ends[1])};
+}
+
 platform::ChildProcess startHost(int input, int output, const ProcessOptions& options) {
     return spawn(BRINDLE_HOST_PATH, input, output, STDERR_FILENO, options);
 }
@@ -82,15 +84,10 @@ ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options) {
     TemporaryDirectory scratch;
     const auto in = inputFile(scratch.file("stdin"), input);
-    auto out = outputFile(scratch.file("stdout"));
+    // A pipe whose reading end is closed as soon as it is made.
+    const auto out =
+        options.closeStandardOutput ? makePipe().second : outputFile(scratch.file("stdout"));
     const auto error = outputFile(scratch.file("stderr"));
-    if (options.closeStandardOutput) {
-        int ends[2];
-        if (pipe2(ends, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2 failed");
-        close(ends[0]);
-        out = platform::FileDescriptor(ends[1]);
-    }
     const platform::ChildExit exit =
         spawn(program, in.get(), out.get(), error.get(), options).waitForExit();
     return {exit.exitCode, exit.terminatingSignal, readFile(scratch.file("stdout")),
@@ -109,12 +106,6 @@ Messages exchange(const Messages& requests, const ProcessOptions& options) {
     for (const auto& request : requests)
         input += frameJSON(request);
     return hostReplies(input, options);
-}
-
-object singleReply(const object& request, const ProcessOptions& options) {
-    const auto replies = exchange({request}, options);
-    EXPECT_EQ(replies.size(), 1u);
-    return replies.empty() ? object{} : replies.front();
 }
 
 std::string base64Text(std::string_view bytes) {
@@ -148,13 +139,10 @@ object commitRequest(const std::string& id, size_t bytes, int chunks, const std:
 }
 
 HostSession::HostSession(const ProcessOptions& options) {
-    int input[2], output[2];
-    if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe2 failed");
-    toHost_ = platform::FileDescriptor(input[1]);
-    fromHost_ = platform::FileDescriptor(output[0]);
-    const platform::FileDescriptor hostInput(input[0]), hostOutput(output[1]);
-    process_.emplace(startHost(hostInput.get(), hostOutput.get(), options));
+    auto input = makePipe(), output = makePipe();
+    toHost_ = std::move(input.second);
+    fromHost_ = std::move(output.first);
+    process_.emplace(startHost(input.first.get(), output.second.get(), options));
 }
 
 void HostSession::send(const object& request) {

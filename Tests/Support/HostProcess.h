@@ -3,8 +3,10 @@
 #include "Platform/Processes.h"
 #include "ResourceSourceHost/Dispatcher.h"
 #include "ResourceSourceHost/HostLoop.h"
+#include "Support/TemporaryDirectory.h"
 
 #include <boost/json/object.hpp>
+#include <gtest/gtest.h>
 
 #include <map>
 #include <optional>
@@ -41,6 +43,9 @@ struct ProcessOptions {
     bool closeStandardOutput = false; // stdout is a pipe whose reading end is already closed
 };
 
+/// A pipe's reading and writing ends, closed on exec.
+std::pair<platform::FileDescriptor, platform::FileDescriptor> makePipe();
+
 /// Runs `program` with `input` on its standard input and waits for it.
 ProcessResult runProcess(const std::string& program, const std::string& input,
                          const ProcessOptions& options = {});
@@ -54,9 +59,6 @@ Messages hostReplies(const std::string& input, const ProcessOptions& options = {
 
 /// The same with the given requests.
 Messages exchange(const Messages& requests, const ProcessOptions& options = {});
-
-/// Runs the host with one request and returns its one reply.
-object singleReply(const object& request, const ProcessOptions& options = {});
 
 /// Requests that stream `bytes` under `id` in one chunk.
 std::string base64Text(std::string_view bytes);
