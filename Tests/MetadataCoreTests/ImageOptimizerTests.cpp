@@ -25,6 +25,12 @@ const std::string transparentPicture =
 // Uniform noise: its lossless WebP is larger than the PNG.
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
+// Raw 8-bit RGBA pixels (straight alpha) of an image that must be of `format`, a demuxer.
+std::string decodedRGBA(const std::string& path, const std::string& format = "png_pipe") {
+    return runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-f", format, "-i", path, "-f",
+                              "rawvideo", "-pix_fmt", "rgba", "-"});
+}
+
 template <class Call> std::optional<Case> failureOf(const Call& call) {
     return caseOf<ImageOptimizerError>(call);
 }
