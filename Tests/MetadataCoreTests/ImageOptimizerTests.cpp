@@ -147,11 +147,9 @@ TEST_F(ImageConversion, ImagesLeftAsTheyWere) {
         {"image.png", "", "encoder-missing"},
         {"image.png", "#!/nonexistent/interpreter", "conversion-unavailable"},
         {"image.png", sh + ": > \"${14}\"; exit 3", "unsupported-image"},
-        {"image.png", sh + "kill -9 $$", "unsupported-image"},
         {"image.png", sh + "printf 'RIFF\\0\\0\\0\\0WEBX1' > \"${14}\"", ""},
         {"image.png", sh + "printf 'RIFF\\0\\0\\0\\0WEBP' > \"${14}\"", ""},
         {"image.png", sh + "ln -s \"${12}\" \"${14}\"", ""},
-        {"image.png", sh + "mkdir \"${14}\"", ""},
         {"image.png", sh + ":", ""}};
     for (const auto& [name, script, reason] : cases) {
         fs::remove(tools + "/cwebp");

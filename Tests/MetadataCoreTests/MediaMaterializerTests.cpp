@@ -55,7 +55,6 @@ TEST(StreamingManifest, AddressChecks) {
         {validatedManifestURL, "HTTPS://a.example/INDEX.M3U8?t=1#f",
          "https://a.example/INDEX.M3U8?t=1#f"},
         {validatedManifestURL, "http://u:p@a.example/d.mpd", "http://a.example/d.mpd"},
-        {validatedManifestURL, "ftp://a.example/a.m3u8", manifestError},
         {validatedManifestURL, "https:///a.m3u8", manifestError},
         {validatedManifestURL, "https://a.example/a.mp4?x=.m3u8", manifestError},
         {track, "https://u:p@cdn.example/a.MP4?sig=1#t", "https://cdn.example/a.MP4?sig=1#t"},
@@ -83,13 +82,12 @@ TEST(StreamingManifest, PlaylistChoices) {
         std::string playlist;
         HLSInputs expected;
     } cases[] = {
-        // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4).
+        // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4); of equals
+        // the first wins.
         {stream + "BANDWIDTH=5000000,AVERAGE-BANDWIDTH=4000000,RESOLUTION=1280x720\na.m3u8\n" +
-             stream + "BANDWIDTH=4500000,RESOLUTION=1280x720\nb.m3u8",
+             stream + "BANDWIDTH=4500000,RESOLUTION=1280x720\nb.m3u8\n" + stream +
+             "BANDWIDTH=4500000,RESOLUTION=1280x720\nlast",
          {in + "b.m3u8", nullopt}},
-        {stream + "BANDWIDTH=1,RESOLUTION=2x2\nfirst.m3u8\n" + stream +
-             "BANDWIDTH=1,RESOLUTION=2x2\nlast",
-         {in + "first.m3u8", nullopt}},
         // No usable resolution (none, overflowing, or only inside a quoted value) loses to any.
         {stream + "BANDWIDTH=9000000\nn.m3u8\n" + stream + "RESOLUTION=9999999999x9999999999\nh\n" +
              stream + "CODECS=\"avc1,RESOLUTION=4000x4000\"\nt\n" + stream +
@@ -192,7 +190,6 @@ v360/index.m3u8
 )"},
         {"streams/self.m3u8", variant + "self.m3u8#v\n"},
         {"streams/loop.m3u8", rendition + "loop.m3u8\n" + variant + "v\n"},
-        {"streams/sdp.m3u8", rendition + "sdp.m4a\n" + variant + "v180/index.m3u8"},
         {"streams/sdp.m4a", "v=0\nc=IN IP4 127.0.0.1\nm=audio 5004 RTP/AVP 0\n"},
         {"streams/holes.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n"
                                "#EXTINF:1,\nv180/s1.ts\n#EXT-X-ENDLIST\n"},
@@ -337,7 +334,6 @@ v360/index.m3u8
         {manifest("/gone.mpd?token=SECRET"),
          "无法读取流媒体的画质信息：[media URL] Server returned 404 Not Found", "real"},
         {tracks("/video.mp4", "/sdp.m4a"), refused, "real"},
-        {manifest("/sdp.m3u8"), refused, "real"},
         {tracks("/late.mp4"), failed + "合并结果中没有视频", "real"},
         {manifest("/holes.m3u8"),
          failed + "有分片无法下载 | [hls] Failed to open segment 1 of playlist 0", "real"},

@@ -37,15 +37,6 @@ void ImageFolders::SetUp() {
     setenv("BRINDLE_TOOLS_DIR", tools.c_str(), 1);
 }
 
-void ImageFolders::TearDown() {
-    unsetenv("BRINDLE_TOOLS_DIR");
-}
-
-std::string ImageFolders::makePNG(const std::string& name, const std::string& source) {
-    makeImage(image(name), source, {"-f", "image2", "-c:v", "png"});
-    return image(name);
-}
-
 void ImageFolders::installEncoder(const std::string& script) const {
     std::filesystem::remove(tools + "/cwebp");
     writeFile(tools + "/cwebp", "#!/bin/sh\n" + script + "\n", 0755);

@@ -27,12 +27,16 @@ void writeStandInProbe(const std::string& folder);
 class ImageFolders : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { unsetenv("BRINDLE_TOOLS_DIR"); }
 
     std::string image(const std::string& name) const { return images + "/" + name; }
     /// One PNG frame of the lavfi `source` at `image(name)`; flat colour areas by default, which
     /// lossless WebP makes much smaller.
-    std::string makePNG(const std::string& name, const std::string& source = "testsrc=size=128x96");
+    std::string makePNG(const std::string& name,
+                        const std::string& source = "testsrc=size=128x96") {
+        makeImage(image(name), source, {"-f", "image2", "-c:v", "png"});
+        return image(name);
+    }
     /// Replaces the encoder with a shell script; "$@" are the encoder's arguments, of which ${12}
     /// is the input and ${14} the output.
     void installEncoder(const std::string& script) const;
