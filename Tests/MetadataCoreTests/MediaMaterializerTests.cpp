@@ -193,14 +193,13 @@ v360/index.m3u8
         {"streams/sdp.m4a", "v=0\nc=IN IP4 127.0.0.1\nm=audio 5004 RTP/AVP 0\n"},
         {"streams/holes.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n"
                                "#EXTINF:1,\nv180/s1.ts\n#EXT-X-ENDLIST\n"},
-        {"standin/ffmpeg", "#!/bin/sh\nd=$(dirname \"$0\")\nif [ \"$2\" = -h ]; then echo >> "
-                           "\"$d/asked\"; exec /usr/bin/ffmpeg \"$@\"; fi\nprintf '%s\\n' "
-                           "\"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\neval "
-                           "\"$STANDIN\"\nprintf media > \"$out\"\n"},
+        {"standin/ffmpeg", R"(#!/bin/sh
+d=$(dirname "$0"); if [ "$2" = -h ]; then echo >> "$d/asked"; exec /usr/bin/ffmpeg "$@"; fi
+printf '%s\n' "$@" > "$d/arguments"; eval "out=\${$#}"; eval "$STANDIN"; printf media > "$out")"},
         // The result is read back as a file.
-        {"standin/ffprobe", "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n[ "
-                            "\"$4\" = file ] && exec \"$d/../probe/ffprobe\"\nprintf '%s\\n' "
-                            "\"$@\" > \"$d/probe-arguments\"\neval \"$STANDIN\"\n"}};
+        {"standin/ffprobe", R"(#!/bin/sh
+[ "$2" = -h ] && exit 0; d=$(dirname "$0"); [ "$4" = file ] && exec "$d/../probe/ffprobe"
+printf '%s\n' "$@" > "$d/probe-arguments"; eval "$STANDIN")"}};
     for (const auto& [name, text] : files)
         writeFile(root.file(name), text, 0755);
     writeStandInProbe(root.file("probe"));
@@ -257,6 +256,7 @@ v360/index.m3u8
         return join({protocols, older, options, {"-i", url(path)}});
     };
     const Strings referred = {"-user_agent", agent, "-referer", page};
+    const Strings videoMaps = {"-map", "0:v:0", "-map", "1:a:0?"};
     const Strings fromMaster = join({input("/v360/index.m3u8"), input("/a44/index.m3u8")});
     const std::string failed = "FFmpeg 下载或合并流媒体失败：";
     const std::string refused = failed + "[rtp] Protocol 'rtp' not on whitelist "
@@ -265,13 +265,8 @@ v360/index.m3u8
     const std::string missing = "未找到 FFmpeg，无法把分片视频合并为完整文件";
     const std::string noStream = "播放清单中没有可合并的媒体轨道";
     const std::string stalled = failed + "长时间没有收到或写出任何数据，已停止";
-    // What ffprobe sees in a real result, a line each: the streams, then the container.
-    const Strings seen = {"-v",
-                          "error",
-                          "-show_entries",
-                          "format=format_name:stream=codec_type,width,height,sample_rate",
-                          "-of",
-                          "compact=p=0:nk=1"};
+    const Strings seen = join({{"-v", "error", "-of", "compact=p=0:nk=1", "-show_entries"},
+                               {"format=format_name:stream=codec_type,width,height,sample_rate"}});
     const std::string both = "video|640|360\naudio|44100\nmov,mp4,m4a,3gp,3g2,mj2\n";
     const MediaToolLimits quick{.stallLimit = 300ms, .playlistFetch = {100ms, 200ms}};
     const Call plain = tracks("/video.mp4");
@@ -280,28 +275,21 @@ v360/index.m3u8
         Call run;
         std::string message;    // "" for a success
         std::string tools = ""; // see useTools
+        Strings sources = {};   // the stand-in's inputs and maps, when it succeeds
         bool onSmallDisk = false;
-        std::string left = "placeholder"; // what ffprobe sees there after a real success
-        Strings sources = {};             // the stand-in's inputs and maps, when it succeeds
+        std::string left = "placeholder"; // after a failure
     } cases[] = {
-        {manifest("/master.m3u8"), "", "", false, "media",
-         join({fromMaster, {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {manifest("/master.m3u8", "audio"), "", "", false, "media",
-         join({fromMaster, {"-map", "1:a:0"}})},
-        {tracks("/video.mp4", "/audio.m4a", "video", page + "#t"), "", "", false, "media",
-         join({input("/video.mp4", referred),
-               input("/audio.m4a", referred),
-               {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {tracks("/audio.m4a", nullopt, "audio"), "", "", false, "media",
+        {manifest("/master.m3u8"), "", "", join({fromMaster, videoMaps})},
+        {manifest("/master.m3u8", "audio"), "", "", join({fromMaster, {"-map", "1:a:0"}})},
+        {tracks("/video.mp4", "/audio.m4a", "video", page + "#t"), "", "",
+         join({input("/video.mp4", referred), input("/audio.m4a", referred), videoMaps})},
+        {tracks("/audio.m4a", nullopt, "audio"), "", "",
          join({input("/audio.m4a", {"-user_agent", agent}), {"-map", "0:a:0"}})},
-        {manifest(mpd), "", probed, false, "media",
-         join({input(mpd), {"-map", "0:1", "-map", "0:2"}})},
-        {manifest(mpd, "audio"), "", audioOnly, false, "media",
-         join({input(mpd), {"-map", "0:1"}})},
-        {manifest("/master.m3u8"), "", "real", false, both},
-        {manifest(mpd), "", "real", false, both},
-        {tracks("/video.mp4", "/audio.m4a", "video", "https://a.example/"), "", "real", false,
-         both},
+        {manifest(mpd), "", probed, join({input(mpd), {"-map", "0:1", "-map", "0:2"}})},
+        {manifest(mpd, "audio"), "", audioOnly, join({input(mpd), {"-map", "0:1"}})},
+        {manifest("/master.m3u8"), "", "real"},
+        {manifest(mpd), "", "real"},
+        {tracks("/video.mp4", "/audio.m4a", "video", "https://a.example/"), "", "real"},
         {tracks("/video.mp4", nullopt, "Video"), "流媒体类型无效"},
         {plain, missing, "captures"},
         {manifest(mpd), missing, "lone"},
@@ -318,7 +306,7 @@ v360/index.m3u8
         {manifest("/loop.m3u8", "audio"), noStream},
         {plain, "保存目标在合并期间发生变化，已停止替换",
          "printf other > '" + folder + "/new'; mv '" + folder + "/new' '" + folder + "/clip'",
-         false, "other"},
+         Strings(), false, "other"},
         // A tool that waits on a helper of its own is ended, and its helper with it.
         {tracks("/video.mp4", nullopt, "video", nullopt, quick), stalled,
          "sleep 30 & echo $! > " + helper + "; wait"},
@@ -341,7 +329,7 @@ v360/index.m3u8
         {manifest("/master.m3u8"),
          failed + "合并结果无法读取 | [mov,mp4,m4a,3gp,3g2,mj2] moov atom not found | clip: "
                   "Invalid data found when processing input",
-         "real", true},
+         "real", Strings(), true},
     };
     const std::string disk = root.file("disk");
     const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") == 0;
@@ -354,12 +342,13 @@ v360/index.m3u8
         const std::string in = test.onSmallDisk ? disk : folder;
         const std::string clip = placeholder(in);
         EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(clip); }), test.message);
+        // A real result is read back with ffprobe: its streams, a line each, then the container.
         const bool real = test.tools == "real" && test.message.empty();
-        EXPECT_EQ(real ? runTool("ffprobe", join({seen, {clip}})) : readFile(clip), test.left)
+        EXPECT_EQ(real ? runTool("ffprobe", join({seen, {clip}})) : readFile(clip),
+                  test.message.empty() ? (real ? both : "media") : test.left)
             << test.message;
-        const std::optional<std::string> quarantine = "0083;1;Chrome;";
-        EXPECT_EQ(rawAttribute(clip, "user.com.apple.quarantine"),
-                  test.left == "other" ? nullopt : quarantine);
+        EXPECT_EQ(rawAttribute(clip, "user.com.apple.quarantine").value_or("none"),
+                  test.left == "other" ? "none" : "0083;1;Chrome;");
         EXPECT_EQ(entries(in), Strings{"clip"}) << test.message;
         if (!test.sources.empty()) {
             EXPECT_EQ(linesOf(root.file("standin/arguments")),
@@ -378,9 +367,8 @@ v360/index.m3u8
     EXPECT_EQ(readFile(root.file("standin/asked")), "\n");
     EXPECT_EQ(reconnectOptions("/usr/bin/ffprobe"), older);
     // Gone, or a zombie waiting for its new parent.
-    const std::string helperStatus =
-        "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
-    EXPECT_TRUE(!exists(helperStatus) || readFile(helperStatus).find(") Z ") != std::string::npos);
+    const std::string stat = "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
+    EXPECT_TRUE(!exists(stat) || readFile(stat).find(") Z ") != std::string::npos);
 
     // A missing placeholder is the host's test; a folder is refused by the same rule as a FIFO.
     fs::create_symlink(folder + "/clip", folder + "/link");
