@@ -3,6 +3,7 @@
 #include "MetadataCore/DirectSaveUploadStore.h"
 #include "Platform/PathsAndText.h"
 #include "Support/HostProcess.h"
+#include "Support/MediaTools.h"
 #include "Support/TemporaryDirectory.h"
 
 #include <boost/beast/core/detail/base64.hpp>
@@ -78,9 +79,7 @@ protected:
 
 TEST_F(DirectSaveUploadStoreTest, StagedFileNames) {
     const std::string longID(100, 'x');
-    std::string chinese;
-    for (int index = 0; index < 80; ++index)
-        chinese += "下";
+    const std::string chinese = testing::repeated("下", 80);
     // An identifier and a suggested name, and the name's prefix and suffix around the UUID.
     const std::tuple<std::string, std::optional<std::string>, std::string, std::string> cases[] = {
         {"下载-1/é", "photo.PNG", "下载-1é", ".png"},

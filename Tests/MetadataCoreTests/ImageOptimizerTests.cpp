@@ -47,9 +47,7 @@ protected:
 // to it) under a free name: beside another's file, with a temporary name shortened to stay under
 // 255 bytes, or exchanged in place under a WebP name that held the PNG.
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFreeName) {
-    std::string long244;
-    for (int i = 0; i < 80; ++i)
-        long244 += "图";
+    const std::string long244 = repeated("图", 80);
     writeFile(image("image.webp"), "someone else's");
     const std::map<std::string, std::optional<std::string>> marks = {
         {"user.com.apple.quarantine", "0083;65f0a1b2;Chrome;"},

@@ -30,17 +30,13 @@ std::string fileTypeBox(const std::string& major, const std::vector<std::string>
 // Files of each kind, made by the real tools.
 TEST(MediaFileFormatDetector, ExtensionsAreCorrectedFromContent) {
     TemporaryDirectory directory;
-    const auto made = [&](const std::string& name, const std::string& source,
-                          const std::vector<std::string>& options) {
-        makeImage(directory.file(name), source, options);
-        return directory.file(name);
-    };
-    const std::string png = made("png", "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
-    const std::string jpeg = made("jpeg", "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
-    const std::string webp = directory.file("webp");
+    const std::string png = directory.file("png"), jpeg = directory.file("jpeg"),
+                      webp = directory.file("webp"), mp4 = directory.file("mp4"),
+                      svg = directory.file("svg");
+    makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
+    makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
     runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
-    const std::string mp4 = made("mp4", "testsrc=size=32x32", {"-c:v", "libx264", "-f", "mp4"});
-    const std::string svg = directory.file("svg");
+    makeImage(mp4, "testsrc=size=32x32", {"-c:v", "libx264", "-f", "mp4"});
     writeFile(svg, "\xEF\xBB\xBF  \n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                    "<!-- drawn by hand -->\r\n"
                    "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
@@ -62,12 +58,6 @@ TEST(MediaFileFormatDetector, ExtensionsAreCorrectedFromContent) {
     // Long names are cut to 255 bytes on character boundaries ("e" and its combining accent are
     // one); a name of exactly 255 bytes after correction is kept whole, and a single character
     // too long for it gives way to the default name.
-    const auto repeated = [](const std::string& text, std::size_t times) {
-        std::string joined;
-        while (times-- > 0)
-            joined += text;
-        return joined;
-    };
     const std::string longNames[][2] = {
         {"a" + repeated("中", 99) + ".jpg", "a" + repeated("中", 83) + ".png"},
         {repeated("e\xCC\x81", 100), repeated("e\xCC\x81", 83) + ".png"},

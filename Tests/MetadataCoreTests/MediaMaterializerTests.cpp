@@ -47,11 +47,8 @@ TEST(StreamingManifest, AddressChecks) {
     const std::string trackError = "独立音视频轨道地址无效";
     const auto track = MediaMaterializer::validatedMediaTrackURL;
     const auto referrer = MediaMaterializer::validatedReferrerURL;
-    const struct {
-        std::string (*check)(const std::string&);
-        std::string text;
-        std::string expected; // the address returned, or the error's message
-    } cases[] = {
+    // The address returned, or the error's message.
+    const std::tuple<std::string (*)(const std::string&), std::string, std::string> cases[] = {
         {validatedManifestURL, "HTTPS://a.example/INDEX.M3U8?t=1#f",
          "https://a.example/INDEX.M3U8?t=1#f"},
         {validatedManifestURL, "http://u:p@a.example/d.mpd", "http://a.example/d.mpd"},
@@ -62,11 +59,10 @@ TEST(StreamingManifest, AddressChecks) {
         {referrer, "https://u:p@a.example/watch?v=1#t", "https://a.example/watch?v=1"},
         {referrer, "file:///watch", trackError},
     };
-    for (const auto& test : cases) {
+    for (const auto& [check, text, expected] : cases) {
         std::string outcome;
-        const auto refusal =
-            messageOf<MediaMaterializerError>([&] { outcome = test.check(test.text); });
-        EXPECT_EQ(refusal.empty() ? outcome : refusal, test.expected) << test.text;
+        const auto refusal = messageOf<MediaMaterializerError>([&] { outcome = check(text); });
+        EXPECT_EQ(refusal.empty() ? outcome : refusal, expected) << text;
     }
 }
 
@@ -78,10 +74,7 @@ TEST(StreamingManifest, PlaylistChoices) {
     const std::string in = "https://cdn.example/v/";
     const std::string stream = "#EXT-X-STREAM-INF:";
     const std::string audio = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",";
-    const struct {
-        std::string playlist;
-        HLSInputs expected;
-    } cases[] = {
+    const std::pair<std::string, HLSInputs> cases[] = {
         // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4); of equals
         // the first wins.
         {stream + "BANDWIDTH=5000000,AVERAGE-BANDWIDTH=4000000,RESOLUTION=1280x720\na.m3u8\n" +
@@ -109,9 +102,8 @@ TEST(StreamingManifest, PlaylistChoices) {
          {in + "v", in + "en"}},
         {audio + "DEFAULT=YES,URI=\"fr\"\n" + stream + "BANDWIDTH=1\nv", {in + "v", nullopt}},
     };
-    for (const auto& test : cases)
-        EXPECT_EQ(MediaMaterializer::preferredHLSInputs(test.playlist, base), test.expected)
-            << test.playlist;
+    for (const auto& [playlist, expected] : cases)
+        EXPECT_EQ(MediaMaterializer::preferredHLSInputs(playlist, base), expected) << playlist;
 }
 
 TEST(StreamingManifest, Fetching) {

@@ -85,9 +85,8 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
     shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
     if (acceptor_.joinable())
         acceptor_.join();
-    for (auto& [connection, handler] : handlers_)
-        shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
     for (auto& [connection, handler] : handlers_) {
+        shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
         handler.join();
         close(connection);
     }

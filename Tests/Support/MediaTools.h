@@ -13,6 +13,11 @@ namespace brindle::testing {
 /// unless it exits with 0.
 std::string runTool(const std::string& tool, const std::vector<std::string>& arguments);
 
+/// `text` `times` over.
+inline std::string repeated(const std::string& text, std::size_t times) {
+    return times == 0 ? "" : text + repeated(text, times - 1);
+}
+
 /// Writes one frame of an ffmpeg lavfi source (for example "testsrc=size=64x64") to `path`;
 /// the container and codec follow from the extension unless `options` say otherwise.
 void makeImage(const std::string& path, const std::string& source,
