@@ -35,13 +35,12 @@ template <class Call> std::optional<Case> failureOf(const Call& call) {
     return caseOf<ImageOptimizerError>(call);
 }
 
-class ImageConversion : public ImageFolders {
-protected:
-    ImageOptimizationResult optimize(const std::string& path,
-                                     const std::function<bool()>& isCancelled = {}) {
-        return ImageOptimizer().optimize(path, isCancelled);
-    }
-};
+using ImageConversion = ImageFolders;
+
+ImageOptimizationResult optimize(const std::string& path,
+                                 const std::function<bool()>& isCancelled = {}) {
+    return ImageOptimizer().optimize(path, isCancelled);
+}
 
 // A PNG that shrinks becomes a WebP with its pixels, mode and marks (not attributes of no meaning
 // to it) under a free name: beside another's file, with a temporary name shortened to stay under
