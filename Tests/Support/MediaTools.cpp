@@ -1,10 +1,8 @@
 #include "Support/MediaTools.h"
 
 #include "Support/HostProcess.h"
-#include "Support/TemporaryDirectory.h"
 
 #include <filesystem>
-#include <gtest/gtest.h>
 
 namespace brindle::testing {
 
