@@ -14,34 +14,20 @@ using Found = std::optional<std::string>;
 
 // A program inside X.app/Contents/MacOS, a user data folder, and a tools override folder, each
 // able to hold a tool.
-class ToolLocation : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (const std::string& folder : {root.file("X.app/Contents/MacOS"), bundle, user, other})
-            std::filesystem::create_directories(folder);
-        std::string program = root.file("X.app/Contents/MacOS/brindle-host");
-        char* argv[] = {program.data(), nullptr};
-        platform::setProgramArguments(1, argv);
-        setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
-    }
-
-    void TearDown() override {
-        unsetenv(BundledToolLocation::toolsDirectoryVariable);
-        unsetenv("XDG_DATA_HOME");
-    }
-
-    static std::string install(const std::string& directory, unsigned mode = 0755) {
+TEST(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutablesWithin) {
+    TemporaryDirectory root;
+    const std::string bundle = root.file("X.app/Contents/Resources/Tools"),
+                      user = root.file("data/Brindle/Tools/current"), other = root.file("override");
+    for (const std::string& folder : {root.file("X.app/Contents/MacOS"), bundle, user, other})
+        std::filesystem::create_directories(folder);
+    std::string program = root.file("X.app/Contents/MacOS/brindle-host");
+    char* argv[] = {program.data(), nullptr};
+    platform::setProgramArguments(1, argv);
+    setenv("XDG_DATA_HOME", root.file("data").c_str(), 1);
+    const auto install = [](const std::string& directory, unsigned mode = 0755) {
         writeFile(directory + "/cwebp", "#!/bin/sh\n", mode);
         return directory + "/cwebp";
-    }
-
-    TemporaryDirectory root;
-    std::string bundle = root.file("X.app/Contents/Resources/Tools");
-    std::string user = root.file("data/Brindle/Tools/current");
-    std::string other = root.file("override");
-};
-
-TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutablesWithin) {
+    };
     const auto found = [] { return BundledToolLocation::executable("cwebp"); };
     install(bundle, 0644);
     EXPECT_EQ(found(), std::nullopt);
@@ -75,6 +61,8 @@ TEST_F(ToolLocation, OverrideAloneElseBundleElseDataFolderAndOnlyExecutablesWith
         EXPECT_EQ(BundledToolLocation::executable(name, bundle), bundle + "/cwebp");
     setenv(BundledToolLocation::toolsDirectoryVariable, bundle.c_str(), 1);
     EXPECT_EQ(BundledToolLocation::executable("../cwebp"), std::nullopt);
+    unsetenv(BundledToolLocation::toolsDirectoryVariable);
+    unsetenv("XDG_DATA_HOME");
 }
 
 } // namespace

@@ -22,22 +22,16 @@ std::string chunk(std::string_view type, std::size_t length) {
 
 // Signature and a header chunk declaring `bitDepth`, then `rest`.
 std::string png(std::uint8_t bitDepth, const std::string& rest) {
-    std::string header = "\x89PNG\r\n\x1A\n" + bigEndian32(13) + "IHDR" + bigEndian32(1) +
-                         bigEndian32(1) + std::string(1, static_cast<char>(bitDepth)) +
-                         std::string("\6\0\0\0", 4) + "CRC!";
-    return header + rest;
+    return "\x89PNG\r\n\x1A\n" + bigEndian32(13) + "IHDR" + bigEndian32(1) + bigEndian32(1) +
+           char(bitDepth) + std::string("\6\0\0\0", 4) + "CRC!" + rest;
 }
 
 std::string segment(std::uint8_t marker, const std::string& body) {
-    const std::size_t length = body.size() + 2;
-    return std::string{'\xFF', static_cast<char>(marker), static_cast<char>(length >> 8),
-                       static_cast<char>(length)} +
-           body;
+    return std::string{'\xFF', char(marker)} + bigEndian32(body.size() + 2).substr(2) + body;
 }
 
 std::string frame(std::uint8_t marker, std::uint8_t precision) {
-    return segment(marker, std::string(1, static_cast<char>(precision)) +
-                               std::string("\0\x10\0\x10\x01\x01\x11\0", 8));
+    return segment(marker, char(precision) + std::string("\0\x10\0\x10\x01\x01\x11\0", 8));
 }
 
 // Each head, after `start`, is classified as `expected`; its position names a failing one.

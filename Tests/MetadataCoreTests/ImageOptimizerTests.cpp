@@ -25,25 +25,28 @@ const std::string transparentPicture =
 // Uniform noise: its lossless WebP is larger than the PNG.
 const std::string noise = "color=gray:size=16x16,format=rgb24,noise=alls=100:allf=u";
 
+// Raw 8-bit RGBA pixels (straight alpha) of an image that must be of `format`, a demuxer.
+std::string decodedRGBA(const std::string& path, const std::string& format = "png_pipe") {
+    return runTool("ffmpeg", {"-hide_banner", "-loglevel", "error", "-f", format, "-i", path, "-f",
+                              "rawvideo", "-pix_fmt", "rgba", "-"});
+}
+
 template <class Call> std::optional<Case> failureOf(const Call& call) {
     return caseOf<ImageOptimizerError>(call);
 }
 
-class ImageConversion : public ImageFolders {
-protected:
-    ImageOptimizationResult optimize(const std::string& path,
-                                     const std::function<bool()>& isCancelled = {}) {
-        return ImageOptimizer().optimize(path, isCancelled);
-    }
-};
+using ImageConversion = ImageFolders;
+
+ImageOptimizationResult optimize(const std::string& path,
+                                 const std::function<bool()>& isCancelled = {}) {
+    return ImageOptimizer().optimize(path, isCancelled);
+}
 
 // A PNG that shrinks becomes a WebP with its pixels, mode and marks (not attributes of no meaning
 // to it) under a free name: beside another's file, with a temporary name shortened to stay under
 // 255 bytes, or exchanged in place under a WebP name that held the PNG.
 TEST_F(ImageConversion, ShrinkingPNGBecomesWebPWithItsPixelsModeAndMarksUnderAFreeName) {
-    std::string long244;
-    for (int i = 0; i < 80; ++i)
-        long244 += "图";
+    const std::string long244 = repeated("图", 80);
     writeFile(image("image.webp"), "someone else's");
     const std::map<std::string, std::optional<std::string>> marks = {
         {"user.com.apple.quarantine", "0083;65f0a1b2;Chrome;"},
@@ -105,9 +108,9 @@ TEST_F(ImageConversion, CancellationStopsASlowEncoderAndUnusablePathsRunNone) {
 
     EXPECT_EQ(failureOf([&] { optimize(png, isCancelled); }), Case::cancelled);
 
-    const pid_t encoder = std::stoi(readFile(tools + "/cwebp.pid"));
-    // The input left as it was shows in the host's test; the output this stand-in made goes.
-    EXPECT_EQ(kill(encoder, 0), -1) << "the encoder is still running";
+    // The encoder has ended. The input left as it was shows in the host's test; the output this
+    // stand-in made goes.
+    EXPECT_EQ(kill(std::stoi(readFile(tools + "/cwebp.pid")), 0), -1);
     // Cancelled before the start, nothing runs, not even for a path that does not exist.
     installEncoder("touch \"$0.ran\"");
     for (const std::string& path : {png, image("missing.png")})
@@ -141,11 +144,9 @@ TEST_F(ImageConversion, ImagesLeftAsTheyWere) {
         {"image.png", "", "encoder-missing"},
         {"image.png", "#!/nonexistent/interpreter", "conversion-unavailable"},
         {"image.png", sh + ": > \"${14}\"; exit 3", "unsupported-image"},
-        {"image.png", sh + "kill -9 $$", "unsupported-image"},
         {"image.png", sh + "printf 'RIFF\\0\\0\\0\\0WEBX1' > \"${14}\"", ""},
         {"image.png", sh + "printf 'RIFF\\0\\0\\0\\0WEBP' > \"${14}\"", ""},
         {"image.png", sh + "ln -s \"${12}\" \"${14}\"", ""},
-        {"image.png", sh + "mkdir \"${14}\"", ""},
         {"image.png", sh + ":", ""}};
     for (const auto& [name, script, reason] : cases) {
         fs::remove(tools + "/cwebp");

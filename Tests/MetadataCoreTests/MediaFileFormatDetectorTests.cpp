@@ -30,37 +30,27 @@ std::string fileTypeBox(const std::string& major, const std::vector<std::string>
 // Files of each kind, made by the real tools.
 TEST(MediaFileFormatDetector, ExtensionsAreCorrectedFromContent) {
     TemporaryDirectory directory;
-    const auto made = [&](const std::string& name, const std::string& source,
-                          const std::vector<std::string>& options) {
-        makeImage(directory.file(name), source, options);
-        return directory.file(name);
-    };
-    const std::string png = made("png", "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
-    const std::string jpeg = made("jpeg", "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
-    const std::string webp = directory.file("webp");
+    const std::string png = directory.file("png"), jpeg = directory.file("jpeg"),
+                      webp = directory.file("webp"), mp4 = directory.file("mp4"),
+                      svg = directory.file("svg");
+    makeImage(png, "testsrc=size=16x16", {"-f", "image2", "-c:v", "png"});
+    makeImage(jpeg, "testsrc=size=16x16", {"-f", "image2", "-c:v", "mjpeg"});
     runTool("cwebp", {"-quiet", "-lossless", png, "-o", webp});
-    const std::string mp4 = made("mp4", "testsrc=size=32x32", {"-c:v", "libx264", "-f", "mp4"});
-    const std::string mov = made("mov", "testsrc=size=32x32", {"-c:v", "mpeg4", "-f", "mov"});
-    const std::string webm = made("webm", "testsrc=size=32x32", {"-c:v", "libvpx", "-f", "webm"});
-    const std::string ts = made("ts", "testsrc=size=32x32", {"-c:v", "mpeg2video", "-f", "mpegts"});
-    // Audio alone is not a format the detector names.
-    const std::string ogg = made("ogg", "sine=duration=0.2", {"-c:a", "flac", "-f", "ogg"});
-    const std::string svg = directory.file("svg");
+    makeImage(mp4, "testsrc=size=32x32", {"-c:v", "libx264", "-f", "mp4"});
     writeFile(svg, "\xEF\xBB\xBF  \n<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
                    "<!-- drawn by hand -->\r\n"
                    "<!DOCTYPE svg PUBLIC \"-//W3C//DTD SVG 1.1//EN\" "
                    "\"http://www.w3.org/Graphics/SVG/1.1/DTD/svg11.dtd\">\n"
                    "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"></svg>\n");
     const auto correcting = Detector::correctingFilenameExtension;
+    // One real file of each family; the other formats' heads are crafted below.
     const std::string cases[][3] = {
         {"image.jpg", png, "image.png"},   {"photo.JPEG", jpeg, "photo.JPEG"},
         {"photo.jfif", jpeg, "photo.jpg"}, {"pic.webp", webp, "pic.webp"},
         {"pic", webp, "pic.webp"},         {"pic.", webp, "pic.webp"},
         {"...", webp, "resource.webp"},    {".hidden", webp, ".hidden.webp"},
         {"a.tar.gz", webp, "a.tar.webp"},  {"clip.m4v", mp4, "clip.m4v"},
-        {"clip.mov", mp4, "clip.mp4"},     {"clip.mp4", mov, "clip.mov"},
-        {"clip.mkv", webm, "clip.webm"},   {"clip.mp4", ts, "clip.ts"},
-        {"sound.mp4", ogg, "sound.mp4"},   {"图片.gif", png, "图片.png"},
+        {"clip.mov", mp4, "clip.mp4"},     {"图片.gif", png, "图片.png"},
         {"icon.xml", svg, "icon.svg"},     {"icon.SVG", svg, "icon.SVG"}};
     for (const auto& [filename, path, expected] : cases)
         EXPECT_EQ(correcting(filename, path), expected) << filename;
@@ -68,17 +58,10 @@ TEST(MediaFileFormatDetector, ExtensionsAreCorrectedFromContent) {
     // Long names are cut to 255 bytes on character boundaries ("e" and its combining accent are
     // one); a name of exactly 255 bytes after correction is kept whole, and a single character
     // too long for it gives way to the default name.
-    const auto repeated = [](const std::string& text, std::size_t times) {
-        std::string joined;
-        while (times-- > 0)
-            joined += text;
-        return joined;
-    };
     const std::string longNames[][2] = {
         {"a" + repeated("中", 99) + ".jpg", "a" + repeated("中", 83) + ".png"},
         {repeated("e\xCC\x81", 100), repeated("e\xCC\x81", 83) + ".png"},
         {std::string(251, 'x') + ".gif", std::string(251, 'x') + ".png"},
-        {std::string(252, 'x') + ".gif", std::string(251, 'x') + ".png"},
         {"e" + repeated("\xCC\x81", 150) + ".jpg", "resource.png"}};
     for (const auto& [name, expected] : longNames)
         EXPECT_EQ(correcting(name, png), expected);

@@ -47,27 +47,22 @@ TEST(StreamingManifest, AddressChecks) {
     const std::string trackError = "独立音视频轨道地址无效";
     const auto track = MediaMaterializer::validatedMediaTrackURL;
     const auto referrer = MediaMaterializer::validatedReferrerURL;
-    const struct {
-        std::string (*check)(const std::string&);
-        std::string text;
-        std::string expected; // the address returned, or the error's message
-    } cases[] = {
+    // The address returned, or the error's message.
+    const std::tuple<std::string (*)(const std::string&), std::string, std::string> cases[] = {
         {validatedManifestURL, "HTTPS://a.example/INDEX.M3U8?t=1#f",
          "https://a.example/INDEX.M3U8?t=1#f"},
         {validatedManifestURL, "http://u:p@a.example/d.mpd", "http://a.example/d.mpd"},
-        {validatedManifestURL, "ftp://a.example/a.m3u8", manifestError},
         {validatedManifestURL, "https:///a.m3u8", manifestError},
         {validatedManifestURL, "https://a.example/a.mp4?x=.m3u8", manifestError},
         {track, "https://u:p@cdn.example/a.MP4?sig=1#t", "https://cdn.example/a.MP4?sig=1#t"},
         {track, "https://cdn.example/a.m3u8", trackError},
         {referrer, "https://u:p@a.example/watch?v=1#t", "https://a.example/watch?v=1"},
-        {referrer, "file:///watch", trackError},
+        {referrer, "ftp://a.example/watch", trackError},
     };
-    for (const auto& test : cases) {
+    for (const auto& [check, text, expected] : cases) {
         std::string outcome;
-        const auto refusal =
-            messageOf<MediaMaterializerError>([&] { outcome = test.check(test.text); });
-        EXPECT_EQ(refusal.empty() ? outcome : refusal, test.expected) << test.text;
+        const auto refusal = messageOf<MediaMaterializerError>([&] { outcome = check(text); });
+        EXPECT_EQ(refusal.empty() ? outcome : refusal, expected) << text;
     }
 }
 
@@ -79,17 +74,13 @@ TEST(StreamingManifest, PlaylistChoices) {
     const std::string in = "https://cdn.example/v/";
     const std::string stream = "#EXT-X-STREAM-INF:";
     const std::string audio = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",";
-    const struct {
-        std::string playlist;
-        HLSInputs expected;
-    } cases[] = {
-        // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4).
+    const std::pair<std::string, HLSInputs> cases[] = {
+        // AVERAGE-BANDWIDTH counts before BANDWIDTH: 4.5 Mbit/s beats 5 (average 4); of equals
+        // the first wins.
         {stream + "BANDWIDTH=5000000,AVERAGE-BANDWIDTH=4000000,RESOLUTION=1280x720\na.m3u8\n" +
-             stream + "BANDWIDTH=4500000,RESOLUTION=1280x720\nb.m3u8",
+             stream + "BANDWIDTH=4500000,RESOLUTION=1280x720\nb.m3u8\n" + stream +
+             "BANDWIDTH=4500000,RESOLUTION=1280x720\nlast",
          {in + "b.m3u8", nullopt}},
-        {stream + "BANDWIDTH=1,RESOLUTION=2x2\nfirst.m3u8\n" + stream +
-             "BANDWIDTH=1,RESOLUTION=2x2\nlast",
-         {in + "first.m3u8", nullopt}},
         // No usable resolution (none, overflowing, or only inside a quoted value) loses to any.
         {stream + "BANDWIDTH=9000000\nn.m3u8\n" + stream + "RESOLUTION=9999999999x9999999999\nh\n" +
              stream + "CODECS=\"avc1,RESOLUTION=4000x4000\"\nt\n" + stream +
@@ -111,9 +102,8 @@ TEST(StreamingManifest, PlaylistChoices) {
          {in + "v", in + "en"}},
         {audio + "DEFAULT=YES,URI=\"fr\"\n" + stream + "BANDWIDTH=1\nv", {in + "v", nullopt}},
     };
-    for (const auto& test : cases)
-        EXPECT_EQ(MediaMaterializer::preferredHLSInputs(test.playlist, base), test.expected)
-            << test.playlist;
+    for (const auto& [playlist, expected] : cases)
+        EXPECT_EQ(MediaMaterializer::preferredHLSInputs(playlist, base), expected) << playlist;
 }
 
 TEST(StreamingManifest, Fetching) {
@@ -159,7 +149,21 @@ TEST(Materialization, Outcomes) {
     for (const char* folder :
          {"streams", "real", "standin", "lone", "captures", "disk", "probe", "clips", "moving"})
         fs::create_directory(root.file(folder));
-    makeStreamingFixtures(root.file("streams"));
+    // One-second streams: HLS media playlists "v360", "v180" (video only, 640x360 and 320x180),
+    // "a22" and "a44" (audio only, 22 050 and 44 100 Hz) as "<name>/index.m3u8"; a DASH manifest
+    // with 320x180 video (stream 0), 640x360 video (1) and audio (2); "video.mp4" (640x360, no
+    // audio), "audio.m4a" (44 100 Hz) and "late.mp4" (both, about 170 KB, its index at the end).
+    // One run writes every output; options before an output apply to it alone.
+    runTool("sh", {"-c", R"(cd "$0" && mkdir v360 v180 a22 a44 dash
+x='-c:v libx264 -preset ultrafast -g 25'
+hls() { echo "-f hls -hls_playlist_type vod -hls_segment_filename $1/s%d.ts $1/index.m3u8"; }
+exec ffmpeg -hide_banner -loglevel error -y -f lavfi -i testsrc=size=640x360:rate=25:duration=1 \
+  -f lavfi -i sine=sample_rate=44100:duration=1 -map 0:v $x $(hls v360) -map 0:v -s 320x180 $x \
+  $(hls v180) -map 1:a -ar 22050 $(hls a22) -map 1:a $(hls a44) -map 0:v -map 0:v -map 1:a \
+  -s:v:0 320x180 $x -adaptation_sets 'id=0,streams=v id=1,streams=a' dash/manifest.mpd -map 0:v \
+  -movflags +faststart $x video.mp4 -map 1:a -movflags +faststart audio.m4a -map 0:v -map 1:a $x \
+  -qp 0 late.mp4)",
+                   root.file("streams")});
     const std::string folder = root.file("clips");
     // Masters that name themselves, one whose audio is an SDP text whose RTP port nothing may
     // bind, and a playlist whose second segment is missing. The stand-in ffmpeg lists the
@@ -167,20 +171,27 @@ TEST(Materialization, Outcomes) {
     const std::string variant = "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"a\"\n";
     const std::string rendition = "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"a\",URI=";
     const std::pair<std::string, std::string> files[] = {
+        // Both videos with the audio group whose DEFAULT=NO rendition (22 kHz) comes first.
+        {"streams/master.m3u8", R"(#EXTM3U
+#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="aud",DEFAULT=NO,URI="a22/index.m3u8"
+#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID="aud",DEFAULT=YES,URI="a44/index.m3u8"
+#EXT-X-STREAM-INF:BANDWIDTH=300000,RESOLUTION=320x180,AUDIO="aud"
+v180/index.m3u8
+#EXT-X-STREAM-INF:BANDWIDTH=900000,RESOLUTION=640x360,AUDIO="aud"
+v360/index.m3u8
+)"},
         {"streams/self.m3u8", variant + "self.m3u8#v\n"},
         {"streams/loop.m3u8", rendition + "loop.m3u8\n" + variant + "v\n"},
-        {"streams/sdp.m3u8", rendition + "sdp.m4a\n" + variant + "v180/index.m3u8"},
         {"streams/sdp.m4a", "v=0\nc=IN IP4 127.0.0.1\nm=audio 5004 RTP/AVP 0\n"},
         {"streams/holes.m3u8", "#EXTM3U\n#EXT-X-TARGETDURATION:2\n#EXTINF:1,\nv180/s0.ts\n"
                                "#EXTINF:1,\nv180/s1.ts\n#EXT-X-ENDLIST\n"},
-        {"standin/ffmpeg", "#!/bin/sh\nd=$(dirname \"$0\")\nif [ \"$2\" = -h ]; then echo >> "
-                           "\"$d/asked\"; exec /usr/bin/ffmpeg \"$@\"; fi\nprintf '%s\\n' "
-                           "\"$@\" > \"$d/arguments\"\neval \"out=\\${$#}\"\neval "
-                           "\"$STANDIN\"\nprintf media > \"$out\"\n"},
+        {"standin/ffmpeg", R"(#!/bin/sh
+d=$(dirname "$0"); if [ "$2" = -h ]; then echo >> "$d/asked"; exec /usr/bin/ffmpeg "$@"; fi
+printf '%s\n' "$@" > "$d/arguments"; eval "out=\${$#}"; eval "$STANDIN"; printf media > "$out")"},
         // The result is read back as a file.
-        {"standin/ffprobe", "#!/bin/sh\n[ \"$2\" = -h ] && exit 0\nd=$(dirname \"$0\")\n[ "
-                            "\"$4\" = file ] && exec \"$d/../probe/ffprobe\"\nprintf '%s\\n' "
-                            "\"$@\" > \"$d/probe-arguments\"\neval \"$STANDIN\"\n"}};
+        {"standin/ffprobe", R"(#!/bin/sh
+[ "$2" = -h ] && exit 0; d=$(dirname "$0"); [ "$4" = file ] && exec "$d/../probe/ffprobe"
+printf '%s\n' "$@" > "$d/probe-arguments"; eval "$STANDIN")"}};
     for (const auto& [name, text] : files)
         writeFile(root.file(name), text, 0755);
     writeStandInProbe(root.file("probe"));
@@ -237,6 +248,7 @@ TEST(Materialization, Outcomes) {
         return join({protocols, older, options, {"-i", url(path)}});
     };
     const Strings referred = {"-user_agent", agent, "-referer", page};
+    const Strings videoMaps = {"-map", "0:v:0", "-map", "1:a:0?"};
     const Strings fromMaster = join({input("/v360/index.m3u8"), input("/a44/index.m3u8")});
     const std::string failed = "FFmpeg 下载或合并流媒体失败：";
     const std::string refused = failed + "[rtp] Protocol 'rtp' not on whitelist "
@@ -245,6 +257,8 @@ TEST(Materialization, Outcomes) {
     const std::string missing = "未找到 FFmpeg，无法把分片视频合并为完整文件";
     const std::string noStream = "播放清单中没有可合并的媒体轨道";
     const std::string stalled = failed + "长时间没有收到或写出任何数据，已停止";
+    const Strings seen = join({{"-v", "error", "-of", "compact=p=0:nk=1", "-show_entries"},
+                               {"format=format_name:stream=codec_type,width,height,sample_rate"}});
     const std::string both = "video|640|360\naudio|44100\nmov,mp4,m4a,3gp,3g2,mj2\n";
     const MediaToolLimits quick{.stallLimit = 300ms, .playlistFetch = {100ms, 200ms}};
     const Call plain = tracks("/video.mp4");
@@ -253,28 +267,21 @@ TEST(Materialization, Outcomes) {
         Call run;
         std::string message;    // "" for a success
         std::string tools = ""; // see useTools
+        Strings sources = {};   // the stand-in's inputs and maps, when it succeeds
         bool onSmallDisk = false;
-        std::string left = "placeholder"; // what ffprobe sees there after a real success
-        Strings sources = {};             // the stand-in's inputs and maps, when it succeeds
+        std::string left = "placeholder"; // after a failure
     } cases[] = {
-        {manifest("/master.m3u8"), "", "", false, "media",
-         join({fromMaster, {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {manifest("/master.m3u8", "audio"), "", "", false, "media",
-         join({fromMaster, {"-map", "1:a:0"}})},
-        {tracks("/video.mp4", "/audio.m4a", "video", page + "#t"), "", "", false, "media",
-         join({input("/video.mp4", referred),
-               input("/audio.m4a", referred),
-               {"-map", "0:v:0", "-map", "1:a:0?"}})},
-        {tracks("/audio.m4a", nullopt, "audio"), "", "", false, "media",
+        {manifest("/master.m3u8"), "", "", join({fromMaster, videoMaps})},
+        {manifest("/master.m3u8", "audio"), "", "", join({fromMaster, {"-map", "1:a:0"}})},
+        {tracks("/video.mp4", "/audio.m4a", "video", page + "#t"), "", "",
+         join({input("/video.mp4", referred), input("/audio.m4a", referred), videoMaps})},
+        {tracks("/audio.m4a", nullopt, "audio"), "", "",
          join({input("/audio.m4a", {"-user_agent", agent}), {"-map", "0:a:0"}})},
-        {manifest(mpd), "", probed, false, "media",
-         join({input(mpd), {"-map", "0:1", "-map", "0:2"}})},
-        {manifest(mpd, "audio"), "", audioOnly, false, "media",
-         join({input(mpd), {"-map", "0:1"}})},
-        {manifest("/master.m3u8"), "", "real", false, both},
-        {manifest(mpd), "", "real", false, both},
-        {tracks("/video.mp4", "/audio.m4a", "video", "https://a.example/"), "", "real", false,
-         both},
+        {manifest(mpd), "", probed, join({input(mpd), {"-map", "0:1", "-map", "0:2"}})},
+        {manifest(mpd, "audio"), "", audioOnly, join({input(mpd), {"-map", "0:1"}})},
+        {manifest("/master.m3u8"), "", "real"},
+        {manifest(mpd), "", "real"},
+        {tracks("/video.mp4", "/audio.m4a", "video", "https://a.example/"), "", "real"},
         {tracks("/video.mp4", nullopt, "Video"), "流媒体类型无效"},
         {plain, missing, "captures"},
         {manifest(mpd), missing, "lone"},
@@ -291,7 +298,7 @@ TEST(Materialization, Outcomes) {
         {manifest("/loop.m3u8", "audio"), noStream},
         {plain, "保存目标在合并期间发生变化，已停止替换",
          "printf other > '" + folder + "/new'; mv '" + folder + "/new' '" + folder + "/clip'",
-         false, "other"},
+         Strings(), false, "other"},
         // A tool that waits on a helper of its own is ended, and its helper with it.
         {tracks("/video.mp4", nullopt, "video", nullopt, quick), stalled,
          "sleep 30 & echo $! > " + helper + "; wait"},
@@ -307,7 +314,6 @@ TEST(Materialization, Outcomes) {
         {manifest("/gone.mpd?token=SECRET"),
          "无法读取流媒体的画质信息：[media URL] Server returned 404 Not Found", "real"},
         {tracks("/video.mp4", "/sdp.m4a"), refused, "real"},
-        {manifest("/sdp.m3u8"), refused, "real"},
         {tracks("/late.mp4"), failed + "合并结果中没有视频", "real"},
         {manifest("/holes.m3u8"),
          failed + "有分片无法下载 | [hls] Failed to open segment 1 of playlist 0", "real"},
@@ -315,7 +321,7 @@ TEST(Materialization, Outcomes) {
         {manifest("/master.m3u8"),
          failed + "合并结果无法读取 | [mov,mp4,m4a,3gp,3g2,mj2] moov atom not found | clip: "
                   "Invalid data found when processing input",
-         "real", true},
+         "real", Strings(), true},
     };
     const std::string disk = root.file("disk");
     const bool mounted = mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=16k") == 0;
@@ -328,11 +334,13 @@ TEST(Materialization, Outcomes) {
         const std::string in = test.onSmallDisk ? disk : folder;
         const std::string clip = placeholder(in);
         EXPECT_EQ(messageOf<MediaMaterializerError>([&] { test.run(clip); }), test.message);
+        // A real result is read back with ffprobe: its streams, a line each, then the container.
         const bool real = test.tools == "real" && test.message.empty();
-        EXPECT_EQ(real ? probeMedia(clip) : readFile(clip), test.left) << test.message;
-        const std::optional<std::string> quarantine = "0083;1;Chrome;";
-        EXPECT_EQ(rawAttribute(clip, "user.com.apple.quarantine"),
-                  test.left == "other" ? nullopt : quarantine);
+        EXPECT_EQ(real ? runTool("ffprobe", join({seen, {clip}})) : readFile(clip),
+                  test.message.empty() ? (real ? both : "media") : test.left)
+            << test.message;
+        EXPECT_EQ(rawAttribute(clip, "user.com.apple.quarantine").value_or("none"),
+                  test.left == "other" ? "none" : "0083;1;Chrome;");
         EXPECT_EQ(entries(in), Strings{"clip"}) << test.message;
         if (!test.sources.empty()) {
             EXPECT_EQ(linesOf(root.file("standin/arguments")),
@@ -351,9 +359,8 @@ TEST(Materialization, Outcomes) {
     EXPECT_EQ(readFile(root.file("standin/asked")), "\n");
     EXPECT_EQ(reconnectOptions("/usr/bin/ffprobe"), older);
     // Gone, or a zombie waiting for its new parent.
-    const std::string helperStatus =
-        "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
-    EXPECT_TRUE(!exists(helperStatus) || readFile(helperStatus).find(") Z ") != std::string::npos);
+    const std::string stat = "/proc/" + std::to_string(std::stoi(readFile(helper))) + "/stat";
+    EXPECT_TRUE(!exists(stat) || readFile(stat).find(") Z ") != std::string::npos);
 
     // A missing placeholder is the host's test; a folder is refused by the same rule as a FIFO.
     fs::create_symlink(folder + "/clip", folder + "/link");

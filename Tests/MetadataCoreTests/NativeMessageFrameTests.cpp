@@ -16,7 +16,6 @@ std::string header(std::uint32_t length) {
 
 // Pieces fed one after the other; after each, every frame it completes is taken out.
 struct DecodeRow {
-    const char* name;
     std::vector<std::string> pieces;
     std::vector<std::string> bodies;
     int missing; // the bytes still wanted after the last piece; -1 for a length refused
@@ -25,17 +24,16 @@ struct DecodeRow {
 
 TEST(NativeMessageFrame, EncodesAndDecodesStreamsCutAnywhere) {
     const std::vector<DecodeRow> rows = {
-        {"partial header", {header(2).substr(0, 2)}, {}, 2},
-        {"partial body", {header(5) + "ab"}, {}, 3},
-        {"header and body apart", {"\x02", std::string(3, '\0'), "o", "k"}, {"ok"}, 4},
-        {"exact limit", {header(8) + "12345678"}, {"12345678"}, 4},
-        {"over limit", {header(9) + "123456789"}, {}, -1},
-        {"empty body", {header(0)}, {}, -1},
-        {"frames at once", {encode("a") + encode("bc") + header(3) + "d"}, {"a", "bc"}, 2},
-        {"the largest length", {header(0xffffffff)}, {}, -1, maximumBodySize},
+        {{header(2).substr(0, 2)}, {}, 2},                                // partial header
+        {{header(5) + "ab"}, {}, 3},                                      // partial body
+        {{"\x02", std::string(3, '\0'), "o", "k"}, {"ok"}, 4},            // header and body apart
+        {{header(8) + "12345678"}, {"12345678"}, 4},                      // exact limit
+        {{header(9) + "123456789"}, {}, -1},                              // over limit
+        {{header(0)}, {}, -1},                                            // empty body
+        {{encode("a") + encode("bc") + header(3) + "d"}, {"a", "bc"}, 2}, // frames at once
+        {{header(0xffffffff)}, {}, -1, maximumBodySize},                  // the largest length
     };
     for (const DecodeRow& row : rows) {
-        SCOPED_TRACE(row.name);
         FrameDecoder decoder(row.limit);
         std::vector<std::string> bodies;
         DecodeStatus status = DecodeStatus::needMore;
@@ -45,15 +43,14 @@ TEST(NativeMessageFrame, EncodesAndDecodesStreamsCutAnywhere) {
             while ((status = decoder.next(body)) == DecodeStatus::frame)
                 bodies.push_back(body);
         }
-        EXPECT_EQ(bodies, row.bodies);
-        EXPECT_EQ(status, row.missing < 0 ? DecodeStatus::invalidLength : DecodeStatus::needMore);
-        if (status == DecodeStatus::needMore) {
-            EXPECT_EQ(decoder.missingBytes(), std::size_t(row.missing));
-        }
+        // The loop ends on a length refused or on a frame still incomplete.
+        EXPECT_EQ(bodies, row.bodies) << row.pieces[0];
+        EXPECT_EQ(status == DecodeStatus::invalidLength ? -1 : int(decoder.missingBytes()),
+                  row.missing)
+            << row.pieces[0];
     }
     // The length goes first, little-endian.
     EXPECT_EQ(encode(std::string(0x0102, 'x')), header(0x0102) + std::string(0x0102, 'x'));
-    EXPECT_EQ(encode("{}").substr(0, 4), std::string("\x02\0\0\0", 4));
 }
 
 } // namespace

@@ -37,18 +37,41 @@ bool sendAll(int connection, const std::string& bytes) {
            static_cast<ssize_t>(bytes.size());
 }
 
-std::string reply(const std::string& status, const std::string& headers, std::size_t length) {
-    return "HTTP/1.1 " + status + "\r\n" + headers + "Content-Length: " + std::to_string(length) +
-           "\r\nConnection: close\r\n\r\n";
+// The head announces `length` bytes, or the body's own when it is longer.
+void reply(int connection, const std::string& status, const std::string& headers = "",
+           const std::string& body = "", std::size_t length = 0) {
+    sendAll(connection, "HTTP/1.1 " + status + "\r\n" + headers +
+                            "Content-Length: " + std::to_string(std::max(length, body.size())) +
+                            "\r\nConnection: close\r\n\r\n" + body);
+}
+
+void serve(int connection, const std::string& folder) {
+    const std::string head = readRequest(connection).first;
+    const std::size_t start = head.find(' ') + 1;
+    const std::string target = head.substr(start, head.find(' ', start) - start);
+    const std::string path = target.substr(0, target.find('?'));
+    const bool stalls = path.starts_with("/stall/");
+    if (stalls || path.starts_with("/trickle/")) {
+        reply(connection, "200 OK", "", "", 1000000);
+        for (char byte; stalls ? read(connection, &byte, 1) > 0 : sendAll(connection, "#");)
+            std::this_thread::sleep_for(std::chrono::milliseconds(stalls ? 0 : 50));
+    } else if (path.starts_with("/redirect/")) {
+        reply(connection, "302 Found", "Location: " + target.substr(target.find('?') + 1) + "\r\n");
+    } else if (path.find("..") == std::string::npos &&
+               std::filesystem::is_regular_file(folder + path)) {
+        reply(connection, "200 OK", "", readFile(folder + path));
+    } else {
+        reply(connection, "404 Not Found");
+    }
+    shutdown(connection, SHUT_WR);
 }
 
 } // namespace
 
 LoopbackHTTPServer::LoopbackHTTPServer() {
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{
+        .sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
     socklen_t length = sizeof address;
     if (listener_ < 0 || bind(listener_, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
         listen(listener_, 16) != 0 ||
@@ -61,9 +84,8 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
     shutdown(listener_, SHUT_RDWR); // ends the acceptor's wait
     if (acceptor_.joinable())
         acceptor_.join();
-    for (auto& [connection, handler] : handlers_)
-        shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
     for (auto& [connection, handler] : handlers_) {
+        shutdown(connection, SHUT_RDWR); // ends stalled and trickling answers
         handler.join();
         close(connection);
     }
@@ -72,39 +94,11 @@ LoopbackHTTPServer::~LoopbackHTTPServer() {
 
 // Only the acceptor adds connections; the destructor looks at them once it has ended.
 void LoopbackHTTPServer::serveFolder(const std::string& folder) {
-    folder_ = folder;
-    acceptor_ = std::thread([this] {
+    acceptor_ = std::thread([this, folder] {
         for (int connection;
-             (connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;) {
-            handlers_.emplace_back(connection, [this, connection] { serve(connection); });
-        }
+             (connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC)) >= 0;)
+            handlers_.emplace_back(connection, [=] { serve(connection, folder); });
     });
-}
-
-void LoopbackHTTPServer::serve(int connection) {
-    const std::string head = readRequest(connection).first;
-    const std::size_t start = head.find(' ') + 1;
-    const std::string target = head.substr(start, head.find(' ', start) - start);
-    const std::string path = target.substr(0, target.find('?'));
-    const std::string file = folder_ + path;
-    const bool stalls = path.starts_with("/stall/");
-    if (stalls || path.starts_with("/trickle/")) {
-        sendAll(connection, reply("200 OK", "", 1000000));
-        for (char byte; stalls ? read(connection, &byte, 1) > 0 : sendAll(connection, "#");)
-            std::this_thread::sleep_for(std::chrono::milliseconds(stalls ? 0 : 50));
-    } else if (path.starts_with("/redirect/")) {
-        const std::size_t query = target.find('?');
-        const std::string to =
-            query == std::string::npos ? path.substr(9) : target.substr(query + 1);
-        sendAll(connection, reply("302 Found", "Location: " + to + "\r\n", 0));
-    } else if (path.find("..") == std::string::npos && exists(file) &&
-               !std::filesystem::is_directory(file)) {
-        const std::string body = readFile(file);
-        sendAll(connection, reply("200 OK", "", body.size()) + body);
-    } else {
-        sendAll(connection, reply("404 Not Found", "", 0));
-    }
-    shutdown(connection, SHUT_WR);
 }
 
 std::string LoopbackHTTPServer::url(const std::string& path) const {
@@ -115,14 +109,13 @@ std::optional<std::string> LoopbackHTTPServer::nextRequestBody(std::chrono::mill
     pollfd waiting{listener_, POLLIN, 0};
     if (poll(&waiting, 1, static_cast<int>(timeout.count())) != 1)
         return std::nullopt;
+    // A failed accept reads nothing. The request follows at once; a client that stalls is given
+    // up on.
     const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0)
-        return std::nullopt;
-    // The request follows at once; a client that stalls is given up on.
     const timeval patience{10, 0};
     setsockopt(connection, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
     const std::optional<std::string> body = readRequest(connection).second;
-    sendAll(connection, reply("200 OK", "Access-Control-Allow-Origin: *\r\n", 0));
+    reply(connection, "200 OK", "Access-Control-Allow-Origin: *\r\n");
     close(connection);
     return body;
 }

@@ -24,17 +24,13 @@ public:
     std::optional<std::string> nextRequestBody(std::chrono::milliseconds timeout);
 
     /// From now on answers GET requests (query ignored) with the files of `folder`, or 404.
-    /// "/redirect/X" redirects to "/X", or to its query when it has one ("/redirect/a?/b/c"
-    /// to "/b/c"); "/stall/..." sends its headers, then nothing; "/trickle/..." sends its
-    /// headers, then one byte every 50 ms. Each connection carries one request.
+    /// "/redirect/X?Y" redirects to Y; "/stall/..." sends its headers, then nothing; "/trickle/..."
+    /// sends its headers, then one byte every 50 ms. Each connection carries one request.
     void serveFolder(const std::string& folder);
 
 private:
-    void serve(int connection);
-
     int listener_ = -1;
     int port_ = 0;
-    std::string folder_;
     std::thread acceptor_;
     std::vector<std::pair<int, std::thread>> handlers_; // each connection's
 };

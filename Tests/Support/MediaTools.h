@@ -13,41 +13,35 @@ namespace brindle::testing {
 /// unless it exits with 0.
 std::string runTool(const std::string& tool, const std::vector<std::string>& arguments);
 
+/// `text` `times` over.
+inline std::string repeated(const std::string& text, std::size_t times) {
+    return times == 0 ? "" : text + repeated(text, times - 1);
+}
+
 /// Writes one frame of an ffmpeg lavfi source (for example "testsrc=size=64x64") to `path`;
 /// the container and codec follow from the extension unless `options` say otherwise.
 void makeImage(const std::string& path, const std::string& source,
                const std::vector<std::string>& options = {});
 
-/// Decodes an image that must be of `format` (an ffmpeg demuxer: "png_pipe", "webp_pipe") into
-/// raw 8-bit RGBA pixels (straight alpha).
-std::string decodedRGBA(const std::string& path, const std::string& format = "png_pipe");
-
-/// Writes one-second synthetic streams into `folder`: HLS media playlists "v360", "v180" (video
-/// only, 640x360 and 320x180), "a22" and "a44" (audio only, 22 050 and 44 100 Hz) as
-/// "<name>/index.m3u8"; "master.m3u8" offering both videos with the audio group "aud" whose
-/// DEFAULT=NO rendition (22 kHz) comes before its DEFAULT=YES one (44 kHz); "dash/manifest.mpd"
-/// with 320x180 video (stream 0), 640x360 video (1) and audio (2); "video.mp4" (640x360, no
-/// audio), "audio.m4a" (44 100 Hz) and "late.mp4" (both, about 170 KB, its index at the end).
-void makeStreamingFixtures(const std::string& folder);
-
 /// Writes to `folder` an ffprobe stand-in that reads back any file as one video and one audio
 /// stream, for a stand-in FFmpeg's output.
 void writeStandInProbe(const std::string& folder);
-
-/// What ffprobe sees in a file, a line each: "video|640|360", "audio|44100", then the container.
-std::string probeMedia(const std::string& path);
 
 /// A folder for images and a tools folder named by $BRINDLE_TOOLS_DIR (for this process and the
 /// hosts it starts), whose "cwebp" is the real encoder until a test installs a stand-in.
 class ImageFolders : public ::testing::Test {
 protected:
     void SetUp() override;
-    void TearDown() override;
+    void TearDown() override { unsetenv("BRINDLE_TOOLS_DIR"); }
 
     std::string image(const std::string& name) const { return images + "/" + name; }
     /// One PNG frame of the lavfi `source` at `image(name)`; flat colour areas by default, which
     /// lossless WebP makes much smaller.
-    std::string makePNG(const std::string& name, const std::string& source = "testsrc=size=128x96");
+    std::string makePNG(const std::string& name,
+                        const std::string& source = "testsrc=size=128x96") {
+        makeImage(image(name), source, {"-f", "image2", "-c:v", "png"});
+        return image(name);
+    }
     /// Replaces the encoder with a shell script; "$@" are the encoder's arguments, of which ${12}
     /// is the input and ${14} the output.
     void installEncoder(const std::string& script) const;
