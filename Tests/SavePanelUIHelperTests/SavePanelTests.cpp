@@ -38,7 +38,10 @@ struct TestDesktop : SavePanelDesktop {
     bool isActive() const override { return active; }
     bool isShownInFront(const QWidget& /*window*/) const override { return active; }
     void activate(QWidget& /*window*/) override { ++activations; }
-    std::optional<QRect> screenFrameContainingPointer() const override { return {}; }
+    // A small screen, which the panel must fit.
+    std::optional<QRect> screenFrameContainingPointer() const override {
+        return QRect(0, 0, 800, 600);
+    }
     void after(std::chrono::milliseconds delay, QObject* context,
                std::function<void()> step) override {
         steps.emplace(now + delay,
@@ -219,9 +222,13 @@ TEST(SavePanel, ShowsTheRequestAndAnswersOnceWhicheverWayTheUserLeaves) {
         };
         ASSERT_TRUE(shows("photo (1)"));
         EXPECT_EQ(launched.app->window().windowTitle(), QString(80, 'T'));
-        const auto* message = launched.app->window().findChild<QLabel*>("savePanelMessageLabel");
-        EXPECT_EQ(std::pair(message->text(), message->textFormat()),
-                  std::pair(QString("选择文件夹"), Qt::PlainText));
+        EXPECT_TRUE(QRect(0, 0, 800, 600).contains(launched.app->window().frameGeometry()));
+        for (const auto& [name, text] : {std::pair("savePanelMessageLabel", "选择文件夹"),
+                                         std::pair("saveFilenameExtensionLabel", ".png")}) {
+            const auto* label = launched.app->window().findChild<QLabel*>(name);
+            EXPECT_EQ(std::pair(label->text(), label->textFormat()),
+                      std::pair(QString(text), Qt::PlainText));
+        }
         // Qt's own texts are in Chinese too.
         EXPECT_EQ(panel->findChild<QLabel*>("lookInLabel")->text().toStdString(), "查找范围：");
         // Typed over the whole name, which stays selected while it is numbered.
